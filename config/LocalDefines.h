@@ -1,0 +1,89 @@
+#pragma once
+// The module's configuration block as a record, the baud-rate table, address conversions,
+// the block checksum and the configuration file.
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+static_assert(std::endian::native == std::endian::little,
+              "the configuration record is the module's little-endian block");
+
+using TIPAddress = std::array<uint8_t, 4>;
+
+#pragma pack(push, 1)
+struct TChannelConfig {
+    uint16_t SlaveAddress;  // 0: the channel is master; otherwise its slave address
+    uint16_t BaudIndex;     // index into BaudRates
+    uint16_t Parity;        // 0 NONE, 1 ODD, 2 EVEN
+    uint16_t StopBits;      // 0 one, 1 two
+    uint16_t Timeout;       // ms, master only
+    uint16_t Replies;       // repeats, master only
+    TIPAddress IPAddress0;  // slave only from here on
+    TIPAddress IPAddress1;
+    uint16_t EthRecvTout;
+    uint16_t EthConnTout;
+    uint16_t TCPPort0;
+    uint16_t TCPPort1;
+    uint8_t Reserved[6];
+};
+
+struct TModuleConfig {
+    TIPAddress Address;
+    TIPAddress Gateway;
+    TIPAddress NetMask;
+    uint16_t TCPPort;
+    uint8_t Reserved1[4];
+    TChannelConfig Channels[2];
+    uint8_t Reserved2[24];
+    uint16_t CRC;
+};
+#pragma pack(pop)
+
+constexpr size_t ChannelCount = 2;
+constexpr size_t ConfigCRCOffset = 110;  // bytes covered by the checksum
+
+static_assert(sizeof(TChannelConfig) == 34);
+static_assert(offsetof(TChannelConfig, SlaveAddress) == 0);
+static_assert(offsetof(TChannelConfig, BaudIndex) == 2);
+static_assert(offsetof(TChannelConfig, Parity) == 4);
+static_assert(offsetof(TChannelConfig, StopBits) == 6);
+static_assert(offsetof(TChannelConfig, Timeout) == 8);
+static_assert(offsetof(TChannelConfig, Replies) == 10);
+static_assert(offsetof(TChannelConfig, IPAddress0) == 12);
+static_assert(offsetof(TChannelConfig, IPAddress1) == 16);
+static_assert(offsetof(TChannelConfig, EthRecvTout) == 20);
+static_assert(offsetof(TChannelConfig, EthConnTout) == 22);
+static_assert(offsetof(TChannelConfig, TCPPort0) == 24);
+static_assert(offsetof(TChannelConfig, TCPPort1) == 26);
+static_assert(offsetof(TChannelConfig, Reserved) == 28);
+
+static_assert(sizeof(TModuleConfig) == 112);
+static_assert(offsetof(TModuleConfig, Address) == 0);
+static_assert(offsetof(TModuleConfig, Gateway) == 4);
+static_assert(offsetof(TModuleConfig, NetMask) == 8);
+static_assert(offsetof(TModuleConfig, TCPPort) == 12);
+static_assert(offsetof(TModuleConfig, Reserved1) == 14);
+static_assert(offsetof(TModuleConfig, Channels) == 18);
+static_assert(offsetof(TModuleConfig, Reserved2) == 86);
+static_assert(offsetof(TModuleConfig, CRC) == ConfigCRCOffset);
+
+constexpr size_t BaudRateCount = 20;
+constexpr size_t DefaultBaudIndex = 9;  // "115200"
+extern const std::array<const char*, BaudRateCount> BaudRates;
+
+// Blanks of the masked IP editors: space and the byte 0xFF.
+inline constexpr std::string_view IPBlankChars{" \xFF", 2};
+
+std::string IPToStr(const TIPAddress& address);
+bool StrToIP(const std::string& text, TIPAddress& address);
+int BaudRateToIndex(const std::string& text);
+uint16_t CRC16(const uint8_t* data, size_t count);
+void SetConfigCRC(TModuleConfig& config);
+
+bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config);
+// Throws EIniFileError ("Unable to write to " + file name) when the file cannot be written.
+void SaveConfigToFile(const std::string& fileName, TModuleConfig config);
