@@ -43,6 +43,9 @@ private:
     QWidget* Parent;
 };
 
+// The Filter text in Qt's form: "Ini-files (*.ini)|*.ini" gives "Ini-files (*.ini)".
+QString QtNameFilters(const QString& filter);
+
 // Opens a document with the desktop's default handler.
 bool ShellOpen(const QString& path);
 
