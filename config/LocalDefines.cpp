@@ -1,0 +1,180 @@
+#include "LocalDefines.h"
+
+#include "IniFile.h"
+#include "RConvert.h"
+
+#include <cstring>
+#include <filesystem>
+
+const std::array<const char*, BaudRateCount> BaudRates = {
+    "600",    "1200",   "2400",   "4800",   "9600",   "19200",  "38400",   "48000",   "57600",   "115200",
+    "144000", "192000", "230400", "288000", "384000", "460800", "576000", "768000", "1152000", "2304000",
+};
+
+std::string IPToStr(const TIPAddress& address)
+{
+    return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." + std::to_string(address[2]) + "." +
+           std::to_string(address[3]);
+}
+
+bool StrToIP(const std::string& text, TIPAddress& address)
+{
+    TIPAddress parsed{};
+    std::string_view rest = text;
+    for (size_t i = 0; i < parsed.size(); ++i) {
+        // The last part ends at the end of the text; a dot after it would open a fifth part.
+        const size_t dot = rest.find('.');
+        const bool last = i + 1 == parsed.size();
+        if (last != (dot == std::string_view::npos)) return false;
+        std::string part(rest.substr(0, dot));
+        RemoveChars(part, IPBlankChars);
+        if (!IsValueInRange(part, 0, 255)) return false;
+        parsed[i] = static_cast<uint8_t>(StrToIntDefault(part, 0));
+        rest.remove_prefix(last ? rest.size() : dot + 1);
+    }
+    address = parsed;
+    return true;
+}
+
+int BaudRateToIndex(const std::string& text)
+{
+    for (size_t i = 0; i < BaudRates.size(); ++i)
+        if (text == BaudRates[i]) return static_cast<int>(i);
+    return DefaultBaudIndex;
+}
+
+uint16_t CRC16(const uint8_t* data, size_t count)
+{
+    uint16_t crc = 0xFFFF;
+    for (size_t i = 0; i < count; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+void SetConfigCRC(TModuleConfig& config)
+{
+    config.CRC = CRC16(reinterpret_cast<const uint8_t*>(&config), ConfigCRCOffset);
+}
+
+namespace {
+
+constexpr const char* SectionIP = "IP";
+constexpr const char* ChannelSectionPrefix = "CHANNEL_";
+
+constexpr const char* DefaultAddress = "192.168.127.10";
+constexpr const char* DefaultGateway = "192.168.127.100";
+constexpr const char* DefaultNetMask = "255.255.255.0";
+constexpr const char* DefaultIPAddress0 = "192.168.127.1";
+constexpr const char* DefaultIPAddress1 = "192.168.127.2";
+constexpr int32_t DefaultTCPPort = 502;
+constexpr int32_t DefaultSlaveAddress = 0;
+constexpr int32_t DefaultParity = 2;    // EVEN
+constexpr int32_t DefaultStopBits = 2;  // as stored in the file: two stop bits
+constexpr int32_t DefaultTimeout = 100;
+constexpr int32_t DefaultReplies = 0;
+constexpr int32_t DefaultEthTout = 100;
+constexpr int32_t MaxParity = 2;
+
+// An index outside the table (a block taken from the module as it came) is saved as the rate
+// that reading the file back would give it anyway, instead of reading past the table.
+const char* BaudRateText(size_t index) { return BaudRates[index < BaudRates.size() ? index : DefaultBaudIndex]; }
+
+std::string ChannelSection(size_t n) { return ChannelSectionPrefix + std::to_string(n); }
+
+// Keys are written one at a time, each straight into the file.
+class TConfigWriter {
+public:
+    explicit TConfigWriter(const std::string& fileName) : Ini_(fileName) {}
+    void Address(const std::string& section, const char* key, const TIPAddress& value) { Ini_.WriteString(section, key, IPToStr(value)); }
+    void Number(const std::string& section, const char* key, unsigned value) { Ini_.WriteString(section, key, std::to_string(value)); }
+    void Text(const std::string& section, const char* key, const std::string& value) { Ini_.WriteString(section, key, value); }
+
+private:
+    TIniFile Ini_;
+};
+
+class TConfigReader {
+public:
+    explicit TConfigReader(const std::string& fileName) : Ini_(fileName) {}
+
+    // Always ends with a valid address: the stored text if it converts, else the default's.
+    void Address(const std::string& section, const char* key, const char* def, TIPAddress& field) const
+    {
+        if (!StrToIP(Ini_.ReadString(section, key, def), field)) StrToIP(def, field);
+    }
+    int32_t Integer(const std::string& section, const char* key, int32_t def) const
+    {
+        return StrToIntDefault(Ini_.ReadString(section, key, ""), def);
+    }
+    // Kept as the low 16 bits, so 65536 becomes 0 and -1 becomes 65535.
+    uint16_t Word(const std::string& section, const char* key, int32_t def) const
+    {
+        return static_cast<uint16_t>(Integer(section, key, def));
+    }
+    std::string Text(const std::string& section, const char* key, const char* def) const { return Ini_.ReadString(section, key, def); }
+
+private:
+    TIniFile Ini_;
+};
+
+} // namespace
+
+bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(fileName, error)) return false;
+    std::memset(&config, 0, sizeof config);
+
+    const TConfigReader ini(fileName);
+    ini.Address(SectionIP, "ADDRESS", DefaultAddress, config.Address);
+    ini.Address(SectionIP, "GATEWAY", DefaultGateway, config.Gateway);
+    ini.Address(SectionIP, "NETMASK", DefaultNetMask, config.NetMask);
+    config.TCPPort = ini.Word(SectionIP, "TCP_PORT", DefaultTCPPort);
+
+    for (size_t n = 0; n < ChannelCount; ++n) {
+        const std::string section = ChannelSection(n);
+        TChannelConfig& channel = config.Channels[n];
+        channel.SlaveAddress = ini.Word(section, "SLAVE_ADDRESS", DefaultSlaveAddress);
+        channel.BaudIndex = static_cast<uint16_t>(BaudRateToIndex(ini.Text(section, "BAUDRATE", BaudRates[DefaultBaudIndex])));
+        const int32_t parity = ini.Integer(section, "PARITY", DefaultParity);
+        channel.Parity = static_cast<uint16_t>(parity > MaxParity ? 0 : parity);
+        channel.StopBits = ini.Integer(section, "STOPBITS", DefaultStopBits) == 1 ? 0 : 1;
+        channel.Timeout = ini.Word(section, "TIMEOUT", DefaultTimeout);
+        channel.Replies = ini.Word(section, "REPLIES", DefaultReplies);
+        ini.Address(section, "IP_ADDRESS_0", DefaultIPAddress0, channel.IPAddress0);
+        ini.Address(section, "IP_ADDRESS_1", DefaultIPAddress1, channel.IPAddress1);
+        channel.TCPPort0 = ini.Word(section, "TCP_PORT_0", DefaultTCPPort);
+        channel.TCPPort1 = ini.Word(section, "TCP_PORT_1", DefaultTCPPort);
+        channel.EthRecvTout = ini.Word(section, "ETH_RECV_TOUT", DefaultEthTout);
+        channel.EthConnTout = ini.Word(section, "ETH_CONN_TOUT", DefaultEthTout);
+    }
+    return true;
+}
+
+void SaveConfigToFile(const std::string& fileName, TModuleConfig config)
+{
+    TConfigWriter ini(fileName);
+    ini.Address(SectionIP, "GATEWAY", config.Gateway);
+    ini.Address(SectionIP, "NETMASK", config.NetMask);
+    ini.Address(SectionIP, "ADDRESS", config.Address);
+    ini.Number(SectionIP, "TCP_PORT", config.TCPPort);
+
+    for (size_t n = 0; n < ChannelCount; ++n) {
+        const std::string section = ChannelSection(n);
+        const TChannelConfig& channel = config.Channels[n];
+        ini.Number(section, "SLAVE_ADDRESS", channel.SlaveAddress);
+        ini.Text(section, "BAUDRATE", BaudRateText(channel.BaudIndex));
+        ini.Number(section, "PARITY", channel.Parity);
+        ini.Number(section, "STOPBITS", channel.StopBits + 1u);
+        ini.Number(section, "TIMEOUT", channel.Timeout);
+        ini.Number(section, "REPLIES", channel.Replies);
+        ini.Address(section, "IP_ADDRESS_0", channel.IPAddress0);
+        ini.Number(section, "TCP_PORT_0", channel.TCPPort0);
+        ini.Address(section, "IP_ADDRESS_1", channel.IPAddress1);
+        ini.Number(section, "TCP_PORT_1", channel.TCPPort1);
+        ini.Number(section, "ETH_RECV_TOUT", channel.EthRecvTout);
+        ini.Number(section, "ETH_CONN_TOUT", channel.EthConnTout);
+    }
+}

@@ -1,0 +1,43 @@
+#pragma once
+// A fresh folder per test, removed afterwards, with whole-file helpers for byte-exact checks.
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <unistd.h>
+
+class TTempFolder {
+public:
+    TTempFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "korvel-config-XXXXXX").string();
+        Path_ = mkdtemp(pattern.data()) ? pattern : throw std::runtime_error("mkdtemp failed");
+    }
+    ~TTempFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::permissions(Path_, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(Path_, ignored);
+    }
+    TTempFolder(const TTempFolder&) = delete;
+    TTempFolder& operator=(const TTempFolder&) = delete;
+
+    const std::filesystem::path& Path() const { return Path_; }
+    std::string File(const std::string& name) const { return (Path_ / name).string(); }
+
+private:
+    std::filesystem::path Path_;
+};
+
+inline std::string ReadBytes(const std::string& fileName)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteBytes(const std::string& fileName, const std::string& bytes)
+{
+    std::ofstream(fileName, std::ios::binary) << bytes;
+}
