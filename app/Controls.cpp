@@ -1,0 +1,86 @@
+#include "Controls.h"
+
+#include "RConvert.h"
+
+#include <QFocusEvent>
+
+#include <algorithm>
+
+namespace {
+// Digits are optional ('0'), the dots fixed, unfilled positions blank as spaces.
+const QString IPInputMask = QStringLiteral("000.000.000.000; ");
+}  // namespace
+
+TSpinEdit::TSpinEdit(QWidget* parent) : QAbstractSpinBox(parent)
+{
+    lineEdit()->setText(QStringLiteral("0"));
+    connect(lineEdit(), &QLineEdit::textChanged, this, &TSpinEdit::Changed);
+}
+
+int TSpinEdit::MaxLength() const
+{
+    return lineEdit()->maxLength();
+}
+
+void TSpinEdit::SetMaxLength(int length)
+{
+    lineEdit()->setMaxLength(length);
+}
+
+int32_t TSpinEdit::Value() const
+{
+    return ParseIntegerText(Text().toStdString()).value_or(FMinValue);
+}
+
+void TSpinEdit::SetValue(int32_t value)
+{
+    lineEdit()->setText(QString::number(CheckValue(value)));
+}
+
+QString TSpinEdit::Text() const
+{
+    return lineEdit()->text();
+}
+
+void TSpinEdit::SetText(const QString& text)
+{
+    lineEdit()->setText(text);
+}
+
+void TSpinEdit::stepBy(int steps)
+{
+    // 64-bit sum: stepping past the 32-bit ends must not wrap around.
+    const int64_t stepped = int64_t{Value()} + steps;
+    SetValue(static_cast<int32_t>(std::clamp<int64_t>(stepped, INT32_MIN, INT32_MAX)));
+}
+
+QAbstractSpinBox::StepEnabled TSpinEdit::stepEnabled() const
+{
+    return StepUpEnabled | StepDownEnabled;
+}
+
+void TSpinEdit::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractSpinBox::focusOutEvent(event);
+    // A number outside the range is put into it; any other text stays for the checks to report.
+    if (const auto number = ParseIntegerText(Text().toStdString()); number && CheckValue(*number) != *number)
+        SetValue(*number);
+}
+
+int32_t TSpinEdit::CheckValue(int32_t value) const
+{
+    if (FMinValue == FMaxValue)
+        return value;
+    return std::clamp(value, std::min(FMinValue, FMaxValue), std::max(FMinValue, FMaxValue));
+}
+
+TMaskEdit::TMaskEdit(QWidget* parent) : QLineEdit(parent)
+{
+    setInputMask(IPInputMask);
+    connect(this, &QLineEdit::textChanged, this, &TMaskEdit::Changed);
+}
+
+QString TMaskEdit::Text() const
+{
+    return displayText();
+}

@@ -1,0 +1,134 @@
+#include "Controls.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+void LeaveField(QWidget* widget)
+{
+    QFocusEvent leaving(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(widget, &leaving);
+}
+
+TEST(SpinEdit, SettingAValuePutsItIntoTheRangeWhenTheEndsDiffer)
+{
+    const struct {
+        int32_t Min, Max, Value;
+        const char* Shown;
+    } cases[] = {
+        {0, 255, 17, "17"},  {0, 255, 300, "255"}, {0, 255, -1, "0"}, {1, 65535, 0, "1"},
+        {5, 1000, 2, "5"},   {5, 1000, 1001, "1000"}, {0, 0, 7, "7"}, {0, 0, -3, "-3"},
+    };
+    for (const auto& c : cases) {
+        TSpinEdit edit;
+        edit.SetMinValue(c.Min);
+        edit.SetMaxValue(c.Max);
+        edit.SetValue(c.Value);
+        EXPECT_EQ(edit.Text(), QString::fromLatin1(c.Shown)) << c.Min << ".." << c.Max << " <- " << c.Value;
+    }
+}
+
+TEST(SpinEdit, ValueReadsTheTextOrFallsBackToTheLowerEnd)
+{
+    const struct {
+        const char* Text;
+        int32_t Value;
+    } cases[] = {{"17", 17}, {"  42", 42}, {"$10", 16}, {"-5", -5}, {"abc", 5}, {"", 5}, {"12a", 5}};
+    TSpinEdit edit;
+    edit.SetMinValue(5);
+    edit.SetMaxValue(1000);
+    for (const auto& c : cases) {
+        edit.SetText(QString::fromLatin1(c.Text));
+        EXPECT_EQ(edit.Value(), c.Value) << c.Text;
+    }
+}
+
+TEST(SpinEdit, LeavingTheFieldPutsANumberIntoTheRangeAndKeepsOtherText)
+{
+    const struct {
+        int32_t Min, Max;
+        const char* Typed;
+        const char* Left;
+    } cases[] = {
+        {0, 255, "300", "255"}, {1, 65535, "0", "1"}, {0, 255, "abc", "abc"}, {0, 255, "", ""},
+        {0, 255, "17", "17"},   {0, 0, "7", "7"},     {5, 1000, "4", "5"},
+    };
+    for (const auto& c : cases) {
+        TSpinEdit edit;
+        edit.SetMinValue(c.Min);
+        edit.SetMaxValue(c.Max);
+        edit.SetText(QString::fromLatin1(c.Typed));
+        EXPECT_EQ(edit.Text(), QString::fromLatin1(c.Typed)) << "the text holds anything until left";
+        LeaveField(&edit);
+        EXPECT_EQ(edit.Text(), QString::fromLatin1(c.Left)) << c.Typed;
+    }
+}
+
+TEST(SpinEdit, ArrowKeysStepWithinTheRange)
+{
+    TSpinEdit edit;
+    edit.SetMinValue(0);
+    edit.SetMaxValue(255);
+    edit.SetValue(254);
+    QTest::keyClick(&edit, Qt::Key_Up);
+    QTest::keyClick(&edit, Qt::Key_Up);
+    EXPECT_EQ(edit.Text(), QStringLiteral("255"));
+    edit.SetValue(0);
+    QTest::keyClick(&edit, Qt::Key_Down);
+    EXPECT_EQ(edit.Text(), QStringLiteral("0"));
+
+    TSpinEdit unlimited;  // 0..0 limits nothing
+    QTest::keyClick(&unlimited, Qt::Key_Up);
+    EXPECT_EQ(unlimited.Text(), QStringLiteral("1"));
+}
+
+TEST(SpinEdit, TypingIsCutAtMaxLengthAndEveryChangeIsAnnounced)
+{
+    TSpinEdit edit;
+    edit.SetMinValue(1);
+    edit.SetMaxValue(65535);
+    edit.SetMaxLength(5);
+    edit.SetText(QString());
+    QSignalSpy changes(&edit, &TSpinEdit::Changed);
+    QTest::keyClicks(&edit, QStringLiteral("1234567"));
+    EXPECT_EQ(edit.Text(), QStringLiteral("12345"));
+    EXPECT_EQ(changes.count(), 5);
+    edit.SetValue(502);
+    EXPECT_EQ(changes.count(), 6);
+}
+
+TEST(MaskEdit, DottedTextFillsTheFieldsAndUnfilledPositionsReadAsSpaces)
+{
+    const struct {
+        const char* Given;
+        const char* Shown;
+    } cases[] = {
+        {"10.0.0.1", "10 .0  .0  .1  "},
+        {"192.168.127.10", "192.168.127.10 "},
+        {"255.255.255.255", "255.255.255.255"},
+        {"", "   .   .   .   "},
+        {"1..2", "1  .   .2  .   "},
+    };
+    for (const auto& c : cases) {
+        TMaskEdit edit;
+        edit.setText(QString::fromLatin1(c.Given));
+        EXPECT_EQ(edit.Text(), QString::fromLatin1(c.Shown)) << c.Given;
+    }
+}
+
+TEST(MaskEdit, TypingFillsTheFieldsAndADotMovesToTheNextOne)
+{
+    TMaskEdit edit;
+    edit.setCursorPosition(0);
+    QSignalSpy changes(&edit, &TMaskEdit::Changed);
+    QTest::keyClicks(&edit, QStringLiteral("10.0.0.1x"));
+    EXPECT_EQ(edit.Text(), QStringLiteral("10 .0  .0  .1  "));
+    EXPECT_GT(changes.count(), 0);
+}
+
+}  // namespace
