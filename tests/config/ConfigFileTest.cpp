@@ -1,0 +1,274 @@
+#include "IniFile.h"
+#include "LocalDefines.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+namespace {
+
+const char* const DefaultsFile =
+    "[IP]\r\n"
+    "GATEWAY=192.168.127.100\r\n"
+    "NETMASK=255.255.255.0\r\n"
+    "ADDRESS=192.168.127.10\r\n"
+    "TCP_PORT=502\r\n"
+    "[CHANNEL_0]\r\n"
+    "SLAVE_ADDRESS=0\r\n"
+    "BAUDRATE=115200\r\n"
+    "PARITY=2\r\n"
+    "STOPBITS=2\r\n"
+    "TIMEOUT=100\r\n"
+    "REPLIES=0\r\n"
+    "IP_ADDRESS_0=192.168.127.1\r\n"
+    "TCP_PORT_0=502\r\n"
+    "IP_ADDRESS_1=192.168.127.2\r\n"
+    "TCP_PORT_1=502\r\n"
+    "ETH_RECV_TOUT=100\r\n"
+    "ETH_CONN_TOUT=100\r\n"
+    "[CHANNEL_1]\r\n"
+    "SLAVE_ADDRESS=0\r\n"
+    "BAUDRATE=115200\r\n"
+    "PARITY=2\r\n"
+    "STOPBITS=2\r\n"
+    "TIMEOUT=100\r\n"
+    "REPLIES=0\r\n"
+    "IP_ADDRESS_0=192.168.127.1\r\n"
+    "TCP_PORT_0=502\r\n"
+    "IP_ADDRESS_1=192.168.127.2\r\n"
+    "TCP_PORT_1=502\r\n"
+    "ETH_RECV_TOUT=100\r\n"
+    "ETH_CONN_TOUT=100\r\n";
+
+bool SameBytes(const TModuleConfig& a, const TModuleConfig& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TModuleConfig Filled(uint8_t byte)
+{
+    TModuleConfig config;
+    std::memset(&config, byte, sizeof config);
+    return config;
+}
+
+class ConfigFileTest : public testing::Test {
+protected:
+    TModuleConfig LoadFrom(const std::string& content)
+    {
+        WriteBytes(Name, content);
+        TModuleConfig config = Filled(0xAB);
+        EXPECT_TRUE(LoadConfigFromFile(Name, config));
+        return config;
+    }
+
+    TTempFolder Folder;
+    std::string Name = Folder.File("module.ini");
+};
+
+TEST_F(ConfigFileTest, DefaultsSavedIntoANewFileGiveTheReferenceFile)
+{
+    const TModuleConfig defaults = LoadFrom("");
+    const std::string fresh = Folder.File("fresh.ini");
+    SaveConfigToFile(fresh, defaults);
+    EXPECT_EQ(ReadBytes(fresh), DefaultsFile);
+}
+
+TEST_F(ConfigFileTest, AFileWithOnlyTheIPSectionGivesDefaultChannelsAndZeroReservedBytes)
+{
+    const TModuleConfig config = LoadFrom("[IP]\r\nADDRESS=10.0.0.5\r\nTCP_PORT=1502\r\n");
+    EXPECT_EQ(config.Address, (TIPAddress{10, 0, 0, 5}));
+    EXPECT_EQ(config.Gateway, (TIPAddress{192, 168, 127, 100}));
+    EXPECT_EQ(config.NetMask, (TIPAddress{255, 255, 255, 0}));
+    EXPECT_EQ(config.TCPPort, 1502);
+    for (const TChannelConfig& channel : config.Channels) {
+        EXPECT_EQ(channel.SlaveAddress, 0);
+        EXPECT_EQ(channel.BaudIndex, 9);
+        EXPECT_EQ(channel.Parity, 2);
+        EXPECT_EQ(channel.StopBits, 1);
+        EXPECT_EQ(channel.Timeout, 100);
+        EXPECT_EQ(channel.Replies, 0);
+        EXPECT_EQ(channel.IPAddress0, (TIPAddress{192, 168, 127, 1}));
+        EXPECT_EQ(channel.IPAddress1, (TIPAddress{192, 168, 127, 2}));
+        EXPECT_EQ(channel.TCPPort0, 502);
+        EXPECT_EQ(channel.TCPPort1, 502);
+        EXPECT_EQ(channel.EthRecvTout, 100);
+        EXPECT_EQ(channel.EthConnTout, 100);
+        EXPECT_TRUE(std::all_of(std::begin(channel.Reserved), std::end(channel.Reserved), [](uint8_t b) { return b == 0; }));
+    }
+    EXPECT_TRUE(std::all_of(std::begin(config.Reserved1), std::end(config.Reserved1), [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(std::begin(config.Reserved2), std::end(config.Reserved2), [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(config.CRC, 0);
+}
+
+TEST_F(ConfigFileTest, AMissingFileIsReportedAndLeavesTheRecordAlone)
+{
+    const TModuleConfig before = Filled(0x5A);
+    TModuleConfig config = before;
+    EXPECT_FALSE(LoadConfigFromFile(Folder.File("absent.ini"), config));
+    EXPECT_FALSE(LoadConfigFromFile(Folder.Path().string(), config));  // a folder is not a file
+    EXPECT_TRUE(SameBytes(config, before));
+}
+
+struct TChannelKeyCase {
+    const char* Line;
+    uint16_t TChannelConfig::*Field;
+    uint16_t Expected;
+};
+
+void PrintTo(const TChannelKeyCase& c, std::ostream* out) { *out << '"' << c.Line << '"'; }
+
+class ChannelKey : public ConfigFileTest, public testing::WithParamInterface<TChannelKeyCase> {};
+
+TEST_P(ChannelKey, IsReadAsItsFieldOrItsDefault)
+{
+    const auto& c = GetParam();
+    const TModuleConfig config = LoadFrom(std::string("[IP]\r\n[channel_1]\r\n") + c.Line + "\r\n");
+    EXPECT_EQ(config.Channels[1].*c.Field, c.Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, ChannelKey, testing::Values(
+    TChannelKeyCase{"BAUDRATE=9600", &TChannelConfig::BaudIndex, 4},
+    TChannelKeyCase{"baudrate=9600", &TChannelConfig::BaudIndex, 4},
+    TChannelKeyCase{"BAUDRATE=  9600  ", &TChannelConfig::BaudIndex, 4},
+    TChannelKeyCase{"BAUDRATE=9601", &TChannelConfig::BaudIndex, 9},
+    TChannelKeyCase{"BAUDRATE=", &TChannelConfig::BaudIndex, 9},
+    TChannelKeyCase{"PARITY=1", &TChannelConfig::Parity, 1},
+    TChannelKeyCase{"PARITY=3", &TChannelConfig::Parity, 0},
+    TChannelKeyCase{"PARITY=-1", &TChannelConfig::Parity, 65535},
+    TChannelKeyCase{"PARITY=", &TChannelConfig::Parity, 2},
+    TChannelKeyCase{"STOPBITS=1", &TChannelConfig::StopBits, 0},
+    TChannelKeyCase{"STOPBITS=2", &TChannelConfig::StopBits, 1},
+    TChannelKeyCase{"STOPBITS=0", &TChannelConfig::StopBits, 1},
+    TChannelKeyCase{"STOPBITS=3", &TChannelConfig::StopBits, 1},
+    TChannelKeyCase{"STOPBITS=$1", &TChannelConfig::StopBits, 0},
+    TChannelKeyCase{"TIMEOUT=0x64", &TChannelConfig::Timeout, 100},
+    TChannelKeyCase{"TIMEOUT=$64", &TChannelConfig::Timeout, 100},
+    TChannelKeyCase{"TIMEOUT=1e2", &TChannelConfig::Timeout, 100},
+    TChannelKeyCase{"TIMEOUT=7", &TChannelConfig::Timeout, 7},
+    TChannelKeyCase{"TIMEOUT= 7 ", &TChannelConfig::Timeout, 7},
+    TChannelKeyCase{"TIMEOUT=", &TChannelConfig::Timeout, 100},
+    TChannelKeyCase{"TCP_PORT_0=65536", &TChannelConfig::TCPPort0, 0},
+    TChannelKeyCase{"TCP_PORT_1=-1", &TChannelConfig::TCPPort1, 65535},
+    TChannelKeyCase{"TCP_PORT_1=99999999999", &TChannelConfig::TCPPort1, 502},
+    TChannelKeyCase{"SLAVE_ADDRESS=17", &TChannelConfig::SlaveAddress, 17},
+    TChannelKeyCase{"REPLIES=3", &TChannelConfig::Replies, 3},
+    TChannelKeyCase{"ETH_RECV_TOUT=250", &TChannelConfig::EthRecvTout, 250},
+    TChannelKeyCase{"ETH_CONN_TOUT=$FFFF", &TChannelConfig::EthConnTout, 65535}));
+
+TEST_F(ConfigFileTest, AddressKeysFallBackToTheirDefaultWhenTheTextIsNotAnAddress)
+{
+    struct {
+        const char* Line;
+        TIPAddress Expected;
+    } const cases[] = {
+        {"ADDRESS=1.2.3", {192, 168, 127, 10}},
+        {"ADDRESS=300.1.1.1", {192, 168, 127, 10}},
+        {"ADDRESS=", {192, 168, 127, 10}},
+        {"address = 10 .0 .0 .1 ", {10, 0, 0, 1}},
+        {"ADDRESS=10.1.2.3", {10, 1, 2, 3}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LoadFrom(std::string("[ip]\r\n") + c.Line + "\r\n").Address, c.Expected) << c.Line;
+    EXPECT_EQ(LoadFrom("[CHANNEL_0]\r\nIP_ADDRESS_1=1.2.3.4.5\r\n").Channels[0].IPAddress1, (TIPAddress{192, 168, 127, 2}));
+    EXPECT_EQ(LoadFrom("[IP]\r\nTCP_PORT=65536\r\n").TCPPort, 0);
+}
+
+TModuleConfig RandomEditorRecord(std::mt19937& random)
+{
+    const auto in = [&random](int min, int max) { return std::uniform_int_distribution<int>(min, max)(random); };
+    const auto address = [&in] {
+        return TIPAddress{uint8_t(in(0, 255)), uint8_t(in(0, 255)), uint8_t(in(0, 255)), uint8_t(in(0, 255))};
+    };
+    TModuleConfig config;
+    std::memset(&config, 0, sizeof config);
+    config.Address = address();
+    config.Gateway = address();
+    config.NetMask = address();
+    config.TCPPort = uint16_t(in(1, 65535));
+    for (TChannelConfig& channel : config.Channels) {
+        channel.SlaveAddress = uint16_t(in(0, 255));
+        channel.BaudIndex = uint16_t(in(0, BaudRateCount - 1));
+        channel.Parity = uint16_t(in(0, 2));
+        channel.StopBits = uint16_t(in(0, 1));
+        channel.Timeout = uint16_t(in(5, 1000));
+        channel.Replies = 0;
+        channel.IPAddress0 = address();
+        channel.IPAddress1 = address();
+        channel.EthRecvTout = uint16_t(in(5, 1000));
+        channel.EthConnTout = uint16_t(in(5, 1000));
+        channel.TCPPort0 = uint16_t(in(1, 65535));
+        channel.TCPPort1 = uint16_t(in(1, 65535));
+    }
+    return config;
+}
+
+TEST_F(ConfigFileTest, RecordsSurviveAWriteAndReadBack)
+{
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 100; ++round) {
+        TModuleConfig written = RandomEditorRecord(random);
+        SaveConfigToFile(Name, written);
+        TModuleConfig read = Filled(0xEE);
+        ASSERT_TRUE(LoadConfigFromFile(Name, read));
+        ASSERT_TRUE(SameBytes(read, written)) << "round " << round;
+    }
+}
+
+TEST_F(ConfigFileTest, ReservedBytesAndTheChecksumAreNotStored)
+{
+    TModuleConfig written = LoadFrom("");
+    written.Reserved1[0] = 1;
+    written.Channels[1].Reserved[5] = 2;
+    written.Reserved2[23] = 3;
+    SetConfigCRC(written);
+    SaveConfigToFile(Name, written);
+    EXPECT_TRUE(SameBytes(LoadFrom(ReadBytes(Name)), LoadFrom("")));
+}
+
+TEST_F(ConfigFileTest, SavingIntoAnExistingFileKeepsWhatTheProgramDoesNotWrite)
+{
+    WriteBytes(Name,
+               "; kept comment\r\n"
+               "[Notes]\r\n"
+               "owner=service\r\n"
+               "\r\n"
+               "[channel_0]\r\n"
+               "baudrate=9600\r\n"
+               "COMMENT=line A\r\n"
+               "\r\n"
+               "[Modbus]\n"
+               "TIMEOUT=50\n");
+    TModuleConfig config = LoadFrom(ReadBytes(Name));
+    EXPECT_EQ(config.Channels[0].BaudIndex, 4);
+
+    config.Channels[0].BaudIndex = 5;
+    SaveConfigToFile(Name, config);
+
+    const std::string saved = ReadBytes(Name);
+    EXPECT_TRUE(saved.starts_with("; kept comment\r\n[Notes]\r\nowner=service\r\n\r\n[channel_0]\r\nbaudrate=19200\r\nCOMMENT=line A\r\nSLAVE_ADDRESS=0\r\n"))
+        << saved;
+    EXPECT_NE(saved.find("ETH_CONN_TOUT=100\r\n\r\n[Modbus]\nTIMEOUT=50\n[IP]\r\nGATEWAY="), std::string::npos) << saved;
+    const auto count = [&saved](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = saved.find(text); at != std::string::npos; at = saved.find(text, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("[channel_0]"), 1u);
+    EXPECT_EQ(count("[CHANNEL_0]"), 0u);
+    EXPECT_EQ(count("BAUDRATE="), 1u);  // only channel 1's: channel 0 kept its own spelling
+    EXPECT_TRUE(SameBytes(LoadFrom(saved), config));
+    EXPECT_EQ(TIniFile(Name).ReadString("MODBUS", "timeout", ""), "50");
+}
+
+TEST_F(ConfigFileTest, AFailedSaveRaisesUnableToWrite)
+{
+    const std::string inMissingFolder = Folder.File("missing/module.ini");
+    try {
+        SaveConfigToFile(inMissingFolder, LoadFrom(""));
+        FAIL() << "no error";
+    } catch (const EIniFileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + inMissingFolder);
+    }
+}
+
+} // namespace
