@@ -260,6 +260,17 @@ TEST_F(ConfigFileTest, SavingIntoAnExistingFileKeepsWhatTheProgramDoesNotWrite)
     EXPECT_EQ(TIniFile(Name).ReadString("MODBUS", "timeout", ""), "50");
 }
 
+TEST_F(ConfigFileTest, ABaudIndexOutsideTheTableIsSavedAsTheRateItWouldReadBackAs)
+{
+    TModuleConfig config = LoadFrom("");
+    config.Channels[0].BaudIndex = BaudRateCount;
+    config.Channels[1].BaudIndex = 0xFFFF;
+    SaveConfigToFile(Name, config);
+    const TIniFile ini(Name);
+    EXPECT_EQ(ini.ReadString("CHANNEL_0", "BAUDRATE", ""), "115200");
+    EXPECT_EQ(ini.ReadString("CHANNEL_1", "BAUDRATE", ""), "115200");
+}
+
 TEST_F(ConfigFileTest, AFailedSaveRaisesUnableToWrite)
 {
     const std::string inMissingFolder = Folder.File("missing/module.ini");

@@ -182,7 +182,7 @@ TEST_F(IniFileTest, AFailedWriteLeavesThePreviousFileWhole)
     EXPECT_EQ(FolderEntries(Folder.Path()), std::vector<std::string>{"test.ini"});
 }
 
-TEST_F(IniFileTest, ReadOnlyFileOrFolderCannotBeWritten)
+TEST_F(IniFileTest, ReadOnlyOrUnreadableFileAndReadOnlyFolderCannotBeWritten)
 {
     if (geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root; the other failure tests cover root";
     const std::string previous = "[S]\r\nK=old\r\n";
@@ -192,7 +192,12 @@ TEST_F(IniFileTest, ReadOnlyFileOrFolderCannotBeWritten)
     ExpectWriteFailure(Ini);
     EXPECT_EQ(ReadBytes(Name), previous);
 
+    // Unreadable: replacing it would lose every line but the one written.
+    std::filesystem::permissions(Name, std::filesystem::perms(0200));
+    ExpectWriteFailure(Ini);
     std::filesystem::permissions(Name, std::filesystem::perms(0644));
+    EXPECT_EQ(ReadBytes(Name), previous);
+
     std::filesystem::permissions(Folder.Path(), std::filesystem::perms(0555));
     ExpectWriteFailure(Ini);
     std::filesystem::permissions(Folder.Path(), std::filesystem::perms::owner_all);
