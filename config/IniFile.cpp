@@ -82,7 +82,7 @@ std::optional<std::string_view> SectionName(std::string_view line)
 std::optional<TKeyLine> ParseKeyLine(std::string_view line)
 {
     const std::string_view trimmed = Trim(line);
-    if (trimmed.starts_with(';') || trimmed.starts_with('[')) return std::nullopt;
+    if (trimmed.starts_with(';')) return std::nullopt;
     const size_t equals = trimmed.find('=');
     if (equals == std::string_view::npos) return std::nullopt;
     const std::string_view key = Trim(trimmed.substr(0, equals));
