@@ -1,0 +1,206 @@
+// The ModbusTCP transport of the master engine (declared in ModbusMaster.h).
+#include "ModbusMaster.h"
+
+#include "RConvert.h"
+
+namespace {
+
+uint16_t GetHighFirst(const uint8_t* at)
+{
+    return uint16_t(at[0] << 8 | at[1]);
+}
+
+bool IsRegisterReadFunction(uint8_t functionCode)
+{
+    return functionCode == 3 || functionCode == 4 || functionCode == 37;
+}
+
+}  // namespace
+
+TModbusTCPMaster::TModbusTCPMaster(QObject* owner)
+    : TModbusMaster(owner)
+    , Socket_(this)
+{
+    Socket_.OnConnect = [this] { SocketConnect(); };
+    Socket_.OnDisconnect = [this] { SocketDisconnect(); };
+    Socket_.OnRead = [this] { SocketRead(); };
+    Socket_.OnError = [this](int& errorCode) { SocketError(errorCode); };
+}
+
+TModbusTCPMaster::~TModbusTCPMaster()
+{
+    // Not SetActive(false): an order cut off by destruction gets no callback.
+    CloseConnection();
+    Started_ = false;
+}
+
+int TModbusTCPMaster::TransportKind() const
+{
+    return 2;
+}
+
+std::string TModbusTCPMaster::GetParametersText() const
+{
+    return "IPAddress=" + Socket_.Address() + ParameterLineEnd + "TCPPort=" + std::to_string(Socket_.Port()) +
+           ParameterLineEnd + TModbusMaster::GetParametersText();
+}
+
+void TModbusTCPMaster::SetParameters(const std::string& text)
+{
+    TModbusMaster::SetParameters(text);
+    for (const auto& [key, value] : ParseParameters(text)) {
+        if (key == "IPADDRESS")
+            Socket_.SetAddress(value);
+        else if (key == "TCPPORT" && IsValueInRange(value, 1, 65535))
+            Socket_.SetPort(StrToIntDefault(value, 0));
+    }
+}
+
+bool TModbusTCPMaster::IsRunning() const
+{
+    return Started_;
+}
+
+void TModbusTCPMaster::SetActive(bool active)
+{
+    if (active) {
+        Started_ = true;
+        // Orders queued while stopped are served now rather than at the next queueing.
+        ProcessExchange();
+        return;
+    }
+    CloseConnection();
+    Started_ = false;
+    // No order is left half-served across a stop: the interrupted one ends as unanswered.
+    AbortCurrentOrder(StatusNoReply);
+}
+
+std::string TModbusTCPMaster::GetConnectionText() const
+{
+    return Socket_.Address() + ":" + std::to_string(Socket_.Port());
+}
+
+uint8_t TModbusTCPMaster::GetExceptionCode() const
+{
+    const uint8_t* reply = ReceiveBuffer();
+    if (RxCount() == ExceptionReplyLength && (reply[7] & 0x80) != 0)
+        return reply[8];
+    return 0;
+}
+
+int TModbusTCPMaster::GetReplyRegisterCount() const
+{
+    if (RxCount() > ExceptionReplyLength && IsRegisterReadFunction(ReceiveBuffer()[7]))
+        return (RxCount() - ExceptionReplyLength) / 2;
+    return 0;
+}
+
+void TModbusTCPMaster::GetReplyData(void* destination) const
+{
+    const TModbusMasterOrder* order = CurrentOrder();
+    if (!order)
+        return;
+    const int count = std::min(GetReplyRegisterCount(), int(order->Count));
+    SwapBytePairs(ReceiveBuffer() + ExceptionReplyLength, destination, size_t(count));
+}
+
+void TModbusTCPMaster::ResponseTimerTick()
+{
+    // A retransmission after a time-out always goes out on a new connection.
+    if (TimeoutCountdownExpired())
+        CloseConnection();
+    TModbusMaster::ResponseTimerTick();
+}
+
+void TModbusTCPMaster::BuildFrame(TModbusMasterOrder& order)
+{
+    ++TransactionId_;
+    TxBuffer_[0] = uint8_t(TransactionId_ >> 8);
+    TxBuffer_[1] = uint8_t(TransactionId_);
+    TxBuffer_[2] = 0;
+    TxBuffer_[3] = 0;
+    int length = 0;
+    BuildRequest(order, TxBuffer_.data() + MbapHeaderSize, length);
+    TxBuffer_[4] = uint8_t(length >> 8);
+    TxBuffer_[5] = uint8_t(length);
+    TxLength_ = length + MbapHeaderSize;
+}
+
+int TModbusTCPMaster::SendOrder(TModbusMasterOrder& order)
+{
+    BuildFrame(order);
+    if (Connected_)
+        return SendFrame();
+    Socket_.SetActive(true);
+    return RequestBuilt;
+}
+
+int TModbusTCPMaster::SendFrame()
+{
+    // A connection lost under the send is reported by the socket's error notification; the
+    // exchange then ends by time-out and the retransmission opens a new connection.
+    if (Socket_.SendBuf(TxBuffer_.data(), TxLength_) < 0)
+        Connected_ = false;
+    Trace("TX>", TxBuffer_.data(), TxLength_, "");
+    return RequestBuilt;
+}
+
+bool TModbusTCPMaster::CheckReply(uint8_t& status)
+{
+    const TModbusMasterOrder& order = *CurrentOrder();
+    for (;;) {
+        const uint8_t* reply = ReceiveBuffer();
+        const int received = RxCount() - MbapHeaderSize;
+        if (received < int(order.ExpectedLength) && GetExceptionCode() == 0)
+            return false;
+        if (reply[6] != order.UnitId) {
+            status = StatusWrongUnit;
+            return true;
+        }
+        const int lengthField = GetHighFirst(reply + 4);
+        if (GetHighFirst(reply) != TransactionId_) {
+            // A late answer to an earlier transmission: skip it once it is whole and keep
+            // waiting for the right one within the same time-out.
+            if (received < lengthField)
+                return false;
+            DiscardReceived(MbapHeaderSize + lengthField);
+            continue;
+        }
+        status = received != lengthField ? StatusWrongLength
+                 : GetExceptionCode() != 0 ? StatusException
+                                            : StatusOk;
+        return true;
+    }
+}
+
+void TModbusTCPMaster::CloseConnection()
+{
+    Connected_ = false;
+    Socket_.SetActive(false);
+}
+
+void TModbusTCPMaster::SocketConnect()
+{
+    Connected_ = true;
+    if (TxLength_ > 0)
+        SendFrame();
+}
+
+void TModbusTCPMaster::SocketDisconnect()
+{
+    Connected_ = false;
+}
+
+void TModbusTCPMaster::SocketError(int& errorCode)
+{
+    Connected_ = false;
+    errorCode = 0;  // silenced: the exchange in progress ends by time-out
+}
+
+void TModbusTCPMaster::SocketRead()
+{
+    std::array<uint8_t, ReadChunkSize> chunk;
+    const int count = Socket_.ReceiveBuf(chunk.data(), ReadChunkSize);
+    if (count > 0)
+        ReceiveData(chunk.data(), count);
+}

@@ -1,0 +1,38 @@
+#pragma once
+// Support routines of the Modbus masters: status texts, register byte order and the
+// KEY=VALUE parameter text.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Status codes reported at the completion of every order.
+enum : uint8_t {
+    StatusOk = 0,
+    StatusNoReply = 1,
+    StatusCRCError = 2,
+    StatusException = 3,
+    StatusWrongUnit = 4,
+    StatusUnknownOrder = 5,
+    StatusWrongLength = 6,
+};
+
+std::string StatusText(uint8_t status, uint8_t exceptionCode);
+
+// Copies wordCount 16-bit words, exchanging the two bytes of each: caller buffers hold registers
+// low byte first, the wire carries them high byte first. Source and destination may be the same.
+void SwapBytePairs(const void* source, void* destination, size_t wordCount);
+
+struct TModbusMasterParameter {
+    std::string Key;
+    std::string Value;
+};
+
+// Parameter lines end with CR LF; text after the last CR LF is not a line.
+inline constexpr const char* ParameterLineEnd = "\r\n";
+
+int CountLines(const std::string& text);
+// Blanks, NUL and 0xFF bytes are removed first; keys and values come back upper-cased; lines
+// without a key are skipped.
+std::vector<TModbusMasterParameter> ParseParameters(std::string text);

@@ -1,0 +1,130 @@
+#include "ModuleSimServer.h"
+
+#include "LocalDefines.h"
+
+#include <QModbusTcpServer>
+#include <QTcpServer>
+#include <QTemporaryFile>
+
+#include <cstring>
+
+namespace {
+
+constexpr int RegisterCount = TModuleSimServer::LastRegister - TModuleSimServer::FirstRegister + 1;
+constexpr int MacFirstRegister = 79;
+constexpr int JumperRegister = 83;
+
+// What the configuration file reader gives for a file without any keys.
+TModuleConfig ReaderDefaults()
+{
+    TModuleConfig config{};
+    QTemporaryFile empty;
+    if (empty.open())
+        LoadConfigFromFile(empty.fileName().toStdString(), config);
+    return config;
+}
+
+}  // namespace
+
+// Counts and reports every request the Qt server processes.
+class TModuleSimModbusServer : public QModbusTcpServer {
+public:
+    explicit TModuleSimModbusServer(TModuleSimServer& owner)
+        : Owner_(owner)
+    {
+    }
+
+protected:
+    QModbusResponse processRequest(const QModbusPdu& request) override
+    {
+        QModbusResponse response = QModbusTcpServer::processRequest(request);
+        const QByteArray data = request.data();
+        const auto word = [&](int at) { return data.size() >= at + 2 ? int(quint8(data[at]) << 8 | quint8(data[at + 1])) : 0; };
+        Owner_.NoteRequest(request.functionCode(), word(0), word(2));
+        return response;
+    }
+
+private:
+    TModuleSimServer& Owner_;
+};
+
+TModuleSimServer::TModuleSimServer(QObject* parent)
+    : QObject(parent)
+    , Server_(std::make_unique<TModuleSimModbusServer>(*this))
+{
+    Server_->setServerAddress(UnitId);
+    QModbusDataUnitMap map;
+    map.insert(QModbusDataUnit::HoldingRegisters,
+               QModbusDataUnit(QModbusDataUnit::HoldingRegisters, FirstRegister, RegisterCount));
+    Server_->setMap(map);
+
+    SetVersion(1, 0);
+    SetMac({0x00, 0x1A, 0x4B, 0x00, 0x00, 0x01});
+    SetJumperFitted(false);
+
+    TModuleConfig config = ReaderDefaults();
+    SetConfigCRC(config);
+    uint8_t image[sizeof(TModuleConfig)];
+    std::memcpy(image, &config, sizeof image);
+    for (int k = 0; k < int(sizeof image / 2); ++k)
+        SetRegister(ConfigFirstRegister + k, uint16_t(image[2 * k] | image[2 * k + 1] << 8));
+    SetRegister(MarkerRegister, Marker);
+}
+
+TModuleSimServer::~TModuleSimServer() = default;
+
+bool TModuleSimServer::Listen(const QHostAddress& address, quint16 port)
+{
+    Server_->setConnectionParameter(QModbusDevice::NetworkAddressParameter, address.toString());
+    Server_->setConnectionParameter(QModbusDevice::NetworkPortParameter, port);
+    return Server_->connectDevice();
+}
+
+quint16 TModuleSimServer::Port() const
+{
+    // The Qt server does not report the port it bound; its listening socket does.
+    if (const auto* listener = Server_->findChild<QTcpServer*>())
+        return listener->serverPort();
+    return 0;
+}
+
+QString TModuleSimServer::ErrorText() const
+{
+    return Server_->errorString();
+}
+
+void TModuleSimServer::SetVersion(uint8_t major, uint8_t minor)
+{
+    SetRegister(InfoFirstRegister, uint16_t(major << 8 | minor));
+}
+
+void TModuleSimServer::SetMac(const std::array<uint8_t, 6>& mac)
+{
+    for (int k = 0; k < 3; ++k)
+        SetRegister(MacFirstRegister + k, uint16_t(mac[2 * k] | mac[2 * k + 1] << 8));
+}
+
+void TModuleSimServer::SetJumperFitted(bool fitted)
+{
+    SetRegister(JumperRegister, fitted ? 1 : 0);
+}
+
+uint16_t TModuleSimServer::Register(int address) const
+{
+    quint16 value = 0;
+    if (address >= FirstRegister && address <= LastRegister)
+        Server_->data(QModbusDataUnit::HoldingRegisters, quint16(address), &value);
+    return value;
+}
+
+void TModuleSimServer::SetRegister(int address, uint16_t value)
+{
+    if (address >= FirstRegister && address <= LastRegister)
+        Server_->setData(QModbusDataUnit::HoldingRegisters, quint16(address), value);
+}
+
+void TModuleSimServer::NoteRequest(int functionCode, int startAddress, int count)
+{
+    ++RequestCount_;
+    emit RequestServed(functionCode, startAddress, count);
+}

@@ -1,0 +1,56 @@
+#pragma once
+// A simulated module: the ModbusTCP server of unit 255 with the information block (registers
+// 78..83) and the configuration block (84..140). It starts with a plausible information block
+// and the configuration file reader's defaults, and keeps whatever is written.
+
+#include <QHostAddress>
+#include <QObject>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class TModuleSimModbusServer;
+
+class TModuleSimServer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int UnitId = 255;
+    static constexpr int InfoFirstRegister = 78;
+    static constexpr int ConfigFirstRegister = 84;
+    static constexpr int MarkerRegister = 140;
+    static constexpr int FirstRegister = InfoFirstRegister;
+    static constexpr int LastRegister = MarkerRegister;
+    static constexpr uint16_t Marker = 0xAAAA;
+    static constexpr uint16_t DefaultPort = 1502;
+
+    explicit TModuleSimServer(QObject* parent = nullptr);
+    ~TModuleSimServer() override;
+
+    // Port 0 takes any free port; Port() then tells which.
+    bool Listen(const QHostAddress& address, quint16 port);
+    quint16 Port() const;
+    QString ErrorText() const;
+
+    void SetVersion(uint8_t major, uint8_t minor);
+    // In display order: the first byte is the low byte of register 79.
+    void SetMac(const std::array<uint8_t, 6>& mac);
+    void SetJumperFitted(bool fitted);
+
+    // Registers outside 78..140 read as 0 and ignore writes.
+    uint16_t Register(int address) const;
+    void SetRegister(int address, uint16_t value);
+
+    int RequestCount() const { return RequestCount_; }
+
+signals:
+    // One per request answered or refused by the server, after the registers were updated.
+    void RequestServed(int functionCode, int startAddress, int count);
+
+private:
+    friend class TModuleSimModbusServer;
+    void NoteRequest(int functionCode, int startAddress, int count);
+
+    std::unique_ptr<TModuleSimModbusServer> Server_;
+    int RequestCount_ = 0;
+};

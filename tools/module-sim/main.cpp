@@ -1,0 +1,106 @@
+// korvel-module-sim: a simulated module on a loopback (or chosen) address.
+#include "ModuleSimServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+bool ParseVersion(const QString& text, uint8_t& major, uint8_t& minor)
+{
+    const QStringList parts = text.split('.');
+    bool majorOk = false, minorOk = false;
+    const uint majorValue = parts.value(0).toUInt(&majorOk);
+    const uint minorValue = parts.value(1).toUInt(&minorOk);
+    if (parts.size() != 2 || !majorOk || !minorOk || majorValue > 255 || minorValue > 255)
+        return false;
+    major = uint8_t(majorValue);
+    minor = uint8_t(minorValue);
+    return true;
+}
+
+bool ParseMac(const QString& text, std::array<uint8_t, 6>& mac)
+{
+    static const QRegularExpression form("^([0-9A-Fa-f]{2})([-:][0-9A-Fa-f]{2}){5}$");
+    if (!form.match(text).hasMatch())
+        return false;
+    const QStringList parts = text.split(QRegularExpression("[-:]"));
+    for (int i = 0; i < 6; ++i)
+        mac[size_t(i)] = uint8_t(parts[i].toUInt(nullptr, 16));
+    return true;
+}
+
+QString Describe(int functionCode, int startAddress, int count)
+{
+    switch (functionCode) {
+    case 3: return QString("read %1 registers from %2").arg(count).arg(startAddress);
+    case 16: return QString("write %1 registers from %2").arg(count).arg(startAddress);
+    default: return QString("function %1").arg(functionCode);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("korvel-module-sim");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Simulated Korvel module: ModbusTCP unit 255, registers 78..140.");
+    parser.addHelpOption();
+    const QCommandLineOption portOption("port", "TCP port (0: any free one).", "port",
+                                        QString::number(TModuleSimServer::DefaultPort));
+    const QCommandLineOption bindOption("bind", "Address to listen on.", "address", "127.0.0.1");
+    const QCommandLineOption firmwareOption("firmware", "Firmware version, major.minor.", "version", "1.0");
+    const QCommandLineOption macOption("mac", "MAC address, six hexadecimal bytes.", "mac", "00-1A-4B-00-00-01");
+    const QCommandLineOption jumperOption("jumper", "The factory-configuration jumper is fitted.");
+    const QCommandLineOption verboseOption("verbose", "Print one line per request.");
+    parser.addOptions({portOption, bindOption, firmwareOption, macOption, jumperOption, verboseOption});
+    parser.process(app);
+
+    QTextStream err(stderr);
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
+    const QHostAddress address(parser.value(bindOption));
+    uint8_t major = 0, minor = 0;
+    std::array<uint8_t, 6> mac{};
+    if (!portOk || port > 65535) {
+        err << "korvel-module-sim: bad port " << parser.value(portOption) << "\n";
+        return 2;
+    }
+    if (address.isNull()) {
+        err << "korvel-module-sim: bad address " << parser.value(bindOption) << "\n";
+        return 2;
+    }
+    if (!ParseVersion(parser.value(firmwareOption), major, minor)) {
+        err << "korvel-module-sim: bad firmware version " << parser.value(firmwareOption) << " (expected e.g. 1.3)\n";
+        return 2;
+    }
+    if (!ParseMac(parser.value(macOption), mac)) {
+        err << "korvel-module-sim: bad MAC address " << parser.value(macOption) << " (expected e.g. 12-34-56-78-9A-BC)\n";
+        return 2;
+    }
+
+    TModuleSimServer server;
+    server.SetVersion(major, minor);
+    server.SetMac(mac);
+    server.SetJumperFitted(parser.isSet(jumperOption));
+    if (parser.isSet(verboseOption)) {
+        QObject::connect(&server, &TModuleSimServer::RequestServed, [](int functionCode, int startAddress, int count) {
+            QTextStream(stdout) << Describe(functionCode, startAddress, count) << Qt::endl;
+        });
+    }
+    if (!server.Listen(address, quint16(port))) {
+        err << "korvel-module-sim: cannot listen on " << address.toString() << ":" << port << ": "
+            << server.ErrorText() << "\n";
+        return 1;
+    }
+    QTextStream(stdout) << "korvel-module-sim: listening on " << address.toString() << ":" << server.Port()
+                        << Qt::endl;
+    return app.exec();
+}
