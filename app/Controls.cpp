@@ -47,6 +47,16 @@ void TSpinEdit::SetText(const QString& text)
     lineEdit()->setText(text);
 }
 
+bool TSpinEdit::IsTextInRange() const
+{
+    return IsValueInRange(Text().toStdString(), FMinValue, FMaxValue);
+}
+
+QString TSpinEdit::RangeText() const
+{
+    return QStringLiteral("%1..%2").arg(FMinValue).arg(FMaxValue);
+}
+
 void TSpinEdit::stepBy(int steps)
 {
     // 64-bit sum: stepping past the 32-bit ends must not wrap around.

@@ -34,6 +34,11 @@ public:
     QString Text() const;
     void SetText(const QString& text);
 
+    // The checks judge the text, not Value(), against the range the control has when they run.
+    bool IsTextInRange() const;
+    // The range as the messages quote it: "min..max".
+    QString RangeText() const;
+
     void stepBy(int steps) override;
 
 signals:

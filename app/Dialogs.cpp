@@ -91,6 +91,11 @@ int MessageBox(const QString& text, const QString& caption, unsigned flags)
     return AnswerOf(button);
 }
 
+void ShowInputError(const QString& text)
+{
+    MessageBox(text, QString::fromLatin1(MessageCaption), MB::IconError);
+}
+
 bool TFileDialog::Execute()
 {
     if (DialogsTestHook::OnFileDialog)

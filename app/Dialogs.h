@@ -24,6 +24,12 @@ constexpr int No = 7;
 // Shows a modal message box and answers the button pressed (ID::Ok, ID::Cancel, ID::Yes, ID::No).
 int MessageBox(const QString& text, const QString& caption, unsigned flags);
 
+// The caption of every message box of the program.
+inline constexpr const char* MessageCaption = "KorvelService";
+
+// A rejected value: the message with the caption, the error icon and one OK button.
+void ShowInputError(const QString& text);
+
 // An open or save file dialog: Filter in the "Description|*.ext|..." form, DefaultExt without the
 // dot (added when the typed name has no extension), FileName in and out.
 class TFileDialog {

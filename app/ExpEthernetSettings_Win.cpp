@@ -1,0 +1,38 @@
+#include "ExpEthernetSettings_Win.h"
+
+#include "Dialogs.h"
+
+TExpEthernetSettingsWindow::TExpEthernetSettingsWindow(QWidget* parent) : TEditForm(parent)
+{
+    setupUi(this);
+    BindButtons(Button1, Button2);
+    FixSize();
+}
+
+bool TExpEthernetSettingsWindow::ValidateInput()
+{
+    if (!SpinEdit1->IsTextInRange()) {
+        ShowInputError(QStringLiteral("Недопустимое значение таймаута ModbusTCP. Допускаются значения ") +
+                       SpinEdit1->RangeText());
+        return false;
+    }
+    if (!SpinEdit2->IsTextInRange()) {
+        ShowInputError(QStringLiteral("Недопустимое значение времени установления соединения. Допускаются значения ") +
+                       SpinEdit2->RangeText());
+        return false;
+    }
+    return true;
+}
+
+bool EditExpEthernetSettings(TExpEthernetValues& values)
+{
+    TExpEthernetSettingsWindow window;
+    window.SpinEdit1->SetValue(values.RecvTimeout);
+    window.SpinEdit2->SetValue(values.ConnTimeout);
+    window.exec();
+    if (window.Accepted) {
+        values.RecvTimeout = window.SpinEdit1->Value();
+        values.ConnTimeout = window.SpinEdit2->Value();
+    }
+    return window.Accepted;
+}

@@ -1,0 +1,91 @@
+#include "Forms.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLayout>
+
+namespace {
+constexpr int FormFontPixels = 15;
+}  // namespace
+
+void SetFormFont(QWidget* form)
+{
+    QFont font(QStringLiteral("Arial Narrow"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(FormFontPixels);
+    form->setFont(font);
+}
+
+TForm::TForm(QWidget* parent) : QDialog(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    SetFormFont(this);
+    // The application sees a key once, before the focused control and its parents do.
+    qApp->installEventFilter(this);
+}
+
+bool TForm::FormKeyDown(int, Qt::KeyboardModifiers)
+{
+    return false;
+}
+
+bool TForm::FormKeyPress(QChar)
+{
+    return false;
+}
+
+void TForm::FixSize()
+{
+    if (layout())
+        layout()->setSizeConstraint(QLayout::SetFixedSize);
+    else
+        setFixedSize(size());
+}
+
+bool TForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+        return false;
+    if (static_cast<QWidget*>(watched)->window() != this)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (FormKeyDown(key->key(), key->modifiers()))
+        return true;
+    return !key->text().isEmpty() && FormKeyPress(key->text().front());
+}
+
+TEditForm::TEditForm(QWidget* parent) : TForm(parent) {}
+
+void TEditForm::BindButtons(QAbstractButton* ok, QAbstractButton* cancel)
+{
+    connect(ok, &QAbstractButton::clicked, this, &TEditForm::Button1Click);
+    connect(cancel, &QAbstractButton::clicked, this, &TEditForm::Button2Click);
+}
+
+void TEditForm::Button1Click()
+{
+    if (!ValidateInput())
+        return;
+    Accepted = true;
+    accept();
+}
+
+void TEditForm::Button2Click()
+{
+    Accepted = false;
+    reject();
+}
+
+bool TEditForm::FormKeyPress(QChar key)
+{
+    // Consumed even when the input is bad, so that the key does not press a default button too.
+    if (key == KeyEnter)
+        Button1Click();
+    else if (key == KeyEscape)
+        Button2Click();
+    else
+        return false;
+    return true;
+}

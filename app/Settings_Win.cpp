@@ -1,0 +1,60 @@
+#include "Settings_Win.h"
+
+#include "Dialogs.h"
+#include "LocalDefines.h"
+#include "RConvert.h"
+
+#include <utility>
+
+TSettingsWindow::TSettingsWindow(TShowHelpTopic showHelpTopic, QWidget* parent)
+    : TEditForm(parent), ShowHelpTopic(std::move(showHelpTopic))
+{
+    setupUi(this);
+    BindButtons(Button1, Button2);
+    FixSize();
+}
+
+std::string TSettingsWindow::AddressWithoutBlanks() const
+{
+    std::string address = MaskEdit1->Text().toStdString();
+    RemoveChars(address, IPBlankChars);
+    return address;
+}
+
+bool TSettingsWindow::ValidateInput()
+{
+    if (!SpinEdit1->IsTextInRange()) {
+        ShowInputError(QStringLiteral("Недопустимое значение TCP порта !. Интервал допустимых значений ") +
+                       SpinEdit1->RangeText());
+        return false;
+    }
+    // The address must be one the program can reach: four numbers 0..255, none of them missing.
+    TIPAddress address;
+    if (!StrToIP(AddressWithoutBlanks(), address)) {
+        ShowInputError(QStringLiteral("Недопустимое значение IP адреса !"));
+        return false;
+    }
+    return true;
+}
+
+bool TSettingsWindow::FormKeyDown(int key, Qt::KeyboardModifiers)
+{
+    if (key != Qt::Key_F1)
+        return false;
+    if (ShowHelpTopic)
+        ShowHelpTopic(QStringLiteral("KorvelService_Settings.htm"));
+    return true;
+}
+
+bool EditSettings(TSettings& settings, const TShowHelpTopic& showHelpTopic)
+{
+    TSettingsWindow window(showHelpTopic);
+    window.MaskEdit1->setText(QString::fromStdString(settings.IPAddress));
+    window.SpinEdit1->SetValue(settings.TCPPort);
+    window.exec();
+    if (window.Accepted) {
+        settings.IPAddress = window.AddressWithoutBlanks();
+        settings.TCPPort = window.SpinEdit1->Value();
+    }
+    return window.Accepted;
+}
