@@ -1,0 +1,354 @@
+// The character-level state machine that turns text into nodes, and its errors.
+#include "XML.h"
+
+#include <array>
+#include <new>
+
+namespace {
+
+enum TParseState : uint8_t {
+    Outside = 0,         // outside markup
+    AfterLess = 1,       // after '<'
+    MarkupDeclaration = 2,  // inside <!...>
+    DeclarationName = 3,    // after '<?'
+    ClosingName = 4,        // after '</'
+    ElementName = 5,
+    InsideTag = 6,          // between attributes
+    Content = 7,            // element content before any text
+    AttributeName = 8,
+    AfterEquals = 9,
+    AttributeValue = 10,
+    TagEnd = 11,            // after '/' or '?' inside a tag
+    Text = 12,              // text content
+};
+
+// 0xFF is the Cyrillic letter я in Windows-1251, yet the dialect counts it as a blank.
+bool IsBlank(unsigned char c)
+{
+    return c == 0x20 || c == 0x08 || c == 0xFF;
+}
+
+bool IsForbidden(unsigned char c)
+{
+    return c == '"' || c == '&' || c == '\'' || c == '<' || c == '>';
+}
+
+// Unicode code points of Windows-1251 bytes 0x80..0xBF; 0xC0..0xFF are А..я in order and 0x98 is
+// unassigned.
+constexpr std::array<char16_t, 64> Cp1251Upper = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0xFFFD, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+};
+
+std::string Cp1251ToUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (const char byte : text) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (c < 0x80) {
+            out.push_back(byte);
+            continue;
+        }
+        const char16_t code = c >= 0xC0 ? char16_t(0x0410 + (c - 0xC0)) : Cp1251Upper[c - 0x80];
+        if (code < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        } else {
+            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        }
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+    return out;
+}
+
+// Attribute names lose the 0x20 and 0xFF blanks around them (0x08 stays).
+std::string_view TrimAttributeName(std::string_view name)
+{
+    const auto isTrimmed = [](char c) { return c == ' ' || static_cast<unsigned char>(c) == 0xFF; };
+    while (!name.empty() && isTrimmed(name.front()))
+        name.remove_prefix(1);
+    while (!name.empty() && isTrimmed(name.back()))
+        name.remove_suffix(1);
+    return name;
+}
+
+const char* const ClosingTagNameMessage = "Недопустимое имя закрывающего тега : ";
+const char* const InvalidCharacterMessage = "Недопустимый символ : ";
+const char* const UnexpectedEndMessage = "Неожиданное завершение текста.";
+const char* const AttributeAllocationMessage = "Недостаточно памяти для нового атрибута !";
+
+// One node being read: what a nested call of the machine keeps for itself.
+struct TFrame {
+    TXMLTag* Node;
+    uint8_t State;
+    bool FirstName;          // the next name met names Node itself
+    std::string T;           // name, attribute or text being collected
+    std::string M;           // <!...> contents waiting for the next named node
+    TXMLAttribute* Attribute = nullptr;  // the attribute whose value is being read
+};
+
+}  // namespace
+
+EXMLParseError::EXMLParseError(uint8_t kind, const std::string& message, int32_t line, int32_t column,
+                               uint8_t state)
+    : std::runtime_error(message), Kind(kind), Line(line), Column(column), State(state)
+{
+}
+
+std::string DecodeEntities(std::string_view text)
+{
+    static constexpr std::array<std::pair<std::string_view, char>, 5> Entities = {{
+        {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''}, {"quot", '"'},
+    }};
+    std::string out;
+    out.reserve(text.size());
+    std::size_t reference = std::string_view::npos;  // where the pending '&' stands
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '&') {
+            if (reference != std::string_view::npos)
+                out.append(text.substr(reference, i - reference));
+            reference = i;
+        } else if (reference == std::string_view::npos) {
+            out.push_back(c);
+        } else if (c == ';') {
+            const std::string_view name = text.substr(reference + 1, i - reference - 1);
+            char replacement = 0;
+            for (const auto& [entity, character] : Entities)
+                if (name == entity)
+                    replacement = character;
+            if (replacement)
+                out.push_back(replacement);
+            else
+                out.append(text.substr(reference, i - reference + 1));
+            reference = std::string_view::npos;
+        }
+    }
+    if (reference != std::string_view::npos)
+        out.append(text.substr(reference));
+    return out;
+}
+
+// Nested elements are read with an explicit stack of frames rather than recursive calls, so that no
+// depth of nesting can exhaust the stack; each frame behaves as one nested call.
+std::size_t TXMLTag::Parse(std::string_view text, std::size_t position, int32_t& line, int32_t& column,
+                           uint8_t startState)
+{
+    std::vector<TFrame> frames;
+    frames.push_back(TFrame{this, startState, startState == Outside || startState == AfterLess, {}, {}});
+
+    const auto fail = [&](uint8_t kind, const std::string& message, uint8_t state) {
+        throw EXMLParseError(kind, message, line, column, state);
+    };
+    const auto invalidCharacter = [&](char c, uint8_t state) {
+        fail(XMLErrorKind::InvalidCharacter, InvalidCharacterMessage + Cp1251ToUtf8(std::string_view(&c, 1)),
+             state);
+    };
+    // A child is read by a frame of its own; its parent resumes in element content once it is done.
+    const auto enterChild = [&](TXMLTag& child, uint8_t childState) {
+        frames.back().State = Content;
+        frames.push_back(TFrame{&child, childState, false, {}, {}});
+    };
+    // Answers true when the outermost frame is done, i.e. this call returns.
+    const auto leaveFrame = [&] {
+        frames.pop_back();
+        return frames.empty();
+    };
+
+    while (position < text.size()) {
+        const char c = text[position++];
+        if (c == '\n')
+            continue;
+        if (c == '\r') {
+            ++line;
+            column = 1;
+            continue;
+        }
+        ++column;
+        const auto u = static_cast<unsigned char>(c);
+        TFrame& f = frames.back();
+        switch (f.State) {
+        case Outside:
+            if (c == '<')
+                f.State = AfterLess;
+            break;
+        case AfterLess:
+            if (c == '!') {
+                f.State = MarkupDeclaration;
+            } else if (c == '/') {
+                f.State = ClosingName;
+            } else if (c == '?') {
+                f.State = DeclarationName;
+            } else if (IsForbidden(u)) {
+                invalidCharacter(c, AfterLess);
+            } else {
+                f.T.assign(1, c);
+                f.State = ElementName;
+            }
+            break;
+        case MarkupDeclaration:
+            if (c == '>')
+                f.State = Outside;
+            else
+                f.M.push_back(c);
+            break;
+        case DeclarationName:
+            if (IsBlank(u)) {
+                if (f.FirstName) {
+                    f.FirstName = false;
+                    f.Node->SetName(DecodeEntities(f.T));
+                    f.Node->Comment_ = std::move(f.M);
+                    f.M.clear();
+                    f.Node->IsDeclaration_ = true;
+                    f.State = InsideTag;
+                } else {
+                    TXMLTag& child = f.Node->NewChild();
+                    child.SetName(DecodeEntities(f.T));
+                    child.Comment_ = std::move(f.M);
+                    child.IsDeclaration_ = true;
+                    f.T.clear();
+                    f.M.clear();
+                    enterChild(child, InsideTag);
+                }
+            } else if (c == '<') {
+                invalidCharacter(c, DeclarationName);
+            } else {
+                f.T.push_back(c);
+            }
+            break;
+        case ClosingName:
+            if (c == '>') {
+                if (f.T != f.Node->Name_)
+                    fail(XMLErrorKind::ClosingTagName, ClosingTagNameMessage + Cp1251ToUtf8(f.T), ClosingName);
+                if (leaveFrame())
+                    return position;
+            } else {
+                f.T.push_back(c);
+            }
+            break;
+        case ElementName:
+            if (IsBlank(u) || c == '>') {
+                const uint8_t next = c == '>' ? Content : InsideTag;
+                if (f.FirstName) {
+                    f.FirstName = false;
+                    f.Node->SetName(DecodeEntities(f.T));
+                    f.T.clear();
+                    f.Node->Comment_ = std::move(f.M);
+                    f.M.clear();
+                    f.State = next;
+                } else {
+                    TXMLTag& child = f.Node->NewChild();
+                    child.SetName(f.T);
+                    child.Comment_ = std::move(f.M);
+                    f.T.clear();
+                    f.M.clear();
+                    enterChild(child, next);
+                }
+            } else if (c == '<') {
+                invalidCharacter(c, ElementName);
+            } else {
+                f.T.push_back(c);
+            }
+            break;
+        case InsideTag:
+            if (IsBlank(u)) {
+            } else if (c == '/' || c == '?') {
+                f.State = TagEnd;
+            } else if (c == '>') {
+                f.T.clear();
+                f.State = Content;
+            } else {
+                f.T.assign(1, c);
+                f.State = AttributeName;
+                if (IsForbidden(u))
+                    invalidCharacter(c, AttributeName);
+            }
+            break;
+        case Content:
+            if (c == '<') {
+                f.State = AfterLess;
+            } else if (!IsBlank(u)) {
+                f.T.assign(1, c);
+                f.State = Text;
+            }
+            break;
+        case AttributeName:
+            if (c == '=') {
+                try {
+                    f.Attribute = &f.Node->AddAttribute(DecodeEntities(TrimAttributeName(f.T)), {});
+                } catch (const std::bad_alloc&) {
+                    fail(XMLErrorKind::AttributeAllocation, AttributeAllocationMessage, AttributeName);
+                }
+                f.State = AfterEquals;
+            } else if (IsForbidden(u)) {
+                invalidCharacter(c, AttributeName);
+            } else {
+                f.T.push_back(c);
+            }
+            break;
+        case AfterEquals:
+            // The backspace blank is not accepted here.
+            if (c == ' ' || u == 0xFF) {
+            } else if (c == '"') {
+                f.T.clear();
+                f.State = AttributeValue;
+            } else {
+                invalidCharacter(c, AfterEquals);
+            }
+            break;
+        case AttributeValue:
+            if (c == '"') {
+                f.Attribute->SetValue(DecodeEntities(f.T));
+                f.State = InsideTag;
+            } else {
+                f.T.push_back(c);
+            }
+            break;
+        case TagEnd:
+            if (c != '>')
+                invalidCharacter(c, TagEnd);
+            if (leaveFrame())
+                return position;
+            break;
+        case Text:
+            if (c == '<') {
+                f.Node->SetValue(DecodeEntities(f.T));
+                f.T.clear();
+                f.State = AfterLess;
+            } else {
+                f.T.push_back(c);
+            }
+            break;
+        }
+    }
+
+    // The text is used up: a frame may end only outside markup, inside a closing tag or after the
+    // '/' of an empty tag; its parent is then in element content, which cannot end here.
+    while (true) {
+        const uint8_t state = frames.back().State;
+        if (state != Outside && state != ClosingName && state != TagEnd)
+            fail(XMLErrorKind::UnexpectedEnd, UnexpectedEndMessage, state);
+        if (leaveFrame())
+            return position;
+    }
+}
+
+void TXMLDocument::LoadFromText(std::string_view text)
+{
+    std::size_t position = 0;
+    int32_t line = 1;
+    int32_t column = 1;
+    while (position < text.size()) {
+        auto tag = std::make_unique<TXMLTag>();
+        position = tag->Parse(text, position, line, column, Outside);
+        if (!tag->IsEmpty())
+            Tags_.push_back(std::move(tag));
+    }
+}
