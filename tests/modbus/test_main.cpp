@@ -1,0 +1,11 @@
+// GoogleTest entry with the Qt application object that sockets and timers need.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
