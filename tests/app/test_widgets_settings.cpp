@@ -84,17 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
                     TOkCase{"10.0.0.1", "502", ""}, TOkCase{"192.168.127.10", "1", ""},
                     TOkCase{"255.255.255.255", "65535", ""}));
 
-// Runs dialog() while operate() works the modal window it shows.
-template <typename TWindow>
-void OperateModal(std::function<void(TWindow&)> operate)
-{
-    WhenModalShown([operate](QWidget* modal) {
-        auto* window = dynamic_cast<TWindow*>(modal);
-        ASSERT_NE(window, nullptr);
-        operate(*window);
-    });
-}
-
 TEST(ExpEthernetDialog, ZeroValuesShowAsTheLowerEndAndOkHandsThemBack)
 {
     TExpEthernetValues values{0, 0};

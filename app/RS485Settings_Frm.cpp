@@ -1,0 +1,240 @@
+#include "RS485Settings_Frm.h"
+
+#include "ExpEthernetSettings_Win.h"
+#include "Forms.h"
+
+#include <initializer_list>
+
+namespace {
+
+const QStringList ParityTexts{QStringLiteral("NONE"), QStringLiteral("ODD"), QStringLiteral("EVEN")};
+const QStringList StopBitsTexts{QStringLiteral("1"), QStringLiteral("2")};
+const QStringList ModeTexts{QStringLiteral("Ведущий"), QStringLiteral("Ведомый")};
+
+const QString InitialIPAddress0 = QStringLiteral("192.168.127.1");
+const QString InitialIPAddress1 = QStringLiteral("192.168.127.2");
+constexpr int32_t InitialTCPPort = 502;
+constexpr int32_t InitialTimeout = 100;
+constexpr int32_t InitialReplies = 0;
+
+void FillList(QComboBox* list, const QStringList& items)
+{
+    list->clear();
+    list->addItems(items);
+    list->setCurrentIndex(0);
+}
+
+// An index the list does not have selects its first entry.
+void SetListIndex(QComboBox* list, int index)
+{
+    list->setCurrentIndex(index >= 0 && index < list->count() ? index : 0);
+}
+
+// The spin edit's value when its text lies within its range; otherwise the message with the text
+// and the range.
+int32_t CheckedValue(const TSpinEdit* edit, const QString& prefix)
+{
+    if (!edit->IsTextInRange())
+        throw ERS485SettingsError(prefix + edit->Text() + QStringLiteral(". Допускаются значения ") +
+                                  edit->RangeText());
+    return edit->Value();
+}
+
+TIPAddress CheckedAddress(const TMaskEdit* edit, int server)
+{
+    TIPAddress address;
+    const QString text = edit->Text();
+    if (!StrToIP(text.toStdString(), address))
+        throw ERS485SettingsError(QStringLiteral("Недопустимое значение IP адреса сервера %1 ").arg(server) + text);
+    return address;
+}
+
+QString PortMessagePrefix(int server)
+{
+    return QStringLiteral("Недопустимое значение TCP порта сервера %1 ").arg(server);
+}
+
+}  // namespace
+
+TRS485SettingsFrame::TRS485SettingsFrame(QWidget* owner) : QFrame(owner)
+{
+    setupUi(this);
+    SetFormFont(this);
+    connect(ComboBox4, &QComboBox::activated, this, &TRS485SettingsFrame::ComboBox4Change);
+    connect(Button1, &QPushButton::clicked, this, &TRS485SettingsFrame::Button1Click);
+    HookChangeEvents(this);
+}
+
+void TRS485SettingsFrame::HookChangeEvents(QObject* parent)
+{
+    for (QObject* child : parent->children()) {
+        if (child == ComboBox4)
+            continue;
+        if (auto* spinEdit = qobject_cast<TSpinEdit*>(child))
+            connect(spinEdit, &TSpinEdit::Changed, this, &TRS485SettingsFrame::NotifyChanged);
+        else if (auto* maskEdit = qobject_cast<TMaskEdit*>(child))
+            connect(maskEdit, &TMaskEdit::Changed, this, &TRS485SettingsFrame::NotifyChanged);
+        // Only the operator's choices count as changes of a list, as with the mode list.
+        else if (auto* list = qobject_cast<QComboBox*>(child))
+            connect(list, &QComboBox::activated, this, &TRS485SettingsFrame::NotifyChanged);
+        else if (qobject_cast<QGroupBox*>(child))
+            HookChangeEvents(child);
+    }
+}
+
+void TRS485SettingsFrame::NotifyChanged()
+{
+    if (OnChanged)
+        OnChanged(this);
+}
+
+void TRS485SettingsFrame::FillLists()
+{
+    QStringList baudRates;
+    for (const char* rate : BaudRates)
+        baudRates << QString::fromLatin1(rate);
+    FillList(ComboBox1, baudRates);
+    FillList(ComboBox2, ParityTexts);
+    FillList(ComboBox3, StopBitsTexts);
+    FillList(ComboBox4, ModeTexts);
+    MaskEdit1->setText(InitialIPAddress0);
+    SpinEdit4->SetValue(InitialTCPPort);
+    MaskEdit2->setText(InitialIPAddress1);
+    SpinEdit5->SetValue(InitialTCPPort);
+    SpinEdit1->SetValue(InitialTimeout);
+    SpinEdit2->SetValue(InitialReplies);
+    SetMode(Master);
+}
+
+void TRS485SettingsFrame::SetMode(int mode)
+{
+    ComboBox4->setCurrentIndex(mode);
+    SpinEdit1->setEnabled(mode == Master);
+    SpinEdit2->setEnabled(mode == Master);
+    const std::initializer_list<QWidget*> slaveControls{GroupBox4, MaskEdit1, SpinEdit4, MaskEdit2,
+                                                        SpinEdit5, GroupBox5, SpinEdit3,  Button1};
+    for (QWidget* control : slaveControls)
+        control->setEnabled(mode == Slave);
+}
+
+int TRS485SettingsFrame::GetMode() const
+{
+    return ComboBox4->currentIndex();
+}
+
+void TRS485SettingsFrame::ComboBox4Change()
+{
+    const int mode = ComboBox4->currentIndex();
+    SetMode(mode);
+    SpinEdit3->SetValue(mode == Master ? 0 : 1);
+}
+
+void TRS485SettingsFrame::Button1Click()
+{
+    TExpEthernetValues values{EthRecvTout, EthConnTout};
+    if (!EditExpEthernetSettings(values))
+        return;
+    EthRecvTout = values.RecvTimeout;
+    EthConnTout = values.ConnTimeout;
+    NotifyChanged();
+}
+
+void TRS485SettingsFrame::SetSlaveAddress(int32_t value)
+{
+    SpinEdit3->SetValue(value);
+}
+
+void TRS485SettingsFrame::SetIPAddress0(const TIPAddress& address)
+{
+    MaskEdit1->setText(QString::fromStdString(IPToStr(address)));
+}
+
+void TRS485SettingsFrame::SetTCPPort0(int32_t value)
+{
+    SpinEdit4->SetValue(value);
+}
+
+void TRS485SettingsFrame::SetIPAddress1(const TIPAddress& address)
+{
+    MaskEdit2->setText(QString::fromStdString(IPToStr(address)));
+}
+
+void TRS485SettingsFrame::SetTCPPort1(int32_t value)
+{
+    SpinEdit5->SetValue(value);
+}
+
+void TRS485SettingsFrame::SetBaudIndex(int index)
+{
+    SetListIndex(ComboBox1, index);
+}
+
+void TRS485SettingsFrame::SetParity(int index)
+{
+    SetListIndex(ComboBox2, index);
+}
+
+void TRS485SettingsFrame::SetStopBits(int index)
+{
+    SetListIndex(ComboBox3, index);
+}
+
+void TRS485SettingsFrame::SetTimeout(int32_t value)
+{
+    SpinEdit1->SetValue(value);
+}
+
+void TRS485SettingsFrame::SetReplies(int32_t value)
+{
+    SpinEdit2->SetValue(value);
+}
+
+int32_t TRS485SettingsFrame::GetSlaveAddress() const
+{
+    return CheckedValue(SpinEdit3, QStringLiteral("Недопустимое значение адреса "));
+}
+
+TIPAddress TRS485SettingsFrame::GetIPAddress0() const
+{
+    return CheckedAddress(MaskEdit1, 0);
+}
+
+int32_t TRS485SettingsFrame::GetTCPPort0() const
+{
+    return CheckedValue(SpinEdit4, PortMessagePrefix(0));
+}
+
+TIPAddress TRS485SettingsFrame::GetIPAddress1() const
+{
+    return CheckedAddress(MaskEdit2, 1);
+}
+
+int32_t TRS485SettingsFrame::GetTCPPort1() const
+{
+    return CheckedValue(SpinEdit5, PortMessagePrefix(1));
+}
+
+int TRS485SettingsFrame::GetBaudIndex() const
+{
+    return ComboBox1->currentIndex();
+}
+
+int TRS485SettingsFrame::GetParity() const
+{
+    return ComboBox2->currentIndex();
+}
+
+int TRS485SettingsFrame::GetStopBits() const
+{
+    return ComboBox3->currentIndex();
+}
+
+int32_t TRS485SettingsFrame::GetTimeout() const
+{
+    return CheckedValue(SpinEdit1, QStringLiteral("Недопустимое значение таймаута "));
+}
+
+int32_t TRS485SettingsFrame::GetReplies() const
+{
+    return CheckedValue(SpinEdit2, QStringLiteral("Недопустимое значение количества повторов "));
+}
