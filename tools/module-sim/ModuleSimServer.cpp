@@ -30,7 +30,8 @@ TModuleConfig ReaderDefaults()
 class TModuleSimModbusServer : public QModbusTcpServer {
 public:
     explicit TModuleSimModbusServer(TModuleSimServer& owner)
-        : Owner_(owner)
+        : QModbusTcpServer(&owner)
+        , Owner_(owner)
     {
     }
 
@@ -50,7 +51,7 @@ private:
 
 TModuleSimServer::TModuleSimServer(QObject* parent)
     : QObject(parent)
-    , Server_(std::make_unique<TModuleSimModbusServer>(*this))
+    , Server_(new TModuleSimModbusServer(*this))
 {
     Server_->setServerAddress(UnitId);
     QModbusDataUnitMap map;

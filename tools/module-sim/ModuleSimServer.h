@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 
 class TModuleSimModbusServer;
 
@@ -51,6 +50,6 @@ private:
     friend class TModuleSimModbusServer;
     void NoteRequest(int functionCode, int startAddress, int count);
 
-    std::unique_ptr<TModuleSimModbusServer> Server_;
+    TModuleSimModbusServer* Server_;  // a child, so that it follows the object to another thread
     int RequestCount_ = 0;
 };

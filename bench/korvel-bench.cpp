@@ -1,0 +1,208 @@
+// korvel-bench: configuration reads (56 registers from 84, unit 255) against one simulated module
+// on loopback, through TModbusTCPMaster and through libmodbus, side by side.
+#include "ModbusMaster.h"
+#include "ModuleSimServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+
+#include <modbus/modbus.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int ConfigFirstRegister = 84;
+constexpr int ConfigRegisters = 56;
+constexpr int WarmUpExchanges = 20;
+constexpr int BatchSize = 100;
+
+struct TRun {
+    std::vector<double> Latencies;  // microseconds, one per exchange
+    double Seconds = 0;
+};
+
+double Percentile(std::vector<double> values, double fraction)
+{
+    std::sort(values.begin(), values.end());
+    const size_t at = std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5));
+    return values[at];
+}
+
+// The module runs on a thread of its own, as a real peer would, so that the blocking libmodbus
+// client and the event-driven master meet it under the same conditions.
+class TModuleThread {
+public:
+    TModuleThread()
+    {
+        Thread_.start();
+        Module_ = new TModuleSimServer;
+        Module_->moveToThread(&Thread_);
+        QMetaObject::invokeMethod(Module_, [this] { Port_ = Module_->Listen(QHostAddress::LocalHost, 0) ? Module_->Port() : 0; },
+                                  Qt::BlockingQueuedConnection);
+    }
+    ~TModuleThread()
+    {
+        QMetaObject::invokeMethod(Module_, [this] { delete Module_; }, Qt::BlockingQueuedConnection);
+        Thread_.quit();
+        Thread_.wait();
+    }
+    quint16 Port() const { return Port_; }
+
+private:
+    QThread Thread_;
+    TModuleSimServer* Module_ = nullptr;
+    quint16 Port_ = 0;
+};
+
+// Reads through TModbusTCPMaster; the next read is queued from the completion callback, as the
+// application would, and goes out as soon as the callback returns.
+class TMasterClient {
+public:
+    explicit TMasterClient(quint16 port)
+    {
+        Master_.SetParameters("IPADDRESS=127.0.0.1\r\nTCPPORT=" + std::to_string(port) +
+                              "\r\nTIMEOUT=50\r\nREPEATCOUNT=2\r\n");
+        Master_.SetActive(true);
+    }
+
+    bool Run(int count, TRun& run)
+    {
+        int left = count;
+        bool ok = true;
+        Clock::time_point started;
+        const Clock::time_point batchStart = Clock::now();
+        TModbusOrderCompleteEvent complete;
+        const auto queue = [&] {
+            started = Clock::now();
+            Master_.SetOrderCallback(Master_.ReadHoldingRegisters(255, ConfigFirstRegister, ConfigRegisters, OrderOneShot),
+                                     complete);
+        };
+        complete = [&](TModbusMaster* sender, int, uint8_t status) {
+            const Clock::time_point now = Clock::now();
+            ok = status == StatusOk;
+            sender->GetReplyData(Config_.data());
+            run.Latencies.push_back(std::chrono::duration<double, std::micro>(now - started).count());
+            if (!ok || --left == 0)
+                Loop_.quit();
+            else
+                queue();
+        };
+        queue();
+        Loop_.exec();
+        run.Seconds += std::chrono::duration<double>(Clock::now() - batchStart).count();
+        return ok;
+    }
+
+private:
+    TModbusTCPMaster Master_;
+    QEventLoop Loop_;
+    std::array<uint8_t, 2 * ConfigRegisters> Config_{};
+};
+
+class TLibmodbusClient {
+public:
+    explicit TLibmodbusClient(quint16 port)
+        : Context_(modbus_new_tcp("127.0.0.1", port))
+    {
+        Connected_ = Context_ && modbus_set_slave(Context_, 255) == 0 && modbus_connect(Context_) == 0;
+        if (!Connected_)
+            std::fprintf(stderr, "korvel-bench: libmodbus cannot connect: %s\n", modbus_strerror(errno));
+    }
+    ~TLibmodbusClient()
+    {
+        if (!Context_)
+            return;
+        modbus_close(Context_);
+        modbus_free(Context_);
+    }
+
+    bool Run(int count, TRun& run)
+    {
+        if (!Connected_)
+            return false;
+        const Clock::time_point batchStart = Clock::now();
+        for (int i = 0; i < count; ++i) {
+            const Clock::time_point started = Clock::now();
+            if (modbus_read_registers(Context_, ConfigFirstRegister, ConfigRegisters, Registers_.data()) != ConfigRegisters)
+                return false;
+            run.Latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
+        }
+        run.Seconds += std::chrono::duration<double>(Clock::now() - batchStart).count();
+        return true;
+    }
+
+private:
+    modbus_t* Context_;
+    bool Connected_ = false;
+    std::array<uint16_t, ConfigRegisters> Registers_{};
+};
+
+void Report(const char* name, const TRun& run)
+{
+    std::printf("%-18s median %8.1f us   p99 %8.1f us   %9.0f exchanges/s\n", name, Percentile(run.Latencies, 0.5),
+                Percentile(run.Latencies, 0.99), double(run.Latencies.size()) / run.Seconds);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Configuration reads through TModbusTCPMaster and libmodbus, side by side.");
+    parser.addHelpOption();
+    const QCommandLineOption countOption("count", "Exchanges per client.", "n", "2000");
+    parser.addOption(countOption);
+    parser.process(app);
+    bool countOk = false;
+    const int count = parser.value(countOption).toInt(&countOk);
+    if (!countOk || count < 1) {
+        std::fprintf(stderr, "korvel-bench: --count needs a positive number\n");
+        return 2;
+    }
+
+    TModuleThread module;
+    if (module.Port() == 0) {
+        std::fprintf(stderr, "korvel-bench: the simulated module cannot listen on 127.0.0.1\n");
+        return 1;
+    }
+    std::printf("%d reads of %d registers from %d, unit 255, simulated module on 127.0.0.1:%u\n", count,
+                ConfigRegisters, ConfigFirstRegister, unsigned(module.Port()));
+
+    TMasterClient ours(module.Port());
+    TLibmodbusClient theirs(module.Port());
+    TRun warmUp, master, reference;
+    if (!ours.Run(WarmUpExchanges, warmUp) || !theirs.Run(WarmUpExchanges, warmUp)) {
+        std::fprintf(stderr, "korvel-bench: the warm-up exchanges failed\n");
+        return 1;
+    }
+    // Alternating batches, so that a busy moment of the machine weighs on both clients alike.
+    for (int done = 0; done < count; done += BatchSize) {
+        const int batch = std::min(BatchSize, count - done);
+        if (!ours.Run(batch, master)) {
+            std::fprintf(stderr, "korvel-bench: an exchange of TModbusTCPMaster failed\n");
+            return 1;
+        }
+        if (!theirs.Run(batch, reference)) {
+            std::fprintf(stderr, "korvel-bench: an exchange of libmodbus failed\n");
+            return 1;
+        }
+    }
+    Report("TModbusTCPMaster", master);
+    Report("libmodbus", reference);
+    std::printf("ratio (ours / libmodbus): median %.2f, p99 %.2f, exchanges/s %.2f\n",
+                Percentile(master.Latencies, 0.5) / Percentile(reference.Latencies, 0.5),
+                Percentile(master.Latencies, 0.99) / Percentile(reference.Latencies, 0.99),
+                (double(master.Latencies.size()) / master.Seconds) / (double(reference.Latencies.size()) / reference.Seconds));
+    return 0;
+}

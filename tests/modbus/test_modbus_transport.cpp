@@ -1,0 +1,303 @@
+// The ModbusTCP master against real peers on loopback: the simulated module and a scripted
+// server for broken, late, split and missing replies.
+#include "ModbusMaster.h"
+#include "ModuleSimServer.h"
+#include "ScriptedServer.h"
+#include "Wait.h"
+
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <set>
+
+namespace {
+
+struct TResult {
+    bool Done = false;
+    int Completions = 0;
+    uint8_t Status = 0xFF;
+    uint8_t ExceptionCode = 0;
+    int RegisterCount = 0;
+    std::vector<uint8_t> Data;
+};
+
+// Short time-outs keep silent peers quick: 4 ticks, about 40 ms per transmission.
+std::unique_ptr<TModbusTCPMaster> MasterFor(quint16 port, int repeatCount = 2, const std::string& address = "127.0.0.1")
+{
+    auto master = std::make_unique<TModbusTCPMaster>();
+    master->SetParameters("IPADDRESS=" + address + "\r\nTCPPORT=" + std::to_string(port) +
+                          "\r\nTIMEOUT=3\r\nREPEATCOUNT=" + std::to_string(repeatCount) + "\r\n");
+    master->SetActive(true);
+    return master;
+}
+
+void Watch(TModbusTCPMaster& master, int orderId, TResult& result, uint16_t registers)
+{
+    ASSERT_GE(orderId, 0);
+    master.SetOrderCallback(orderId, [&result, registers](TModbusMaster* sender, int, uint8_t status) {
+        ++result.Completions;
+        result.Done = true;
+        result.Status = status;
+        result.ExceptionCode = sender->GetExceptionCode();
+        result.RegisterCount = sender->GetReplyRegisterCount();
+        result.Data.assign(2 * size_t(registers), 0);
+        if (status == StatusOk)
+            sender->GetReplyData(result.Data.data());
+    });
+}
+
+TResult Read(TModbusTCPMaster& master, uint16_t start, uint16_t count, uint8_t unit = 255)
+{
+    TResult result;
+    Watch(master, master.ReadHoldingRegisters(unit, start, count, OrderOneShot), result, count);
+    EXPECT_TRUE(WaitUntil([&] { return result.Done; })) << "no completion";
+    return result;
+}
+
+TResult Write(TModbusTCPMaster& master, uint16_t start, const std::vector<uint8_t>& image)
+{
+    TResult result;
+    Watch(master, master.WriteMultipleRegisters(255, start, uint16_t(image.size() / 2), image.data()), result, 0);
+    EXPECT_TRUE(WaitUntil([&] { return result.Done; })) << "no completion";
+    return result;
+}
+
+std::vector<uint16_t> Registers(int count, uint16_t first = 0x0102)
+{
+    std::vector<uint16_t> values;
+    for (int i = 0; i < count; ++i)
+        values.push_back(uint16_t(first + 0x0202 * i));
+    return values;
+}
+
+}  // namespace
+
+TEST(ModbusTransport, ConfigurationBlockWrittenAndReadBackFromTheSimulator)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0)) << module.ErrorText().toStdString();
+    auto master = MasterFor(module.Port());
+
+    std::vector<uint8_t> image(114);
+    for (size_t i = 0; i < 112; ++i)
+        image[i] = uint8_t(3 * i + 1);
+    image[112] = image[113] = 0xAA;
+    const TResult written = Write(*master, 84, image);
+    EXPECT_EQ(written.Status, StatusOk);
+    EXPECT_EQ(master->TransactionId(), 1) << "the first frame carries transaction id 1";
+    EXPECT_EQ(module.Register(84), image[0] | image[1] << 8) << "register k holds image bytes 2k (low), 2k+1";
+    EXPECT_EQ(module.Register(140), 0xAAAA);
+
+    const TResult read = Read(*master, 84, 56);
+    EXPECT_EQ(read.Status, StatusOk);
+    EXPECT_EQ(read.RegisterCount, 56);
+    EXPECT_EQ(read.Data, std::vector<uint8_t>(image.begin(), image.begin() + 112));
+    EXPECT_EQ(module.RequestCount(), 2);
+    EXPECT_FALSE(master->IsResponseTimerActive()) << "an idle master must not tick";
+}
+
+TEST(ModbusTransport, InformationBlockFromTheSimulator)
+{
+    TModuleSimServer module;
+    module.SetVersion(1, 3);
+    module.SetMac({0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC});
+    module.SetJumperFitted(true);
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    auto master = MasterFor(module.Port());
+
+    const TResult info = Read(*master, 78, 6);
+    ASSERT_EQ(info.Status, StatusOk);
+    EXPECT_EQ(info.Data, (std::vector<uint8_t>{0x03, 0x01, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0, 0, 1, 0}));
+}
+
+TEST(ModbusTransport, SilentServerThreeTransmissionsEachOnANewConnection)
+{
+    TScriptedServer server([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(server.Listen());
+    auto master = MasterFor(server.Port());
+
+    const TResult result = Read(*master, 84, 56);
+    EXPECT_EQ(result.Status, StatusNoReply);
+    ASSERT_EQ(server.Requests().size(), 3u);
+    std::set<int> connections;
+    std::set<uint16_t> transactionIds;
+    for (const TScriptedRequest& request : server.Requests()) {
+        connections.insert(request.Connection);
+        transactionIds.insert(request.TransactionId());
+    }
+    EXPECT_EQ(connections.size(), 3u);
+    EXPECT_EQ(transactionIds, (std::set<uint16_t>{1, 2, 3}));
+    EXPECT_FALSE(master->IsResponseTimerActive());
+}
+
+TEST(ModbusTransport, ClosedPortAndUnusableAddressesGiveNoReply)
+{
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        closedPort = probe.serverPort();
+    }
+    TScriptedServer listening([](const TScriptedRequest& request) { return TScriptedAnswer{ReadRegistersReply(request, Registers(6))}; });
+    ASSERT_TRUE(listening.Listen());
+
+    const struct {
+        const char* address;
+        quint16 port;
+    } cases[] = {
+        {"127.0.0.1", closedPort},
+        {"localhost", listening.Port()},  // a name, not an address: nothing is looked up
+        {"127.0.0.999", listening.Port()},
+        {"", listening.Port()},
+    };
+    for (const auto& c : cases) {
+        auto master = MasterFor(c.port, 1, c.address);
+        EXPECT_EQ(Read(*master, 78, 6).Status, StatusNoReply) << c.address;
+    }
+    EXPECT_EQ(listening.ConnectionCount(), 0);
+}
+
+struct BrokenReplyCase {
+    const char* name;
+    std::function<TScriptedAnswer(const TScriptedRequest&)> answer;
+    uint8_t status;
+    size_t transmissions;
+    uint8_t exceptionCode;
+    friend void PrintTo(const BrokenReplyCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ModbusTransportReplies : public testing::TestWithParam<BrokenReplyCase> {};
+
+TEST_P(ModbusTransportReplies, Judged)
+{
+    const BrokenReplyCase& c = GetParam();
+    TScriptedServer server(c.answer);
+    ASSERT_TRUE(server.Listen());
+    auto master = MasterFor(server.Port());
+
+    const TResult result = Read(*master, 78, 6);
+    EXPECT_EQ(result.Status, c.status);
+    EXPECT_EQ(result.ExceptionCode, c.exceptionCode);
+    EXPECT_EQ(server.Requests().size(), c.transmissions);
+    EXPECT_EQ(result.Completions, 1);
+    if (c.status == StatusOk) {
+        std::vector<uint8_t> expected;
+        for (uint16_t value : Registers(6))
+            expected.insert(expected.end(), {uint8_t(value), uint8_t(value >> 8)});
+        EXPECT_EQ(result.Data, expected);
+    }
+}
+
+namespace {
+
+QByteArray WithLengthField(QByteArray frame, int length)
+{
+    frame[4] = char(length >> 8);
+    frame[5] = char(length);
+    return frame;
+}
+
+QByteArray FromUnit(QByteArray frame, uint8_t unit)
+{
+    frame[6] = char(unit);
+    return frame;
+}
+
+QByteArray Stale(const TScriptedRequest& request)
+{
+    QByteArray frame = ReadRegistersReply(request, Registers(6, 0xDEAD));
+    frame[1] = char(request.TransactionId() - 1);
+    return frame;
+}
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(, ModbusTransportReplies,
+    testing::Values(
+        BrokenReplyCase{"fromUnit1", [](const TScriptedRequest& r) {
+            return TScriptedAnswer{FromUnit(ReadRegistersReply(r, Registers(6)), 1)}; }, StatusWrongUnit, 3, 0},
+        BrokenReplyCase{"unit1ThenRight", [](const TScriptedRequest& r) {
+            const QByteArray reply = ReadRegistersReply(r, Registers(6));
+            return TScriptedAnswer{r.Index == 0 ? FromUnit(reply, 1) : reply}; }, StatusOk, 2, 0},
+        BrokenReplyCase{"lengthFieldShort", [](const TScriptedRequest& r) {
+            return TScriptedAnswer{WithLengthField(ReadRegistersReply(r, Registers(6)), 14)}; }, StatusWrongLength, 3, 0},
+        BrokenReplyCase{"bytesBeyondTheReply", [](const TScriptedRequest& r) {
+            return TScriptedAnswer{ReadRegistersReply(r, Registers(6)) + QByteArray(2, '\0')}; }, StatusWrongLength, 3, 0},
+        BrokenReplyCase{"exceptionCode2", [](const TScriptedRequest& r) {
+            return TScriptedAnswer{ExceptionReply(r, 2)}; }, StatusException, 1, 2},
+        BrokenReplyCase{"oneByteChunks", [](const TScriptedRequest& r) {
+            return TScriptedAnswer{ReadRegistersReply(r, Registers(6)), 1}; }, StatusOk, 1, 0},
+        BrokenReplyCase{"staleThenRightTogether", [](const TScriptedRequest& r) {
+            return TScriptedAnswer{Stale(r) + ReadRegistersReply(r, Registers(6))}; }, StatusOk, 1, 0},
+        BrokenReplyCase{"staleThenRightInPieces", [](const TScriptedRequest& r) {
+            return TScriptedAnswer{Stale(r) + ReadRegistersReply(r, Registers(6)), 5}; }, StatusOk, 1, 0},
+        BrokenReplyCase{"staleAlone", [](const TScriptedRequest& r) {
+            return TScriptedAnswer{Stale(r)}; }, StatusNoReply, 3, 0}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ModbusTransport, OversizedReplyFailsWithoutHarm)
+{
+    TScriptedServer server([](const TScriptedRequest& r) {
+        return TScriptedAnswer{ReadRegistersReply(r, Registers(152))};  // 313 bytes
+    });
+    ASSERT_TRUE(server.Listen());
+    auto master = MasterFor(server.Port(), 0);
+    const TResult result = Read(*master, 78, 6);
+    EXPECT_TRUE(result.Status == StatusNoReply || result.Status == StatusWrongLength) << int(result.Status);
+}
+
+TEST(ModbusTransport, ServerClosingMidExchangeFailsTheOrderAndTheNextReconnects)
+{
+    bool closing = true;
+    TScriptedServer server([&](const TScriptedRequest& r) {
+        return closing ? TScriptedAnswer{{}, 0, true} : TScriptedAnswer{ReadRegistersReply(r, Registers(6))};
+    });
+    ASSERT_TRUE(server.Listen());
+    auto master = MasterFor(server.Port());
+
+    EXPECT_EQ(Read(*master, 78, 6).Status, StatusNoReply);
+    const int connectionsSoFar = server.ConnectionCount();
+    closing = false;
+    EXPECT_EQ(Read(*master, 78, 6).Status, StatusOk);
+    EXPECT_EQ(server.ConnectionCount(), connectionsSoFar + 1);
+}
+
+TEST(ModbusTransport, StoppingEndsTheInterruptedOrderAndLaterOrdersAreServed)
+{
+    bool silent = true;
+    TScriptedServer server([&](const TScriptedRequest& r) {
+        return silent ? TScriptedAnswer{} : TScriptedAnswer{ReadRegistersReply(r, Registers(6))};
+    });
+    ASSERT_TRUE(server.Listen());
+    auto master = MasterFor(server.Port());
+    master->SetParameters("TIMEOUT=1000\r\n");
+
+    TResult interrupted;
+    Watch(*master, master->ReadHoldingRegisters(255, 78, 6, OrderOneShot), interrupted, 6);
+    ASSERT_TRUE(WaitUntil([&] { return server.Requests().size() == 1; }));
+    master->SetActive(false);
+    EXPECT_TRUE(interrupted.Done);
+    EXPECT_EQ(interrupted.Status, StatusNoReply);
+    EXPECT_FALSE(master->IsResponseTimerActive());
+
+    silent = false;
+    master->SetActive(true);
+    const TResult next = Read(*master, 78, 6);
+    EXPECT_EQ(next.Status, StatusOk);
+    EXPECT_EQ(interrupted.Completions, 1);
+}
+
+TEST(ModbusTransport, AddressChangesOnlyWhileClosed)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    auto master = MasterFor(module.Port());
+    ASSERT_EQ(Read(*master, 78, 6).Status, StatusOk);
+    EXPECT_THROW(master->SetParameters("TCPPORT=1\r\n"), ESocketError);
+    master->SetActive(false);
+    master->SetParameters("IPADDRESS=127.0.0.2\r\nTCPPORT=1\r\n");
+    EXPECT_EQ(master->GetConnectionText(), "127.0.0.2:1");
+}
