@@ -6,20 +6,21 @@
 
 namespace {
 
+// The numbers are what EXMLParseError::State reports.
 enum TParseState : uint8_t {
-    Outside = 0,         // outside markup
-    AfterLess = 1,       // after '<'
-    MarkupDeclaration = 2,  // inside <!...>
-    DeclarationName = 3,    // after '<?'
-    ClosingName = 4,        // after '</'
+    Outside = 0,             // outside markup
+    AfterLess = 1,           // after '<'
+    MarkupDeclaration = 2,   // inside <!...>
+    DeclarationName = 3,     // after '<?'
+    ClosingName = 4,         // after '</'
     ElementName = 5,
-    InsideTag = 6,          // between attributes
-    Content = 7,            // element content before any text
+    InsideTag = 6,           // between attributes
+    Content = 7,             // element content before any text
     AttributeName = 8,
     AfterEquals = 9,
     AttributeValue = 10,
-    TagEnd = 11,            // after '/' or '?' inside a tag
-    Text = 12,              // text content
+    TagEnd = 11,             // after '/' or '?' inside a tag
+    Text = 12,               // text content
 };
 
 // 0xFF is the Cyrillic letter я in Windows-1251, yet the dialect counts it as a blank.
@@ -151,10 +152,25 @@ std::size_t TXMLTag::Parse(std::string_view text, std::size_t position, int32_t&
         fail(XMLErrorKind::InvalidCharacter, InvalidCharacterMessage + Cp1251ToUtf8(std::string_view(&c, 1)),
              state);
     };
-    // A child is read by a frame of its own; its parent resumes in element content once it is done.
-    const auto enterChild = [&](TXMLTag& child, uint8_t childState) {
-        frames.back().State = Content;
-        frames.push_back(TFrame{&child, childState, false, {}, {}});
+    // The first name met in a frame names its node; any later one names a new child, which is read
+    // by a frame of its own while the parent waits in element content. The pending <!...> text
+    // becomes the comment of the node named.
+    const auto nameNode = [&](std::string name, bool isDeclaration, uint8_t next) {
+        TFrame& f = frames.back();
+        TXMLTag& node = f.FirstName ? *f.Node : f.Node->NewChild();
+        node.SetName(name);
+        node.Comment_ = std::move(f.M);
+        if (isDeclaration)
+            node.IsDeclaration_ = true;
+        f.M.clear();
+        f.T.clear();
+        if (f.FirstName) {
+            f.FirstName = false;
+            f.State = next;
+        } else {
+            f.State = Content;
+            frames.push_back(TFrame{&node, next, false, {}, {}});
+        }
     };
     // Answers true when the outermost frame is done, i.e. this call returns.
     const auto leaveFrame = [&] {
@@ -201,22 +217,7 @@ std::size_t TXMLTag::Parse(std::string_view text, std::size_t position, int32_t&
             break;
         case DeclarationName:
             if (IsBlank(u)) {
-                if (f.FirstName) {
-                    f.FirstName = false;
-                    f.Node->SetName(DecodeEntities(f.T));
-                    f.Node->Comment_ = std::move(f.M);
-                    f.M.clear();
-                    f.Node->IsDeclaration_ = true;
-                    f.State = InsideTag;
-                } else {
-                    TXMLTag& child = f.Node->NewChild();
-                    child.SetName(DecodeEntities(f.T));
-                    child.Comment_ = std::move(f.M);
-                    child.IsDeclaration_ = true;
-                    f.T.clear();
-                    f.M.clear();
-                    enterChild(child, InsideTag);
-                }
+                nameNode(DecodeEntities(f.T), true, InsideTag);
             } else if (c == '<') {
                 invalidCharacter(c, DeclarationName);
             } else {
@@ -235,22 +236,8 @@ std::size_t TXMLTag::Parse(std::string_view text, std::size_t position, int32_t&
             break;
         case ElementName:
             if (IsBlank(u) || c == '>') {
-                const uint8_t next = c == '>' ? Content : InsideTag;
-                if (f.FirstName) {
-                    f.FirstName = false;
-                    f.Node->SetName(DecodeEntities(f.T));
-                    f.T.clear();
-                    f.Node->Comment_ = std::move(f.M);
-                    f.M.clear();
-                    f.State = next;
-                } else {
-                    TXMLTag& child = f.Node->NewChild();
-                    child.SetName(f.T);
-                    child.Comment_ = std::move(f.M);
-                    f.T.clear();
-                    f.M.clear();
-                    enterChild(child, next);
-                }
+                // Only the name of the frame's own node is decoded, not those of its children.
+                nameNode(f.FirstName ? DecodeEntities(f.T) : f.T, false, c == '>' ? Content : InsideTag);
             } else if (c == '<') {
                 invalidCharacter(c, ElementName);
             } else {

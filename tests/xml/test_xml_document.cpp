@@ -1,26 +1,12 @@
 // The document: tree operations, the writer and access by path.
 #include "XML.h"
-#include "XMLTreeText.h"
+#include "XMLTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
 namespace {
-
-const std::string ExampleText =
-    "<CONNECT>\r\n"
-    " <IPAddress>192.168.127.10</IPAddress>\r\n"
-    " <TCPPort>502</TCPPort>\r\n"
-    "</CONNECT>\r\n";
-
-TXMLDocument Example()
-{
-    TXMLDocument document;
-    document.SetValue("CONNECT\\IPAddress", "192.168.127.10");
-    document.SetValue("CONNECT\\TCPPort", "502");
-    return document;
-}
 
 TEST(Writer, SettingsExampleByteForByte)
 {

@@ -1,6 +1,6 @@
 // Loading and saving whole files, and how their failures are reported.
 #include "XML.h"
-#include "XMLTreeText.h"
+#include "XMLTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string ExampleText =
-    "<CONNECT>\r\n"
-    " <IPAddress>192.168.127.10</IPAddress>\r\n"
-    " <TCPPort>502</TCPPort>\r\n"
-    "</CONNECT>\r\n";
 
 class XMLFile : public testing::Test {
 protected:
@@ -56,14 +50,6 @@ protected:
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
-    }
-
-    static TXMLDocument Example()
-    {
-        TXMLDocument document;
-        document.SetValue("CONNECT\\IPAddress", "192.168.127.10");
-        document.SetValue("CONNECT\\TCPPort", "502");
-        return document;
     }
 
     static void ExpectFileError(const std::function<void()>& action, uint8_t kind, const std::string& message)

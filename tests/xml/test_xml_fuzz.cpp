@@ -99,6 +99,7 @@ TEST(Fuzz, RandomAndMutatedTextsParseOrRaiseASyntaxError)
         }
         for (int t = 0; t < document.Count(); ++t)
             ASSERT_TRUE(TreeIsSound(document.Tag(t), 0)) << "input " << i;
+        document.AsText();
     }
     // The inputs reach both sides of the grammar, not only its first error.
     EXPECT_GT(outcomes[-1], Inputs / 20);

@@ -1,6 +1,6 @@
 // What the writer writes, the parser reads back as the same tree.
 #include "XML.h"
-#include "XMLTreeText.h"
+#include "XMLTestSupport.h"
 
 #include <gtest/gtest.h>
 

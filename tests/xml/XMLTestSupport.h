@@ -1,14 +1,30 @@
 #pragma once
-// A compact, readable picture of a tree for comparing expected and actual documents:
-//   ?name            declaration          name(a=1 b=2)   attributes
-//   name{value}      Value                name<!text>     Comment
-//   name[c1,c2]      children             name@5          Level, shown only when it is not the depth
-// Top-level nodes are separated by " | ".
+// Shared by the XML tests: the connection settings example and a compact picture of a tree.
 
 #include "XML.h"
 
 #include <string>
 
+// The settings file as the program writes it.
+inline const std::string ExampleText =
+    "<CONNECT>\r\n"
+    " <IPAddress>192.168.127.10</IPAddress>\r\n"
+    " <TCPPort>502</TCPPort>\r\n"
+    "</CONNECT>\r\n";
+
+inline TXMLDocument Example()
+{
+    TXMLDocument document;
+    document.SetValue("CONNECT\\IPAddress", "192.168.127.10");
+    document.SetValue("CONNECT\\TCPPort", "502");
+    return document;
+}
+
+// A picture of a tree for comparing expected and actual documents:
+//   ?name            declaration          name(a=1 b=2)   attributes
+//   name{value}      Value                name<!text>     Comment
+//   name[c1,c2]      children             name@5          Level, shown only when it is not the depth
+// Top-level nodes are separated by " | ".
 inline std::string TreeText(const TXMLTag& tag, int32_t depth = 0)
 {
     std::string out = tag.IsDeclaration() ? "?" : "";
