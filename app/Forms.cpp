@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QLayout>
 
+#include <utility>
+
 namespace {
 constexpr int FormFontPixels = 15;
 }  // namespace
@@ -26,9 +28,19 @@ TForm::TForm(QWidget* parent) : QDialog(parent)
     qApp->installEventFilter(this);
 }
 
-bool TForm::FormKeyDown(int, Qt::KeyboardModifiers)
+void TForm::SetHelpTopic(TShowHelpTopic showHelpTopic, const QString& topic)
 {
-    return false;
+    ShowHelpTopic = std::move(showHelpTopic);
+    HelpTopic = topic;
+}
+
+bool TForm::FormKeyDown(int key, Qt::KeyboardModifiers)
+{
+    if (key != Qt::Key_F1 || HelpTopic.isEmpty())
+        return false;
+    if (ShowHelpTopic)
+        ShowHelpTopic(HelpTopic);
+    return true;
 }
 
 bool TForm::FormKeyPress(QChar)

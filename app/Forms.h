@@ -25,14 +25,21 @@ public:
 
 protected:
     // Called for every key pressed in the window before the focused control sees it.
-    // Each answers true when it consumed the key.
+    // Each answers true when it consumed the key. F1, whatever the modifiers, asks for the
+    // window's help topic when it has one.
     virtual bool FormKeyDown(int key, Qt::KeyboardModifiers shift);
     virtual bool FormKeyPress(QChar key);
+
+    void SetHelpTopic(TShowHelpTopic showHelpTopic, const QString& topic);
 
     // Call once the form's controls are built: fixes the window at its laid-out size.
     void FixSize();
 
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    TShowHelpTopic ShowHelpTopic;
+    QString HelpTopic;
 };
 
 // A dialog that edits values and hands them back only when the operator confirms: Ok and Enter

@@ -7,9 +7,10 @@
 #include <utility>
 
 TSettingsWindow::TSettingsWindow(TShowHelpTopic showHelpTopic, QWidget* parent)
-    : TEditForm(parent), ShowHelpTopic(std::move(showHelpTopic))
+    : TEditForm(parent)
 {
     setupUi(this);
+    SetHelpTopic(std::move(showHelpTopic), QStringLiteral("KorvelService_Settings.htm"));
     BindButtons(Button1, Button2);
     FixSize();
 }
@@ -34,15 +35,6 @@ bool TSettingsWindow::ValidateInput()
         ShowInputError(QStringLiteral("Недопустимое значение IP адреса !"));
         return false;
     }
-    return true;
-}
-
-bool TSettingsWindow::FormKeyDown(int key, Qt::KeyboardModifiers)
-{
-    if (key != Qt::Key_F1)
-        return false;
-    if (ShowHelpTopic)
-        ShowHelpTopic(QStringLiteral("KorvelService_Settings.htm"));
     return true;
 }
 

@@ -16,12 +16,6 @@ public:
     bool ValidateInput() override;
     // The typed address as it is stored: without the mask's blanks.
     std::string AddressWithoutBlanks() const;
-
-protected:
-    bool FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
-
-private:
-    TShowHelpTopic ShowHelpTopic;
 };
 
 // Runs the dialog on settings; true when the operator confirmed valid values, and only then are

@@ -1,0 +1,64 @@
+#include "Info_Win.h"
+
+#include <QStringList>
+
+#include <utility>
+
+namespace {
+constexpr int JumperStatePixels = 16;
+const QPoint WindowPosition(642, 350);
+}  // namespace
+
+TInfoWindow::TInfoWindow(TShowHelpTopic showHelpTopic, QWidget* parent)
+    : TForm(parent)
+{
+    setupUi(this);
+    SetHelpTopic(std::move(showHelpTopic), QStringLiteral("KorvelService_Info.htm"));
+    QFont stateFont = Label4->font();
+    stateFont.setBold(true);
+    stateFont.setPixelSize(JumperStatePixels);
+    Label4->setFont(stateFont);
+    connect(Button1, &QPushButton::clicked, this, &TInfoWindow::Button1Click);
+    move(WindowPosition);
+}
+
+void TInfoWindow::FillInfo(const TModuleInfo& info)
+{
+    Edit1->setText(QStringLiteral("%1.%2").arg(info.Version >> 8).arg(info.Version & 0xFF));
+
+    QStringList mac;
+    for (uint8_t byte : info.MAC)
+        mac << QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+    Edit2->setText(mac.join(u'-'));
+
+    const bool fitted = (info.Flags & FactoryJumperFlag) != 0;
+    Label4->setText(fitted ? QStringLiteral("Установлена") : QStringLiteral("Не установлена"));
+    QPalette palette = Label4->palette();
+    palette.setColor(QPalette::WindowText, fitted ? Qt::red : Qt::black);
+    Label4->setPalette(palette);
+}
+
+void TInfoWindow::ShowInfo(const TModuleInfo& info)
+{
+    FillInfo(info);
+    exec();
+}
+
+void TInfoWindow::Button1Click()
+{
+    close();
+}
+
+bool TInfoWindow::FormKeyPress(QChar key)
+{
+    if (key != KeyEscape)
+        return false;
+    close();
+    return true;
+}
+
+void ShowModuleInfo(const TModuleInfo& info, const TShowHelpTopic& showHelpTopic)
+{
+    TInfoWindow window(showHelpTopic);
+    window.ShowInfo(info);
+}

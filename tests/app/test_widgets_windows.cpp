@@ -1,0 +1,142 @@
+#include "About_Win.h"
+#include "FileInfo.h"
+#include "Info_Win.h"
+#include "WidgetsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <cstring>
+
+namespace {
+
+// The information block as the module's registers 78..83 give it, register k low byte first.
+TModuleInfo InfoFromRegisters(const std::array<uint16_t, 6>& registers)
+{
+    TModuleInfo info;
+    static_assert(sizeof(registers) == sizeof(info));
+    std::memcpy(&info, registers.data(), sizeof(info));
+    return info;
+}
+
+TEST(InfoWindow, ShowsVersionMacAndJumperFromTheRegisters)
+{
+    const struct {
+        std::array<uint16_t, 6> Registers;
+        const char* Version;
+        const char* MAC;
+        const char* Jumper;
+        QColor Colour;
+    } cases[] = {
+        {{0x0103, 0x3412, 0x7856, 0xBC9A, 0, 0x0001}, "1.3", "12-34-56-78-9A-BC", "Установлена", QColor(255, 0, 0)},
+        {{0xFFFF, 0, 0, 0, 0xFFFF, 0x00FE}, "255.255", "00-00-00-00-00-00", "Не установлена", QColor(0, 0, 0)},
+        {{0x0A00, 0x1A00, 0x3C2B, 0x5E4D, 0, 0xFFFF}, "10.0", "00-1A-2B-3C-4D-5E", "Установлена", QColor(255, 0, 0)},
+        {{0x0105, 0xFFFF, 0xFFFF, 0xFFFF, 0, 0x0100}, "1.5", "FF-FF-FF-FF-FF-FF", "Не установлена", QColor(0, 0, 0)},
+    };
+    for (const auto& c : cases) {
+        TInfoWindow window;
+        window.FillInfo(InfoFromRegisters(c.Registers));
+        EXPECT_EQ(window.Edit1->text(), QString::fromLatin1(c.Version));
+        EXPECT_EQ(window.Edit2->text(), QString::fromLatin1(c.MAC));
+        EXPECT_EQ(window.Label4->text(), QString::fromUtf8(c.Jumper)) << c.Version;
+        EXPECT_EQ(window.Label4->palette().color(QPalette::WindowText), c.Colour) << c.Version;
+    }
+}
+
+TEST(InfoWindow, StartsWithItsPlaceholdersAtItsPlace)
+{
+    TInfoWindow window;
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Информация о модуле"));
+    EXPECT_EQ(window.Edit1->text(), QStringLiteral("0"));
+    EXPECT_EQ(window.Edit2->text(), QStringLiteral("FF-FF-FF-FF-FF-FF"));
+    EXPECT_EQ(window.Label4->text(), QStringLiteral("Label4"));
+    EXPECT_TRUE(window.Edit1->isReadOnly());
+    EXPECT_TRUE(window.Edit2->isReadOnly());
+    EXPECT_TRUE(window.Label4->font().bold());
+    EXPECT_EQ(window.size(), QSize(433, 242));
+    EXPECT_EQ(window.pos(), QPoint(642, 350));
+}
+
+TEST(InfoWindow, F1AsksForItsHelpPageAndEscOrCloseEndIt)
+{
+    const std::function<void(TInfoWindow&)> closings[] = {
+        [](TInfoWindow& window) { QTest::keyClick(window.Button1, Qt::Key_Escape); },
+        [](TInfoWindow& window) { window.Button1->click(); },
+    };
+    for (const auto& close : closings) {
+        QStringList topics;
+        bool openAfterF1 = false;
+        QString shownVersion;
+        OperateModal<TInfoWindow>([&](TInfoWindow& window) {
+            shownVersion = window.Edit1->text();
+            QTest::keyClick(window.Edit2, Qt::Key_F1);
+            QTest::keyClick(window.Button1, Qt::Key_F1, Qt::ShiftModifier | Qt::AltModifier | Qt::ControlModifier);
+            openAfterF1 = window.isVisible();
+            close(window);
+        });
+        ShowModuleInfo(InfoFromRegisters({0x0207, 0, 0, 0, 0, 0}), [&](const QString& topic) { topics << topic; });
+        EXPECT_EQ(shownVersion, QStringLiteral("2.7"));
+        EXPECT_TRUE(openAfterF1);
+        EXPECT_EQ(topics, QStringList(2, QStringLiteral("KorvelService_Info.htm")));
+    }
+}
+
+TEST(AboutWindow, ShowsTheBuildsVersionCentredOverTheMainWindow)
+{
+    QWidget mainWindow;
+    mainWindow.setGeometry(100, 200, 676, 533);
+    TAboutWindow window;
+    window.FillAbout(&mainWindow);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("О программе"));
+    EXPECT_EQ(window.Label2->text(), QStringLiteral("Приложение для конфигурирования модуля Korvel"));
+    EXPECT_EQ(window.Label3->text(), QStringLiteral("Версия: 1.0"));
+    EXPECT_EQ(window.size(), QSize(343, 269));
+    EXPECT_EQ(window.pos(), QPoint(100 + 338 - 171, 200 + 266 - 134));
+}
+
+TEST(AboutWindow, EnterEscAndOkCloseItButF1DoesNot)
+{
+    const std::function<void(TAboutWindow&)> closings[] = {
+        [](TAboutWindow& window) { QTest::keyClick(window.Button1, Qt::Key_Return); },
+        [](TAboutWindow& window) { QTest::keyClick(window.Label3, Qt::Key_Escape); },
+        [](TAboutWindow& window) { window.Button1->click(); },
+    };
+    for (const auto& close : closings) {
+        bool openAfterF1 = false;
+        OperateModal<TAboutWindow>([&](TAboutWindow& window) {
+            QTest::keyClick(window.Button1, Qt::Key_F1);
+            openAfterF1 = window.isVisible();
+            close(window);
+        });
+        ShowAboutWindow();
+        EXPECT_TRUE(openAfterF1);
+    }
+}
+
+TEST(FileInfo, VersionTextGivesFourPartsOrNothing)
+{
+    const struct {
+        const char* Text;
+        bool Read;
+        TVersionParts Parts;
+    } cases[] = {
+        {"1.0.0.0", true, {1, 0, 0, 0}},  {"2.17.3.65535", true, {2, 17, 3, 65535}},
+        {"", false, {}},                  {"1.0", false, {}},
+        {"1.0.0.0.0", false, {}},         {"1.x.0.0", false, {}},
+        {"65536.0.0.0", false, {}},       {"1..0.0", false, {}},
+        {"-1.0.0.0", false, {}},          {"1.0.0.0 ", false, {}},
+    };
+    for (const auto& c : cases) {
+        const TVersionParts untouched{9, 9, 9, 9};
+        TVersionParts parts = untouched;
+        EXPECT_EQ(ReadVersionInfo(c.Text, parts), c.Read) << c.Text;
+        EXPECT_EQ(parts, c.Read ? c.Parts : untouched) << c.Text;
+    }
+    int major = -1, minor = -1;
+    EXPECT_TRUE(GetProgramVersion(major, minor));
+    EXPECT_EQ(major, 1);
+    EXPECT_EQ(minor, 0);
+}
+
+}  // namespace
