@@ -130,6 +130,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, ParserRejects, testing::Values(
     TRejected{"'=' starts an attribute name", "<a =\"1\">", 2, 8, 1, 6, BadChar + "\""},
     TRejected{"backspace not a blank after '='", "<a x=\x08\"1\">", 2, 9, 1, 7, BadChar + "\x08"},
     TRejected{"Cyrillic offending character in UTF-8", "<a x=\xE6", 2, 9, 1, 7, BadChar + "ж"},
+    TRejected{"upper half of the code page in UTF-8", "<a x=\xB9", 2, 9, 1, 7, BadChar + "№"},
+    TRejected{"unassigned byte as the replacement character", "<a x=\x98", 2, 9, 1, 7, BadChar + "\uFFFD"},
     TRejected{"'<' after '<'", "<<a>", 2, 1, 1, 3, BadChar + "<"},
     TRejected{"'<' inside an element name", "<a<b>", 2, 5, 1, 4, BadChar + "<"},
     TRejected{"'<' inside a declaration name", "<?x<", 2, 3, 1, 5, BadChar + "<"},
@@ -145,6 +147,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, ParserRejects, testing::Values(
     TRejected{"inside an attribute value", "<a x=\"1", 3, 10, 1, 8, Unexpected},
     TRejected{"text content", "<a>x", 3, 12, 1, 5, Unexpected},
     TRejected{"a child may end after '/', its parent may not", "<a><b /", 3, 7, 1, 8, Unexpected},
+    TRejected{"a child may end inside its closing tag, its parent may not", "<r><a>x</a", 3, 7, 1, 11, Unexpected},
     TRejected{"a name over 255 bytes is cut, its closing name is compared in full",
               "<" + Long300 + ">x</" + Long300 + ">", 0, 4, 1, 607, BadName + Long300}));
 
