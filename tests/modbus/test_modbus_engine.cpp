@@ -352,3 +352,21 @@ TEST(ModbusEngine, ConfigurationWriteTravelsWithEveryBytePairExchanged)
         EXPECT_EQ(request[8 + i], image[i]);
     }
 }
+
+TEST(ModbusEngine, TraceReceiverGetsTheReplyAndItsStatusText)
+{
+    struct TRecorder : TModbusTraceSink {
+        std::vector<std::pair<std::string, std::string>> Lines;
+        void Trace(const std::string& prefix, const uint8_t*, int count, const std::string& comment) override
+        {
+            Lines.emplace_back(prefix + std::to_string(count), comment);
+        }
+    } recorder;
+    TFakeTransportMaster master(0, 0);
+    master.TraceSink = &recorder;
+    master.ReadHoldingRegisters(1, 0, 1, OrderOneShot);
+    master.Reply(StatusOk);
+    master.ReadHoldingRegisters(1, 0, 1, OrderOneShot);
+    master.Tick();
+    EXPECT_EQ(recorder.Lines, (std::vector<std::pair<std::string, std::string>>{{"RX>1", "  Есть связь"}, {"RX>0", "  Нет ответа"}}));
+}
