@@ -31,7 +31,6 @@ TModbusTCPMaster::~TModbusTCPMaster()
 {
     // Not SetActive(false): an order cut off by destruction gets no callback.
     CloseConnection();
-    Started_ = false;
 }
 
 int TModbusTCPMaster::TransportKind() const

@@ -12,9 +12,6 @@ namespace {
 
 // Frames requests without a socket, so that received bytes are judged against real orders.
 class TOfflineTCPMaster : public TModbusTCPMaster {
-public:
-    using TModbusTCPMaster::ReceiveData;
-
 protected:
     int SendOrder(TModbusMasterOrder& order) override
     {
