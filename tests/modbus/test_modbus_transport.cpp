@@ -301,3 +301,34 @@ TEST(ModbusTransport, AddressChangesOnlyWhileClosed)
     master->SetParameters("IPADDRESS=127.0.0.2\r\nTCPPORT=1\r\n");
     EXPECT_EQ(master->GetConnectionText(), "127.0.0.2:1");
 }
+
+TEST(ModbusTransport, CallbackWithANestedEventLoopCompletesOnce)
+{
+    // The reply, then a copy of it a moment later, while the callback's loop is running.
+    TScriptedServer server([](const TScriptedRequest& r) {
+        const QByteArray reply = ReadRegistersReply(r, Registers(6));
+        return TScriptedAnswer{reply + reply, int(reply.size())};
+    });
+    ASSERT_TRUE(server.Listen());
+    auto master = MasterFor(server.Port());
+
+    TResult first;
+    const int id = master->ReadHoldingRegisters(255, 78, 6, OrderOneShot);
+    master->SetOrderCallback(id, [&](TModbusMaster* sender, int, uint8_t status) {
+        ++first.Completions;
+        first.Status = status;
+        // As a modal message box would: the loop runs until the copy has arrived and been read.
+        int turns = 0;
+        WaitUntil([&] { return server.AnswersFinished() == 1 && ++turns > 5; });
+        first.RegisterCount = sender->GetReplyRegisterCount();
+        first.Done = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return first.Done; }));
+    EXPECT_EQ(first.Completions, 1);
+    EXPECT_EQ(first.Status, StatusOk);
+    EXPECT_EQ(first.RegisterCount, 6) << "the reply stays as it was while the callback runs";
+    EXPECT_EQ(server.Requests().size(), 1u);
+
+    EXPECT_EQ(Read(*master, 78, 6).Status, StatusOk);
+    EXPECT_EQ(first.Completions, 1);
+}

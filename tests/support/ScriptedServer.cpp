@@ -108,6 +108,8 @@ void TScriptedServer::Answer(QTcpSocket* socket, const TScriptedAnswer& answer)
 {
     if (answer.ChunkSize <= 0) {
         socket->write(answer.Bytes);
+        socket->flush();
+        ++AnswersFinished_;
         if (answer.CloseAfter)
             socket->disconnectFromHost();
         return;
@@ -118,6 +120,7 @@ void TScriptedServer::Answer(QTcpSocket* socket, const TScriptedAnswer& answer)
 void TScriptedServer::SendChunks(QTcpSocket* socket, QByteArray bytes, int chunkSize, bool closeAfter)
 {
     if (bytes.isEmpty()) {
+        ++AnswersFinished_;
         if (closeAfter)
             socket->disconnectFromHost();
         return;

@@ -51,6 +51,8 @@ public:
     void SetScript(TScript script) { Script_ = std::move(script); }
     const std::vector<TScriptedRequest>& Requests() const { return Requests_; }
     int ConnectionCount() const { return ConnectionCount_; }
+    // Answers whose last byte has been handed to the system.
+    int AnswersFinished() const { return AnswersFinished_; }
 
 private:
     void Accept();
@@ -62,4 +64,5 @@ private:
     QTcpServer Server_;
     std::vector<TScriptedRequest> Requests_;
     int ConnectionCount_ = 0;
+    int AnswersFinished_ = 0;
 };
