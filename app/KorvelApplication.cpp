@@ -1,0 +1,38 @@
+#include "KorvelApplication.h"
+
+#include "Dialogs.h"
+
+#include <stdexcept>
+
+TKorvelApplication::TKorvelApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(ApplicationTitle);
+}
+
+bool TKorvelApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ShowApplicationError(error);
+    } catch (...) {
+        ShowApplicationError(std::runtime_error("Unknown error"));
+    }
+    return false;
+}
+
+void ShowApplicationError(const std::exception& error)
+{
+    MessageBox(QString::fromUtf8(error.what()), ApplicationTitle, MB::IconError);
+}
+
+bool RunGuarded(const std::function<void()>& command)
+{
+    try {
+        command();
+        return true;
+    } catch (const std::exception& error) {
+        ShowApplicationError(error);
+    }
+    return false;
+}

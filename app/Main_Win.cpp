@@ -1,0 +1,648 @@
+#include "Main_Win.h"
+#include "ui_Main_Win.h"
+
+#include "About_Win.h"
+#include "ConnectionSettings.h"
+#include "Dialogs.h"
+#include "Info_Win.h"
+#include "KorvelApplication.h"
+#include "ModbusMaster.h"
+#include "ModuleExchange.h"
+#include "RS485Settings_Frm.h"
+#include "Settings_Win.h"
+#include "modbus.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QStatusBar>
+#include <QToolButton>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+namespace {
+const QString ModifiedText = QStringLiteral("Изменен");
+const QString SaveChangesQuestion = QStringLiteral("В конфигурацию внесены изменения. Сохранить их в файле ?");
+const QString InvalidAddressText = QStringLiteral("Недопустимое значение IP адреса !");
+const QString InvalidGatewayText = QStringLiteral("Недопустимое значение основного шлюза !");
+const QString InvalidNetMaskText = QStringLiteral("Недопустимое значение маски подсети !");
+const QString OpenErrorText = QStringLiteral("Ошибка открытия файла ");
+
+const QString ConfigOpenFilter = QStringLiteral("Ini-файлы  (*.ini)|*.ini");
+const QString ConfigSaveFilter = QStringLiteral("Ini-файлы (*.ini)|*.ini");
+const QString ConfigExt = QStringLiteral("ini");
+const QString FirmwareFilter = QStringLiteral("Hex - файлы (*.hex)|*.hex");
+const QString FirmwareExt = QStringLiteral("hex");
+
+const QString WriteFailedPrefix = QStringLiteral("Ошибка загрузки конфигурации (");
+const QString ReadFailedPrefix = QStringLiteral("Ошибка считывания конфигурации (");
+const QString InfoFailedPrefix = QStringLiteral("Ошибка считывания информации (");
+const QString WrittenText = QStringLiteral("Конфигурация успешно загружена");
+const QString ReadText = QStringLiteral("Конфигурация успешно считана");
+const QString ChangeSettingsQuestion =
+    QStringLiteral("Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
+const QString RefusedText = QStringLiteral("запрос не поставлен в очередь, код ");
+
+const QString ContentTopic = QStringLiteral("KorvelService_Conent.htm");
+const QString TCPIPTopic = QStringLiteral("KorvelService_TCP_IP.htm");
+const QString RS485Topic = QStringLiteral("KorvelService_RS485.htm");
+
+constexpr int32_t MinModuleTCPPort = 1;
+constexpr int32_t MaxModuleTCPPort = 65535;
+
+// Collection defaults: what stays in the record's fields after the one at which a collection stops.
+constexpr TIPAddress PrefillAddress{192, 168, 127, 10};
+constexpr TIPAddress PrefillGateway{192, 168, 127, 100};
+constexpr TIPAddress PrefillNetMask{255, 255, 255, 0};
+constexpr TIPAddress PrefillServer0{192, 168, 127, 1};
+constexpr TIPAddress PrefillServer1{192, 168, 127, 2};
+constexpr uint16_t PrefillTimeout = 1000;
+constexpr uint16_t PrefillServerPort = 502;
+constexpr uint16_t PrefillEthTime = 100;
+
+// Status bar panels: width and alignment.
+struct TPanelLayout {
+    int Width;
+    Qt::Alignment Alignment;
+};
+constexpr std::array<TPanelLayout, 3> PanelLayouts{{
+    {100, Qt::AlignCenter},
+    {200, Qt::AlignCenter},
+    {50, Qt::AlignLeft | Qt::AlignVCenter},
+}};
+constexpr int ModifiedPanel = 0;
+constexpr int ConnectionPanel = 1;
+
+constexpr int WindowClientWidth = 676;
+constexpr int WindowClientHeight = 533;
+constexpr int WindowFontPixels = 15;
+constexpr int ToolButtonSize = 40;
+constexpr int WideSeparatorWidth = 16;
+
+QString Caption()
+{
+    return QString::fromUtf8(ApplicationTitle);
+}
+
+int Ask(const QString& text, unsigned flags)
+{
+    return MessageBox(text, Caption(), flags);
+}
+
+void Tell(const QString& text, unsigned flags)
+{
+    MessageBox(text, Caption(), flags);
+}
+
+QString ProgramHelpFolder()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Help")) + '/';
+}
+}  // namespace
+
+TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFolder, QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::TMainWindow>())
+{
+    // The pictures live in a static library, whose resources register only when asked to.
+    Q_INIT_RESOURCE(resources);
+    ui->setupUi(this);
+    QFont font(QStringLiteral("Arial Narrow"));
+    font.setPixelSize(WindowFontPixels);
+    setFont(font);
+    setFixedSize(WindowClientWidth, WindowClientHeight);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    SetUpToolBar();
+    SetUpStatusBar();
+    // No firmware transfer exists: the page is there, but cannot be opened.
+    ui->PageControl1->setTabEnabled(ui->PageControl1->indexOf(ui->TabSheet2), false);
+
+    connect(ui->FileOpenAction, &QAction::triggered, this, &TMainWindow::FileOpenActionExecute);
+    connect(ui->SaveFileAction, &QAction::triggered, this, &TMainWindow::SaveFileActionExecute);
+    connect(ui->SaveAsFileAction, &QAction::triggered, this, &TMainWindow::SaveAsFileActionExecute);
+    connect(ui->ExitAction, &QAction::triggered, this, &TMainWindow::ExitActionExecute);
+    connect(ui->SettingsAction, &QAction::triggered, this, &TMainWindow::SettingsActionExecute);
+    connect(ui->WriteConfigAction, &QAction::triggered, this, &TMainWindow::WriteConfigActionExecute);
+    connect(ui->ReadConfigAction, &QAction::triggered, this, &TMainWindow::ReadConfigActionExecute);
+    connect(ui->ReadInfoAction, &QAction::triggered, this, &TMainWindow::ReadInfoActionExecute);
+    connect(ui->HelpContentAction, &QAction::triggered, this, &TMainWindow::HelpContentActionExecute);
+    connect(ui->ShowAboutAction, &QAction::triggered, this, &TMainWindow::ShowAboutActionExecute);
+    connect(ui->Button1, &QPushButton::clicked, this, &TMainWindow::Button1Click);
+    connect(ui->MaskEdit1, &TMaskEdit::Changed, this, &TMainWindow::MaskEdit1Change);
+    connect(ui->MaskEdit2, &TMaskEdit::Changed, this, &TMainWindow::MaskEdit2Change);
+    connect(ui->MaskEdit3, &TMaskEdit::Changed, this, &TMainWindow::MaskEdit3Change);
+    connect(ui->SpinEdit1, &TSpinEdit::Changed, this, &TMainWindow::SpinEdit1Change);
+
+    SettingsFileName = settingsFileName.isEmpty()
+                           ? SettingsFileNameFor(QCoreApplication::applicationFilePath())
+                           : settingsFileName;
+    HelpFolder = helpFolder.isEmpty() ? ProgramHelpFolder() : helpFolder;
+    FormCreate();
+}
+
+TMainWindow::~TMainWindow()
+{
+    // A window destroyed without a close still lets its master go quietly.
+    if (Master) {
+        Master->SetActive(false);
+        delete Master;
+    }
+}
+
+void TMainWindow::SetUpToolBar()
+{
+    const auto giveHint = [this](QAction* action, const QString& hint) {
+        ui->ToolBar1->widgetForAction(action)->setToolTip(hint);
+    };
+    giveHint(ui->FileOpenAction, QStringLiteral("Открыть файл конфигурации..."));
+    giveHint(ui->SaveFileAction, QStringLiteral("Сохранить файл конфигурации"));
+    giveHint(ui->ReadConfigAction, QStringLiteral("Считать конфигурацию из модуля"));
+    for (QAction* action : ui->ToolBar1->actions())
+        if (QWidget* button = ui->ToolBar1->widgetForAction(action); qobject_cast<QToolButton*>(button))
+            button->setFixedSize(ToolButtonSize, ToolButtonSize);
+    // The gap before the help button is wider than the other separators.
+    auto* gap = new QWidget(ui->ToolBar1);
+    gap->setFixedWidth(WideSeparatorWidth);
+    ui->ToolBar1->insertWidget(ui->HelpContentAction, gap);
+}
+
+void TMainWindow::SetUpStatusBar()
+{
+    for (size_t i = 0; i < StatusPanels.size(); ++i) {
+        auto* panel = new QLabel(ui->StatusBar1);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setFixedWidth(PanelLayouts[i].Width);
+        panel->setAlignment(PanelLayouts[i].Alignment);
+        panel->setFrameShape(QFrame::StyledPanel);
+        ui->StatusBar1->addWidget(panel);
+        StatusPanels[i] = panel;
+    }
+}
+
+void TMainWindow::CreateFrame(size_t channel, const char* name, QWidget* page)
+{
+    auto* frame = new TRS485SettingsFrame(this);
+    frame->setObjectName(QString::fromLatin1(name));
+    frame->OnChanged = [this](QObject*) { SetModified(true); };
+    page->layout()->addWidget(frame);
+    frame->FillLists();
+    Frames[channel] = frame;
+}
+
+void TMainWindow::FormCreate()
+{
+    CreateFrame(0, "RS485SettingsFrame1", ui->TabSheet4);
+    CreateFrame(1, "RS485SettingsFrame2", ui->TabSheet5);
+    // Filling the frames announced changes; the window starts unmodified.
+    SetModified(false);
+    SetFileName({});
+    LoadConnectionSettings();
+    Master = new TModbusTCPMaster(this);
+    ApplyConnectionSettings();
+    WriteOrderId = -1;
+    ReadOrderId = -1;
+    InfoOrderId = -1;
+    ShowConnectionSettings();
+}
+
+bool TMainWindow::FormClose()
+{
+    if (Modified) {
+        switch (Ask(SaveChangesQuestion, MB::YesNoCancelQuestion)) {
+        case ID::Cancel:
+            return false;
+        case ID::Yes: {
+            // The operator asked for the edits to be kept: a file chosen but not written because a
+            // value is invalid keeps the window open for the correction. Cancelling the dialog
+            // still closes without saving.
+            bool fileChosen = false;
+            if (!SaveFileAs(&fileChosen) && fileChosen)
+                return false;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    SaveConnectionSettings();
+    if (Master) {
+        Master->SetActive(false);
+        delete Master;
+        Master = nullptr;
+    }
+    return true;
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event)
+{
+    bool mayClose = false;
+    // A settings file that cannot be written is shown and keeps the window open; closing again
+    // tries again.
+    RunGuarded([&] { mayClose = FormClose(); });
+    event->setAccepted(mayClose);
+}
+
+void TMainWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Controls pass F1 on, so the window sees it whichever control has the focus.
+    FormKeyDown(event->key());
+    QMainWindow::keyPressEvent(event);
+}
+
+void TMainWindow::FormKeyDown(int key)
+{
+    if (key != Qt::Key_F1 || ui->PageControl1->currentWidget() != ui->TabSheet1)
+        return;
+    if (ui->PageControl2->currentWidget() == ui->TabSheet3)
+        ShowHelpTopic(TCPIPTopic);
+    else
+        ShowHelpTopic(RS485Topic);
+}
+
+void TMainWindow::ShowHelpTopic(const QString& topic)
+{
+    ShellOpen(HelpFolder + topic);  // a missing page or viewer is not reported
+}
+
+void TMainWindow::ExitActionExecute()
+{
+    close();
+}
+
+void TMainWindow::HelpContentActionExecute()
+{
+    ShowHelpTopic(ContentTopic);
+}
+
+void TMainWindow::ShowAboutActionExecute()
+{
+    ShowAboutWindow(this);
+}
+
+void TMainWindow::Button1Click()
+{
+    TFileDialog dialog(TFileDialog::TKind::Open, this);
+    dialog.Filter = FirmwareFilter;
+    dialog.DefaultExt = FirmwareExt;
+    if (dialog.Execute())
+        ui->Edit1->setText(dialog.FileName);
+}
+
+// --- configuration editing and files ------------------------------------------------------------
+
+void TMainWindow::MaskEdit1Change()
+{
+    SetModified(true);
+}
+
+void TMainWindow::MaskEdit2Change()
+{
+    SetModified(true);
+}
+
+void TMainWindow::MaskEdit3Change()
+{
+    SetModified(true);
+}
+
+void TMainWindow::SpinEdit1Change()
+{
+    SetModified(true);
+}
+
+void TMainWindow::SetModified(bool value)
+{
+    Modified = value;
+    StatusPanels[ModifiedPanel]->setText(value ? ModifiedText : QString());
+}
+
+void TMainWindow::SetFileName(const QString& name)
+{
+    FileName = name;
+    setWindowTitle(name.isEmpty() ? Caption() : Caption() + " [" + name + "]");
+}
+
+void TMainWindow::ConfigToControls(const TModuleConfig& config)
+{
+    ui->MaskEdit1->setText(QString::fromStdString(IPToStr(config.Address)));
+    ui->MaskEdit2->setText(QString::fromStdString(IPToStr(config.Gateway)));
+    ui->MaskEdit3->setText(QString::fromStdString(IPToStr(config.NetMask)));
+    ui->SpinEdit1->SetValue(config.TCPPort);
+    for (size_t i = 0; i < ChannelCount; ++i) {
+        const TChannelConfig& channel = config.Channels[i];
+        TRS485SettingsFrame& frame = *Frames[i];
+        frame.SetSlaveAddress(channel.SlaveAddress);
+        frame.SetMode(channel.SlaveAddress != 0 ? 1 : 0);
+        frame.SetIPAddress0(channel.IPAddress0);
+        frame.SetTCPPort0(channel.TCPPort0);
+        frame.SetIPAddress1(channel.IPAddress1);
+        frame.SetTCPPort1(channel.TCPPort1);
+        frame.EthRecvTout = channel.EthRecvTout;
+        frame.EthConnTout = channel.EthConnTout;
+        frame.SetBaudIndex(channel.BaudIndex);
+        frame.SetParity(channel.Parity);
+        frame.SetStopBits(channel.StopBits);
+        frame.SetTimeout(channel.Timeout);
+        frame.SetReplies(channel.Replies);
+    }
+}
+
+void TMainWindow::PrefillConfig()
+{
+    Config.Address = PrefillAddress;
+    Config.Gateway = PrefillGateway;
+    Config.NetMask = PrefillNetMask;
+    Config.TCPPort = static_cast<uint16_t>(ui->SpinEdit1->Value());
+    for (TChannelConfig& channel : Config.Channels) {
+        channel.SlaveAddress = 0;
+        channel.BaudIndex = DefaultBaudIndex;
+        channel.Parity = 0;
+        channel.StopBits = 0;
+        channel.Replies = 0;
+        channel.Timeout = PrefillTimeout;
+        channel.IPAddress0 = PrefillServer0;
+        channel.TCPPort0 = PrefillServerPort;
+        channel.IPAddress1 = PrefillServer1;
+        channel.TCPPort1 = PrefillServerPort;
+        channel.EthRecvTout = PrefillEthTime;
+        channel.EthConnTout = PrefillEthTime;
+    }
+}
+
+bool TMainWindow::ControlsToConfig()
+{
+    PrefillConfig();
+    const struct {
+        TMaskEdit* Edit;
+        TIPAddress& Field;
+        const QString& Message;
+    } addresses[] = {
+        {ui->MaskEdit1, Config.Address, InvalidAddressText},
+        {ui->MaskEdit2, Config.Gateway, InvalidGatewayText},
+        {ui->MaskEdit3, Config.NetMask, InvalidNetMaskText},
+    };
+    for (const auto& address : addresses) {
+        const QString text = address.Edit->Text();
+        if (!StrToIP(text.toStdString(), address.Field)) {
+            Tell(address.Message + text, MB::IconError);
+            return false;
+        }
+    }
+    // A number typed but not yet put into the range by leaving the field is put into it here, so
+    // that the module never gets a port outside 1..65535.
+    Config.TCPPort = static_cast<uint16_t>(std::clamp(ui->SpinEdit1->Value(), MinModuleTCPPort, MaxModuleTCPPort));
+    try {
+        for (size_t i = 0; i < ChannelCount; ++i) {
+            TChannelConfig& channel = Config.Channels[i];
+            TRS485SettingsFrame& frame = *Frames[i];
+            channel.SlaveAddress = static_cast<uint16_t>(frame.GetSlaveAddress());
+            channel.IPAddress0 = frame.GetIPAddress0();
+            channel.TCPPort0 = static_cast<uint16_t>(frame.GetTCPPort0());
+            channel.IPAddress1 = frame.GetIPAddress1();
+            channel.TCPPort1 = static_cast<uint16_t>(frame.GetTCPPort1());
+            channel.BaudIndex = static_cast<uint16_t>(frame.GetBaudIndex());
+            channel.Parity = static_cast<uint16_t>(frame.GetParity());
+            channel.StopBits = static_cast<uint16_t>(frame.GetStopBits());
+            channel.Timeout = static_cast<uint16_t>(frame.GetTimeout());
+            channel.Replies = static_cast<uint16_t>(frame.GetReplies());
+            channel.EthRecvTout = static_cast<uint16_t>(frame.EthRecvTout);
+            channel.EthConnTout = static_cast<uint16_t>(frame.EthConnTout);
+        }
+    } catch (const std::exception& error) {
+        Tell(QString::fromUtf8(error.what()), MB::IconError);
+        return false;
+    }
+    return true;
+}
+
+void TMainWindow::OpenFile(const QString& name)
+{
+    if (LoadConfigFromFile(name.toStdString(), Config))
+        SetFileName(name);
+    else
+        Tell(OpenErrorText + name, MB::IconError);
+}
+
+void TMainWindow::SaveFile(const QString& name)
+{
+    SaveConfigToFile(name.toStdString(), Config);
+    SetFileName(name);
+    SetModified(false);
+}
+
+bool TMainWindow::SaveFileAs(bool* fileChosen)
+{
+    TFileDialog dialog(TFileDialog::TKind::Save, this);
+    dialog.Filter = ConfigSaveFilter;
+    dialog.DefaultExt = ConfigExt;
+    dialog.FileName = FileName;
+    const bool chosen = dialog.Execute();
+    if (fileChosen)
+        *fileChosen = chosen;
+    if (!chosen || !ControlsToConfig())
+        return false;
+    SaveFile(dialog.FileName);
+    return true;
+}
+
+void TMainWindow::FileOpenActionExecute()
+{
+    RunGuarded([this] {
+        if (Modified)
+            SaveFileAs();
+        TFileDialog dialog(TFileDialog::TKind::Open, this);
+        dialog.Filter = ConfigOpenFilter;
+        dialog.DefaultExt = ConfigExt;
+        if (!dialog.Execute())
+            return;
+        OpenFile(dialog.FileName);
+        ConfigToControls(Config);
+        SetModified(false);
+    });
+}
+
+void TMainWindow::SaveFileActionExecute()
+{
+    RunGuarded([this] {
+        QString name = FileName;
+        if (name.isEmpty()) {
+            TFileDialog dialog(TFileDialog::TKind::Save, this);
+            dialog.Filter = ConfigSaveFilter;
+            dialog.DefaultExt = ConfigExt;
+            if (!dialog.Execute())
+                return;
+            name = dialog.FileName;
+        }
+        if (ControlsToConfig())
+            SaveFile(name);
+    });
+}
+
+void TMainWindow::SaveAsFileActionExecute()
+{
+    RunGuarded([this] { SaveFileAs(); });
+}
+
+// --- connection settings ------------------------------------------------------------------------
+
+void TMainWindow::LoadConnectionSettings()
+{
+    Settings = LoadSettingsFile(SettingsFileName.toStdString());
+}
+
+void TMainWindow::SaveConnectionSettings()
+{
+    SaveSettingsFile(SettingsFileName.toStdString(), Settings);
+}
+
+void TMainWindow::ApplyConnectionSettings()
+{
+    // The socket takes a new address only while closed.
+    Master->SetActive(false);
+    Master->SetParameters(MasterParametersText(Settings));
+}
+
+void TMainWindow::ShowConnectionSettings()
+{
+    StatusPanels[ConnectionPanel]->setText(SettingsStatusText(Settings));
+}
+
+void TMainWindow::SettingsActionExecute()
+{
+    if (!EditSettings(Settings, [this](const QString& topic) { ShowHelpTopic(topic); }))
+        return;
+    ApplyConnectionSettings();
+    ShowConnectionSettings();
+}
+
+// --- module exchange ----------------------------------------------------------------------------
+
+void TMainWindow::WriteConfigActionExecute()
+{
+    if (ControlsToConfig())
+        WriteConfigToModule(Config);
+}
+
+void TMainWindow::ReadConfigActionExecute()
+{
+    if (Modified) {
+        switch (Ask(SaveChangesQuestion, MB::YesNoCancelQuestion)) {
+        case ID::Cancel:
+            return;
+        case ID::Yes: {
+            bool saved = false;
+            RunGuarded([&] { saved = SaveFileAs(); });
+            if (!saved)
+                return;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    ReadConfigFromModule();
+}
+
+void TMainWindow::ReadInfoActionExecute()
+{
+    ReadModuleInfo();
+}
+
+void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
+{
+    Master->SetActive(true);
+    const TConfigImage image = BuildConfigImage(config);
+    WrittenConfig = config;
+    WriteOrderId = TrackRequest(
+        Master->WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, ConfigWriteRegisterCount, image.data()),
+        WriteFailedPrefix);
+}
+
+void TMainWindow::ReadConfigFromModule()
+{
+    Master->SetActive(true);
+    ReadOrderId = TrackRequest(
+        Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
+        ReadFailedPrefix);
+}
+
+void TMainWindow::ReadModuleInfo()
+{
+    Master->SetActive(true);
+    InfoOrderId = TrackRequest(
+        Master->ReadHoldingRegisters(ModuleUnitId, InfoFirstRegister, InfoRegisterCount, OrderOneShot),
+        InfoFailedPrefix);
+}
+
+int32_t TMainWindow::TrackRequest(int32_t orderId, const QString& failurePrefix)
+{
+    if (orderId < 0) {
+        // The master refused to queue it: no completion will ever come, so say so now.
+        Tell(failurePrefix + RefusedText + QString::number(orderId) + ")", MB::Information);
+        return orderId;
+    }
+    Master->SetOrderCallback(orderId, [this](TModbusMaster* sender, int id, uint8_t status) {
+        RequestComplete(sender, id, status);
+    });
+    return orderId;
+}
+
+void TMainWindow::RequestComplete(TModbusMaster* sender, int orderId, uint8_t status)
+{
+    enum class TOperation { Write, Read, Info };
+    TOperation operation;
+    if (orderId == WriteOrderId) {
+        operation = TOperation::Write;
+        WriteOrderId = -1;
+    } else if (orderId == ReadOrderId) {
+        operation = TOperation::Read;
+        ReadOrderId = -1;
+    } else if (orderId == InfoOrderId) {
+        operation = TOperation::Info;
+        InfoOrderId = -1;
+    } else {
+        return;  // a request replaced by a later one of its kind
+    }
+
+    if (status != StatusOk) {
+        const QString& prefix = operation == TOperation::Write  ? WriteFailedPrefix
+                                : operation == TOperation::Read ? ReadFailedPrefix
+                                                                : InfoFailedPrefix;
+        Tell(prefix + QString::fromStdString(StatusText(status, sender->GetExceptionCode())) + ")",
+             MB::Information);
+        return;
+    }
+
+    switch (operation) {
+    case TOperation::Write: {
+        Tell(WrittenText, MB::Information);
+        const std::string address = IPToStr(WrittenConfig.Address);
+        if (address == Settings.IPAddress && WrittenConfig.TCPPort == Settings.TCPPort)
+            return;
+        if (Ask(ChangeSettingsQuestion, MB::YesNoQuestion) != ID::Yes)
+            return;
+        Settings.IPAddress = address;
+        Settings.TCPPort = WrittenConfig.TCPPort;
+        ShowConnectionSettings();
+        ApplyConnectionSettings();
+        return;
+    }
+    case TOperation::Read:
+        sender->GetReplyData(&Config);
+        ConfigToControls(Config);
+        SetFileName({});
+        // Refilling the controls announced changes; what they show now is the module's.
+        SetModified(false);
+        Tell(ReadText, MB::Information);
+        return;
+    case TOperation::Info: {
+        TModuleInfo info{};
+        sender->GetReplyData(&info);
+        ShowModuleInfo(info, [this](const QString& topic) { ShowHelpTopic(topic); });
+        return;
+    }
+    }
+}

@@ -1,0 +1,114 @@
+#pragma once
+// The program's one window: the configuration being edited, its file and unsaved-changes flag,
+// the connection settings and the ModbusTCP master that reaches the module.
+
+#include "LocalDefines.h"
+#include "Settings.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class QCloseEvent;
+class QKeyEvent;
+class QLabel;
+class TModbusMaster;
+class TModbusTCPMaster;
+class TRS485SettingsFrame;
+struct TModuleInfo;
+
+namespace Ui {
+class TMainWindow;
+}
+
+class TMainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // settingsFileName: where the connection settings live; empty means beside the program.
+    // helpFolder: where the help pages live, with a trailing separator; empty means the "Help"
+    // folder beside the program.
+    explicit TMainWindow(const QString& settingsFileName = {}, const QString& helpFolder = {},
+                         QWidget* parent = nullptr);
+    ~TMainWindow() override;
+
+    // Opens a page of the help folder; the other windows ask for their topics here.
+    void ShowHelpTopic(const QString& topic);
+
+    // Configuration editing and files.
+    void ConfigToControls(const TModuleConfig& config);
+    bool ControlsToConfig();
+    void PrefillConfig();
+    void SetModified(bool value);
+    void SetFileName(const QString& name);
+    void OpenFile(const QString& name);
+    void SaveFile(const QString& name);
+    // True when a file was written; fileChosen tells whether the operator confirmed a name.
+    bool SaveFileAs(bool* fileChosen = nullptr);
+
+    // Connection settings.
+    void LoadConnectionSettings();
+    void SaveConnectionSettings();
+    void ApplyConnectionSettings();
+    void ShowConnectionSettings();
+
+    // Module exchange.
+    void WriteConfigToModule(const TModuleConfig& config);
+    void ReadConfigFromModule();
+    void ReadModuleInfo();
+    void RequestComplete(TModbusMaster* sender, int orderId, uint8_t status);
+
+    TModuleConfig Config{};
+    bool Modified = false;
+    QString FileName;
+    QString SettingsFileName;
+    TSettings Settings;
+    std::array<TRS485SettingsFrame*, ChannelCount> Frames{};
+    TModbusTCPMaster* Master = nullptr;
+    int32_t WriteOrderId = -1;
+    int32_t ReadOrderId = -1;
+    int32_t InfoOrderId = -1;
+    QString HelpFolder;
+
+public slots:
+    void FileOpenActionExecute();
+    void SaveFileActionExecute();
+    void SaveAsFileActionExecute();
+    void ExitActionExecute();
+    void SettingsActionExecute();
+    void WriteConfigActionExecute();
+    void ReadConfigActionExecute();
+    void ReadInfoActionExecute();
+    void HelpContentActionExecute();
+    void ShowAboutActionExecute();
+    void Button1Click();
+    void MaskEdit1Change();
+    void MaskEdit2Change();
+    void MaskEdit3Change();
+    void SpinEdit1Change();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void FormCreate();
+    // Answers whether the window may close.
+    bool FormClose();
+    void FormKeyDown(int key);
+    void SetUpToolBar();
+    void SetUpStatusBar();
+    void CreateFrame(size_t channel, const char* name, QWidget* page);
+    // Attaches the completion handler to a queued request, or tells the operator that the master
+    // refused it; answers the id to keep as pending.
+    int32_t TrackRequest(int32_t orderId, const QString& failurePrefix);
+
+    std::unique_ptr<Ui::TMainWindow> ui;
+    std::array<QLabel*, 3> StatusPanels{};
+    // What the pending write sent, so that its completion compares the module's new address
+    // with what was written rather than with whatever the record holds by then.
+    TModuleConfig WrittenConfig{};
+};

@@ -1,0 +1,142 @@
+#pragma once
+// The main window under test: every modal box, file dialog and shell open goes through scripted
+// hooks, the settings file and help folder lie in a temporary folder.
+
+#include "Controls.h"
+#include "Dialogs.h"
+#include "Main_Win.h"
+#include "RS485Settings_Frm.h"
+#include "WidgetsTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct TShownBox {
+    QString Text;
+    QString Caption;
+    unsigned Flags;
+};
+
+struct TShownFileDialog {
+    TFileDialog::TKind Kind;
+    QString Filter;
+    QString DefaultExt;
+};
+
+// Answers the dialogs in the order the test scripted them; an unscripted message box answers OK
+// and an unscripted file dialog is cancelled.
+class TScriptedDialogs {
+public:
+    TScriptedDialogs()
+    {
+        DialogsTestHook::OnMessageBox = [this](const QString& text, const QString& caption, unsigned flags) {
+            Boxes.push_back({text, caption, flags});
+            if (BoxAnswers.empty())
+                return ID::Ok;
+            const int answer = BoxAnswers.front();
+            BoxAnswers.pop_front();
+            return answer;
+        };
+        DialogsTestHook::OnFileDialog = [this](TFileDialog& dialog) {
+            FileDialogs.push_back({dialog.Kind, dialog.Filter, dialog.DefaultExt});
+            if (FileAnswers.empty())
+                return false;
+            const std::optional<QString> answer = FileAnswers.front();
+            FileAnswers.pop_front();
+            if (!answer)
+                return false;
+            dialog.FileName = *answer;
+            return true;
+        };
+        DialogsTestHook::OnShellOpen = [this](const QString& path) {
+            Opened.push_back(path);
+            return true;
+        };
+    }
+    ~TScriptedDialogs()
+    {
+        DialogsTestHook::OnMessageBox = nullptr;
+        DialogsTestHook::OnFileDialog = nullptr;
+        DialogsTestHook::OnShellOpen = nullptr;
+    }
+    TScriptedDialogs(const TScriptedDialogs&) = delete;
+    TScriptedDialogs& operator=(const TScriptedDialogs&) = delete;
+
+    std::deque<int> BoxAnswers;
+    std::deque<std::optional<QString>> FileAnswers;  // nullopt: the operator cancels
+    std::vector<TShownBox> Boxes;
+    std::vector<TShownFileDialog> FileDialogs;
+    std::vector<QString> Opened;
+};
+
+class MainWindowFixture : public ::testing::Test {
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Folder.isValid());
+        SettingsPath = Folder.filePath("KorvelService.xml");
+        HelpFolder = Folder.filePath("Help") + '/';
+    }
+
+    // Created on demand, so that a test can prepare the settings file first.
+    TMainWindow& Window()
+    {
+        if (!Window_)
+            Window_ = std::make_unique<TMainWindow>(SettingsPath, HelpFolder);
+        return *Window_;
+    }
+
+    template <class T>
+    T* TCPIPControl(const char* name)
+    {
+        auto* page = Window().findChild<QWidget*>("TabSheet3");
+        return page ? page->findChild<T*>(name) : nullptr;
+    }
+    TMaskEdit* AddressEdit(int i) { return TCPIPControl<TMaskEdit>(("MaskEdit" + std::to_string(i)).c_str()); }
+    TSpinEdit* PortEdit() { return TCPIPControl<TSpinEdit>("SpinEdit1"); }
+    TRS485SettingsFrame* Frame(int i) { return Window().Frames[i]; }
+    QString Panel(int i) { return Window().findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(i))->text(); }
+    QAction* Action(const char* name) { return Window().findChild<QAction*>(name); }
+
+    // Closes the window as the operator would and answers whether it closed.
+    bool CloseWindow()
+    {
+        Window().show();
+        return Window().close();
+    }
+
+    QString Path(const char* name) const { return Folder.filePath(name); }
+
+    QTemporaryDir Folder;
+    QString SettingsPath;
+    QString HelpFolder;
+    TScriptedDialogs Dialogs;
+    std::unique_ptr<TMainWindow> Window_;
+};
+
+// A parameterised case's name from its What text, as GoogleTest allows names.
+template <class TCase>
+std::string ParamNameFromWhat(const ::testing::TestParamInfo<TCase>& info)
+{
+    std::string name = info.param.What;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
+
+inline QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

@@ -1,0 +1,512 @@
+// The main window as the operator meets it: start-up, editing, the file commands, validation,
+// closing, help keys and the settings file.
+
+#include "AppTestSupport.h"
+
+#include "ConnectionSettings.h"
+#include "LocalDefines.h"
+#include "ModbusMaster.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+const QString BlankAddress = QStringLiteral("   .   .   .   ");
+const QByteArray DefaultSettingsFile =
+    "<CONNECT>\r\n <IPAddress>192.168.127.10</IPAddress>\r\n <TCPPort>502</TCPPort>\r\n</CONNECT>\r\n";
+
+// A configuration unlike every default, so that a field lost on the way shows.
+TModuleConfig SampleConfig()
+{
+    TModuleConfig config{};
+    config.Address = {10, 1, 2, 3};
+    config.Gateway = {10, 1, 2, 254};
+    config.NetMask = {255, 255, 0, 0};
+    config.TCPPort = 1502;
+    config.Channels[0] = {0, 4, 1, 1, 250, 0, {10, 1, 2, 50}, {10, 1, 2, 51}, 300, 400, 5020, 5021, {}};
+    config.Channels[1] = {17, 12, 2, 0, 100, 0, {10, 1, 3, 50}, {10, 1, 3, 51}, 200, 150, 6020, 6021, {}};
+    return config;
+}
+
+bool SameRecord(const TModuleConfig& a, const TModuleConfig& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+}  // namespace
+
+using MainWindowStartTest = MainWindowFixture;
+
+TEST_F(MainWindowStartTest, ShowsNoFileBlankAddressesAndTheDefaultConnection)
+{
+    TMainWindow& window = Window();
+    EXPECT_EQ(window.windowTitle(), "KorvelService");
+    EXPECT_EQ(window.size(), QSize(676, 533));
+    EXPECT_EQ(window.font().family(), "Arial Narrow");
+    EXPECT_EQ(window.font().pixelSize(), 15);
+    EXPECT_EQ(Panel(0), "");
+    EXPECT_EQ(Panel(1), "192.168.127.10 : 502");
+    EXPECT_EQ(Panel(2), "");
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(AddressEdit(i)->Text(), BlankAddress) << "MaskEdit" << i;
+    EXPECT_EQ(PortEdit()->Text(), "1");
+    EXPECT_FALSE(window.Modified);
+    EXPECT_TRUE(window.FileName.isEmpty());
+    EXPECT_TRUE(SameRecord(window.Config, TModuleConfig{}));
+    EXPECT_EQ(window.WriteOrderId, -1);
+    EXPECT_EQ(window.ReadOrderId, -1);
+    EXPECT_EQ(window.InfoOrderId, -1);
+    EXPECT_EQ(window.Master->GetParametersText(),
+              "IPAddress=192.168.127.10\r\nTCPPort=502\r\nTimeout=50\r\nRepeatCount=2\r\n");
+    EXPECT_FALSE(window.Master->IsRunning());  // no connection at start
+}
+
+TEST_F(MainWindowStartTest, FramesStartWithTheirOwnValuesOnTheirPages)
+{
+    const char* pages[] = {"TabSheet4", "TabSheet5"};
+    const char* names[] = {"RS485SettingsFrame1", "RS485SettingsFrame2"};
+    for (int i = 0; i < 2; ++i) {
+        TRS485SettingsFrame* frame = Frame(i);
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(frame->objectName(), names[i]);
+        EXPECT_EQ(frame->parentWidget()->objectName(), pages[i]);
+        EXPECT_EQ(frame->findChild<QComboBox*>("ComboBox1")->currentText(), "600");
+        EXPECT_EQ(frame->findChild<QComboBox*>("ComboBox4")->currentText(), "Ведущий");
+        EXPECT_EQ(frame->findChild<TMaskEdit*>("MaskEdit1")->text(), "192.168.127.1");
+        EXPECT_EQ(frame->findChild<TMaskEdit*>("MaskEdit2")->text(), "192.168.127.2");
+        EXPECT_EQ(frame->findChild<TSpinEdit*>("SpinEdit1")->Value(), 100);
+        EXPECT_EQ(frame->findChild<TSpinEdit*>("SpinEdit4")->Value(), 502);
+    }
+}
+
+TEST_F(MainWindowStartTest, ActionsCarryTheirCaptionsShortcutsImagesAndHints)
+{
+    struct TExpected {
+        const char* Name;
+        const char* Caption;
+        const char* Shortcut;
+        bool HasImage;
+    };
+    const TExpected actions[] = {
+        {"FileOpenAction", "Открыть...", "Ctrl+O", true},
+        {"SaveFileAction", "Сохранить", "Ctrl+S", true},
+        {"SaveAsFileAction", "Сохранить как...", "", false},
+        {"ExitAction", "Выход...", "", false},
+        {"SettingsAction", "Настройки", "", false},
+        {"WriteConfigAction", "Загрузить конфигурацию в модуль", "", true},
+        {"ReadConfigAction", "Считать конфигурацию", "", true},
+        {"ReadInfoAction", "Информация о модуле", "", true},
+        {"HelpContentAction", "Содержание", "", true},
+        {"ShowAboutAction", "О программе", "", false},
+    };
+    for (const TExpected& expected : actions) {
+        QAction* action = Action(expected.Name);
+        ASSERT_NE(action, nullptr) << expected.Name;
+        EXPECT_EQ(action->text(), QString::fromUtf8(expected.Caption)) << expected.Name;
+        EXPECT_EQ(action->shortcut().toString(), expected.Shortcut) << expected.Name;
+        EXPECT_EQ(!action->icon().isNull(), expected.HasImage) << expected.Name;
+    }
+
+    // Toolbar, left to right, with the hint each button shows.
+    auto* toolBar = Window().findChild<QToolBar*>("ToolBar1");
+    const std::pair<const char*, const char*> buttons[] = {
+        {"FileOpenAction", "Открыть файл конфигурации..."},
+        {"SaveFileAction", "Сохранить файл конфигурации"},
+        {"ReadConfigAction", "Считать конфигурацию из модуля"},
+        {"WriteConfigAction", "Загрузить конфигурацию в модуль"},
+        {"ReadInfoAction", "Информация о модуле"},
+        {"HelpContentAction", "Помощь"},
+    };
+    QStringList order;
+    for (QAction* action : toolBar->actions())
+        if (!action->objectName().isEmpty())
+            order << action->objectName();
+    QStringList expectedOrder;
+    for (const auto& [name, hint] : buttons) {
+        expectedOrder << name;
+        QWidget* button = toolBar->widgetForAction(Action(name));
+        EXPECT_EQ(button->toolTip(), QString::fromUtf8(hint)) << name;
+        EXPECT_EQ(button->size(), QSize(40, 40)) << name;
+    }
+    EXPECT_EQ(order, expectedOrder);
+
+    // Menu bar: the three menus and the top-level settings command.
+    QStringList menus;
+    for (QAction* action : Window().menuBar()->actions())
+        menus << action->text();
+    EXPECT_EQ(menus, QStringList({"Файл", "Модуль", "Настройки", "Помощь"}));
+}
+
+TEST_F(MainWindowStartTest, FirmwarePageIsDisabledWithItsControlsHiddenAndChoosesAHexFile)
+{
+    auto* pages = Window().findChild<QTabWidget*>("PageControl1");
+    EXPECT_EQ(pages->currentWidget()->objectName(), "TabSheet1");
+    EXPECT_EQ(Window().findChild<QTabWidget*>("PageControl2")->currentWidget()->objectName(), "TabSheet3");
+    EXPECT_FALSE(pages->isTabEnabled(1));
+    EXPECT_EQ(pages->tabText(1), "Обновление программного обеспечения");
+    QWidget* firmware = pages->widget(1);
+    for (const char* name : {"Label5", "Edit1", "Button1", "Button2", "GroupBox2"})
+        EXPECT_TRUE(firmware->findChild<QWidget*>(name)->isHidden()) << name;
+    EXPECT_EQ(firmware->findChild<QProgressBar*>("ProgressBar1")->value(), 0);
+
+    Dialogs.FileAnswers = {Path("firmware.hex")};
+    Window().Button1Click();
+    ASSERT_EQ(Dialogs.FileDialogs.size(), 1u);
+    EXPECT_EQ(Dialogs.FileDialogs[0].Filter, "Hex - файлы (*.hex)|*.hex");
+    EXPECT_EQ(Dialogs.FileDialogs[0].DefaultExt, "hex");
+    EXPECT_EQ(firmware->findChild<QLineEdit*>("Edit1")->text(), Path("firmware.hex"));
+}
+
+TEST_F(MainWindowStartTest, F1OpensTheHelpPageOfTheShownPage)
+{
+    auto* outer = Window().findChild<QTabWidget*>("PageControl1");
+    auto* inner = Window().findChild<QTabWidget*>("PageControl2");
+    const struct {
+        int Outer;
+        int Inner;
+        Qt::KeyboardModifiers Modifiers;
+        const char* Topic;  // nullptr: nothing opens
+    } cases[] = {
+        {0, 0, Qt::NoModifier, "KorvelService_TCP_IP.htm"},
+        {0, 1, Qt::ShiftModifier, "KorvelService_RS485.htm"},
+        {0, 2, Qt::ControlModifier | Qt::AltModifier, "KorvelService_RS485.htm"},
+        {1, 0, Qt::NoModifier, nullptr},
+    };
+    for (const auto& c : cases) {
+        outer->setCurrentIndex(c.Outer);
+        inner->setCurrentIndex(c.Inner);
+        Dialogs.Opened.clear();
+        QTest::keyClick(&Window(), Qt::Key_F1, c.Modifiers);
+        if (c.Topic)
+            EXPECT_EQ(Dialogs.Opened, std::vector<QString>{HelpFolder + c.Topic}) << c.Outer << c.Inner;
+        else
+            EXPECT_TRUE(Dialogs.Opened.empty());
+    }
+
+    // Focus in a control: the window still sees the key.
+    outer->setCurrentIndex(0);
+    inner->setCurrentIndex(0);
+    Dialogs.Opened.clear();
+    QTest::keyClick(AddressEdit(1), Qt::Key_F1);
+    EXPECT_EQ(Dialogs.Opened, std::vector<QString>{HelpFolder + "KorvelService_TCP_IP.htm"});
+
+    Dialogs.Opened.clear();
+    Action("HelpContentAction")->trigger();
+    EXPECT_EQ(Dialogs.Opened, std::vector<QString>{HelpFolder + "KorvelService_Conent.htm"});
+}
+
+// --- editing and files ---------------------------------------------------------------------------
+
+using MainWindowEditTest = MainWindowFixture;
+
+TEST_F(MainWindowEditTest, EveryEditShowsModified)
+{
+    const std::vector<std::pair<const char*, std::function<void()>>> edits = {
+        {"IP address", [&] { QTest::keyClicks(AddressEdit(1), "1"); }},
+        {"gateway", [&] { QTest::keyClicks(AddressEdit(2), "1"); }},
+        {"mask", [&] { QTest::keyClicks(AddressEdit(3), "2"); }},
+        {"port", [&] { PortEdit()->SetValue(502); }},
+        {"channel 1 list", [&] { QTest::keyClick(Frame(0)->findChild<QComboBox*>("ComboBox2"), Qt::Key_Down); }},
+        {"channel 2 address", [&] { Frame(1)->findChild<TMaskEdit*>("MaskEdit1")->setText("10.0.0.1"); }},
+    };
+    for (const auto& [what, edit] : edits) {
+        Window().SetModified(false);
+        edit();
+        EXPECT_TRUE(Window().Modified) << what;
+        EXPECT_EQ(Panel(0), "Изменен") << what;
+    }
+}
+
+TEST_F(MainWindowEditTest, SaveAsWritesWhatTheFileWriterWritesAndNamesTheFile)
+{
+    Window().ConfigToControls(SampleConfig());
+    const QString name = Path("sample.ini");
+    Dialogs.FileAnswers = {name};
+    Action("SaveAsFileAction")->trigger();
+
+    ASSERT_EQ(Dialogs.FileDialogs.size(), 1u);
+    EXPECT_EQ(Dialogs.FileDialogs[0].Kind, TFileDialog::TKind::Save);
+    EXPECT_EQ(Dialogs.FileDialogs[0].Filter, "Ini-файлы (*.ini)|*.ini");
+    EXPECT_EQ(Dialogs.FileDialogs[0].DefaultExt, "ini");
+    EXPECT_TRUE(Dialogs.Boxes.empty());
+    EXPECT_EQ(Window().windowTitle(), "KorvelService [" + name + "]");
+    EXPECT_FALSE(Window().Modified);
+    EXPECT_EQ(Panel(0), "");
+    EXPECT_TRUE(SameRecord(Window().Config, SampleConfig()));
+
+    const QString reference = Path("reference.ini");
+    SaveConfigToFile(reference.toStdString(), SampleConfig());
+    EXPECT_EQ(FileBytes(name), FileBytes(reference));
+}
+
+TEST_F(MainWindowEditTest, SaveUsesTheCurrentFileAndAsksOnlyWithoutOne)
+{
+    Window().ConfigToControls(SampleConfig());
+    Action("SaveFileAction")->trigger();  // no file yet: the dialog, cancelled
+    EXPECT_EQ(Dialogs.FileDialogs.size(), 1u);
+    EXPECT_TRUE(Window().Modified);
+    EXPECT_EQ(Window().windowTitle(), "KorvelService");
+
+    const QString name = Path("first.ini");
+    Dialogs.FileAnswers = {name};
+    Action("SaveFileAction")->trigger();
+    EXPECT_EQ(Dialogs.FileDialogs.size(), 2u);
+    EXPECT_EQ(Window().windowTitle(), "KorvelService [" + name + "]");
+    EXPECT_FALSE(Window().Modified);
+
+    PortEdit()->SetValue(777);
+    EXPECT_TRUE(Window().Modified);
+    Action("SaveFileAction")->trigger();
+    EXPECT_EQ(Dialogs.FileDialogs.size(), 2u);  // no dialog this time
+    EXPECT_FALSE(Window().Modified);
+    TModuleConfig saved{};
+    ASSERT_TRUE(LoadConfigFromFile(name.toStdString(), saved));
+    EXPECT_EQ(saved.TCPPort, 777);
+}
+
+TEST_F(MainWindowEditTest, OpenShowsTheFileAndNamesIt)
+{
+    const QString name = Path("open.ini");
+    SaveConfigToFile(name.toStdString(), SampleConfig());
+    Dialogs.FileAnswers = {name};
+    Action("FileOpenAction")->trigger();
+
+    ASSERT_EQ(Dialogs.FileDialogs.size(), 1u);
+    EXPECT_EQ(Dialogs.FileDialogs[0].Kind, TFileDialog::TKind::Open);
+    EXPECT_EQ(Dialogs.FileDialogs[0].Filter, "Ini-файлы  (*.ini)|*.ini");
+    EXPECT_EQ(Dialogs.FileDialogs[0].DefaultExt, "ini");
+    EXPECT_EQ(Window().windowTitle(), "KorvelService [" + name + "]");
+    EXPECT_FALSE(Window().Modified);
+    EXPECT_EQ(AddressEdit(1)->text(), "10.1.2.3");
+    EXPECT_EQ(AddressEdit(3)->text(), "255.255.0.0");
+    EXPECT_EQ(PortEdit()->Value(), 1502);
+    EXPECT_EQ(Frame(1)->findChild<QComboBox*>("ComboBox4")->currentIndex(), 1);
+    EXPECT_EQ(Frame(1)->findChild<TSpinEdit*>("SpinEdit3")->Value(), 17);
+
+    // What the controls show collects back into the very record that was opened.
+    ASSERT_TRUE(Window().ControlsToConfig());
+    EXPECT_TRUE(SameRecord(Window().Config, SampleConfig()));
+}
+
+TEST_F(MainWindowEditTest, OpenOfAMissingFileReportsItAndShowsThePreviousRecord)
+{
+    QTest::keyClicks(AddressEdit(1), "1");
+    ASSERT_TRUE(Window().Modified);
+    const QString missing = Path("missing.ini");
+    Dialogs.FileAnswers = {std::nullopt, missing};  // the save dialog first, without a question
+    Action("FileOpenAction")->trigger();
+
+    ASSERT_EQ(Dialogs.FileDialogs.size(), 2u);
+    EXPECT_EQ(Dialogs.FileDialogs[0].Kind, TFileDialog::TKind::Save);
+    EXPECT_EQ(Dialogs.FileDialogs[1].Kind, TFileDialog::TKind::Open);
+    ASSERT_EQ(Dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs.Boxes[0].Text, "Ошибка открытия файла " + missing);
+    EXPECT_EQ(Dialogs.Boxes[0].Caption, "KorvelService");
+    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
+    EXPECT_EQ(AddressEdit(1)->text(), "0.0.0.0");
+    EXPECT_FALSE(Window().Modified);
+    EXPECT_EQ(Panel(0), "");
+    EXPECT_EQ(Window().windowTitle(), "KorvelService");
+}
+
+TEST_F(MainWindowEditTest, OpenWhileModifiedOffersTheSaveFirst)
+{
+    Window().ConfigToControls(SampleConfig());
+    const QString saved = Path("kept.ini");
+    const QString other = Path("other.ini");
+    TModuleConfig otherConfig = SampleConfig();
+    otherConfig.TCPPort = 4000;
+    SaveConfigToFile(other.toStdString(), otherConfig);
+    Dialogs.FileAnswers = {saved, other};
+    Action("FileOpenAction")->trigger();
+
+    TModuleConfig kept{};
+    ASSERT_TRUE(LoadConfigFromFile(saved.toStdString(), kept));
+    EXPECT_EQ(kept.TCPPort, 1502);
+    EXPECT_EQ(Window().windowTitle(), "KorvelService [" + other + "]");
+    EXPECT_EQ(PortEdit()->Value(), 4000);
+    EXPECT_FALSE(Window().Modified);
+}
+
+// Each invalid value stops the save with its own message; nothing is written and nothing changes.
+struct TInvalidCase {
+    const char* What;
+    std::function<void(MainWindowFixture&)> Spoil;
+    QString Message;
+};
+
+class MainWindowValidationTest : public MainWindowFixture, public ::testing::WithParamInterface<TInvalidCase> {};
+
+TEST_P(MainWindowValidationTest, SaveStopsWithTheMessage)
+{
+    Window().ConfigToControls(SampleConfig());
+    GetParam().Spoil(*this);
+    ASSERT_TRUE(Window().Modified);
+    const QString name = Path("never.ini");
+    Dialogs.FileAnswers = {name};
+    Action("SaveAsFileAction")->trigger();
+
+    ASSERT_EQ(Dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs.Boxes[0].Text, GetParam().Message);
+    EXPECT_EQ(Dialogs.Boxes[0].Caption, "KorvelService");
+    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
+    EXPECT_FALSE(QFile::exists(name));
+    EXPECT_EQ(Window().windowTitle(), "KorvelService");
+    EXPECT_TRUE(Window().Modified);
+    EXPECT_EQ(Panel(0), "Изменен");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryCheck, MainWindowValidationTest,
+    ::testing::Values(
+        TInvalidCase{"address above 255",
+                     [](MainWindowFixture& f) { f.AddressEdit(1)->setText("300.1.2.3"); },
+                     "Недопустимое значение IP адреса !300.1  .2  .3  "},
+        TInvalidCase{"address with an empty group",
+                     [](MainWindowFixture& f) { f.AddressEdit(1)->setText("10.1..3"); },
+                     "Недопустимое значение IP адреса !10 .1  .   .3  "},
+        TInvalidCase{"gateway",
+                     [](MainWindowFixture& f) { f.AddressEdit(2)->setText("10.256.0.1"); },
+                     "Недопустимое значение основного шлюза !10 .256.0  .1  "},
+        TInvalidCase{"mask",
+                     [](MainWindowFixture& f) { f.AddressEdit(3)->setText("255.255.999.0"); },
+                     "Недопустимое значение маски подсети !255.255.999.0  "},
+        TInvalidCase{"channel 2 time-out",
+                     [](MainWindowFixture& f) {
+                         f.Frame(1)->SetMode(0);
+                         f.Frame(1)->findChild<TSpinEdit*>("SpinEdit1")->SetText("4");
+                     },
+                     "Недопустимое значение таймаута 4. Допускаются значения 5..1000"}),
+    ParamNameFromWhat<TInvalidCase>);
+
+TEST_F(MainWindowEditTest, PortTypedOutsideTheRangeIsPutIntoItWhenCollected)
+{
+    Window().ConfigToControls(SampleConfig());
+    const std::pair<const char*, uint16_t> cases[] = {{"70000", 65535}, {"0", 1}, {"-5", 1}, {"abc", 1}, {"8080", 8080}};
+    for (const auto& [typed, collected] : cases) {
+        PortEdit()->SetText(typed);
+        ASSERT_TRUE(Window().ControlsToConfig()) << typed;
+        EXPECT_EQ(Window().Config.TCPPort, collected) << typed;
+    }
+}
+
+// --- closing ----------------------------------------------------------------------------------
+
+using MainWindowCloseTest = MainWindowFixture;
+
+TEST_F(MainWindowCloseTest, UnmodifiedClosesWithoutAQuestionAndWritesTheSettingsFile)
+{
+    ASSERT_FALSE(QFile::exists(SettingsPath));
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_TRUE(Dialogs.Boxes.empty());
+    EXPECT_EQ(FileBytes(SettingsPath), DefaultSettingsFile);
+    EXPECT_EQ(Window().Master, nullptr);
+}
+
+TEST_F(MainWindowCloseTest, ModifiedAsksAndFollowsTheAnswer)
+{
+    struct TCase {
+        const char* What;
+        std::deque<int> Answers;
+        std::deque<std::optional<QString>> Files;
+        bool Closes;
+        bool FileWritten;
+    };
+    const QString name = Path("on-close.ini");
+    const TCase cases[] = {
+        {"Cancel keeps the window", {ID::Cancel}, {}, false, false},
+        {"No closes without saving", {ID::No}, {}, true, false},
+        {"Yes and a cancelled dialog closes without saving", {ID::Yes}, {std::nullopt}, true, false},
+        {"Yes and a file saves, then closes", {ID::Yes}, {name}, true, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        QFile::remove(name);
+        QFile::remove(SettingsPath);
+        Window_.reset();
+        Dialogs.Boxes.clear();
+        Dialogs.BoxAnswers = c.Answers;
+        Dialogs.FileAnswers = c.Files;
+        Window().ConfigToControls(SampleConfig());
+        ASSERT_TRUE(Window().Modified);
+
+        EXPECT_EQ(CloseWindow(), c.Closes);
+        ASSERT_FALSE(Dialogs.Boxes.empty());
+        EXPECT_EQ(Dialogs.Boxes[0].Text, "В конфигурацию внесены изменения. Сохранить их в файле ?");
+        EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x23u);
+        EXPECT_EQ(QFile::exists(name), c.FileWritten);
+        EXPECT_EQ(QFile::exists(SettingsPath), c.Closes);
+        EXPECT_EQ(Window().Master != nullptr, !c.Closes);
+    }
+}
+
+TEST_F(MainWindowCloseTest, YesWithAnInvalidValueKeepsTheWindowOpenForTheCorrection)
+{
+    Window().ConfigToControls(SampleConfig());
+    AddressEdit(1)->setText("300.0.0.1");
+    const QString name = Path("wanted.ini");
+    Dialogs.BoxAnswers = {ID::Yes};
+    Dialogs.FileAnswers = {name};
+    EXPECT_FALSE(CloseWindow());
+    ASSERT_EQ(Dialogs.Boxes.size(), 2u);
+    EXPECT_EQ(Dialogs.Boxes[1].Text, "Недопустимое значение IP адреса !300.0  .0  .1  ");
+    EXPECT_FALSE(QFile::exists(name));
+    EXPECT_FALSE(QFile::exists(SettingsPath));
+    EXPECT_TRUE(Window().Modified);
+    EXPECT_NE(Window().Master, nullptr);
+}
+
+TEST_F(MainWindowCloseTest, UnwritableSettingsFileIsShownAndKeepsTheWindowOpen)
+{
+    SettingsPath = Path("no-such-folder/KorvelService.xml");
+    EXPECT_FALSE(CloseWindow());
+    ASSERT_EQ(Dialogs.Boxes.size(), 1u);
+    EXPECT_TRUE(Dialogs.Boxes[0].Text.startsWith("Ошибка ")) << Dialogs.Boxes[0].Text.toStdString();
+    EXPECT_TRUE(Dialogs.Boxes[0].Text.contains(SettingsPath));
+    EXPECT_EQ(Dialogs.Boxes[0].Caption, "KorvelService");
+    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
+    EXPECT_TRUE(Window().isVisible());
+    EXPECT_NE(Window().Master, nullptr);
+
+    // Once the folder exists, closing again succeeds.
+    ASSERT_TRUE(QDir(Folder.path()).mkdir("no-such-folder"));
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_EQ(FileBytes(SettingsPath), DefaultSettingsFile);
+}
+
+TEST_F(MainWindowCloseTest, ExitActionClosesTheWindow)
+{
+    Window().show();
+    Action("ExitAction")->trigger();
+    EXPECT_FALSE(Window().isVisible());
+    EXPECT_TRUE(QFile::exists(SettingsPath));
+}
+
+// --- the application's error display -----------------------------------------------------------
+
+namespace {
+class TThrowingObject : public QObject {
+public:
+    bool event(QEvent*) override { throw std::runtime_error("Ошибка записи в файл x.xml"); }
+};
+}  // namespace
+
+TEST(ApplicationErrorDisplay, ShowsWhatNoHandlerCaughtWithTheProgramsCaption)
+{
+    TScriptedDialogs dialogs;
+    TThrowingObject object;
+    QEvent event(QEvent::User);
+    EXPECT_FALSE(QCoreApplication::sendEvent(&object, &event));
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(dialogs.Boxes[0].Text, "Ошибка записи в файл x.xml");
+    EXPECT_EQ(dialogs.Boxes[0].Caption, "KorvelService");
+    EXPECT_EQ(dialogs.Boxes[0].Flags, 0x10u);
+}

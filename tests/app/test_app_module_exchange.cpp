@@ -1,0 +1,355 @@
+// The module commands end to end: the window's master against the simulated module and against
+// scripted loopback servers, every box answered by the test.
+
+#include "AppTestSupport.h"
+
+#include "ModbusMaster.h"
+#include "ModuleExchange.h"
+#include "ModuleSimServer.h"
+#include "ScriptedServer.h"
+#include "Wait.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+
+#include <cstring>
+
+namespace {
+
+const QString WrittenText = QStringLiteral("Конфигурация успешно загружена");
+const QString ReadText = QStringLiteral("Конфигурация успешно считана");
+const QString ChangeQuestion =
+    QStringLiteral("Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
+
+QByteArray SettingsXml(quint16 port)
+{
+    return "<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>" + QByteArray::number(port) +
+           "</TCPPort>\r\n</CONNECT>\r\n";
+}
+
+// A configuration whose own address and port are the ones the window reaches the module at, so
+// that a write asks no question.
+TModuleConfig LoopbackConfig(quint16 port)
+{
+    TModuleConfig config{};
+    config.Address = {127, 0, 0, 1};
+    config.Gateway = {127, 0, 0, 254};
+    config.NetMask = {255, 0, 0, 0};
+    config.TCPPort = port;
+    config.Channels[0] = {0, 4, 1, 1, 250, 0, {10, 1, 2, 50}, {10, 1, 2, 51}, 300, 400, 5020, 5021, {}};
+    config.Channels[1] = {17, 12, 2, 0, 100, 0, {10, 1, 3, 50}, {10, 1, 3, 51}, 200, 150, 6020, 6021, {}};
+    return config;
+}
+
+std::array<uint16_t, ConfigReadRegisterCount> RecordRegisters(const TModuleConfig& config)
+{
+    std::array<uint16_t, ConfigReadRegisterCount> registers{};
+    std::memcpy(registers.data(), &config, sizeof config);
+    return registers;
+}
+
+}  // namespace
+
+class ModuleExchangeTest : public MainWindowFixture {
+protected:
+    void SetUp() override
+    {
+        MainWindowFixture::SetUp();
+        ASSERT_TRUE(Module.Listen(QHostAddress::LocalHost, 0)) << Module.ErrorText().toStdString();
+        PointSettingsAt(Module.Port());
+    }
+
+    void PointSettingsAt(quint16 port)
+    {
+        QFile file(SettingsPath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(SettingsXml(port));
+    }
+
+    // The module's configuration registers 84..139 as a record.
+    TModuleConfig ModuleRecord() const
+    {
+        std::array<uint16_t, ConfigReadRegisterCount> registers{};
+        for (int k = 0; k < ConfigReadRegisterCount; ++k)
+            registers[size_t(k)] = Module.Register(ConfigFirstRegister + k);
+        TModuleConfig config{};
+        std::memcpy(&config, registers.data(), sizeof config);
+        return config;
+    }
+
+    void SetModuleRecord(const TModuleConfig& config)
+    {
+        const auto registers = RecordRegisters(config);
+        for (int k = 0; k < ConfigReadRegisterCount; ++k)
+            Module.SetRegister(ConfigFirstRegister + k, registers[size_t(k)]);
+    }
+
+    // Waits until boxes with this text were shown atLeast times, and answers how many there were.
+    int WaitForBox(const QString& text, int atLeast = 1)
+    {
+        const auto count = [&] {
+            return int(std::count_if(Dialogs.Boxes.begin(), Dialogs.Boxes.end(),
+                                     [&](const TShownBox& box) { return box.Text == text; }));
+        };
+        WaitUntil([&] { return count() >= atLeast; });
+        return count();
+    }
+
+    bool NothingPending() const
+    {
+        return Window_->WriteOrderId == -1 && Window_->ReadOrderId == -1 && Window_->InfoOrderId == -1;
+    }
+
+    TModuleSimServer Module;
+};
+
+TEST_F(ModuleExchangeTest, WriteThenReadBackShowsWhatWasWritten)
+{
+    const TModuleConfig written = LoopbackConfig(Module.Port());
+    Window().ConfigToControls(written);
+    Action("WriteConfigAction")->trigger();
+    ASSERT_EQ(WaitForBox(WrittenText), 1);
+    EXPECT_EQ(Dialogs.Boxes.back().Flags, 0x40u);
+    EXPECT_EQ(Dialogs.Boxes.size(), 1u);  // the module keeps the address we reach it at: no question
+    EXPECT_TRUE(Window().Modified);       // a write does not save anything
+
+    TModuleConfig expected = written;
+    SetConfigCRC(expected);
+    const TModuleConfig stored = ModuleRecord();
+    EXPECT_EQ(std::memcmp(&expected, &stored, sizeof expected), 0);
+    EXPECT_EQ(Module.Register(139), CRC16(reinterpret_cast<const uint8_t*>(&written), ConfigCRCOffset));
+    EXPECT_EQ(Module.Register(140), 0xAAAA);
+
+    // Show something else, then read: the controls show what was written.
+    Window().ConfigToControls(TModuleConfig{});
+    Window().SetFileName(Path("from-file.ini"));
+    Window().SetModified(false);
+    Action("ReadConfigAction")->trigger();
+    ASSERT_EQ(WaitForBox(ReadText), 1);
+    EXPECT_EQ(Dialogs.Boxes.back().Flags, 0x40u);
+    EXPECT_EQ(std::memcmp(&Window().Config, &expected, sizeof expected), 0);
+    EXPECT_EQ(AddressEdit(1)->text(), "127.0.0.1");
+    EXPECT_EQ(PortEdit()->Value(), Module.Port());
+    EXPECT_EQ(Frame(1)->findChild<TSpinEdit*>("SpinEdit3")->Value(), 17);
+    EXPECT_EQ(Window().windowTitle(), "KorvelService");
+    EXPECT_TRUE(Window().FileName.isEmpty());
+    EXPECT_FALSE(Window().Modified);
+    ASSERT_TRUE(Window().ControlsToConfig());
+    EXPECT_EQ(std::memcmp(&Window().Config, &written, ConfigCRCOffset), 0);
+}
+
+TEST_F(ModuleExchangeTest, ReservedBytesGoBackUnchangedUnlessAFileWasOpenedInBetween)
+{
+    TModuleConfig module = LoopbackConfig(Module.Port());
+    std::memset(module.Reserved1, 0x5A, sizeof module.Reserved1);
+    std::memset(module.Reserved2, 0xC3, sizeof module.Reserved2);
+    std::memset(module.Channels[1].Reserved, 0x7E, sizeof module.Channels[1].Reserved);
+    SetModuleRecord(module);
+
+    Action("ReadConfigAction")->trigger();
+    ASSERT_EQ(WaitForBox(ReadText), 1);
+    SetModuleRecord(LoopbackConfig(Module.Port()));  // the module forgets them
+    Action("WriteConfigAction")->trigger();
+    ASSERT_EQ(WaitForBox(WrittenText), 1);
+    const TModuleConfig rewritten = ModuleRecord();
+    EXPECT_EQ(std::memcmp(rewritten.Reserved1, module.Reserved1, sizeof module.Reserved1), 0);
+    EXPECT_EQ(std::memcmp(rewritten.Reserved2, module.Reserved2, sizeof module.Reserved2), 0);
+    EXPECT_EQ(std::memcmp(rewritten.Channels[1].Reserved, module.Channels[1].Reserved, 6), 0);
+
+    const QString file = Path("opened.ini");
+    SaveConfigToFile(file.toStdString(), LoopbackConfig(Module.Port()));
+    Dialogs.FileAnswers = {file};
+    Action("FileOpenAction")->trigger();
+    Action("WriteConfigAction")->trigger();
+    ASSERT_EQ(WaitForBox(WrittenText, 2), 2);
+    const TModuleConfig afterFile = ModuleRecord();
+    const TModuleConfig zero{};
+    EXPECT_EQ(std::memcmp(afterFile.Reserved1, zero.Reserved1, sizeof zero.Reserved1), 0);
+    EXPECT_EQ(std::memcmp(afterFile.Reserved2, zero.Reserved2, sizeof zero.Reserved2), 0);
+    EXPECT_EQ(std::memcmp(afterFile.Channels[1].Reserved, zero.Channels[1].Reserved, 6), 0);
+}
+
+TEST_F(ModuleExchangeTest, ReadWhileModifiedFollowsTheAnswer)
+{
+    struct TCase {
+        const char* What;
+        std::deque<int> Answers;
+        std::deque<std::optional<QString>> Files;
+        bool Reads;
+    };
+    const TCase cases[] = {
+        {"Cancel", {ID::Cancel}, {}, false},
+        {"No", {ID::No}, {}, true},
+        {"Yes, then the save dialog cancelled", {ID::Yes}, {std::nullopt}, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        Window().ConfigToControls(LoopbackConfig(Module.Port()));
+        ASSERT_TRUE(Window().Modified);
+        Dialogs.Boxes.clear();
+        Dialogs.BoxAnswers = c.Answers;
+        Dialogs.FileAnswers = c.Files;
+        const int requests = Module.RequestCount();
+        Action("ReadConfigAction")->trigger();
+        ASSERT_FALSE(Dialogs.Boxes.empty());
+        EXPECT_EQ(Dialogs.Boxes[0].Text, "В конфигурацию внесены изменения. Сохранить их в файле ?");
+        EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x23u);
+        if (c.Reads) {
+            EXPECT_EQ(WaitForBox(ReadText), 1);
+            EXPECT_FALSE(Window().Modified);
+        } else {
+            EXPECT_EQ(Window().ReadOrderId, -1);
+            EXPECT_EQ(Dialogs.Boxes.size(), 1u);
+            EXPECT_TRUE(Window().Modified);
+        }
+        EXPECT_EQ(Module.RequestCount(), requests + (c.Reads ? 1 : 0));
+    }
+}
+
+TEST_F(ModuleExchangeTest, WrittenAddressChangeMovesTheProgramToTheModulesNewPort)
+{
+    TModuleSimServer moved;
+    ASSERT_TRUE(moved.Listen(QHostAddress::LocalHost, 0));
+    const QByteArray fileBefore = FileBytes(SettingsPath);
+
+    // Declined: nothing moves.
+    Window().ConfigToControls(LoopbackConfig(moved.Port()));
+    Dialogs.BoxAnswers = {ID::Ok, ID::No};
+    Action("WriteConfigAction")->trigger();
+    ASSERT_EQ(WaitForBox(ChangeQuestion), 1);
+    EXPECT_EQ(Dialogs.Boxes.back().Flags, 0x24u);
+    EXPECT_EQ(Panel(1), QStringLiteral("127.0.0.1 : %1").arg(Module.Port()));
+
+    // Accepted: the status bar and the master's target change at once, the file at close.
+    Dialogs.BoxAnswers = {ID::Ok, ID::Yes};
+    Action("WriteConfigAction")->trigger();
+    ASSERT_EQ(WaitForBox(ChangeQuestion, 2), 2);
+    EXPECT_EQ(Panel(1), QStringLiteral("127.0.0.1 : %1").arg(moved.Port()));
+    EXPECT_EQ(Window().Settings.TCPPort, moved.Port());
+    EXPECT_EQ(FileBytes(SettingsPath), fileBefore);
+
+    const int oldRequests = Module.RequestCount();
+    moved.SetVersion(2, 7);
+    WhenModalShown([](QWidget* info) { QTest::keyClick(info, Qt::Key_Escape); });
+    Action("ReadInfoAction")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return moved.RequestCount() == 1 && NothingPending(); }));
+    EXPECT_EQ(Module.RequestCount(), oldRequests);
+
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_EQ(FileBytes(SettingsPath), SettingsXml(moved.Port()));
+}
+
+// Failures reach the operator with the operation's own prefix and the master's status text.
+struct TFailureCase {
+    const char* What;
+    const char* Action;
+    bool Silent;  // otherwise an exception reply with code 2
+    const char* Message;
+    int Transmissions;
+};
+
+class ModuleFailureTest : public MainWindowFixture, public ::testing::WithParamInterface<TFailureCase> {};
+
+TEST_P(ModuleFailureTest, ReportsThePrefixAndTheStatus)
+{
+    const TFailureCase& c = GetParam();
+    TScriptedServer server([&c](const TScriptedRequest& request) {
+        return c.Silent ? TScriptedAnswer{} : TScriptedAnswer{ExceptionReply(request, 2)};
+    });
+    ASSERT_TRUE(server.Listen());
+    QFile file(SettingsPath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(SettingsXml(server.Port()));
+    file.close();
+
+    Window().ConfigToControls(LoopbackConfig(server.Port()));
+    Window().SetModified(false);
+    Action(c.Action)->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !Dialogs.Boxes.empty(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(Dialogs.Boxes[0].Text, QString::fromUtf8(c.Message));
+    EXPECT_EQ(Dialogs.Boxes[0].Caption, "KorvelService");
+    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x40u);
+    EXPECT_EQ(int(server.Requests().size()), c.Transmissions);
+    EXPECT_EQ(Window().ReadOrderId, -1);
+    EXPECT_EQ(AddressEdit(1)->text(), "127.0.0.1");  // nothing refilled
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, ModuleFailureTest,
+    ::testing::Values(
+        TFailureCase{"silent_read", "ReadConfigAction", true, "Ошибка считывания конфигурации (Нет ответа)", 3},
+        TFailureCase{"exception_read", "ReadConfigAction", false,
+                     "Ошибка считывания конфигурации (Исключение (код: 2))", 1},
+        TFailureCase{"exception_write", "WriteConfigAction", false,
+                     "Ошибка загрузки конфигурации (Исключение (код: 2))", 1},
+        TFailureCase{"exception_info", "ReadInfoAction", false,
+                     "Ошибка считывания информации (Исключение (код: 2))", 1}),
+    ParamNameFromWhat<TFailureCase>);
+
+TEST_F(ModuleExchangeTest, InformationWindowShowsTheBlock)
+{
+    Module.SetRegister(78, 0x0103);
+    Module.SetRegister(79, 0x3412);
+    Module.SetRegister(80, 0x7856);
+    Module.SetRegister(81, 0xBC9A);
+    Module.SetRegister(83, 0x0001);
+    Window().show();
+    QString version, mac, jumper;
+    QColor jumperColour;
+    WhenModalShown([&](QWidget* info) {
+        version = info->findChild<QLineEdit*>("Edit1")->text();
+        mac = info->findChild<QLineEdit*>("Edit2")->text();
+        auto* label = info->findChild<QLabel*>("Label4");
+        jumper = label->text();
+        jumperColour = label->palette().color(QPalette::WindowText);
+        QTest::keyClick(info, Qt::Key_F1);
+        QTest::keyClick(info, Qt::Key_Escape);
+    });
+    Action("ReadInfoAction")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !jumper.isEmpty() && NothingPending() && !QApplication::activeModalWidget(); }));
+    EXPECT_EQ(version, "1.3");
+    EXPECT_EQ(mac, "12-34-56-78-9A-BC");
+    EXPECT_EQ(jumper, "Установлена");
+    EXPECT_EQ(jumperColour, QColor(Qt::red));
+    EXPECT_EQ(Dialogs.Opened, std::vector<QString>{HelpFolder + "KorvelService_Info.htm"});
+    EXPECT_TRUE(Dialogs.Boxes.empty());
+}
+
+TEST_F(ModuleExchangeTest, AboutShowsTheProgramVersion)
+{
+    Window().show();
+    QString version;
+    WhenModalShown([&](QWidget* about) {
+        version = about->findChild<QLabel*>("Label3")->text();
+        QTest::keyClick(about, Qt::Key_Escape);
+    });
+    Action("ShowAboutAction")->trigger();
+    EXPECT_EQ(version, "Версия: 1.0");
+}
+
+TEST_F(ModuleExchangeTest, OnlyTheLaterOfTwoReadsRefillsAndReports)
+{
+    SetModuleRecord(LoopbackConfig(Module.Port()));
+    Action("ReadConfigAction")->trigger();
+    const int firstId = Window().ReadOrderId;
+    Action("ReadConfigAction")->trigger();
+    EXPECT_NE(Window().ReadOrderId, firstId);
+    ASSERT_TRUE(WaitUntil([&] { return Module.RequestCount() == 2 && NothingPending(); }));
+    EXPECT_EQ(WaitForBox(ReadText), 1);
+    EXPECT_EQ(Dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(AddressEdit(1)->text(), "127.0.0.1");
+}
+
+TEST_F(ModuleExchangeTest, ARefusedRequestIsToldToTheOperator)
+{
+    // Fill the master's order table while it is stopped, so that nothing is sent.
+    TModbusTCPMaster& master = *Window().Master;
+    for (int i = 0; i < TModbusMaster::OrderSlots; ++i)
+        ASSERT_EQ(master.ReadHoldingRegisters(ModuleUnitId, InfoFirstRegister, 1, OrderOneShot), i);
+    Action("ReadInfoAction")->trigger();
+    ASSERT_FALSE(Dialogs.Boxes.empty());
+    EXPECT_EQ(Dialogs.Boxes[0].Text, "Ошибка считывания информации (запрос не поставлен в очередь, код -2)");
+    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x40u);
+    EXPECT_EQ(Window().InfoOrderId, -2);
+}

@@ -1,0 +1,80 @@
+// The built program itself, on the offscreen platform, pointed at the simulated module.
+
+#include "ModuleSimServer.h"
+#include "Wait.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cerrno>
+
+namespace {
+
+// True once the process has its own handler for the signal, read from the kernel's view of it.
+bool CatchesSignal(qint64 pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+}  // namespace
+
+TEST(Program, StartsAgainstTheModuleAndWritesItsSettingsAtExit)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString program = folder.filePath("KorvelService");
+    ASSERT_TRUE(QFile::copy(KORVEL_PROGRAM, program));
+    const QString settings = folder.filePath("KorvelService.xml");
+    {
+        QFile file(settings);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        // The extra element shows that the file was rewritten at exit.
+        file.write("<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>" + QByteArray::number(module.Port()) +
+                   "</TCPPort><Extra>1</Extra></CONNECT>");
+    }
+
+    QProcess process;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, {});
+    ASSERT_TRUE(process.waitForStarted());
+    const qint64 pid = process.processId();
+    ASSERT_TRUE(WaitUntil([&] { return CatchesSignal(pid, SIGTERM); }, std::chrono::seconds(20)));
+    EXPECT_EQ(module.RequestCount(), 0);  // no connection at start
+
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(::kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+
+    QFile written(settings);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), "<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>" +
+                                     QByteArray::number(module.Port()) + "</TCPPort>\r\n</CONNECT>\r\n");
+}
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
+    QCoreApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
