@@ -3,6 +3,8 @@
 
 #include "RConvert.h"
 
+#include <algorithm>
+
 namespace {
 
 uint16_t GetHighFirst(const uint8_t* at)
