@@ -3,6 +3,8 @@
 #include "RConvert.h"
 
 #include <QFocusEvent>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 
 #include <algorithm>
 
@@ -62,6 +64,24 @@ void TSpinEdit::stepBy(int steps)
     // 64-bit sum: stepping past the 32-bit ends must not wrap around.
     const int64_t stepped = int64_t{Value()} + steps;
     SetValue(static_cast<int32_t>(std::clamp<int64_t>(stepped, INT32_MIN, INT32_MAX)));
+}
+
+QSize TSpinEdit::sizeHint() const
+{
+    // Room for the longer end of the range, and never less than a few digits.
+    constexpr qsizetype MinimumDigits = 4;
+    ensurePolished();
+    const qsizetype digits = std::max({QString::number(FMinValue).size(), QString::number(FMaxValue).size(), MinimumDigits});
+    const int textWidth = fontMetrics().horizontalAdvance(QString(digits, u'0'));
+    QStyleOptionSpinBox option;
+    initStyleOption(&option);
+    const QSize content(textWidth + 2, lineEdit()->sizeHint().height());
+    return style()->sizeFromContents(QStyle::CT_SpinBox, &option, content, this);
+}
+
+QSize TSpinEdit::minimumSizeHint() const
+{
+    return sizeHint();
 }
 
 QAbstractSpinBox::StepEnabled TSpinEdit::stepEnabled() const

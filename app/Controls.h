@@ -40,6 +40,8 @@ public:
     QString RangeText() const;
 
     void stepBy(int steps) override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 signals:
     void Changed();

@@ -19,6 +19,11 @@ struct TBoxCase {
     int Answer;
 };
 
+void PrintTo(const TBoxCase& c, std::ostream* out)
+{
+    *out << "flags 0x" << std::hex << c.Flags << " answer " << std::dec << c.Answer;
+}
+
 class MessageBoxFlags : public testing::TestWithParam<TBoxCase> {};
 
 TEST_P(MessageBoxFlags, ShowsTheFlagsButtonsAndIconAndAnswersThePressedButton)

@@ -157,6 +157,11 @@ struct TGetterCase {
     const char* Message;  // empty: the getter passes
 };
 
+void PrintTo(const TGetterCase& c, std::ostream* out)
+{
+    *out << '"' << c.Text << '"';
+}
+
 class RS485FrameGetters : public RS485Frame, public testing::WithParamInterface<TGetterCase> {};
 
 TEST_P(RS485FrameGetters, RejectTheControlsTextWithItsRangeEvenWhenDisabled)

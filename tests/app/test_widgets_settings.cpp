@@ -18,6 +18,11 @@ struct TOkCase {
     const char* Message;
 };
 
+void PrintTo(const TOkCase& c, std::ostream* out)
+{
+    *out << '"' << c.Text1 << "\" \"" << c.Text2 << '"';
+}
+
 void ExpectOkOutcome(TEditForm& window, const TOkCase& c)
 {
     TMessageBoxRecorder boxes;
