@@ -165,6 +165,8 @@ void TModbusMaster::DeleteOrder(int orderId)
         Decrement(PriorityCount_);
     Decrement(IsWriteFunction(order.FunctionCode) ? WriteCount_ : ReadCount_);
     Orders_[orderId].reset();
+    if (orderId == CurrentIndex_)
+        CurrentOrderDeleted_ = true;
 }
 
 void TModbusMaster::DeleteAllOrders(int fromId)
@@ -405,10 +407,12 @@ void TModbusMaster::CompleteOrder(uint8_t status)
     Trace("RX>", ReceiveBuffer_.data(), RxCount_, "  " + StatusText(status, GetExceptionCode()));
 
     const int orderId = CurrentIndex_;
-    TModbusMasterOrder* order = Orders_[orderId].get();
+    const TModbusMasterOrder& order = *Orders_[orderId];
+    const bool oneShot = order.Kind != OrderCyclic;
     // A copy: the callback may delete or replace its own order.
-    const TModbusOrderCompleteEvent callback = order->Callback ? order->Callback : OnOrderComplete;
+    const TModbusOrderCompleteEvent callback = order.Callback ? order.Callback : OnOrderComplete;
     std::exception_ptr failure;
+    CurrentOrderDeleted_ = false;
     if (callback) {
         Completing_ = true;
         try {
@@ -418,8 +422,9 @@ void TModbusMaster::CompleteOrder(uint8_t status)
         }
         Completing_ = false;
     }
-    // Unless the callback already removed it (a stop empties the table; an id may even be reused).
-    if (Orders_[orderId].get() == order && order->Kind != OrderCyclic)
+    // Unless the callback already removed it (a stop empties the table; its id may even hold a
+    // new order by now).
+    if (oneShot && !CurrentOrderDeleted_)
         DeleteOrder(orderId);
 
     CurrentIndex_ = IsRunning() ? SelectNextOrder(orderId) : -1;

@@ -178,6 +178,7 @@ private:
     // Set while a completion callback runs: a nested event loop there must not judge the same
     // reply again, nor replace the buffer the callback reads.
     bool Completing_ = false;
+    bool CurrentOrderDeleted_ = false;
     QTimer ResponseTimer_;
     uint32_t TimeoutCountdown_ = 0;
     bool TimeoutFlag_ = false;

@@ -214,11 +214,26 @@ TEST(ModbusEngine, CallbackMayDeleteItsOwnCyclicOrderOrStopTheMaster)
     EXPECT_EQ(master.Order(cyclic), nullptr);
     EXPECT_EQ(master.Sent.size(), 1u);
 
+    // The freed id handed out again from inside the callback belongs to the new order.
+    const int replaced = master.ReadHoldingRegisters(1, 0, 1, OrderOneShot);
+    int successor = -1;
+    master.SetOrderCallback(replaced, [&](TModbusMaster*, int orderId, uint8_t) {
+        master.DeleteOrder(orderId);
+        successor = master.ReadHoldingRegisters(1, 0, 1, OrderOneShot);
+    });
+    master.Reply(StatusOk);
+    ASSERT_EQ(successor, replaced);
+    EXPECT_NE(master.Order(successor), nullptr);
+    EXPECT_EQ(master.SentIds().back(), successor);
+    master.Reply(StatusOk);
+    master.Completions.clear();
+    master.Sent.clear();
+
     const int stopping = master.ReadHoldingRegisters(1, 0, 1, OrderOneShot);
     master.ReadHoldingRegisters(1, 0, 1, OrderOneShot);
     master.SetOrderCallback(stopping, [&](TModbusMaster*, int, uint8_t) { master.SetActive(false); });
     master.Reply(StatusOk);
-    EXPECT_EQ(master.Sent.size(), 2u) << "a stopped master sends nothing more";
+    EXPECT_EQ(master.Sent.size(), 1u) << "a stopped master sends nothing more";
     EXPECT_EQ(master.Order(1), nullptr) << "stopping empties the table";
     EXPECT_EQ(master.CurrentIndex(), -1);
 }

@@ -265,6 +265,26 @@ TEST(ModbusTransport, ServerClosingMidExchangeFailsTheOrderAndTheNextReconnects)
     EXPECT_EQ(server.ConnectionCount(), connectionsSoFar + 1);
 }
 
+TEST(ModbusTransport, ServerClosingAfterEveryReplyNeverStopsTheMaster)
+{
+    // The next request goes out from the callback, often before the close has been noticed:
+    // a send on a lost connection must end by time-out and reconnect, not kill the master.
+    TScriptedServer server([](const TScriptedRequest& r) { return TScriptedAnswer{ReadRegistersReply(r, Registers(6)), 0, true}; });
+    ASSERT_TRUE(server.Listen());
+    auto master = MasterFor(server.Port());
+    std::vector<uint8_t> statuses;
+    TModbusOrderCompleteEvent chain = [&](TModbusMaster* sender, int, uint8_t status) {
+        statuses.push_back(status);
+        if (statuses.size() < 5)
+            sender->SetOrderCallback(sender->ReadHoldingRegisters(255, 78, 6, OrderOneShot), chain);
+    };
+    master->SetOrderCallback(master->ReadHoldingRegisters(255, 78, 6, OrderOneShot), chain);
+    ASSERT_TRUE(WaitUntil([&] { return statuses.size() == 5; })) << statuses.size();
+    EXPECT_EQ(statuses, std::vector<uint8_t>(5, StatusOk));
+    EXPECT_FALSE(master->IsFatal());
+    EXPECT_EQ(server.ConnectionCount(), 5);
+}
+
 TEST(ModbusTransport, StoppingEndsTheInterruptedOrderAndLaterOrdersAreServed)
 {
     bool silent = true;
