@@ -4,6 +4,7 @@
 #include "About_Win.h"
 #include "ConnectionSettings.h"
 #include "Dialogs.h"
+#include "Forms.h"
 #include "Info_Win.h"
 #include "KorvelApplication.h"
 #include "ModbusMaster.h"
@@ -79,7 +80,6 @@ constexpr int ConnectionPanel = 1;
 
 constexpr int WindowClientWidth = 676;
 constexpr int WindowClientHeight = 533;
-constexpr int WindowFontPixels = 15;
 constexpr int ToolButtonSize = 40;
 constexpr int WideSeparatorWidth = 16;
 
@@ -110,9 +110,7 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     // The pictures live in a static library, whose resources register only when asked to.
     Q_INIT_RESOURCE(resources);
     ui->setupUi(this);
-    QFont font(QStringLiteral("Arial Narrow"));
-    font.setPixelSize(WindowFontPixels);
-    setFont(font);
+    SetFormFont(this);
     setFixedSize(WindowClientWidth, WindowClientHeight);
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     SetUpToolBar();

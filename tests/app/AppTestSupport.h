@@ -19,6 +19,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <vector>
 
 struct TShownBox {
@@ -123,6 +124,14 @@ public:
     TScriptedDialogs Dialogs;
     std::unique_ptr<TMainWindow> Window_;
 };
+
+// Cases of a parameterised test print as their What text.
+template <class TCase>
+    requires requires(const TCase& c) { c.What; }
+void PrintTo(const TCase& c, std::ostream* out)
+{
+    *out << c.What;
+}
 
 // A parameterised case's name from its What text, as GoogleTest allows names.
 template <class TCase>
