@@ -22,7 +22,6 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 
 namespace {

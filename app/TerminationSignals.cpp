@@ -1,6 +1,9 @@
 #include "TerminationSignals.h"
 
+#include <QApplication>
 #include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -12,10 +15,27 @@ namespace {
 // A signal handler may only write to a descriptor; the event loop reads the other end.
 int SignalSocket[2] = {-1, -1};
 
+// How often a close waits for a modal window's own loop to end.
+constexpr int RetryCloseMs = 50;
+
 void OnSignal(int)
 {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(SignalSocket[0], &byte, 1);
+}
+
+// A modal window runs a loop of its own inside some command (a completion, a dialog); closing the
+// main window under it would pull the master away from that command. End the modal window first
+// and close once the command has returned to the main loop.
+void CloseFromMainLoop(QWidget* window)
+{
+    if (QThread::currentThread()->loopLevel() <= 1) {
+        window->close();
+        return;
+    }
+    if (QWidget* modal = QApplication::activeModalWidget())
+        modal->close();
+    QTimer::singleShot(RetryCloseMs, window, [window] { CloseFromMainLoop(window); });
 }
 }  // namespace
 
@@ -27,7 +47,7 @@ void CloseOnTerminationSignals(QWidget* window)
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
         char byte;
         [[maybe_unused]] const auto read = ::read(SignalSocket[1], &byte, 1);
-        window->close();
+        CloseFromMainLoop(window);
     });
     struct sigaction action {};
     action.sa_handler = OnSignal;

@@ -6,6 +6,12 @@
 #include "ConnectionSettings.h"
 #include "LocalDefines.h"
 #include "ModbusMaster.h"
+#include "TerminationSignals.h"
+#include "Wait.h"
+
+#include <QDialog>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <QComboBox>
 #include <QFile>
@@ -16,6 +22,8 @@
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <csignal>
 
 namespace {
 
@@ -488,6 +496,28 @@ TEST_F(MainWindowCloseTest, ExitActionClosesTheWindow)
     Action("ExitAction")->trigger();
     EXPECT_FALSE(Window().isVisible());
     EXPECT_TRUE(QFile::exists(SettingsPath));
+}
+
+TEST_F(MainWindowCloseTest, TerminationSignalEndsAModalWindowFirstThenClosesNormally)
+{
+    CloseOnTerminationSignals(&Window());
+    Window().show();
+    // The modal dialog runs a loop inside a command, as the information window does inside a
+    // completion; the signal must not pull the master away under it.
+    bool masterAliveAfterModal = false;
+    QEventLoop mainLoop;
+    QTimer::singleShot(0, [&] {
+        QDialog modal(&Window());
+        QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+        modal.exec();
+        masterAliveAfterModal = Window().Master != nullptr;
+        mainLoop.quit();
+    });
+    mainLoop.exec();
+    EXPECT_TRUE(masterAliveAfterModal);
+    ASSERT_TRUE(WaitUntil([&] { return !Window().isVisible(); }));
+    EXPECT_EQ(Window().Master, nullptr);
+    EXPECT_EQ(FileBytes(SettingsPath), DefaultSettingsFile);
 }
 
 // --- the application's error display -----------------------------------------------------------
