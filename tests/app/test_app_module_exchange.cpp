@@ -240,6 +240,20 @@ TEST_F(ModuleExchangeTest, WrittenAddressChangeMovesTheProgramToTheModulesNewPor
     EXPECT_EQ(FileBytes(SettingsPath), SettingsXml(moved.Port()));
 }
 
+TEST_F(ModuleExchangeTest, TheQuestionAfterAWriteJudgesWhatWasWrittenNotLaterEdits)
+{
+    Window().ConfigToControls(LoopbackConfig(Module.Port()));
+    Action("WriteConfigAction")->trigger();
+    // Before the reply arrives the record is collected again with another module address.
+    TModuleConfig other = LoopbackConfig(Module.Port());
+    other.Address = {10, 9, 8, 7};
+    Window().ConfigToControls(other);
+    ASSERT_TRUE(Window().ControlsToConfig());
+    ASSERT_EQ(WaitForBox(WrittenText), 1);
+    EXPECT_EQ(Dialogs.Boxes.size(), 1u);  // the module got the address we reach it at: no question
+    EXPECT_EQ(Panel(1), QStringLiteral("127.0.0.1 : %1").arg(Module.Port()));
+}
+
 // Failures reach the operator with the operation's own prefix and the master's status text.
 struct TFailureCase {
     const char* What;
