@@ -18,7 +18,6 @@ class QLabel;
 class TModbusMaster;
 class TModbusTCPMaster;
 class TRS485SettingsFrame;
-struct TModuleInfo;
 
 namespace Ui {
 class TMainWindow;
