@@ -93,7 +93,7 @@ int MessageBox(const QString& text, const QString& caption, unsigned flags)
 
 void ShowInputError(const QString& text)
 {
-    MessageBox(text, QString::fromLatin1(MessageCaption), MB::IconError);
+    MessageBox(text, QString::fromLatin1(ApplicationTitle), MB::IconError);
 }
 
 bool TFileDialog::Execute()

@@ -24,8 +24,8 @@ constexpr int No = 7;
 // Shows a modal message box and answers the button pressed (ID::Ok, ID::Cancel, ID::Yes, ID::No).
 int MessageBox(const QString& text, const QString& caption, unsigned flags);
 
-// The caption of every message box of the program.
-inline constexpr const char* MessageCaption = "KorvelService";
+// The application title: shown on the taskbar and the caption of every message box.
+inline constexpr const char* ApplicationTitle = "KorvelService";
 
 // A rejected value: the message with the caption, the error icon and one OK button.
 void ShowInputError(const QString& text);

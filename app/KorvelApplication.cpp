@@ -2,11 +2,15 @@
 
 #include "Dialogs.h"
 
+#include <QIcon>
+
 #include <stdexcept>
 
 TKorvelApplication::TKorvelApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(ApplicationTitle);
+    // Every window, the About window's picture included, shows the program's icon.
+    setWindowIcon(QIcon(QStringLiteral(":/images/KorvelService.svg")));
 }
 
 bool TKorvelApplication::notify(QObject* receiver, QEvent* event)

@@ -6,8 +6,6 @@
 #include <exception>
 #include <functional>
 
-inline constexpr const char* ApplicationTitle = "KorvelService";
-
 class TKorvelApplication : public QApplication {
 public:
     TKorvelApplication(int& argc, char** argv);

@@ -330,16 +330,19 @@ TEST_F(ModuleExchangeTest, InformationWindowShowsTheBlock)
     EXPECT_TRUE(Dialogs.Boxes.empty());
 }
 
-TEST_F(ModuleExchangeTest, AboutShowsTheProgramVersion)
+TEST_F(ModuleExchangeTest, AboutShowsTheProgramVersionAndIcon)
 {
     Window().show();
     QString version;
+    bool iconShown = false;
     WhenModalShown([&](QWidget* about) {
         version = about->findChild<QLabel*>("Label3")->text();
+        iconShown = !about->findChild<QLabel*>("Image1")->pixmap().isNull();
         QTest::keyClick(about, Qt::Key_Escape);
     });
     Action("ShowAboutAction")->trigger();
     EXPECT_EQ(version, "Версия: 1.0");
+    EXPECT_TRUE(iconShown);
 }
 
 TEST_F(ModuleExchangeTest, OnlyTheLaterOfTwoReadsRefillsAndReports)

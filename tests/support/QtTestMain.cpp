@@ -1,11 +1,9 @@
-// GoogleTest entry with the Qt application object that sockets and timers need.
-#include <QCoreApplication>
+// The entry of tests of sockets, timers and servers.
+#include "TestMain.h"
 
-#include <gtest/gtest.h>
+#include <QCoreApplication>
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return RunAllTestsWithin<QCoreApplication>(argc, argv);
 }
