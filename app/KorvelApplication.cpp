@@ -3,6 +3,7 @@
 #include "Dialogs.h"
 
 #include <QIcon>
+#include <QLibraryInfo>
 
 #include <stdexcept>
 
@@ -11,6 +12,8 @@ TKorvelApplication::TKorvelApplication(int& argc, char** argv) : QApplication(ar
     setApplicationName(ApplicationTitle);
     // Every window, the About window's picture included, shows the program's icon.
     setWindowIcon(QIcon(QStringLiteral(":/images/KorvelService.svg")));
+    if (QtTranslator.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(&QtTranslator);
 }
 
 bool TKorvelApplication::notify(QObject* receiver, QEvent* event)

@@ -3,6 +3,7 @@
 // caught, so that no exception crosses the event loop.
 
 #include <QApplication>
+#include <QTranslator>
 #include <exception>
 #include <functional>
 
@@ -11,6 +12,11 @@ public:
     TKorvelApplication(int& argc, char** argv);
 
     bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    // The program speaks Russian whatever the desktop's language: Qt's own buttons and file
+    // dialogs follow it when the translation is installed.
+    QTranslator QtTranslator;
 };
 
 // The error display: a message box with the error's text, the application title as caption and
