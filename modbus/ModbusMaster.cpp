@@ -408,7 +408,8 @@ void TModbusMaster::CompleteOrder(uint8_t status)
 
     const int orderId = CurrentIndex_;
     const TModbusMasterOrder& order = *Orders_[orderId];
-    const bool oneShot = order.Kind != OrderCyclic;
+    // Kinds other than one-shot and priority are served like cyclic orders.
+    const bool oneShot = order.Kind == OrderOneShot || order.Kind == OrderPriority;
     // A copy: the callback may delete or replace its own order.
     const TModbusOrderCompleteEvent callback = order.Callback ? order.Callback : OnOrderComplete;
     std::exception_ptr failure;

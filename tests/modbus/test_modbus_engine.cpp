@@ -76,6 +76,21 @@ TEST(ModbusEngine, CyclicOrderAloneIsResentAfterEveryCompletion)
     EXPECT_NE(master.Order(id), nullptr);
 }
 
+TEST(ModbusEngine, OnlyOneShotAndPriorityOrdersLeaveTheTableAtCompletion)
+{
+    const struct {
+        uint8_t kind;
+        bool stays;
+    } cases[] = {{OrderCyclic, true}, {OrderOneShot, false}, {OrderPriority, false}, {3, true}, {255, true}};
+    for (const auto& c : cases) {
+        TFakeTransportMaster master;
+        const int id = master.ReadHoldingRegisters(1, 0, 1, c.kind);
+        master.Reply(StatusOk);
+        EXPECT_EQ(master.Order(id) != nullptr, c.stays) << "kind " << int(c.kind);
+        EXPECT_EQ(master.Sent.size(), c.stays ? 2u : 1u) << "kind " << int(c.kind);
+    }
+}
+
 TEST(ModbusEngine, IdsAreSlotsReusedAfterCompletion)
 {
     TFakeTransportMaster master;
