@@ -28,12 +28,16 @@ void TClientSocket::CheckInactive() const
 
 void TClientSocket::SetAddress(const std::string& address)
 {
+    if (address == Address_)
+        return;
     CheckInactive();
     Address_ = address;
 }
 
 void TClientSocket::SetPort(int port)
 {
+    if (port == Port_)
+        return;
     CheckInactive();
     Port_ = port;
 }

@@ -25,7 +25,7 @@ public:
     explicit TClientSocket(QObject* parent = nullptr);
 
     const std::string& Address() const { return Address_; }
-    // Both setters throw ESocketError while the socket is active.
+    // Both setters throw ESocketError for a new value while the socket is active.
     void SetAddress(const std::string& address);
     int Port() const { return Port_; }
     void SetPort(int port);

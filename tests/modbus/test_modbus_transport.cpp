@@ -316,6 +316,8 @@ TEST(ModbusTransport, AddressChangesOnlyWhileClosed)
     ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
     auto master = MasterFor(module.Port());
     ASSERT_EQ(Read(*master, 78, 6).Status, StatusOk);
+    EXPECT_NO_THROW(master->SetParameters("IPADDRESS=127.0.0.1\r\nTCPPORT=" + std::to_string(module.Port()) + "\r\n"))
+        << "the same address and port are no change";
     EXPECT_THROW(master->SetParameters("TCPPORT=1\r\n"), ESocketError);
     master->SetActive(false);
     master->SetParameters("IPADDRESS=127.0.0.2\r\nTCPPORT=1\r\n");
