@@ -152,8 +152,8 @@ public:
     // Throws EXMLParseError: kind 7 when the file cannot be opened, 6 when it cannot be read, or
     // whatever the text's parse raises.
     void LoadFromFile(const std::string& fileName);
-    // Replaces the file atomically: a failure throws EXMLParseError kind 8 and leaves any previous
-    // file as it was.
+    // Replaces the file atomically, writing through a symbolic link to its target: a failure throws
+    // EXMLParseError kind 8 and leaves any previous file as it was.
     void SaveToFile(const std::string& fileName);
 
     std::string GetValue(std::string_view path) const;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,6 +71,23 @@ int CreateTemporaryBeside(const std::string& fileName, std::string& temporaryNam
     return -1;
 }
 
+// The file a name stands for once symbolic links are followed, so that saving writes through a link
+// instead of replacing it. A link that leads nowhere names the file to create; empty when the links
+// go round in a loop.
+std::string LinkTarget(const std::string& fileName)
+{
+    constexpr int MaxLinks = 40;
+    std::filesystem::path target = fileName;
+    std::error_code error;
+    for (int links = 0; std::filesystem::is_symlink(target, error); ++links) {
+        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
+        if (error || links == MaxLinks)
+            return {};
+        target = target.parent_path() / next;  // an absolute next replaces the whole path
+    }
+    return target.string();
+}
+
 }  // namespace
 
 void TXMLDocument::LoadFromFile(const std::string& fileName)
@@ -102,14 +120,19 @@ void TXMLDocument::LoadFromFile(const std::string& fileName)
 void TXMLDocument::SaveToFile(const std::string& fileName)
 {
     const std::string text = AsText();
-    std::string temporaryName;
-    TFileDescriptor file(CreateTemporaryBeside(fileName, temporaryName));
-    if (file.Fd < 0)
+    const std::string target = LinkTarget(fileName);
+    // Nothing but a plain file is replaced (a device a link leads to, say).
+    struct stat previous {};
+    const bool replacing = !target.empty() && ::stat(target.c_str(), &previous) == 0;
+    if (target.empty() || (replacing && !S_ISREG(previous.st_mode)))
         FailFile(XMLErrorKind::FileCreateOrWrite, FileCreateMessage, fileName);
 
+    std::string temporaryName;
+    TFileDescriptor file(CreateTemporaryBeside(target, temporaryName));
+    if (file.Fd < 0)
+        FailFile(XMLErrorKind::FileCreateOrWrite, FileCreateMessage, fileName);
     // A replaced file keeps its permissions.
-    struct stat previous {};
-    if (::stat(fileName.c_str(), &previous) == 0 && S_ISREG(previous.st_mode))
+    if (replacing)
         ::fchmod(file.Fd, previous.st_mode & 07777);
 
     const bool written = WriteAll(file.Fd, text) && ::fsync(file.Fd) == 0;
@@ -117,9 +140,7 @@ void TXMLDocument::SaveToFile(const std::string& fileName)
         ::unlink(temporaryName.c_str());
         FailFile(XMLErrorKind::FileCreateOrWrite, FileWriteMessage, fileName);
     }
-    // Only the rename touches the target; when it cannot be replaced (a folder of that name, say)
-    // the file could not be created.
-    if (::rename(temporaryName.c_str(), fileName.c_str()) != 0) {
+    if (::rename(temporaryName.c_str(), target.c_str()) != 0) {
         ::unlink(temporaryName.c_str());
         FailFile(XMLErrorKind::FileCreateOrWrite, FileCreateMessage, fileName);
     }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -152,6 +153,42 @@ TEST_F(XMLFile, SaveThatCannotCreateTheFileLeavesEverythingAsItWas)
     ExpectFileError([&] { Example().SaveToFile(folderAsTarget); }, 8, "Ошибка создания файла " + folderAsTarget);
     EXPECT_EQ(Read(PathOf("target.xml/inside")), "kept");
     EXPECT_EQ(FolderContents(), std::vector<std::string>{"target.xml"});
+}
+
+TEST_F(XMLFile, SaveWritesThroughSymbolicLinks)
+{
+    fs::create_directory(Folder / "real");
+    const std::string real = PathOf("real/settings.xml");
+    Write(real, "old");
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink("real/settings.xml", Folder / "link.xml");
+    fs::create_symlink("link.xml", Folder / "chain.xml");
+    fs::create_symlink("real/new.xml", Folder / "dangling.xml");
+
+    Example().SaveToFile(PathOf("chain.xml"));
+    EXPECT_EQ(Read(real), ExampleText);
+    EXPECT_EQ(fs::status(real).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    Example().SaveToFile(PathOf("dangling.xml"));
+    EXPECT_EQ(Read(PathOf("real/new.xml")), ExampleText);
+
+    EXPECT_EQ(FolderContents(), (std::vector<std::string>{"chain.xml", "dangling.xml", "link.xml", "real"}));
+    for (const char* link : {"chain.xml", "dangling.xml", "link.xml"})
+        EXPECT_TRUE(fs::is_symlink(Folder / link)) << link;
+}
+
+TEST_F(XMLFile, SaveReplacesNothingButAPlainFile)
+{
+    const std::string loop = PathOf("loop.xml");
+    fs::create_symlink("loop.xml", loop);
+    ExpectFileError([&] { Example().SaveToFile(loop); }, 8, "Ошибка создания файла " + loop);
+
+    const std::string pipe = PathOf("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string toPipe = PathOf("settings.xml");
+    fs::create_symlink("pipe", toPipe);
+    ExpectFileError([&] { Example().SaveToFile(toPipe); }, 8, "Ошибка создания файла " + toPipe);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_EQ(FolderContents(), (std::vector<std::string>{"loop.xml", "pipe", "settings.xml"}));
 }
 
 // A file-size limit makes the write itself fail, for root as for anyone.
