@@ -153,7 +153,7 @@ public:
     // whatever the text's parse raises.
     void LoadFromFile(const std::string& fileName);
     // Replaces the file atomically, writing through a symbolic link to its target: a failure throws
-    // EXMLParseError kind 8 and leaves any previous file as it was.
+    // EXMLParseError kind 8 and leaves any previous file as it was. A read-only file is not replaced.
     void SaveToFile(const std::string& fileName);
 
     std::string GetValue(std::string_view path) const;

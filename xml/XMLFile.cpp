@@ -121,10 +121,11 @@ void TXMLDocument::SaveToFile(const std::string& fileName)
 {
     const std::string text = AsText();
     const std::string target = LinkTarget(fileName);
-    // Nothing but a plain file is replaced (a device a link leads to, say).
+    // A read-only file stays unwritten, although the rename alone would get past it; nor is anything
+    // but a plain file replaced (a device a link leads to, say).
     struct stat previous {};
     const bool replacing = !target.empty() && ::stat(target.c_str(), &previous) == 0;
-    if (target.empty() || (replacing && !S_ISREG(previous.st_mode)))
+    if (target.empty() || (replacing && (!S_ISREG(previous.st_mode) || ::access(target.c_str(), W_OK) != 0)))
         FailFile(XMLErrorKind::FileCreateOrWrite, FileCreateMessage, fileName);
 
     std::string temporaryName;

@@ -224,4 +224,16 @@ TEST_F(XMLFile, SaveIntoAReadOnlyFolderLeavesThePreviousFile)
     EXPECT_EQ(Read(path), "old");
 }
 
+TEST_F(XMLFile, SaveLeavesAReadOnlyFileUnwritten)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permission bits do not stop root from writing";
+    const std::string path = PathOf("settings.xml");
+    Write(path, "old");
+    fs::permissions(path, fs::perms::owner_read);
+    ExpectFileError([&] { Example().SaveToFile(path); }, 8, "Ошибка создания файла " + path);
+    EXPECT_EQ(Read(path), "old");
+    EXPECT_EQ(FolderContents(), std::vector<std::string>{"settings.xml"});
+}
+
 }  // namespace
