@@ -119,7 +119,6 @@ void TXMLDocument::LoadFromFile(const std::string& fileName)
 // whatever fails, the previous file stays whole.
 void TXMLDocument::SaveToFile(const std::string& fileName)
 {
-    const std::string text = AsText();
     const std::string target = LinkTarget(fileName);
     // A read-only file stays unwritten, although the rename alone would get past it; nor is anything
     // but a plain file replaced (a device a link leads to, say).
@@ -136,6 +135,14 @@ void TXMLDocument::SaveToFile(const std::string& fileName)
     if (replacing)
         ::fchmod(file.Fd, previous.st_mode & 07777);
 
+    // The text is built only once the file could be created: building it mends a declaration's version.
+    std::string text;
+    try {
+        text = AsText();
+    } catch (...) {
+        ::unlink(temporaryName.c_str());
+        throw;
+    }
     const bool written = WriteAll(file.Fd, text) && ::fsync(file.Fd) == 0;
     if (!file.Close() || !written) {
         ::unlink(temporaryName.c_str());

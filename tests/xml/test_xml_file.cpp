@@ -153,6 +153,12 @@ TEST_F(XMLFile, SaveThatCannotCreateTheFileLeavesEverythingAsItWas)
     ExpectFileError([&] { Example().SaveToFile(folderAsTarget); }, 8, "Ошибка создания файла " + folderAsTarget);
     EXPECT_EQ(Read(PathOf("target.xml/inside")), "kept");
     EXPECT_EQ(FolderContents(), std::vector<std::string>{"target.xml"});
+
+    // Writing the text is what mends a declaration's version; a file never created leaves it as it was.
+    TXMLDocument declared;
+    declared.LoadFromText("<?xml version=\"1,0\" ?>");
+    ExpectFileError([&] { declared.SaveToFile(inMissingFolder); }, 8, "Ошибка создания файла " + inMissingFolder);
+    EXPECT_EQ(declared.Tag(0).Attribute(0).Value(), "1,0");
 }
 
 TEST_F(XMLFile, SaveWritesThroughSymbolicLinks)
