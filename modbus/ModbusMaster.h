@@ -102,8 +102,6 @@ public:
     virtual void SetParameters(const std::string& text);
     virtual bool IsRunning() const;
     virtual void SetActive(bool active);
-    void Start() { SetActive(true); }
-    void Stop() { SetActive(false); }
     virtual std::string GetConnectionText() const = 0;
     virtual int GetReplyRegisterCount() const = 0;
     virtual uint8_t GetExceptionCode() const = 0;
@@ -211,7 +209,6 @@ public:
     void GetReplyData(void* destination) const override;
     void ResponseTimerTick() override;
 
-    bool IsConnected() const { return Connected_; }
     uint16_t TransactionId() const { return TransactionId_; }
 
 protected:
