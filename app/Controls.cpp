@@ -92,6 +92,10 @@ QAbstractSpinBox::StepEnabled TSpinEdit::stepEnabled() const
 void TSpinEdit::focusOutEvent(QFocusEvent* event)
 {
     QAbstractSpinBox::focusOutEvent(event);
+    // Another window or a popup taking the focus (a message about this very text, say) does not
+    // leave the field: the operator's text must stay as typed until the focus moves on.
+    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason)
+        return;
     // A number outside the range is put into it; any other text stays for the checks to report.
     if (const auto number = ParseIntegerText(Text().toStdString()); number && CheckValue(*number) != *number)
         SetValue(*number);

@@ -9,10 +9,15 @@
 
 namespace {
 
+void LoseFocus(QWidget* widget, Qt::FocusReason reason)
+{
+    QFocusEvent leaving(QEvent::FocusOut, reason);
+    QApplication::sendEvent(widget, &leaving);
+}
+
 void LeaveField(QWidget* widget)
 {
-    QFocusEvent leaving(QEvent::FocusOut, Qt::TabFocusReason);
-    QApplication::sendEvent(widget, &leaving);
+    LoseFocus(widget, Qt::TabFocusReason);
 }
 
 TEST(SpinEdit, SettingAValuePutsItIntoTheRangeWhenTheEndsDiffer)
@@ -66,6 +71,18 @@ TEST(SpinEdit, LeavingTheFieldPutsANumberIntoTheRangeAndKeepsOtherText)
         EXPECT_EQ(edit.Text(), QString::fromLatin1(c.Typed)) << "the text holds anything until left";
         LeaveField(&edit);
         EXPECT_EQ(edit.Text(), QString::fromLatin1(c.Left)) << c.Typed;
+    }
+}
+
+TEST(SpinEdit, AnotherWindowOrAPopupTakingTheFocusLeavesTheTextAsTyped)
+{
+    for (const Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason}) {
+        TSpinEdit edit;
+        edit.SetMinValue(1);
+        edit.SetMaxValue(65535);
+        edit.SetText(QStringLiteral("0"));
+        LoseFocus(&edit, reason);
+        EXPECT_EQ(edit.Text(), QStringLiteral("0")) << reason;
     }
 }
 

@@ -173,6 +173,28 @@ TEST(SettingsDialog, BadValueKeepsTheDialogOpenWithTheTypedText)
     EXPECT_EQ(settings.TCPPort, 700);
 }
 
+TEST(SettingsDialog, TheRealMessageBoxLeavesTheTypedPortAsItWas)
+{
+    TSettings settings{"10.1.1.1", 700};
+    QString textUnderTheBox, textAfterTheBox;
+    OperateModal<TSettingsWindow>([&](TSettingsWindow& window) {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        window.SpinEdit1->setFocus();
+        window.SpinEdit1->SetText(QStringLiteral("0"));
+        WhenModalShown([&](QWidget* box) {
+            EXPECT_TRUE(QTest::qWaitForWindowActive(box));
+            textUnderTheBox = window.SpinEdit1->Text();
+            box->close();
+        });
+        QTest::keyClick(window.SpinEdit1, Qt::Key_Enter);
+        textAfterTheBox = window.SpinEdit1->Text();
+        QTest::keyClick(window.SpinEdit1, Qt::Key_Escape);
+    });
+    EXPECT_FALSE(EditSettings(settings));
+    EXPECT_EQ(textUnderTheBox, QStringLiteral("0"));
+    EXPECT_EQ(textAfterTheBox, QStringLiteral("0"));
+}
+
 TEST(SettingsDialog, CancelEscAndTitleBarCloseLeaveTheSettingsUntouched)
 {
     const std::function<void(TSettingsWindow&)> closings[] = {
