@@ -58,7 +58,7 @@ TEST(InfoWindow, StartsWithItsPlaceholdersAtItsPlace)
     EXPECT_EQ(window.pos(), QPoint(642, 350));
 }
 
-TEST(InfoWindow, F1AsksForItsHelpPageAndEscOrCloseEndIt)
+TEST(InfoWindow, F1AsksForItsHelpPageEnterDoesNothingAndEscOrCloseEndIt)
 {
     const std::function<void(TInfoWindow&)> closings[] = {
         [](TInfoWindow& window) { QTest::keyClick(window.Button1, Qt::Key_Escape); },
@@ -67,17 +67,22 @@ TEST(InfoWindow, F1AsksForItsHelpPageAndEscOrCloseEndIt)
     for (const auto& close : closings) {
         QStringList topics;
         bool openAfterF1 = false;
+        bool openAfterEnter = false;
         QString shownVersion;
         OperateModal<TInfoWindow>([&](TInfoWindow& window) {
             shownVersion = window.Edit1->text();
             QTest::keyClick(window.Edit2, Qt::Key_F1);
             QTest::keyClick(window.Button1, Qt::Key_F1, Qt::ShiftModifier | Qt::AltModifier | Qt::ControlModifier);
             openAfterF1 = window.isVisible();
+            QTest::keyClick(window.Edit1, Qt::Key_Return);
+            QTest::keyClick(window.Edit2, Qt::Key_Enter);
+            openAfterEnter = window.isVisible();
             close(window);
         });
         ShowModuleInfo(InfoFromRegisters({0x0207, 0, 0, 0, 0, 0}), [&](const QString& topic) { topics << topic; });
         EXPECT_EQ(shownVersion, QStringLiteral("2.7"));
         EXPECT_TRUE(openAfterF1);
+        EXPECT_TRUE(openAfterEnter);
         EXPECT_EQ(topics, QStringList(2, QStringLiteral("KorvelService_Info.htm")));
     }
 }
