@@ -143,10 +143,7 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
 TMainWindow::~TMainWindow()
 {
     // A window destroyed without a close still lets its master go quietly.
-    if (Master) {
-        Master->SetActive(false);
-        delete Master;
-    }
+    ReleaseMaster();
 }
 
 void TMainWindow::SetUpToolBar()
@@ -225,12 +222,21 @@ bool TMainWindow::FormClose()
         }
     }
     SaveConnectionSettings();
-    if (Master) {
-        Master->SetActive(false);
-        delete Master;
-        Master = nullptr;
-    }
+    ReleaseMaster();
     return true;
+}
+
+void TMainWindow::ReleaseMaster()
+{
+    if (!Master)
+        return;
+    // Stopping cuts off a request in flight with a failure; the operator is leaving and is not told.
+    WriteOrderId = -1;
+    ReadOrderId = -1;
+    InfoOrderId = -1;
+    Master->SetActive(false);
+    delete Master;
+    Master = nullptr;
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event)

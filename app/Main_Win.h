@@ -98,6 +98,8 @@ private:
     // Answers whether the window may close.
     bool FormClose();
     void FormKeyDown(int key);
+    // Stops and destroys the master without reporting the requests it cuts off.
+    void ReleaseMaster();
     void SetUpToolBar();
     void SetUpStatusBar();
     void CreateFrame(size_t channel, const char* name, QWidget* page);

@@ -254,6 +254,17 @@ TEST_F(ModuleExchangeTest, TheQuestionAfterAWriteJudgesWhatWasWrittenNotLaterEdi
     EXPECT_EQ(Panel(1), QStringLiteral("127.0.0.1 : %1").arg(Module.Port()));
 }
 
+TEST_F(ModuleExchangeTest, ClosingUnderAPendingRequestReportsNothing)
+{
+    TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(silent.Listen());
+    PointSettingsAt(silent.Port());
+    Action("ReadConfigAction")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !silent.Requests().empty(); }));
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_TRUE(Dialogs.Boxes.empty());
+}
+
 // Failures reach the operator with the operation's own prefix and the master's status text.
 struct TFailureCase {
     const char* What;
