@@ -165,8 +165,16 @@ void TModbusMaster::DeleteOrder(int orderId)
         Decrement(PriorityCount_);
     Decrement(IsWriteFunction(order.FunctionCode) ? WriteCount_ : ReadCount_);
     Orders_[orderId].reset();
-    if (orderId == CurrentIndex_)
-        CurrentOrderDeleted_ = true;
+    if (orderId != CurrentIndex_)
+        return;
+    CurrentOrderDeleted_ = true;
+    // Its id may be handed out again at once: the exchange in progress must not pass to an order
+    // whose request was never sent. Inside its completion the completion itself moves on.
+    if (!Completing_) {
+        ResponseTimer_.stop();
+        CurrentIndex_ = -1;
+        ProcessExchange();
+    }
 }
 
 void TModbusMaster::DeleteAllOrders(int fromId)
@@ -414,19 +422,19 @@ void TModbusMaster::CompleteOrder(uint8_t status)
     const TModbusOrderCompleteEvent callback = order.Callback ? order.Callback : OnOrderComplete;
     std::exception_ptr failure;
     CurrentOrderDeleted_ = false;
+    Completing_ = true;
     if (callback) {
-        Completing_ = true;
         try {
             callback(this, orderId, status);
         } catch (...) {
             failure = std::current_exception();  // passed on once the table is consistent again
         }
-        Completing_ = false;
     }
     // Unless the callback already removed it (a stop empties the table; its id may even hold a
     // new order by now).
     if (oneShot && !CurrentOrderDeleted_)
         DeleteOrder(orderId);
+    Completing_ = false;
 
     CurrentIndex_ = IsRunning() ? SelectNextOrder(orderId) : -1;
     if (CurrentIndex_ != -1) {

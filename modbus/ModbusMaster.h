@@ -173,7 +173,7 @@ private:
     uint8_t RepeatsLeft_ = 0;
     bool Running_ = false;
     bool Fatal_ = false;
-    // Set while a completion callback runs: a nested event loop there must not judge the same
+    // Set while an order completes: a nested event loop in its callback must not judge the same
     // reply again, nor replace the buffer the callback reads.
     bool Completing_ = false;
     bool CurrentOrderDeleted_ = false;

@@ -103,6 +103,25 @@ TEST(ModbusEngine, IdsAreSlotsReusedAfterCompletion)
     EXPECT_EQ(master.ReadHoldingRegisters(1, 0, 1, OrderOneShot), 1);
 }
 
+TEST(ModbusEngine, AnOrderDeletedInProgressLeavesItsExchangeToNoOther)
+{
+    TFakeTransportMaster master;
+    const int deleted = master.ReadHoldingRegisters(1, 0, 1, OrderOneShot);
+    master.DeleteOrder(deleted);
+    EXPECT_FALSE(master.IsResponseTimerActive());
+    // The freed id at once holds a new order: the reply to the deleted request must not be its.
+    const int newcomer = master.ReadHoldingRegisters(2, 0, 1, OrderOneShot);
+    ASSERT_EQ(newcomer, deleted);
+    ASSERT_EQ(master.Sent.size(), 2u) << "the newcomer's own request goes out";
+    EXPECT_EQ(master.Sent[1].Request[0], 2);
+
+    const int waiting = master.ReadHoldingRegisters(3, 0, 1, OrderOneShot);
+    master.DeleteOrder(newcomer);
+    EXPECT_EQ(master.SentIds().back(), waiting) << "the next order goes out at once";
+    master.Reply(StatusOk);
+    EXPECT_EQ(master.Completions, (std::vector<Completion>{{waiting, StatusOk}}));
+}
+
 TEST(ModbusEngine, RefusalsAreNegativeResults)
 {
     TFakeTransportMaster master;
