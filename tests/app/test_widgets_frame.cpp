@@ -76,6 +76,18 @@ TEST_F(RS485Frame, StartsAsAMasterWithTheInitialValues)
     ExpectEnabledFor(TRS485SettingsFrame::Master);
 }
 
+TEST(RS485FrameLayout, EveryLabelShowsItsWholeTextInTheRoomOfTheMainWindowsPage)
+{
+    QWidget page;
+    auto* frame = new TRS485SettingsFrame(&page);
+    frame->FillLists();
+    frame->setGeometry(0, 0, 656, 365);  // what a channel page of the 676 x 533 main window leaves it
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    for (const QLabel* label : frame->findChildren<QLabel*>())
+        EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+}
+
 TEST_F(RS485Frame, PickingAModeSetsTheAddressAndSwitchesTheControls)
 {
     PickMode(TRS485SettingsFrame::Slave);
