@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,8 +21,11 @@ constexpr int RetryCloseMs = 50;
 
 void OnSignal(int)
 {
+    // The interrupted code may be about to read errno.
+    const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(SignalSocket[0], &byte, 1);
+    errno = savedErrno;
 }
 
 // A modal window runs a loop of its own inside some command (a completion, a dialog); closing the
@@ -41,7 +45,9 @@ void CloseFromMainLoop(QWidget* window)
 
 void CloseOnTerminationSignals(QWidget* window)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, SignalSocket) != 0)
+    // Non-blocking, so that a flood of signals cannot stall the handler; not inherited by the
+    // help viewer the program starts.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, SignalSocket) != 0)
         return;  // the program still runs; it just cannot be closed by a signal
     auto* notifier = new QSocketNotifier(SignalSocket[1], QSocketNotifier::Read, window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
