@@ -8,36 +8,31 @@ set -euo pipefail
 program=$1
 output=$2
 
-for tool in xvfb-run xwininfo import; do
+for tool in Xvfb xwininfo import; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed"
     exit 77
   fi
 done
 
+source "$(dirname "$0")/../../scripts/lib/virtual-display.sh"
+
 # The program keeps its settings file beside itself: run a copy in a folder of its own.
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'stop_virtual_display; rm -rf "$work"' EXIT
 cp "$program" "$work/KorvelService"
 cp -r "$(dirname "$program")/Help" "$work/Help"
 
-xvfb-run -a -s "-screen 0 1024x768x24" bash -s "$work" "$output" <<'EOF'
-set -euo pipefail
-work=$1
-output=$2
+start_virtual_display
+
 QT_QPA_PLATFORM=xcb "$work/KorvelService" &
 app=$!
 
-window=""
-for _ in $(seq 300); do
-  # The top-level window carries the program's class; Qt's helper windows share only the name.
-  window=$(xwininfo -root -tree 2>/dev/null | awk '/"KorvelService": \("KorvelService"/ {print $1; exit}')
-  [ -n "$window" ] && xwininfo -id "$window" | grep -q "Map State: IsViewable" && break
-  window=""
-  kill -0 "$app" 2>/dev/null || { echo "FAIL: the program exited before showing its window"; exit 1; }
-  sleep 0.05
-done
-[ -n "$window" ] || { echo "FAIL: no window titled KorvelService appeared"; kill "$app"; exit 1; }
+if ! window=$(wait_for_window KorvelService "$app"); then
+  kill -0 "$app" 2>/dev/null && { echo "FAIL: no window titled KorvelService appeared"; kill "$app"; exit 1; }
+  echo "FAIL: the program exited before showing its window"
+  exit 1
+fi
 
 info=$(xwininfo -id "$window")
 width=$(awk '/Width:/ {print $2}' <<<"$info")
@@ -67,4 +62,3 @@ if [ "$status" != 0 ]; then
 fi
 grep -q "<TCPPort>502</TCPPort>" "$work/KorvelService.xml" || { echo "FAIL: no settings file written at exit"; exit 1; }
 echo "window $window: KorvelService, ${width}x${height}, saved $output"
-EOF
