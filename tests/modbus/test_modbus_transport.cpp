@@ -24,12 +24,18 @@ struct TResult {
     std::vector<uint8_t> Data;
 };
 
-// Short time-outs keep silent peers quick: 4 ticks, about 40 ms per transmission.
-std::unique_ptr<TModbusTCPMaster> MasterFor(quint16 port, int repeatCount = 2, const std::string& address = "127.0.0.1")
+// Time-outs in ticks: short where the peer is meant to stay silent, so those tests stay quick
+// (about 40 ms a transmission); long enough elsewhere that a loaded machine never turns a slow
+// answer into a retransmission.
+constexpr int QuickTimeout = 3;
+constexpr int PatientTimeout = 50;
+
+std::unique_ptr<TModbusTCPMaster> MasterFor(quint16 port, int timeout = PatientTimeout, int repeatCount = 2,
+                                            const std::string& address = "127.0.0.1")
 {
     auto master = std::make_unique<TModbusTCPMaster>();
-    master->SetParameters("IPADDRESS=" + address + "\r\nTCPPORT=" + std::to_string(port) +
-                          "\r\nTIMEOUT=3\r\nREPEATCOUNT=" + std::to_string(repeatCount) + "\r\n");
+    master->SetParameters("IPADDRESS=" + address + "\r\nTCPPORT=" + std::to_string(port) + "\r\nTIMEOUT=" +
+                          std::to_string(timeout) + "\r\nREPEATCOUNT=" + std::to_string(repeatCount) + "\r\n");
     master->SetActive(true);
     return master;
 }
@@ -117,7 +123,7 @@ TEST(ModbusTransport, SilentServerThreeTransmissionsEachOnANewConnection)
 {
     TScriptedServer server([](const TScriptedRequest&) { return TScriptedAnswer{}; });
     ASSERT_TRUE(server.Listen());
-    auto master = MasterFor(server.Port());
+    auto master = MasterFor(server.Port(), QuickTimeout);
 
     const TResult result = Read(*master, 84, 56);
     EXPECT_EQ(result.Status, StatusNoReply);
@@ -154,7 +160,7 @@ TEST(ModbusTransport, ClosedPortAndUnusableAddressesGiveNoReply)
         {"", listening.Port()},
     };
     for (const auto& c : cases) {
-        auto master = MasterFor(c.port, 1, c.address);
+        auto master = MasterFor(c.port, QuickTimeout, 1, c.address);
         EXPECT_EQ(Read(*master, 78, 6).Status, StatusNoReply) << c.address;
     }
     EXPECT_EQ(listening.ConnectionCount(), 0);
@@ -176,7 +182,7 @@ TEST_P(ModbusTransportReplies, Judged)
     const BrokenReplyCase& c = GetParam();
     TScriptedServer server(c.answer);
     ASSERT_TRUE(server.Listen());
-    auto master = MasterFor(server.Port());
+    auto master = MasterFor(server.Port(), c.status == StatusNoReply ? QuickTimeout : PatientTimeout);
 
     const TResult result = Read(*master, 78, 6);
     EXPECT_EQ(result.Status, c.status);
@@ -244,7 +250,7 @@ TEST(ModbusTransport, OversizedReplyFailsWithoutHarm)
         return TScriptedAnswer{ReadRegistersReply(r, Registers(152))};  // 313 bytes
     });
     ASSERT_TRUE(server.Listen());
-    auto master = MasterFor(server.Port(), 0);
+    auto master = MasterFor(server.Port(), QuickTimeout, 0);
     const TResult result = Read(*master, 78, 6);
     EXPECT_TRUE(result.Status == StatusNoReply || result.Status == StatusWrongLength) << int(result.Status);
 }
@@ -256,11 +262,12 @@ TEST(ModbusTransport, ServerClosingMidExchangeFailsTheOrderAndTheNextReconnects)
         return closing ? TScriptedAnswer{{}, 0, true} : TScriptedAnswer{ReadRegistersReply(r, Registers(6))};
     });
     ASSERT_TRUE(server.Listen());
-    auto master = MasterFor(server.Port());
+    auto master = MasterFor(server.Port(), QuickTimeout);
 
     EXPECT_EQ(Read(*master, 78, 6).Status, StatusNoReply);
     const int connectionsSoFar = server.ConnectionCount();
     closing = false;
+    master->SetParameters("TIMEOUT=" + std::to_string(PatientTimeout) + "\r\n");
     EXPECT_EQ(Read(*master, 78, 6).Status, StatusOk);
     EXPECT_EQ(server.ConnectionCount(), connectionsSoFar + 1);
 }
