@@ -111,7 +111,14 @@ int32_t TSpinEdit::CheckValue(int32_t value) const
 TMaskEdit::TMaskEdit(QWidget* parent) : QLineEdit(parent)
 {
     setInputMask(IPInputMask);
-    connect(this, &QLineEdit::textChanged, this, &TMaskEdit::Changed);
+    AnnouncedText = displayText();
+    // The mask reports keys it rejected as text changes too; only a text that differs is an edit.
+    connect(this, &QLineEdit::textChanged, this, [this] {
+        if (displayText() == AnnouncedText)
+            return;
+        AnnouncedText = displayText();
+        emit Changed();
+    });
 }
 
 QString TMaskEdit::Text() const

@@ -70,4 +70,7 @@ public:
 
 signals:
     void Changed();
+
+private:
+    QString AnnouncedText;
 };

@@ -148,4 +148,28 @@ TEST(MaskEdit, TypingFillsTheFieldsAndADotMovesToTheNextOne)
     EXPECT_GT(changes.count(), 0);
 }
 
+TEST(MaskEdit, KeysTheMaskRejectsAreNoChange)
+{
+    const struct {
+        int Position;
+        const char* Keys;
+    } cases[] = {{15, "1"}, {0, "x"}, {4, "a-"}, {15, "."}};
+    for (const auto& c : cases) {
+        TMaskEdit edit;
+        edit.setText(QStringLiteral("192.168.127.100"));
+        edit.setCursorPosition(c.Position);
+        QSignalSpy changes(&edit, &TMaskEdit::Changed);
+        QTest::keyClicks(&edit, QString::fromLatin1(c.Keys));
+        EXPECT_EQ(edit.Text(), QStringLiteral("192.168.127.100")) << c.Keys;
+        EXPECT_EQ(changes.count(), 0) << c.Position << " " << c.Keys;
+    }
+
+    TMaskEdit edit;
+    edit.setText(QStringLiteral("192.168.127.100"));
+    edit.setCursorPosition(0);
+    QSignalSpy changes(&edit, &TMaskEdit::Changed);
+    QTest::keyClick(&edit, Qt::Key_Delete);
+    EXPECT_EQ(changes.count(), 1) << "a digit removed is an edit";
+}
+
 }  // namespace
