@@ -109,6 +109,7 @@ void TRS485SettingsFrame::FillLists()
 void TRS485SettingsFrame::SetMode(int mode)
 {
     ComboBox4->setCurrentIndex(mode);
+    ShownMode = mode;
     SpinEdit1->setEnabled(mode == Master);
     SpinEdit2->setEnabled(mode == Master);
     const std::initializer_list<QWidget*> slaveControls{GroupBox4, MaskEdit1, SpinEdit4, MaskEdit2,
@@ -125,6 +126,10 @@ int TRS485SettingsFrame::GetMode() const
 void TRS485SettingsFrame::ComboBox4Change()
 {
     const int mode = ComboBox4->currentIndex();
+    // The list reports a pick of the mode already shown too; that is no change, and the address
+    // the operator set for it stays.
+    if (mode == ShownMode)
+        return;
     SetMode(mode);
     SpinEdit3->SetValue(mode == Master ? 0 : 1);
 }

@@ -69,4 +69,7 @@ public slots:
 private:
     void HookChangeEvents(QObject* parent);
     void NotifyChanged();
+
+    // The mode the controls were last switched to.
+    int ShownMode = Master;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QTest>
 
 namespace {
@@ -99,6 +100,22 @@ TEST_F(RS485Frame, PickingAModeSetsTheAddressAndSwitchesTheControls)
     EXPECT_EQ(Frame.SpinEdit3->Text(), QStringLiteral("0"));
     EXPECT_EQ(Changes, 2);
     ExpectEnabledFor(TRS485SettingsFrame::Master);
+}
+
+TEST_F(RS485Frame, PickingTheModeAlreadyShownKeepsTheAddress)
+{
+    for (const int mode : {TRS485SettingsFrame::Slave, TRS485SettingsFrame::Master}) {
+        PickMode(mode);
+        Frame.SpinEdit3->SetText(QStringLiteral("17"));
+        Changes = 0;
+        // The drop-down list chooses its current entry again.
+        Frame.ComboBox4->showPopup();
+        QTest::keyClick(Frame.ComboBox4->view(), Qt::Key_Return);
+        EXPECT_EQ(Frame.GetMode(), mode);
+        EXPECT_EQ(Frame.SpinEdit3->Text(), QStringLiteral("17")) << mode;
+        EXPECT_EQ(Changes, 0) << mode;
+        ExpectEnabledFor(mode);
+    }
 }
 
 TEST_F(RS485Frame, ShowingASlaveAddressChoosesTheMode)
