@@ -3,6 +3,7 @@
 #include "RConvert.h"
 
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QStyle>
 #include <QStyleOptionSpinBox>
 
@@ -124,4 +125,21 @@ TMaskEdit::TMaskEdit(QWidget* parent) : QLineEdit(parent)
 QString TMaskEdit::Text() const
 {
     return displayText();
+}
+
+void TMaskEdit::keyPressEvent(QKeyEvent* event)
+{
+    // A dot after digits ends the number being typed: what an earlier address still has after the
+    // cursor in this field goes, so that 10.0.0.1 typed over 192.168.127.1 reads 10.0.0.1, not
+    // 102.068.027.1. A dot at the start of a field only moves on and keeps the field.
+    if (event->text() == QStringLiteral(".") && !hasSelectedText()) {
+        const QString shown = displayText();
+        const int from = cursorPosition();
+        const int dot = shown.indexOf(u'.', from);
+        if (from > 0 && shown.at(from - 1) != u'.' && dot > from) {
+            setSelection(from, dot - from);
+            del();
+        }
+    }
+    QLineEdit::keyPressEvent(event);
 }

@@ -71,6 +71,9 @@ public:
 signals:
     void Changed();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     QString AnnouncedText;
 };

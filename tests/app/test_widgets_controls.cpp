@@ -148,6 +148,29 @@ TEST(MaskEdit, TypingFillsTheFieldsAndADotMovesToTheNextOne)
     EXPECT_GT(changes.count(), 0);
 }
 
+TEST(MaskEdit, TypingOverAnAddressLeavesNoDigitsOfItBehindADot)
+{
+    const struct {
+        const char* Before;
+        int Position;
+        const char* Typed;
+        const char* After;
+    } cases[] = {
+        {"192.168.127.1", 0, "10.0.0.1", "10 .0  .0  .1  "},
+        {"192.168.127.1", 4, "5.", "192.5  .127.1  "},
+        {"192.168.127.1", 0, ".7", "192.768.127.1  "},  // a dot at a field's start only moves on
+        {"192.168.127.1", 1, ".", "1  .168.127.1  "},
+        {"192.168.127.1", 13, ".", "192.168.127.1  "},
+    };
+    for (const auto& c : cases) {
+        TMaskEdit edit;
+        edit.setText(QString::fromLatin1(c.Before));
+        edit.setCursorPosition(c.Position);
+        QTest::keyClicks(&edit, QString::fromLatin1(c.Typed));
+        EXPECT_EQ(edit.Text(), QString::fromLatin1(c.After)) << c.Before << " @" << c.Position << " " << c.Typed;
+    }
+}
+
 TEST(MaskEdit, KeysTheMaskRejectsAreNoChange)
 {
     const struct {
