@@ -29,6 +29,9 @@ bool EditExpEthernetSettings(TExpEthernetValues& values)
     TExpEthernetSettingsWindow window;
     window.SpinEdit1->SetValue(values.RecvTimeout);
     window.SpinEdit2->SetValue(values.ConnTimeout);
+    // The time-out starts with the focus; selected, it is replaced by what the operator types
+    // instead of being added to.
+    window.SpinEdit1->selectAll();
     window.exec();
     if (window.Accepted) {
         values.RecvTimeout = window.SpinEdit1->Value();

@@ -43,6 +43,9 @@ bool EditSettings(TSettings& settings, const TShowHelpTopic& showHelpTopic)
     TSettingsWindow window(showHelpTopic);
     window.MaskEdit1->setText(QString::fromStdString(settings.IPAddress));
     window.SpinEdit1->SetValue(settings.TCPPort);
+    // The address starts with the focus; selected, it is replaced by what the operator types
+    // instead of refusing every key behind its last digit.
+    window.MaskEdit1->selectAll();
     window.exec();
     if (window.Accepted) {
         settings.IPAddress = window.AddressWithoutBlanks();

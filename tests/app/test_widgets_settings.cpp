@@ -127,6 +127,35 @@ TEST(ExpEthernetDialog, EnterConfirmsEditsAndCancelOrEscHandsNothingBack)
     }
 }
 
+TEST(EditDialogs, WhatIsTypedFirstReplacesTheValueInTheFieldThatHasTheFocus)
+{
+    TMessageBoxRecorder boxes;
+    TSettings settings{"192.168.127.10", 700};
+    OperateModal<TSettingsWindow>([](TSettingsWindow& window) {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        ASSERT_EQ(window.focusWidget(), window.MaskEdit1);
+        QTest::keyClicks(window.MaskEdit1, QStringLiteral("10.0.0.5"));
+        QTest::keyClick(window.MaskEdit1, Qt::Key_Return);
+    });
+    EXPECT_TRUE(EditSettings(settings));
+    EXPECT_EQ(settings.IPAddress, "10.0.0.5");
+
+    TExpEthernetValues values{100, 300};
+    OperateModal<TExpEthernetSettingsWindow>([](TExpEthernetSettingsWindow& window) {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QWidget* focused = window.focusWidget();
+        ASSERT_TRUE(focused == window.SpinEdit1 || focused->parentWidget() == window.SpinEdit1);
+        QTest::keyClicks(focused, QStringLiteral("250"));
+        QTest::keyClick(focused, Qt::Key_Return);
+        if (window.isVisible())
+            window.Button2->click();
+    });
+    EXPECT_TRUE(EditExpEthernetSettings(values));
+    EXPECT_EQ(values.RecvTimeout, 250);
+    EXPECT_EQ(values.ConnTimeout, 300);
+    EXPECT_TRUE(boxes.Shown.empty());
+}
+
 TEST(SettingsDialog, ConfirmingStoresTheAddressWithoutBlanks)
 {
     const struct {
