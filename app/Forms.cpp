@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLayout>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -17,6 +18,13 @@ void SetFormFont(QWidget* form)
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(FormFontPixels);
     form->setFont(font);
+}
+
+QPoint PlaceWithin(const QRect& area, QPoint wanted, QSize size)
+{
+    const int x = std::clamp(wanted.x(), area.left(), std::max(area.left(), area.right() + 1 - size.width()));
+    const int y = std::clamp(wanted.y(), area.top(), std::max(area.top(), area.bottom() + 1 - size.height()));
+    return {x, y};
 }
 
 TForm::TForm(QWidget* parent) : QDialog(parent)

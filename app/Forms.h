@@ -17,6 +17,10 @@ constexpr char16_t KeyEscape = 27;
 // "Arial Narrow", 15 pixels high; where the face is missing Qt substitutes the nearest one.
 void SetFormFont(QWidget* form);
 
+// The top-left corner for a window of the given size that wants to stand at wanted: moved in just
+// enough to lie wholly within area, and at area's top-left corner when area is smaller than it.
+QPoint PlaceWithin(const QRect& area, QPoint wanted, QSize size);
+
 class TForm : public QDialog {
     Q_OBJECT
 

@@ -1,5 +1,6 @@
 #include "Info_Win.h"
 
+#include <QScreen>
 #include <QStringList>
 
 #include <utility>
@@ -19,7 +20,9 @@ TInfoWindow::TInfoWindow(TShowHelpTopic showHelpTopic, QWidget* parent)
     stateFont.setPixelSize(JumperStatePixels);
     Label4->setFont(stateFont);
     connect(Button1, &QPushButton::clicked, this, &TInfoWindow::Button1Click);
-    move(WindowPosition);
+    // Its own place, unless that would put part of it (the end of the MAC address) off a small
+    // screen.
+    move(screen() ? PlaceWithin(screen()->availableGeometry(), WindowPosition, size()) : WindowPosition);
 }
 
 void TInfoWindow::FillInfo(const TModuleInfo& info)

@@ -55,7 +55,25 @@ TEST(InfoWindow, StartsWithItsPlaceholdersAtItsPlace)
     EXPECT_TRUE(window.Edit2->isReadOnly());
     EXPECT_TRUE(window.Label4->font().bold());
     EXPECT_EQ(window.size(), QSize(433, 242));
-    EXPECT_EQ(window.pos(), QPoint(642, 350));
+    EXPECT_TRUE(window.screen()->availableGeometry().contains(window.geometry()));
+}
+
+TEST(InfoWindow, StandsAtItsPlaceWhereTheScreenHasRoomAndWhollyOnASmallerOne)
+{
+    const QSize size(433, 242);
+    const struct {
+        QRect screen;
+        QPoint expected;
+    } cases[] = {
+        {QRect(0, 0, 1920, 1080), QPoint(642, 350)},
+        {QRect(0, 0, 1075, 592), QPoint(642, 350)},
+        {QRect(0, 0, 1024, 768), QPoint(1024 - 433, 350)},
+        {QRect(0, 0, 800, 560), QPoint(800 - 433, 560 - 242)},
+        {QRect(1920, 0, 1280, 1024), QPoint(1920, 350)},
+        {QRect(0, 0, 400, 200), QPoint(0, 0)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PlaceWithin(c.screen, QPoint(642, 350), size), c.expected) << c.screen.width() << "x" << c.screen.height();
 }
 
 TEST(InfoWindow, F1AsksForItsHelpPageEnterDoesNothingAndEscOrCloseEndIt)
