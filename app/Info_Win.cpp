@@ -27,14 +27,10 @@ TInfoWindow::TInfoWindow(TShowHelpTopic showHelpTopic, QWidget* parent)
 
 void TInfoWindow::FillInfo(const TModuleInfo& info)
 {
-    Edit1->setText(QStringLiteral("%1.%2").arg(info.Version >> 8).arg(info.Version & 0xFF));
+    Edit1->setText(QString::fromStdString(FirmwareText(info)));
+    Edit2->setText(QString::fromStdString(MacText(info)));
 
-    QStringList mac;
-    for (uint8_t byte : info.MAC)
-        mac << QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
-    Edit2->setText(mac.join(u'-'));
-
-    const bool fitted = (info.Flags & FactoryJumperFlag) != 0;
+    const bool fitted = JumperFitted(info);
     Label4->setText(fitted ? QStringLiteral("Установлена") : QStringLiteral("Не установлена"));
     QPalette palette = Label4->palette();
     palette.setColor(QPalette::WindowText, fitted ? Qt::red : Qt::black);

@@ -8,7 +8,8 @@
 #include "Info_Win.h"
 #include "KorvelApplication.h"
 #include "ModbusMaster.h"
-#include "ModuleExchange.h"
+#include "ModuleDefaults.h"
+#include "ModuleRegisters.h"
 #include "RS485Settings_Frm.h"
 #include "Settings_Win.h"
 #include "modbus.h"
@@ -55,14 +56,8 @@ constexpr int32_t MinModuleTCPPort = 1;
 constexpr int32_t MaxModuleTCPPort = 65535;
 
 // Collection defaults: what stays in the record's fields after the one at which a collection stops.
-constexpr TIPAddress PrefillAddress{192, 168, 127, 10};
-constexpr TIPAddress PrefillGateway{192, 168, 127, 100};
-constexpr TIPAddress PrefillNetMask{255, 255, 255, 0};
-constexpr TIPAddress PrefillServer0{192, 168, 127, 1};
-constexpr TIPAddress PrefillServer1{192, 168, 127, 2};
+// The factory values, except the time-out and the lists, which start at their first entries.
 constexpr uint16_t PrefillTimeout = 1000;
-constexpr uint16_t PrefillServerPort = 502;
-constexpr uint16_t PrefillEthTime = 100;
 
 // Status bar panels: width and alignment.
 struct TPanelLayout {
@@ -355,23 +350,24 @@ void TMainWindow::ConfigToControls(const TModuleConfig& config)
 
 void TMainWindow::PrefillConfig()
 {
-    Config.Address = PrefillAddress;
-    Config.Gateway = PrefillGateway;
-    Config.NetMask = PrefillNetMask;
+    Config.Address = FactoryDefaults.Address;
+    Config.Gateway = FactoryDefaults.Gateway;
+    Config.NetMask = FactoryDefaults.NetMask;
     Config.TCPPort = static_cast<uint16_t>(ui->SpinEdit1->Value());
+    const TChannelConfig& factory = FactoryChannelDefaults;
     for (TChannelConfig& channel : Config.Channels) {
-        channel.SlaveAddress = 0;
-        channel.BaudIndex = DefaultBaudIndex;
+        channel.SlaveAddress = factory.SlaveAddress;
+        channel.BaudIndex = factory.BaudIndex;
         channel.Parity = 0;
         channel.StopBits = 0;
-        channel.Replies = 0;
+        channel.Replies = factory.Replies;
         channel.Timeout = PrefillTimeout;
-        channel.IPAddress0 = PrefillServer0;
-        channel.TCPPort0 = PrefillServerPort;
-        channel.IPAddress1 = PrefillServer1;
-        channel.TCPPort1 = PrefillServerPort;
-        channel.EthRecvTout = PrefillEthTime;
-        channel.EthConnTout = PrefillEthTime;
+        channel.IPAddress0 = factory.IPAddress0;
+        channel.TCPPort0 = factory.TCPPort0;
+        channel.IPAddress1 = factory.IPAddress1;
+        channel.TCPPort1 = factory.TCPPort1;
+        channel.EthRecvTout = factory.EthRecvTout;
+        channel.EthConnTout = factory.EthConnTout;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "ExpEthernetSettings_Win.h"
 #include "Forms.h"
+#include "ModuleDefaults.h"
 
 #include <initializer_list>
 
@@ -11,11 +12,9 @@ const QStringList ParityTexts{QStringLiteral("NONE"), QStringLiteral("ODD"), QSt
 const QStringList StopBitsTexts{QStringLiteral("1"), QStringLiteral("2")};
 const QStringList ModeTexts{QStringLiteral("Ведущий"), QStringLiteral("Ведомый")};
 
-const QString InitialIPAddress0 = QStringLiteral("192.168.127.1");
-const QString InitialIPAddress1 = QStringLiteral("192.168.127.2");
-constexpr int32_t InitialTCPPort = 502;
-constexpr int32_t InitialTimeout = 100;
-constexpr int32_t InitialReplies = 0;
+// The frame starts with the factory values of the servers, time-out and repeats; its lists start
+// at their first entries, unlike the factory record.
+constexpr const TChannelConfig& Initial = FactoryChannelDefaults;
 
 void FillList(QComboBox* list, const QStringList& items)
 {
@@ -97,12 +96,12 @@ void TRS485SettingsFrame::FillLists()
     FillList(ComboBox2, ParityTexts);
     FillList(ComboBox3, StopBitsTexts);
     FillList(ComboBox4, ModeTexts);
-    MaskEdit1->setText(InitialIPAddress0);
-    SpinEdit4->SetValue(InitialTCPPort);
-    MaskEdit2->setText(InitialIPAddress1);
-    SpinEdit5->SetValue(InitialTCPPort);
-    SpinEdit1->SetValue(InitialTimeout);
-    SpinEdit2->SetValue(InitialReplies);
+    MaskEdit1->setText(QString::fromStdString(IPToStr(Initial.IPAddress0)));
+    SpinEdit4->SetValue(Initial.TCPPort0);
+    MaskEdit2->setText(QString::fromStdString(IPToStr(Initial.IPAddress1)));
+    SpinEdit5->SetValue(Initial.TCPPort1);
+    SpinEdit1->SetValue(Initial.Timeout);
+    SpinEdit2->SetValue(Initial.Replies);
     SetMode(Master);
 }
 

@@ -1,6 +1,7 @@
 // korvel-bench: configuration reads (56 registers from 84, unit 255) against one simulated module
 // on loopback, through TModbusTCPMaster and through libmodbus, side by side.
 #include "ModbusMaster.h"
+#include "ModuleRegisters.h"
 #include "ModuleSimServer.h"
 
 #include <QCommandLineParser>
@@ -21,8 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int ConfigFirstRegister = 84;
-constexpr int ConfigRegisters = 56;
 constexpr int WarmUpExchanges = 20;
 constexpr int BatchSize = 100;
 
@@ -84,7 +83,7 @@ public:
         TModbusOrderCompleteEvent complete;
         const auto queue = [&] {
             started = Clock::now();
-            Master_.SetOrderCallback(Master_.ReadHoldingRegisters(255, ConfigFirstRegister, ConfigRegisters, OrderOneShot),
+            Master_.SetOrderCallback(Master_.ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
                                      complete);
         };
         complete = [&](TModbusMaster* sender, int, uint8_t status) {
@@ -106,7 +105,7 @@ public:
 private:
     TModbusTCPMaster Master_;
     QEventLoop Loop_;
-    std::array<uint8_t, 2 * ConfigRegisters> Config_{};
+    std::array<uint8_t, 2 * ConfigReadRegisterCount> Config_{};
 };
 
 class TLibmodbusClient {
@@ -114,7 +113,7 @@ public:
     explicit TLibmodbusClient(quint16 port)
         : Context_(modbus_new_tcp("127.0.0.1", port))
     {
-        Connected_ = Context_ && modbus_set_slave(Context_, 255) == 0 && modbus_connect(Context_) == 0;
+        Connected_ = Context_ && modbus_set_slave(Context_, ModuleUnitId) == 0 && modbus_connect(Context_) == 0;
         if (!Connected_)
             std::fprintf(stderr, "korvel-bench: libmodbus cannot connect: %s\n", modbus_strerror(errno));
     }
@@ -133,7 +132,7 @@ public:
         const Clock::time_point batchStart = Clock::now();
         for (int i = 0; i < count; ++i) {
             const Clock::time_point started = Clock::now();
-            if (modbus_read_registers(Context_, ConfigFirstRegister, ConfigRegisters, Registers_.data()) != ConfigRegisters)
+            if (modbus_read_registers(Context_, ConfigFirstRegister, ConfigReadRegisterCount, Registers_.data()) != ConfigReadRegisterCount)
                 return false;
             run.Latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
         }
@@ -144,7 +143,7 @@ public:
 private:
     modbus_t* Context_;
     bool Connected_ = false;
-    std::array<uint16_t, ConfigRegisters> Registers_{};
+    std::array<uint16_t, ConfigReadRegisterCount> Registers_{};
 };
 
 void Report(const char* name, const TRun& run)
@@ -177,7 +176,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     std::printf("%d reads of %d registers from %d, unit 255, simulated module on 127.0.0.1:%u\n", count,
-                ConfigRegisters, ConfigFirstRegister, unsigned(module.Port()));
+                ConfigReadRegisterCount, ConfigFirstRegister, unsigned(module.Port()));
 
     TMasterClient ours(module.Port());
     TLibmodbusClient theirs(module.Port());

@@ -1,6 +1,7 @@
 #include "LocalDefines.h"
 
 #include "IniFile.h"
+#include "ModuleDefaults.h"
 #include "RConvert.h"
 
 #include <cstring>
@@ -43,6 +44,11 @@ int BaudRateToIndex(const std::string& text)
     return DefaultBaudIndex;
 }
 
+const char* BaudRateText(size_t index)
+{
+    return BaudRates[index < BaudRates.size() ? index : DefaultBaudIndex];
+}
+
 uint16_t CRC16(const uint8_t* data, size_t count)
 {
     uint16_t crc = 0xFFFF;
@@ -63,23 +69,7 @@ namespace {
 constexpr const char* SectionIP = "IP";
 constexpr const char* ChannelSectionPrefix = "CHANNEL_";
 
-constexpr const char* DefaultAddress = "192.168.127.10";
-constexpr const char* DefaultGateway = "192.168.127.100";
-constexpr const char* DefaultNetMask = "255.255.255.0";
-constexpr const char* DefaultIPAddress0 = "192.168.127.1";
-constexpr const char* DefaultIPAddress1 = "192.168.127.2";
-constexpr int32_t DefaultTCPPort = 502;
-constexpr int32_t DefaultSlaveAddress = 0;
-constexpr int32_t DefaultParity = 2;    // EVEN
-constexpr int32_t DefaultStopBits = 2;  // as stored in the file: two stop bits
-constexpr int32_t DefaultTimeout = 100;
-constexpr int32_t DefaultReplies = 0;
-constexpr int32_t DefaultEthTout = 100;
 constexpr int32_t MaxParity = 2;
-
-// An index outside the table (a block taken from the module as it came) is saved as the rate
-// that reading the file back would give it anyway, instead of reading past the table.
-const char* BaudRateText(size_t index) { return BaudRates[index < BaudRates.size() ? index : DefaultBaudIndex]; }
 
 std::string ChannelSection(size_t n) { return ChannelSectionPrefix + std::to_string(n); }
 
@@ -99,10 +89,10 @@ class TConfigReader {
 public:
     explicit TConfigReader(const std::string& fileName) : Ini_(fileName) {}
 
-    // Always ends with a valid address: the stored text if it converts, else the default's.
-    void Address(const std::string& section, const char* key, const char* def, TIPAddress& field) const
+    // Always ends with a valid address: the stored text if it converts, else the default.
+    void Address(const std::string& section, const char* key, const TIPAddress& def, TIPAddress& field) const
     {
-        if (!StrToIP(Ini_.ReadString(section, key, def), field)) StrToIP(def, field);
+        if (!StrToIP(Ini_.ReadString(section, key, IPToStr(def)), field)) field = def;
     }
     int32_t Integer(const std::string& section, const char* key, int32_t def) const
     {
@@ -128,27 +118,30 @@ bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config)
     std::memset(&config, 0, sizeof config);
 
     const TConfigReader ini(fileName);
-    ini.Address(SectionIP, "ADDRESS", DefaultAddress, config.Address);
-    ini.Address(SectionIP, "GATEWAY", DefaultGateway, config.Gateway);
-    ini.Address(SectionIP, "NETMASK", DefaultNetMask, config.NetMask);
-    config.TCPPort = ini.Word(SectionIP, "TCP_PORT", DefaultTCPPort);
+    const TModuleConfig& def = FactoryDefaults;
+    ini.Address(SectionIP, "ADDRESS", def.Address, config.Address);
+    ini.Address(SectionIP, "GATEWAY", def.Gateway, config.Gateway);
+    ini.Address(SectionIP, "NETMASK", def.NetMask, config.NetMask);
+    config.TCPPort = ini.Word(SectionIP, "TCP_PORT", def.TCPPort);
 
     for (size_t n = 0; n < ChannelCount; ++n) {
         const std::string section = ChannelSection(n);
         TChannelConfig& channel = config.Channels[n];
-        channel.SlaveAddress = ini.Word(section, "SLAVE_ADDRESS", DefaultSlaveAddress);
-        channel.BaudIndex = static_cast<uint16_t>(BaudRateToIndex(ini.Text(section, "BAUDRATE", BaudRates[DefaultBaudIndex])));
-        const int32_t parity = ini.Integer(section, "PARITY", DefaultParity);
+        const TChannelConfig& channelDef = def.Channels[n];
+        channel.SlaveAddress = ini.Word(section, "SLAVE_ADDRESS", channelDef.SlaveAddress);
+        channel.BaudIndex = static_cast<uint16_t>(BaudRateToIndex(ini.Text(section, "BAUDRATE", BaudRates[channelDef.BaudIndex])));
+        const int32_t parity = ini.Integer(section, "PARITY", channelDef.Parity);
         channel.Parity = static_cast<uint16_t>(parity > MaxParity ? 0 : parity);
-        channel.StopBits = ini.Integer(section, "STOPBITS", DefaultStopBits) == 1 ? 0 : 1;
-        channel.Timeout = ini.Word(section, "TIMEOUT", DefaultTimeout);
-        channel.Replies = ini.Word(section, "REPLIES", DefaultReplies);
-        ini.Address(section, "IP_ADDRESS_0", DefaultIPAddress0, channel.IPAddress0);
-        ini.Address(section, "IP_ADDRESS_1", DefaultIPAddress1, channel.IPAddress1);
-        channel.TCPPort0 = ini.Word(section, "TCP_PORT_0", DefaultTCPPort);
-        channel.TCPPort1 = ini.Word(section, "TCP_PORT_1", DefaultTCPPort);
-        channel.EthRecvTout = ini.Word(section, "ETH_RECV_TOUT", DefaultEthTout);
-        channel.EthConnTout = ini.Word(section, "ETH_CONN_TOUT", DefaultEthTout);
+        // The file holds the code plus one: 1 for one stop bit, 2 for two.
+        channel.StopBits = ini.Integer(section, "STOPBITS", channelDef.StopBits + 1) == 1 ? 0 : 1;
+        channel.Timeout = ini.Word(section, "TIMEOUT", channelDef.Timeout);
+        channel.Replies = ini.Word(section, "REPLIES", channelDef.Replies);
+        ini.Address(section, "IP_ADDRESS_0", channelDef.IPAddress0, channel.IPAddress0);
+        ini.Address(section, "IP_ADDRESS_1", channelDef.IPAddress1, channel.IPAddress1);
+        channel.TCPPort0 = ini.Word(section, "TCP_PORT_0", channelDef.TCPPort0);
+        channel.TCPPort1 = ini.Word(section, "TCP_PORT_1", channelDef.TCPPort1);
+        channel.EthRecvTout = ini.Word(section, "ETH_RECV_TOUT", channelDef.EthRecvTout);
+        channel.EthConnTout = ini.Word(section, "ETH_CONN_TOUT", channelDef.EthConnTout);
     }
     return true;
 }

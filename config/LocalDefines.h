@@ -81,6 +81,9 @@ inline constexpr std::string_view IPBlankChars{" \xFF", 2};
 std::string IPToStr(const TIPAddress& address);
 bool StrToIP(const std::string& text, TIPAddress& address);
 int BaudRateToIndex(const std::string& text);
+// An index outside the table (a block taken from the module as it came) gives the rate that
+// reading the file back would give it anyway, instead of reading past the table.
+const char* BaudRateText(size_t index);
 uint16_t CRC16(const uint8_t* data, size_t count);
 void SetConfigCRC(TModuleConfig& config);
 

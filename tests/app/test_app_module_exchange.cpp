@@ -4,7 +4,7 @@
 #include "AppTestSupport.h"
 
 #include "ModbusMaster.h"
-#include "ModuleExchange.h"
+#include "ModuleRegisters.h"
 #include "ModuleSimServer.h"
 #include "ScriptedServer.h"
 #include "Wait.h"

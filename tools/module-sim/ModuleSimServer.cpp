@@ -1,28 +1,15 @@
 #include "ModuleSimServer.h"
 
-#include "LocalDefines.h"
+#include "ModuleDefaults.h"
 
 #include <QModbusTcpServer>
 #include <QTcpServer>
-#include <QTemporaryFile>
-
-#include <cstring>
 
 namespace {
 
 constexpr int RegisterCount = TModuleSimServer::LastRegister - TModuleSimServer::FirstRegister + 1;
-constexpr int MacFirstRegister = 79;
-constexpr int JumperRegister = 83;
-
-// What the configuration file reader gives for a file without any keys.
-TModuleConfig ReaderDefaults()
-{
-    TModuleConfig config{};
-    QTemporaryFile empty;
-    if (empty.open())
-        LoadConfigFromFile(empty.fileName().toStdString(), config);
-    return config;
-}
+constexpr int MacFirstRegister = InfoFirstRegister + offsetof(TModuleInfo, MAC) / 2;
+constexpr int JumperRegister = InfoFirstRegister + offsetof(TModuleInfo, Flags) / 2;
 
 }  // namespace
 
@@ -53,7 +40,7 @@ TModuleSimServer::TModuleSimServer(QObject* parent)
     : QObject(parent)
     , Server_(new TModuleSimModbusServer(*this))
 {
-    Server_->setServerAddress(UnitId);
+    Server_->setServerAddress(ModuleUnitId);
     QModbusDataUnitMap map;
     map.insert(QModbusDataUnit::HoldingRegisters,
                QModbusDataUnit(QModbusDataUnit::HoldingRegisters, FirstRegister, RegisterCount));
@@ -63,13 +50,9 @@ TModuleSimServer::TModuleSimServer(QObject* parent)
     SetMac({0x00, 0x1A, 0x4B, 0x00, 0x00, 0x01});
     SetJumperFitted(false);
 
-    TModuleConfig config = ReaderDefaults();
-    SetConfigCRC(config);
-    uint8_t image[sizeof(TModuleConfig)];
-    std::memcpy(image, &config, sizeof image);
-    for (int k = 0; k < int(sizeof image / 2); ++k)
-        SetRegister(ConfigFirstRegister + k, uint16_t(image[2 * k] | image[2 * k + 1] << 8));
-    SetRegister(MarkerRegister, Marker);
+    const TConfigImage image = BuildConfigImage(FactoryDefaults);
+    for (size_t k = 0; k < image.size(); ++k)
+        SetRegister(ConfigFirstRegister + int(k), image[k]);
 }
 
 TModuleSimServer::~TModuleSimServer() = default;

@@ -1,7 +1,9 @@
 #pragma once
 // A simulated module: the ModbusTCP server of unit 255 with the information block (registers
 // 78..83) and the configuration block (84..140). It starts with a plausible information block
-// and the configuration file reader's defaults, and keeps whatever is written.
+// and the factory configuration, and keeps whatever is written.
+
+#include "ModuleRegisters.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -14,13 +16,8 @@ class TModuleSimModbusServer;
 class TModuleSimServer : public QObject {
     Q_OBJECT
 public:
-    static constexpr int UnitId = 255;
-    static constexpr int InfoFirstRegister = 78;
-    static constexpr int ConfigFirstRegister = 84;
-    static constexpr int MarkerRegister = 140;
     static constexpr int FirstRegister = InfoFirstRegister;
     static constexpr int LastRegister = MarkerRegister;
-    static constexpr uint16_t Marker = 0xAAAA;
     static constexpr uint16_t DefaultPort = 1502;
 
     explicit TModuleSimServer(QObject* parent = nullptr);

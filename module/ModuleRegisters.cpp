@@ -1,4 +1,4 @@
-#include "ModuleExchange.h"
+#include "ModuleRegisters.h"
 
 #include <cstring>
 

@@ -1,9 +1,10 @@
 #pragma once
 // The module's information block: holding registers 78..83 as the master hands them over,
-// register k in bytes 2k (low) and 2k+1 (high).
+// register k in bytes 2k (low) and 2k+1 (high), and how each part of it reads.
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #pragma pack(push, 1)
 struct TModuleInfo {
@@ -20,3 +21,9 @@ constexpr uint8_t FactoryJumperFlag = 0x01;
 static_assert(sizeof(TModuleInfo) == 12);
 static_assert(offsetof(TModuleInfo, MAC) == 2);
 static_assert(offsetof(TModuleInfo, Flags) == 10);
+
+// "major.minor" in decimal: 0x0103 reads "1.3".
+std::string FirmwareText(const TModuleInfo& info);
+// Six upper-case hexadecimal pairs joined by "-": "12-34-56-78-9A-BC".
+std::string MacText(const TModuleInfo& info);
+bool JumperFitted(const TModuleInfo& info);

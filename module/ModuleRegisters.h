@@ -1,8 +1,10 @@
 #pragma once
-// The module's register map as the program uses it, and the byte image of the configuration
-// block that a write sends.
+// The module's register map: unit 255, the information block at 78..83, the configuration block
+// at 84..139 and the marker register 140 after it; and the byte image that a configuration write
+// sends.
 
 #include "LocalDefines.h"
+#include "ModuleInfo.h"
 
 #include <array>
 #include <cstdint>
@@ -15,9 +17,13 @@ constexpr uint16_t InfoRegisterCount = 6;
 constexpr uint16_t ConfigFirstRegister = 84;
 constexpr uint16_t ConfigWriteRegisterCount = 57;  // the record and the marker register
 constexpr uint16_t ConfigReadRegisterCount = 56;   // the marker register is never read
+constexpr uint16_t MarkerRegister = ConfigFirstRegister + ConfigReadRegisterCount;
 constexpr uint16_t ConfigMarker = 0xAAAA;
 
+static_assert(InfoRegisterCount * 2 == sizeof(TModuleInfo));
 static_assert(ConfigReadRegisterCount * 2 == sizeof(TModuleConfig));
+static_assert(InfoFirstRegister + InfoRegisterCount == ConfigFirstRegister);
+static_assert(MarkerRegister == 140);
 
 // Register k of the block is word k: image bytes 2k (low) and 2k+1 (high) on this little-endian
 // host, the order in which the master expects register buffers.
