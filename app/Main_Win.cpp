@@ -203,15 +203,12 @@ bool TMainWindow::FormClose()
         switch (Ask(SaveChangesQuestion, MB::YesNoCancelQuestion)) {
         case ID::Cancel:
             return false;
-        case ID::Yes: {
-            // The operator asked for the edits to be kept: a file chosen but not written because a
-            // value is invalid keeps the window open for the correction. Cancelling the dialog
-            // still closes without saving.
-            bool fileChosen = false;
-            if (!SaveFileAs(&fileChosen) && fileChosen)
+        case ID::Yes:
+            // The operator asked for the edits to be kept: a cancelled dialog or an invalid value
+            // keeps the window open with them.
+            if (!SaveFileAs())
                 return false;
             break;
-        }
         default:
             break;
         }
@@ -432,16 +429,13 @@ void TMainWindow::SaveFile(const QString& name)
     SetModified(false);
 }
 
-bool TMainWindow::SaveFileAs(bool* fileChosen)
+bool TMainWindow::SaveFileAs()
 {
     TFileDialog dialog(TFileDialog::TKind::Save, this);
     dialog.Filter = ConfigSaveFilter;
     dialog.DefaultExt = ConfigExt;
     dialog.FileName = FileName;
-    const bool chosen = dialog.Execute();
-    if (fileChosen)
-        *fileChosen = chosen;
-    if (!chosen || !ControlsToConfig())
+    if (!dialog.Execute() || !ControlsToConfig())
         return false;
     SaveFile(dialog.FileName);
     return true;
@@ -450,8 +444,9 @@ bool TMainWindow::SaveFileAs(bool* fileChosen)
 void TMainWindow::FileOpenActionExecute()
 {
     RunGuarded([this] {
-        if (Modified)
-            SaveFileAs();
+        // The edits are offered a file first; not saving them means not opening over them.
+        if (Modified && !SaveFileAs())
+            return;
         TFileDialog dialog(TFileDialog::TKind::Open, this);
         dialog.Filter = ConfigOpenFilter;
         dialog.DefaultExt = ConfigExt;

@@ -45,8 +45,8 @@ public:
     void SetFileName(const QString& name);
     void OpenFile(const QString& name);
     void SaveFile(const QString& name);
-    // True when a file was written; fileChosen tells whether the operator confirmed a name.
-    bool SaveFileAs(bool* fileChosen = nullptr);
+    // True when a file was written.
+    bool SaveFileAs();
 
     // Connection settings.
     void LoadConnectionSettings();

@@ -282,14 +282,13 @@ TEST_F(MainWindowEditTest, OpenShowsTheFileAndNamesIt)
 TEST_F(MainWindowEditTest, OpenOfAMissingFileReportsItAndShowsThePreviousRecord)
 {
     QTest::keyClicks(AddressEdit(1), "1");
-    ASSERT_TRUE(Window().Modified);
+    Window().SetModified(false);
     const QString missing = Path("missing.ini");
-    Dialogs.FileAnswers = {std::nullopt, missing};  // the save dialog first, without a question
+    Dialogs.FileAnswers = {missing};
     Action("FileOpenAction")->trigger();
 
-    ASSERT_EQ(Dialogs.FileDialogs.size(), 2u);
-    EXPECT_EQ(Dialogs.FileDialogs[0].Kind, TFileDialog::TKind::Save);
-    EXPECT_EQ(Dialogs.FileDialogs[1].Kind, TFileDialog::TKind::Open);
+    ASSERT_EQ(Dialogs.FileDialogs.size(), 1u);
+    EXPECT_EQ(Dialogs.FileDialogs[0].Kind, TFileDialog::TKind::Open);
     ASSERT_EQ(Dialogs.Boxes.size(), 1u);
     EXPECT_EQ(Dialogs.Boxes[0].Text, "Ошибка открытия файла " + missing);
     EXPECT_EQ(Dialogs.Boxes[0].Caption, "KorvelService");
@@ -298,6 +297,38 @@ TEST_F(MainWindowEditTest, OpenOfAMissingFileReportsItAndShowsThePreviousRecord)
     EXPECT_FALSE(Window().Modified);
     EXPECT_EQ(Panel(0), "");
     EXPECT_EQ(Window().windowTitle(), "KorvelService");
+}
+
+TEST_F(MainWindowEditTest, OpenWhileModifiedStopsWhenTheEditsAreNotSaved)
+{
+    const QString other = Path("other.ini");
+    SaveConfigToFile(other.toStdString(), TModuleConfig{});
+    const struct {
+        const char* What;
+        std::function<void(MainWindowFixture&)> Spoil;
+        std::optional<QString> SaveAnswer;
+    } cases[] = {
+        {"save dialog cancelled", [](MainWindowFixture&) {}, std::nullopt},
+        {"invalid value", [](MainWindowFixture& f) { f.AddressEdit(1)->setText("300.0.0.1"); }, Path("never.ini")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        Window_.reset();
+        Dialogs.FileDialogs.clear();
+        Window().ConfigToControls(SampleConfig());
+        c.Spoil(*this);
+        const QString shown = AddressEdit(1)->text();
+        Dialogs.FileAnswers = {c.SaveAnswer, other};
+        Action("FileOpenAction")->trigger();
+
+        ASSERT_EQ(Dialogs.FileDialogs.size(), 1u);  // no open dialog after the save dialog
+        EXPECT_EQ(Dialogs.FileDialogs[0].Kind, TFileDialog::TKind::Save);
+        EXPECT_TRUE(Window().Modified);
+        EXPECT_EQ(AddressEdit(1)->text(), shown);
+        EXPECT_EQ(PortEdit()->Value(), 1502);
+        EXPECT_EQ(Window().windowTitle(), "KorvelService");
+        Dialogs.FileAnswers.clear();
+    }
 }
 
 TEST_F(MainWindowEditTest, OpenWhileModifiedOffersTheSaveFirst)
@@ -407,7 +438,7 @@ TEST_F(MainWindowCloseTest, ModifiedAsksAndFollowsTheAnswer)
     const TCase cases[] = {
         {"Cancel keeps the window", {ID::Cancel}, {}, false, false},
         {"No closes without saving", {ID::No}, {}, true, false},
-        {"Yes and a cancelled dialog closes without saving", {ID::Yes}, {std::nullopt}, true, false},
+        {"Yes and a cancelled dialog keeps the window and the edits", {ID::Yes}, {std::nullopt}, false, false},
         {"Yes and a file saves, then closes", {ID::Yes}, {name}, true, true},
     };
     for (const TCase& c : cases) {
@@ -428,6 +459,10 @@ TEST_F(MainWindowCloseTest, ModifiedAsksAndFollowsTheAnswer)
         EXPECT_EQ(QFile::exists(name), c.FileWritten);
         EXPECT_EQ(QFile::exists(SettingsPath), c.Closes);
         EXPECT_EQ(Window().Master != nullptr, !c.Closes);
+        if (!c.Closes) {
+            EXPECT_TRUE(Window().Modified);
+            EXPECT_EQ(PortEdit()->Value(), 1502);
+        }
     }
 }
 
