@@ -85,6 +85,17 @@ QSize TSpinEdit::minimumSizeHint() const
     return sizeHint();
 }
 
+QValidator::State TSpinEdit::validate(QString& input, int&) const
+{
+    // A minus sign only where the range admits negative numbers (0..0 limits nothing).
+    const bool signAllowed = FMinValue < 0 || FMinValue == FMaxValue;
+    const qsizetype digitsFrom = signAllowed && input.startsWith(u'-') ? 1 : 0;
+    for (qsizetype i = digitsFrom; i < input.size(); ++i)
+        if (input.at(i) < u'0' || input.at(i) > u'9')
+            return QValidator::Invalid;
+    return QValidator::Acceptable;
+}
+
 QAbstractSpinBox::StepEnabled TSpinEdit::stepEnabled() const
 {
     return StepUpEnabled | StepDownEnabled;

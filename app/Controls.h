@@ -47,6 +47,8 @@ signals:
     void Changed();
 
 protected:
+    // Keys that cannot be part of a number are refused as they are typed or pasted.
+    QValidator::State validate(QString& input, int& pos) const override;
     StepEnabled stepEnabled() const override;
     void focusOutEvent(QFocusEvent* event) override;
 

@@ -22,7 +22,6 @@
 #include <QStatusBar>
 #include <QToolButton>
 
-#include <algorithm>
 #include <exception>
 
 namespace {
@@ -31,6 +30,7 @@ const QString SaveChangesQuestion = QStringLiteral("В конфигурацию 
 const QString InvalidAddressText = QStringLiteral("Недопустимое значение IP адреса !");
 const QString InvalidGatewayText = QStringLiteral("Недопустимое значение основного шлюза !");
 const QString InvalidNetMaskText = QStringLiteral("Недопустимое значение маски подсети !");
+const QString InvalidPortText = QStringLiteral("Недопустимое значение TCP порта !. Интервал допустимых значений ");
 const QString OpenErrorText = QStringLiteral("Ошибка открытия файла ");
 
 const QString ConfigOpenFilter = QStringLiteral("Ini-файлы  (*.ini)|*.ini");
@@ -51,9 +51,6 @@ const QString RefusedText = QStringLiteral("запрос не поставлен
 const QString ContentTopic = QStringLiteral("KorvelService_Conent.htm");
 const QString TCPIPTopic = QStringLiteral("KorvelService_TCP_IP.htm");
 const QString RS485Topic = QStringLiteral("KorvelService_RS485.htm");
-
-constexpr int32_t MinModuleTCPPort = 1;
-constexpr int32_t MaxModuleTCPPort = 65535;
 
 // Collection defaults: what stays in the record's fields after the one at which a collection stops.
 // The factory values, except the time-out and the lists, which start at their first entries.
@@ -387,9 +384,12 @@ bool TMainWindow::ControlsToConfig()
             return false;
         }
     }
-    // A number typed but not yet put into the range by leaving the field is put into it here, so
-    // that the module never gets a port outside 1..65535.
-    Config.TCPPort = static_cast<uint16_t>(std::clamp(ui->SpinEdit1->Value(), MinModuleTCPPort, MaxModuleTCPPort));
+    // The module's own port: anything but a number in range would lock the module out of its port.
+    if (!ui->SpinEdit1->IsTextInRange()) {
+        Tell(InvalidPortText + ui->SpinEdit1->RangeText(), MB::IconError);
+        return false;
+    }
+    Config.TCPPort = static_cast<uint16_t>(ui->SpinEdit1->Value());
     try {
         for (size_t i = 0; i < ChannelCount; ++i) {
             TChannelConfig& channel = Config.Channels[i];

@@ -139,6 +139,22 @@ TEST_F(ModuleExchangeTest, WriteThenReadBackShowsWhatWasWritten)
     EXPECT_EQ(std::memcmp(&Window().Config, &written, ConfigCRCOffset), 0);
 }
 
+TEST_F(ModuleExchangeTest, AnInvalidPortOfTheModuleIsRefusedAndNothingIsSent)
+{
+    Window().ConfigToControls(LoopbackConfig(Module.Port()));
+    for (const char* port : {"5O2", "0", "", "70000"}) {
+        SCOPED_TRACE(port);
+        Dialogs.Boxes.clear();
+        PortEdit()->SetText(port);
+        Action("WriteConfigAction")->trigger();
+        ASSERT_EQ(Dialogs.Boxes.size(), 1u);
+        EXPECT_EQ(Dialogs.Boxes[0].Text, "Недопустимое значение TCP порта !. Интервал допустимых значений 1..65535");
+        EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
+        EXPECT_EQ(Window().WriteOrderId, -1);
+    }
+    EXPECT_EQ(Module.RequestCount(), 0);
+}
+
 TEST_F(ModuleExchangeTest, ReservedBytesGoBackUnchangedUnlessAFileWasOpenedInBetween)
 {
     TModuleConfig module = LoopbackConfig(Module.Port());

@@ -119,6 +119,26 @@ TEST(SpinEdit, TypingIsCutAtMaxLengthAndEveryChangeIsAnnounced)
     EXPECT_EQ(changes.count(), 6);
 }
 
+TEST(SpinEdit, TypingTakesOnlyWhatANumberInTheRangeCanHold)
+{
+    const struct {
+        int32_t Min, Max;
+        const char* Typed;
+        const char* Shown;
+    } cases[] = {
+        {1, 65535, "5O2", "52"}, {1, 65535, "-5", "5"}, {1, 65535, "$1F", "1"},
+        {-10, 10, "-5", "-5"},   {0, 0, "-3a", "-3"},   {0, 255, " 1 7", "17"},
+    };
+    for (const auto& c : cases) {
+        TSpinEdit edit;
+        edit.SetMinValue(c.Min);
+        edit.SetMaxValue(c.Max);
+        edit.SetText(QString());
+        QTest::keyClicks(&edit, QString::fromLatin1(c.Typed));
+        EXPECT_EQ(edit.Text(), QString::fromLatin1(c.Shown)) << c.Min << ".." << c.Max << " <- " << c.Typed;
+    }
+}
+
 TEST(MaskEdit, DottedTextFillsTheFieldsAndUnfilledPositionsReadAsSpaces)
 {
     const struct {
