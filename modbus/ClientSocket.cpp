@@ -1,6 +1,24 @@
 #include "ClientSocket.h"
 
+#include "LocalDefines.h"
+
 #include <QHostAddress>
+
+#include <algorithm>
+
+namespace {
+
+// Four decimal groups by the program's own rule. The integer rule behind StrToIP would also take
+// "$7F" or "0x7F" for a group; an address never carries those.
+bool DecimalAddress(const std::string& text, TIPAddress& address)
+{
+    const bool decimalOnly = std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= '0' && c <= '9') || c == '.' || IPBlankChars.find(c) != std::string_view::npos;
+    });
+    return decimalOnly && StrToIP(text, address);
+}
+
+}  // namespace
 
 TClientSocket::TClientSocket(QObject* parent)
     : QObject(parent)
@@ -57,12 +75,14 @@ void TClientSocket::SetActive(bool active)
         return;
     }
     ++Generation_;
-    QHostAddress address;
-    if (!address.setAddress(QString::fromStdString(Address_)) ||
-        address.protocol() != QAbstractSocket::IPv4Protocol || Port_ < 1 || Port_ > 65535) {
+    // The program's own decimal rule, not the system's: 127.000.000.010 is 127.0.0.10, where the
+    // system would read the zero-led group as octal and reach 127.0.0.8.
+    TIPAddress ip{};
+    if (!DecimalAddress(Address_, ip) || Port_ < 1 || Port_ > 65535) {
         PostError(QAbstractSocket::HostNotFoundError);
         return;
     }
+    const QHostAddress address(quint32(ip[0]) << 24 | quint32(ip[1]) << 16 | quint32(ip[2]) << 8 | ip[3]);
     Socket_.connectToHost(address, quint16(Port_));
 }
 

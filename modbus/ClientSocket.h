@@ -32,8 +32,9 @@ public:
 
     // True from the start of a connect until the connection is closed by either side or fails.
     bool Active() const;
-    // true: starts connecting to Address:Port; Address must be a literal IPv4 address (no name
-    // is looked up), otherwise the error notification follows. false: closes at once.
+    // true: starts connecting to Address:Port; Address must be four decimal numbers with dots
+    // (no name is looked up, no octal or hexadecimal group), otherwise the error notification
+    // follows. false: closes at once.
     void SetActive(bool active);
 
     qint64 ReceiveLength() const;

@@ -166,6 +166,43 @@ TEST(ModbusTransport, ClosedPortAndUnusableAddressesGiveNoReply)
     EXPECT_EQ(listening.ConnectionCount(), 0);
 }
 
+TEST(ModbusTransport, AddressesAreReadByTheDecimalRule)
+{
+    // Two modules whose addresses an octal reading of the zero-led groups would confuse.
+    const auto answering = [](const TScriptedRequest& r) { return TScriptedAnswer{ReadRegistersReply(r, Registers(6))}; };
+    TScriptedServer ten(answering), eight(answering);
+    ASSERT_TRUE(ten.Listen(QHostAddress("127.0.0.10"))) << "127.0.0.10 must be bindable on loopback";
+    ASSERT_TRUE(eight.Listen(QHostAddress("127.0.0.8")));
+
+    const struct {
+        const char* address;
+        quint16 port;
+        TScriptedServer* reached;  // nullptr: neither, no reply
+    } cases[] = {
+        {"127.000.000.010", ten.Port(), &ten},
+        {"127.0.0.010", ten.Port(), &ten},
+        {"127.0.0.10", ten.Port(), &ten},
+        {"127.000.000.008", eight.Port(), &eight},
+        {"127.0.0.0x8", eight.Port(), nullptr},
+        {"0x7f.0.0.8", eight.Port(), nullptr},
+        {"$7F.0.0.8", eight.Port(), nullptr},
+        {"127.0.0.+8", eight.Port(), nullptr},
+        {"127.8", eight.Port(), nullptr},
+        {"2130706440", eight.Port(), nullptr},  // 127.0.0.8 as one number
+    };
+    for (const auto& c : cases) {
+        const int tenBefore = ten.ConnectionCount();
+        const int eightBefore = eight.ConnectionCount();
+        auto master = MasterFor(c.port, c.reached ? PatientTimeout : QuickTimeout, c.reached ? 2 : 0, c.address);
+        EXPECT_EQ(Read(*master, 78, 6).Status, c.reached ? StatusOk : StatusNoReply) << c.address;
+        EXPECT_EQ(ten.ConnectionCount() - tenBefore, c.reached == &ten ? 1 : 0) << c.address;
+        EXPECT_EQ(eight.ConnectionCount() - eightBefore, c.reached == &eight ? 1 : 0) << c.address;
+        if (c.reached) {
+            EXPECT_EQ(master->GetConnectionText(), c.address + (":" + std::to_string(c.port))) << "kept as typed";
+        }
+    }
+}
+
 struct BrokenReplyCase {
     const char* name;
     std::function<TScriptedAnswer(const TScriptedRequest&)> answer;
