@@ -1,16 +1,13 @@
 #include "Dialogs.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QUrl>
 
 namespace DialogsTestHook {
 std::function<int(const QString& text, const QString& caption, unsigned flags)> OnMessageBox;
 std::function<bool(TFileDialog& dialog)> OnFileDialog;
-std::function<bool(const QString& path)> OnShellOpen;
 }  // namespace DialogsTestHook
 
 namespace {
@@ -120,11 +117,4 @@ bool TFileDialog::Execute()
         return false;
     FileName = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
     return true;
-}
-
-bool ShellOpen(const QString& path)
-{
-    if (DialogsTestHook::OnShellOpen)
-        return DialogsTestHook::OnShellOpen(path);
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }

@@ -52,12 +52,8 @@ private:
 // The Filter text in Qt's form: "Ini-files (*.ini)|*.ini" gives "Ini-files (*.ini)".
 QString QtNameFilters(const QString& filter);
 
-// Opens a document with the desktop's default handler.
-bool ShellOpen(const QString& path);
-
 // Test hooks: when assigned, they replace the real windows. Each records the call and answers it.
 namespace DialogsTestHook {
 extern std::function<int(const QString& text, const QString& caption, unsigned flags)> OnMessageBox;
 extern std::function<bool(TFileDialog& dialog)> OnFileDialog;
-extern std::function<bool(const QString& path)> OnShellOpen;
 }  // namespace DialogsTestHook

@@ -5,6 +5,7 @@
 #include "ConnectionSettings.h"
 #include "Dialogs.h"
 #include "Forms.h"
+#include "Help_Win.h"
 #include "Info_Win.h"
 #include "KorvelApplication.h"
 #include "ModbusMaster.h"
@@ -14,6 +15,7 @@
 #include "Settings_Win.h"
 #include "modbus.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -256,7 +258,16 @@ void TMainWindow::FormKeyDown(int key)
 
 void TMainWindow::ShowHelpTopic(const QString& topic)
 {
-    ShellOpen(HelpFolder + topic);  // a missing page or viewer is not reported
+    QWidget* owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = this;
+    if (HelpWindow && HelpWindow->parentWidget() != owner)
+        delete HelpWindow;
+    if (!HelpWindow) {
+        HelpWindow = new THelpWindow(HelpFolder, owner);
+        HelpWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    HelpWindow->ShowTopic(topic);
 }
 
 void TMainWindow::ExitActionExecute()

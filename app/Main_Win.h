@@ -6,6 +6,7 @@
 #include "Settings.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <array>
@@ -17,6 +18,7 @@ class QKeyEvent;
 class QLabel;
 class TModbusMaster;
 class TModbusTCPMaster;
+class THelpWindow;
 class TRS485SettingsFrame;
 
 namespace Ui {
@@ -34,7 +36,7 @@ public:
                          QWidget* parent = nullptr);
     ~TMainWindow() override;
 
-    // Opens a page of the help folder; the other windows ask for their topics here.
+    // Shows a page of the help folder in the help window; the other windows ask for their topics here.
     void ShowHelpTopic(const QString& topic);
 
     // Configuration editing and files.
@@ -112,4 +114,6 @@ private:
     // What the pending write sent, so that its completion compares the module's new address
     // with what was written rather than with whatever the record holds by then.
     TModuleConfig WrittenConfig{};
+    // Lives while open; belongs to the modal dialog it was opened over, which would block it otherwise.
+    QPointer<THelpWindow> HelpWindow;
 };

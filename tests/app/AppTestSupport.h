@@ -1,13 +1,15 @@
 #pragma once
-// The main window under test: every modal box, file dialog and shell open goes through scripted
-// hooks, the settings file and help folder lie in a temporary folder.
+// The main window under test: every modal box and file dialog goes through scripted hooks, the
+// settings file and help folder lie in a temporary folder.
 
 #include "Controls.h"
 #include "Dialogs.h"
+#include "Help_Win.h"
 #include "Main_Win.h"
 #include "RS485Settings_Frm.h"
 #include "WidgetsTestSupport.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -59,16 +61,11 @@ public:
             dialog.FileName = *answer;
             return true;
         };
-        DialogsTestHook::OnShellOpen = [this](const QString& path) {
-            Opened.push_back(path);
-            return true;
-        };
     }
     ~TScriptedDialogs()
     {
         DialogsTestHook::OnMessageBox = nullptr;
         DialogsTestHook::OnFileDialog = nullptr;
-        DialogsTestHook::OnShellOpen = nullptr;
     }
     TScriptedDialogs(const TScriptedDialogs&) = delete;
     TScriptedDialogs& operator=(const TScriptedDialogs&) = delete;
@@ -77,7 +74,6 @@ public:
     std::deque<std::optional<QString>> FileAnswers;  // nullopt: the operator cancels
     std::vector<TShownBox> Boxes;
     std::vector<TShownFileDialog> FileDialogs;
-    std::vector<QString> Opened;
 };
 
 class MainWindowFixture : public ::testing::Test {
@@ -142,6 +138,22 @@ std::string ParamNameFromWhat(const ::testing::TestParamInfo<TCase>& info)
         if (!std::isalnum(static_cast<unsigned char>(c)))
             c = '_';
     return name;
+}
+
+// The help window on the screen, if any.
+inline THelpWindow* ShownHelpWindow()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* help = qobject_cast<THelpWindow*>(window); help && help->isVisible())
+            return help;
+    return nullptr;
+}
+
+// The page the help window shows: its full path, empty when no help window is shown.
+inline QString ShownHelpPage()
+{
+    const THelpWindow* help = ShownHelpWindow();
+    return help ? help->Page() : QString();
 }
 
 inline QByteArray FileBytes(const QString& path)

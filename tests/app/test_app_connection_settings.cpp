@@ -133,13 +133,20 @@ TEST_F(WindowSettingsTest, DialogConfirmedAppliesAtOnceAndTheFileFollowsAtClose)
     EXPECT_EQ(FileBytes(SettingsPath), SettingsXml("127.0.0.2", "2502"));
 }
 
-TEST_F(WindowSettingsTest, F1InTheDialogOpensItsPageFromTheWindowsHelpFolder)
+TEST_F(WindowSettingsTest, F1InTheDialogOpensItsPageInAHelpWindowTheDialogDoesNotBlock)
 {
     Window().show();
-    WhenModalShown([](QWidget* dialog) {
+    QString page, pageAfterClick;
+    WhenModalShown([&](QWidget* dialog) {
         QTest::keyClick(dialog, Qt::Key_F1);
+        page = ShownHelpPage();
+        // Clicked as the operator would: a window the modal dialog blocked would ignore it.
+        if (THelpWindow* help = ShownHelpWindow())
+            QTest::mouseClick(help->Button3, Qt::LeftButton);
+        pageAfterClick = ShownHelpPage();
         QTest::keyClick(dialog, Qt::Key_Escape);
     });
     Action("SettingsAction")->trigger();
-    EXPECT_EQ(Dialogs.Opened, std::vector<QString>{HelpFolder + "KorvelService_Settings.htm"});
+    EXPECT_EQ(page, HelpFolder + "KorvelService_Settings.htm");
+    EXPECT_EQ(pageAfterClick, HelpFolder + "KorvelService_Conent.htm");
 }

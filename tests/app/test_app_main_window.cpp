@@ -163,27 +163,30 @@ TEST_F(MainWindowStartTest, F1OpensTheHelpPageOfTheShownPage)
         {0, 2, Qt::ControlModifier | Qt::AltModifier, "KorvelService_RS485.htm"},
         {1, 0, Qt::NoModifier, nullptr},
     };
+    const auto closeHelp = [] {
+        if (THelpWindow* help = ShownHelpWindow())
+            help->close();
+    };
     for (const auto& c : cases) {
         outer->setCurrentIndex(c.Outer);
         inner->setCurrentIndex(c.Inner);
-        Dialogs.Opened.clear();
+        closeHelp();
         QTest::keyClick(&Window(), Qt::Key_F1, c.Modifiers);
-        if (c.Topic)
-            EXPECT_EQ(Dialogs.Opened, std::vector<QString>{HelpFolder + c.Topic}) << c.Outer << c.Inner;
-        else
-            EXPECT_TRUE(Dialogs.Opened.empty());
+        EXPECT_EQ(ShownHelpPage(), c.Topic ? HelpFolder + c.Topic : QString()) << c.Outer << c.Inner;
     }
 
     // Focus in a control: the window still sees the key.
     outer->setCurrentIndex(0);
     inner->setCurrentIndex(0);
-    Dialogs.Opened.clear();
+    closeHelp();
     QTest::keyClick(AddressEdit(1), Qt::Key_F1);
-    EXPECT_EQ(Dialogs.Opened, std::vector<QString>{HelpFolder + "KorvelService_TCP_IP.htm"});
+    EXPECT_EQ(ShownHelpPage(), HelpFolder + "KorvelService_TCP_IP.htm");
 
-    Dialogs.Opened.clear();
+    // The open help window turns to the contents, keeping the way back.
     Action("HelpContentAction")->trigger();
-    EXPECT_EQ(Dialogs.Opened, std::vector<QString>{HelpFolder + "KorvelService_Conent.htm"});
+    EXPECT_EQ(ShownHelpPage(), HelpFolder + "KorvelService_Conent.htm");
+    ShownHelpWindow()->TextBrowser1->backward();
+    EXPECT_EQ(ShownHelpPage(), HelpFolder + "KorvelService_TCP_IP.htm");
 }
 
 // --- editing and files ---------------------------------------------------------------------------

@@ -117,27 +117,19 @@ TEST(Dialogs, CancelledFileDialogKeepsTheFileName)
 
 TEST(Dialogs, HooksReplaceTheRealWindows)
 {
-    QString opened;
-    DialogsTestHook::OnShellOpen = [&](const QString& path) {
-        opened = path;
-        return true;
-    };
     DialogsTestHook::OnFileDialog = [](TFileDialog& dialog) {
         dialog.FileName = QStringLiteral("/tmp/chosen.ini");
         return true;
     };
     TMessageBoxRecorder boxes(ID::No);
 
-    EXPECT_TRUE(ShellOpen(QStringLiteral("/help/page.htm")));
     TFileDialog dialog(TFileDialog::TKind::Open);
     EXPECT_TRUE(dialog.Execute());
     EXPECT_EQ(MessageBox(QStringLiteral("a"), QStringLiteral("b"), MB::YesNoQuestion), ID::No);
 
-    EXPECT_EQ(opened, QStringLiteral("/help/page.htm"));
     EXPECT_EQ(dialog.FileName, QStringLiteral("/tmp/chosen.ini"));
     ASSERT_EQ(boxes.Shown.size(), 1u);
     EXPECT_EQ(boxes.Shown[0].Flags, MB::YesNoQuestion);
-    DialogsTestHook::OnShellOpen = nullptr;
     DialogsTestHook::OnFileDialog = nullptr;
 }
 
