@@ -46,6 +46,8 @@ const QString ReadFailedPrefix = QStringLiteral("Ошибка считывани
 const QString InfoFailedPrefix = QStringLiteral("Ошибка считывания информации (");
 const QString WrittenText = QStringLiteral("Конфигурация успешно загружена");
 const QString ReadText = QStringLiteral("Конфигурация успешно считана");
+const QString BadChecksumText =
+    QStringLiteral("Контрольная сумма конфигурации модуля неверна: модуль хранит повреждённую конфигурацию.");
 const QString ChangeSettingsQuestion =
     QStringLiteral("Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
 const QString RefusedText = QStringLiteral("запрос не поставлен в очередь, код ");
@@ -641,7 +643,10 @@ void TMainWindow::RequestComplete(TModbusMaster* sender, int orderId, uint8_t st
         SetFileName({});
         // Refilling the controls announced changes; what they show now is the module's.
         SetModified(false);
-        Tell(ReadText, MB::Information);
+        if (Config.CRC == CRC16(reinterpret_cast<const uint8_t*>(&Config), ConfigCRCOffset))
+            Tell(ReadText, MB::Information);
+        else
+            Tell(BadChecksumText, MB::Warning);
         return;
     case TOperation::Info: {
         TModuleInfo info{};

@@ -14,11 +14,14 @@
 #include <QLineEdit>
 
 #include <cstring>
+#include <optional>
 
 namespace {
 
 const QString WrittenText = QStringLiteral("Конфигурация успешно загружена");
 const QString ReadText = QStringLiteral("Конфигурация успешно считана");
+const QString BadChecksumText =
+    QStringLiteral("Контрольная сумма конфигурации модуля неверна: модуль хранит повреждённую конфигурацию.");
 const QString ChangeQuestion =
     QStringLiteral("Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
 
@@ -78,9 +81,14 @@ protected:
         return config;
     }
 
-    void SetModuleRecord(const TModuleConfig& config)
+    // What the module holds, with the checksum of it unless the test gives one of its own.
+    void SetModuleRecord(const TModuleConfig& config, std::optional<uint16_t> crc = std::nullopt)
     {
-        const auto registers = RecordRegisters(config);
+        TModuleConfig held = config;
+        SetConfigCRC(held);
+        if (crc)
+            held.CRC = *crc;
+        const auto registers = RecordRegisters(held);
         for (int k = 0; k < ConfigReadRegisterCount; ++k)
             Module.SetRegister(ConfigFirstRegister + k, registers[size_t(k)]);
     }
@@ -153,6 +161,37 @@ TEST_F(ModuleExchangeTest, AnInvalidPortOfTheModuleIsRefusedAndNothingIsSent)
         EXPECT_EQ(Window().WriteOrderId, -1);
     }
     EXPECT_EQ(Module.RequestCount(), 0);
+}
+
+TEST_F(ModuleExchangeTest, AReadWarnsWhenTheModulesChecksumIsWrongButStillFillsTheControls)
+{
+    const TModuleConfig module = LoopbackConfig(Module.Port());
+    const uint16_t good = CRC16(reinterpret_cast<const uint8_t*>(&module), ConfigCRCOffset);
+    const struct {
+        uint16_t CRC;
+        QString Message;
+        unsigned Flags;
+    } cases[] = {
+        {good, ReadText, 0x40},
+        {uint16_t(good ^ 0x0100), BadChecksumText, 0x30},
+        {0, BadChecksumText, 0x30},
+    };
+    for (const auto& c : cases) {
+        SetModuleRecord(module, c.CRC);
+        Window().ConfigToControls(TModuleConfig{});
+        Window().SetFileName(Path("from-file.ini"));
+        Window().SetModified(false);
+        Dialogs.Boxes.clear();
+        Action("ReadConfigAction")->trigger();
+        ASSERT_TRUE(WaitUntil([&] { return !Dialogs.Boxes.empty(); })) << c.CRC;
+        EXPECT_EQ(Dialogs.Boxes.size(), 1u);
+        EXPECT_EQ(Dialogs.Boxes[0].Text, c.Message) << c.CRC;
+        EXPECT_EQ(Dialogs.Boxes[0].Flags, c.Flags) << c.CRC;
+        EXPECT_EQ(AddressEdit(1)->text(), "127.0.0.1");
+        EXPECT_EQ(Window().Config.CRC, c.CRC);
+        EXPECT_TRUE(Window().FileName.isEmpty());
+        EXPECT_FALSE(Window().Modified);
+    }
 }
 
 TEST_F(ModuleExchangeTest, ReservedBytesGoBackUnchangedUnlessAFileWasOpenedInBetween)
