@@ -28,7 +28,12 @@ THelpWindow::THelpWindow(const QString& helpFolder, QWidget* parent)
 
 void THelpWindow::ShowTopic(const QString& topic)
 {
-    TextBrowser1->setSource(QUrl::fromLocalFile(HelpFolder + topic));
+    // A topic may name a section of its page: "page.htm#section".
+    const qsizetype hash = topic.indexOf(u'#');
+    QUrl page = QUrl::fromLocalFile(HelpFolder + topic.left(hash));
+    if (hash >= 0)
+        page.setFragment(topic.mid(hash + 1));
+    TextBrowser1->setSource(page);
     show();
     raise();
     activateWindow();

@@ -3,6 +3,8 @@
 
 #include "About_Win.h"
 #include "ConnectionSettings.h"
+#include "Compare_Win.h"
+#include "ConfigComparison.h"
 #include "Dialogs.h"
 #include "Forms.h"
 #include "Help_Win.h"
@@ -50,6 +52,8 @@ const QString BadChecksumText =
     QStringLiteral("Контрольная сумма конфигурации модуля неверна: модуль хранит повреждённую конфигурацию.");
 const QString ChangeSettingsQuestion =
     QStringLiteral("Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
+const QString VerifyFailedPrefix = QStringLiteral("Ошибка проверки конфигурации (");
+const QString NotKeptText = QStringLiteral("Модуль подтвердил запись, но хранит другую конфигурацию:");
 const QString RefusedText = QStringLiteral("запрос не поставлен в очередь, код ");
 
 const QString ContentTopic = QStringLiteral("KorvelService_Conent.htm");
@@ -121,6 +125,7 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     connect(ui->WriteConfigAction, &QAction::triggered, this, &TMainWindow::WriteConfigActionExecute);
     connect(ui->ReadConfigAction, &QAction::triggered, this, &TMainWindow::ReadConfigActionExecute);
     connect(ui->ReadInfoAction, &QAction::triggered, this, &TMainWindow::ReadInfoActionExecute);
+    connect(ui->CompareConfigAction, &QAction::triggered, this, &TMainWindow::CompareConfigActionExecute);
     connect(ui->HelpContentAction, &QAction::triggered, this, &TMainWindow::HelpContentActionExecute);
     connect(ui->ShowAboutAction, &QAction::triggered, this, &TMainWindow::ShowAboutActionExecute);
     connect(ui->Button1, &QPushButton::clicked, this, &TMainWindow::Button1Click);
@@ -195,6 +200,8 @@ void TMainWindow::FormCreate()
     WriteOrderId = -1;
     ReadOrderId = -1;
     InfoOrderId = -1;
+    VerifyOrderId = -1;
+    CompareOrderId = -1;
     ShowConnectionSettings();
 }
 
@@ -227,6 +234,8 @@ void TMainWindow::ReleaseMaster()
     WriteOrderId = -1;
     ReadOrderId = -1;
     InfoOrderId = -1;
+    VerifyOrderId = -1;
+    CompareOrderId = -1;
     Master->SetActive(false);
     delete Master;
     Master = nullptr;
@@ -558,6 +567,12 @@ void TMainWindow::ReadInfoActionExecute()
     ReadModuleInfo();
 }
 
+void TMainWindow::CompareConfigActionExecute()
+{
+    if (ControlsToConfig())
+        CompareWithModule();
+}
+
 void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
 {
     Master->SetActive(true);
@@ -584,6 +599,21 @@ void TMainWindow::ReadModuleInfo()
         InfoFailedPrefix);
 }
 
+void TMainWindow::CompareWithModule()
+{
+    Master->SetActive(true);
+    CompareOrderId = TrackRequest(
+        Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
+        ReadFailedPrefix);
+}
+
+void TMainWindow::VerifyWrittenConfig()
+{
+    VerifyOrderId = TrackRequest(
+        Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
+        VerifyFailedPrefix);
+}
+
 int32_t TMainWindow::TrackRequest(int32_t orderId, const QString& failurePrefix)
 {
     if (orderId < 0) {
@@ -599,42 +629,42 @@ int32_t TMainWindow::TrackRequest(int32_t orderId, const QString& failurePrefix)
 
 void TMainWindow::RequestComplete(TModbusMaster* sender, int orderId, uint8_t status)
 {
-    enum class TOperation { Write, Read, Info };
-    TOperation operation;
-    if (orderId == WriteOrderId) {
-        operation = TOperation::Write;
-        WriteOrderId = -1;
-    } else if (orderId == ReadOrderId) {
-        operation = TOperation::Read;
-        ReadOrderId = -1;
-    } else if (orderId == InfoOrderId) {
-        operation = TOperation::Info;
-        InfoOrderId = -1;
-    } else {
+    enum class TOperation { Write, Read, Info, Verify, Compare };
+    const struct {
+        int32_t& Pending;
+        TOperation Operation;
+        const QString& FailurePrefix;
+    } operations[] = {
+        {WriteOrderId, TOperation::Write, WriteFailedPrefix},
+        {ReadOrderId, TOperation::Read, ReadFailedPrefix},
+        {InfoOrderId, TOperation::Info, InfoFailedPrefix},
+        {VerifyOrderId, TOperation::Verify, VerifyFailedPrefix},
+        {CompareOrderId, TOperation::Compare, ReadFailedPrefix},
+    };
+    const auto matched = std::find_if(std::begin(operations), std::end(operations),
+                                      [orderId](const auto& operation) { return operation.Pending == orderId; });
+    if (matched == std::end(operations))
         return;  // a request replaced by a later one of its kind
-    }
+    matched->Pending = -1;
 
     if (status != StatusOk) {
-        const QString& prefix = operation == TOperation::Write  ? WriteFailedPrefix
-                                : operation == TOperation::Read ? ReadFailedPrefix
-                                                                : InfoFailedPrefix;
-        Tell(prefix + QString::fromStdString(StatusText(status, sender->GetExceptionCode())) + ")",
+        Tell(matched->FailurePrefix + QString::fromStdString(StatusText(status, sender->GetExceptionCode())) + ")",
              MB::Information);
         return;
     }
 
-    switch (operation) {
-    case TOperation::Write: {
-        Tell(WrittenText, MB::Information);
-        const std::string address = IPToStr(WrittenConfig.Address);
-        if (address == Settings.IPAddress && WrittenConfig.TCPPort == Settings.TCPPort)
-            return;
-        if (Ask(ChangeSettingsQuestion, MB::YesNoQuestion) != ID::Yes)
-            return;
-        Settings.IPAddress = address;
-        Settings.TCPPort = WrittenConfig.TCPPort;
-        ShowConnectionSettings();
-        ApplyConnectionSettings();
+    switch (matched->Operation) {
+    case TOperation::Write:
+        // Acknowledged is not yet kept: the report waits for the read-back when the operator wants one.
+        if (Settings.VerifyWrite)
+            VerifyWrittenConfig();
+        else
+            ReportWritten();
+        return;
+    case TOperation::Verify: {
+        TModuleConfig held{};
+        sender->GetReplyData(&held);
+        CheckWrittenConfig(held);
         return;
     }
     case TOperation::Read:
@@ -654,5 +684,41 @@ void TMainWindow::RequestComplete(TModbusMaster* sender, int orderId, uint8_t st
         ShowModuleInfo(info, [this](const QString& topic) { ShowHelpTopic(topic); });
         return;
     }
+    case TOperation::Compare: {
+        TModuleConfig module{};
+        sender->GetReplyData(&module);
+        // Config holds what the controls showed when the comparison was asked for; the window is
+        // modal, so nothing changes it until the operator decides.
+        if (ShowCompareWindow(Config, module, [this](const QString& topic) { ShowHelpTopic(topic); }))
+            WriteConfigToModule(Config);
+        return;
     }
+    }
+}
+
+void TMainWindow::CheckWrittenConfig(const TModuleConfig& held)
+{
+    TModuleConfig sent = WrittenConfig;
+    SetConfigCRC(sent);
+    if (SameConfigBlock(sent, held)) {
+        ReportWritten();
+        return;
+    }
+    QStringList message{NotKeptText};
+    message += ConfigDifferenceLines(sent, held);
+    Tell(message.join(u'\n'), MB::Warning);
+}
+
+void TMainWindow::ReportWritten()
+{
+    Tell(WrittenText, MB::Information);
+    const std::string address = IPToStr(WrittenConfig.Address);
+    if (address == Settings.IPAddress && WrittenConfig.TCPPort == Settings.TCPPort)
+        return;
+    if (Ask(ChangeSettingsQuestion, MB::YesNoQuestion) != ID::Yes)
+        return;
+    Settings.IPAddress = address;
+    Settings.TCPPort = WrittenConfig.TCPPort;
+    ShowConnectionSettings();
+    ApplyConnectionSettings();
 }

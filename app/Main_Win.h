@@ -60,6 +60,8 @@ public:
     void WriteConfigToModule(const TModuleConfig& config);
     void ReadConfigFromModule();
     void ReadModuleInfo();
+    // Reads the module's configuration to set it beside the window's in the comparison window.
+    void CompareWithModule();
     void RequestComplete(TModbusMaster* sender, int orderId, uint8_t status);
 
     TModuleConfig Config{};
@@ -72,6 +74,8 @@ public:
     int32_t WriteOrderId = -1;
     int32_t ReadOrderId = -1;
     int32_t InfoOrderId = -1;
+    int32_t VerifyOrderId = -1;   // the read-back after a write
+    int32_t CompareOrderId = -1;
     QString HelpFolder;
 
 public slots:
@@ -83,6 +87,7 @@ public slots:
     void WriteConfigActionExecute();
     void ReadConfigActionExecute();
     void ReadInfoActionExecute();
+    void CompareConfigActionExecute();
     void HelpContentActionExecute();
     void ShowAboutActionExecute();
     void Button1Click();
@@ -108,6 +113,11 @@ private:
     // Attaches the completion handler to a queued request, or tells the operator that the master
     // refused it; answers the id to keep as pending.
     int32_t TrackRequest(int32_t orderId, const QString& failurePrefix);
+    // Reads the block back to see whether the module keeps what was written.
+    void VerifyWrittenConfig();
+    void CheckWrittenConfig(const TModuleConfig& held);
+    // Tells the operator that the write is done and offers to follow the module's new address.
+    void ReportWritten();
 
     std::unique_ptr<Ui::TMainWindow> ui;
     std::array<QLabel*, 3> StatusPanels{};

@@ -9,4 +9,5 @@
 struct TSettings {
     std::string IPAddress = IPToStr(DefaultModuleAddress);  // dotted, without blanks
     int32_t TCPPort = DefaultModuleTCPPort;                 // 1..65535
+    bool VerifyWrite = true;                                // read the block back after a write
 };

@@ -43,6 +43,7 @@ bool EditSettings(TSettings& settings, const TShowHelpTopic& showHelpTopic)
     TSettingsWindow window(showHelpTopic);
     window.MaskEdit1->setText(QString::fromStdString(settings.IPAddress));
     window.SpinEdit1->SetValue(settings.TCPPort);
+    window.CheckBox1->setChecked(settings.VerifyWrite);
     // The address starts with the focus; selected, it is replaced by what the operator types
     // instead of refusing every key behind its last digit.
     window.MaskEdit1->selectAll();
@@ -50,6 +51,7 @@ bool EditSettings(TSettings& settings, const TShowHelpTopic& showHelpTopic)
     if (window.Accepted) {
         settings.IPAddress = window.AddressWithoutBlanks();
         settings.TCPPort = window.SpinEdit1->Value();
+        settings.VerifyWrite = window.CheckBox1->isChecked();
     }
     return window.Accepted;
 }

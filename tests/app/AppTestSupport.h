@@ -121,6 +121,12 @@ public:
     std::unique_ptr<TMainWindow> Window_;
 };
 
+// Texts in failure messages read as text, not as arrays of code units.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 // Cases of a parameterised test print as their What text.
 template <class TCase>
     requires requires(const TCase& c) { c.What; }

@@ -104,6 +104,7 @@ TEST_F(MainWindowStartTest, ToolbarButtonsShowTheirOwnHintsAndPictures)
         {"SaveFileAction", "Сохранить файл конфигурации"},
         {"ReadConfigAction", "Считать конфигурацию из модуля"},
         {"WriteConfigAction", "Загрузить конфигурацию в модуль"},
+        {"CompareConfigAction", "Сравнить с модулем"},
         {"ReadInfoAction", "Информация о модуле"},
         {"HelpContentAction", "Помощь"},
     };

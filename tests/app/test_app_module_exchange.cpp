@@ -9,9 +9,12 @@
 #include "ScriptedServer.h"
 #include "Wait.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
 
 #include <cstring>
 #include <optional>
@@ -106,7 +109,8 @@ protected:
 
     bool NothingPending() const
     {
-        return Window_->WriteOrderId == -1 && Window_->ReadOrderId == -1 && Window_->InfoOrderId == -1;
+        return Window_->WriteOrderId == -1 && Window_->ReadOrderId == -1 && Window_->InfoOrderId == -1 &&
+               Window_->VerifyOrderId == -1 && Window_->CompareOrderId == -1;
     }
 
     TModuleSimServer Module;
@@ -436,4 +440,199 @@ TEST_F(ModuleExchangeTest, ARefusedRequestIsToldToTheOperator)
     EXPECT_EQ(Dialogs.Boxes[0].Text, "Ошибка считывания информации (запрос не поставлен в очередь, код -2)");
     EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x40u);
     EXPECT_EQ(Window().InfoOrderId, -2);
+}
+
+// --- verification after a write ------------------------------------------------------------------
+
+const QString NotKeptText = QStringLiteral("Модуль подтвердил запись, но хранит другую конфигурацию:");
+
+// The image register of a record's byte offset.
+int RegisterAt(size_t offset)
+{
+    return ConfigFirstRegister + int(offset / 2);
+}
+
+TEST_F(ModuleExchangeTest, AWriteIsReportedOnlyOnceTheReadBackAgrees)
+{
+    std::vector<int> functions;
+    QObject::connect(&Module, &TModuleSimServer::RequestServed, [&](int function, int, int) { functions.push_back(function); });
+    Window().ConfigToControls(LoopbackConfig(Module.Port()));
+    Action("WriteConfigAction")->trigger();
+    ASSERT_EQ(WaitForBox(WrittenText), 1);
+    EXPECT_EQ(Dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(functions, (std::vector<int>{16, 3}));  // the write, then the read-back
+    EXPECT_TRUE(NothingPending());
+}
+
+TEST_F(ModuleExchangeTest, AModuleThatKeepsSomethingElseIsReportedFieldByField)
+{
+    const TModuleConfig written = LoopbackConfig(Module.Port());
+    TModuleConfig sent = written;
+    SetConfigCRC(sent);
+    const QString crc = QStringLiteral("%1").arg(sent.CRC, 4, 16, QLatin1Char('0')).toUpper();
+    const struct {
+        const char* What;
+        size_t Offset;  // the register the module alters after storing the write
+        uint16_t Held;
+        QStringList Lines;
+    } cases[] = {
+        {"a field", offsetof(TModuleConfig, Channels) + sizeof(TChannelConfig) + offsetof(TChannelConfig, BaudIndex), 4,
+         {QStringLiteral("RS-485 Канал 2, Скорость: ") + BaudRates[12] + " → " + BaudRates[4]}},
+        {"reserved bytes", offsetof(TModuleConfig, Reserved2), 0x5A5A,
+         {"Резерв, байты 86..109: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 → "
+          "5A 5A 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"}},
+        {"the checksum", offsetof(TModuleConfig, CRC), 0x1234, {"Контрольная сумма: " + crc + " → 1234"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        const auto alter = QObject::connect(&Module, &TModuleSimServer::RequestServed, [&](int function, int, int) {
+            if (function == 16)
+                Module.SetRegister(RegisterAt(c.Offset), c.Held);
+        });
+        Dialogs.Boxes.clear();
+        Window().ConfigToControls(written);
+        Action("WriteConfigAction")->trigger();
+        ASSERT_TRUE(WaitUntil([&] { return !Dialogs.Boxes.empty() && NothingPending(); }));
+        QObject::disconnect(alter);
+        ASSERT_EQ(Dialogs.Boxes.size(), 1u);  // no success, and no address question
+        EXPECT_EQ(Dialogs.Boxes[0].Text, (QStringList{NotKeptText} + c.Lines).join('\n'));
+        EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x30u);
+    }
+}
+
+TEST_F(ModuleExchangeTest, AFailedReadBackIsReportedAsAVerificationError)
+{
+    TScriptedServer server([](const TScriptedRequest& request) {
+        if (request.FunctionCode() == 16) {
+            QByteArray pdu = request.Frame.mid(7, 5);  // function, first register, count
+            return TScriptedAnswer{MbapFrame(request.TransactionId(), request.UnitId(), pdu)};
+        }
+        return TScriptedAnswer{ExceptionReply(request, 4)};
+    });
+    ASSERT_TRUE(server.Listen());
+    PointSettingsAt(server.Port());
+    Window().ConfigToControls(LoopbackConfig(server.Port()));
+    Action("WriteConfigAction")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !Dialogs.Boxes.empty(); }));
+    EXPECT_EQ(Dialogs.Boxes[0].Text, "Ошибка проверки конфигурации (Исключение (код: 4))");
+    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x40u);
+    EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+TEST_F(ModuleExchangeTest, VerificationTurnedOffInTheSettingsDialogReportsOnTheAcknowledgement)
+{
+    Window().show();
+    WhenModalShown([](QWidget* dialog) {
+        auto* verify = dialog->findChild<QCheckBox*>("CheckBox1");
+        EXPECT_EQ(verify->text(), "Проверять запись чтением");
+        EXPECT_TRUE(verify->isChecked());
+        verify->setChecked(false);
+        QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    Action("SettingsAction")->trigger();
+    EXPECT_FALSE(Window().Settings.VerifyWrite);
+
+    Window().ConfigToControls(LoopbackConfig(Module.Port()));
+    Action("WriteConfigAction")->trigger();
+    ASSERT_EQ(WaitForBox(WrittenText), 1);
+    EXPECT_EQ(Module.RequestCount(), 1);
+}
+
+// --- comparison with the module ------------------------------------------------------------------
+
+struct TShownComparison {
+    QStringList Rows;  // "label | window | module", differing rows marked with "*"
+    QStringList AllRows;
+};
+
+QStringList TableRows(const QTableWidget& table)
+{
+    QStringList rows;
+    for (int row = 0; row < table.rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < table.columnCount(); ++column)
+            if (const QTableWidgetItem* item = table.item(row, column))
+                cells << item->text();
+        const QTableWidgetItem* first = table.item(row, 0);
+        const bool marked = first && first->background().style() != Qt::NoBrush;
+        rows << (marked ? "* " : "") + cells.join(" | ");
+    }
+    return rows;
+}
+
+TEST_F(ModuleExchangeTest, ComparisonListsTheDifferingFieldsAndOnRequestAllOfThem)
+{
+    TModuleConfig module = LoopbackConfig(Module.Port());
+    module.Channels[0].Timeout = 900;
+    module.NetMask = {255, 255, 0, 0};
+    SetModuleRecord(module);
+    Window().ConfigToControls(LoopbackConfig(Module.Port()));
+    Window().show();
+    TShownComparison shown;
+    QString title, helpPage;
+    WhenModalShown([&](QWidget* window) {
+        title = window->windowTitle();
+        auto* table = window->findChild<QTableWidget*>("TableWidget1");
+        auto* filter = window->findChild<QCheckBox*>("CheckBox1");
+        EXPECT_EQ(filter->text(), "только различия");
+        shown.Rows = TableRows(*table);
+        filter->click();
+        shown.AllRows = TableRows(*table);
+        QTest::keyClick(window, Qt::Key_F1);
+        helpPage = ShownHelpPage();
+        window->findChild<QPushButton*>("Button2")->click();
+    });
+    Action("CompareConfigAction")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !title.isEmpty() && NothingPending() && !QApplication::activeModalWidget(); }));
+    EXPECT_EQ(title, "Сравнение с модулем");
+    EXPECT_EQ(shown.Rows, QStringList({"* TCP/IP, Маска | 255.0.0.0 | 255.255.0.0",
+                                       "* RS-485 Канал 1, Таймаут | 250 | 900"}));
+    ASSERT_EQ(shown.AllRows.size(), 28);
+    EXPECT_EQ(shown.AllRows[0], "TCP/IP, IP адрес | 127.0.0.1 | 127.0.0.1");
+    EXPECT_EQ(shown.AllRows[2], shown.Rows[0]);
+    EXPECT_EQ(helpPage, HelpFolder + "KorvelService_Conent.htm");
+    EXPECT_TRUE(Dialogs.Boxes.empty());
+    EXPECT_EQ(Module.RequestCount(), 1);  // "Закрыть" writes nothing
+}
+
+TEST_F(ModuleExchangeTest, ComparisonOfEqualConfigurationsSaysSoInOneLine)
+{
+    SetModuleRecord(LoopbackConfig(Module.Port()));
+    Window().ConfigToControls(LoopbackConfig(Module.Port()));
+    QStringList rows;
+    WhenModalShown([&](QWidget* window) {
+        rows = TableRows(*window->findChild<QTableWidget*>("TableWidget1"));
+        QTest::keyClick(window, Qt::Key_Escape);
+    });
+    Action("CompareConfigAction")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !rows.isEmpty() && NothingPending(); }));
+    EXPECT_EQ(rows, QStringList{"Конфигурация в окне и в модуле совпадают"});
+}
+
+TEST_F(ModuleExchangeTest, ComparisonWritesTheWindowsConfigurationWithVerification)
+{
+    TModuleConfig module = LoopbackConfig(Module.Port());
+    module.Channels[1].TCPPort1 = 7000;
+    SetModuleRecord(module);
+    const TModuleConfig window = LoopbackConfig(Module.Port());
+    Window().ConfigToControls(window);
+    std::vector<int> functions;
+    QObject::connect(&Module, &TModuleSimServer::RequestServed, [&](int function, int, int) { functions.push_back(function); });
+    WhenModalShown([](QWidget* compare) { compare->findChild<QPushButton*>("Button1")->click(); });
+    Action("CompareConfigAction")->trigger();
+    ASSERT_EQ(WaitForBox(WrittenText), 1);
+    EXPECT_EQ(functions, (std::vector<int>{3, 16, 3}));
+    EXPECT_EQ(ModuleRecord().Channels[1].TCPPort1, window.Channels[1].TCPPort1);
+}
+
+TEST_F(ModuleExchangeTest, ComparisonRefusesABadValueBeforeAskingTheModule)
+{
+    Window().ConfigToControls(LoopbackConfig(Module.Port()));
+    AddressEdit(2)->setText("300.001.001.001");
+    Action("CompareConfigAction")->trigger();
+    ASSERT_EQ(Dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs.Boxes[0].Text, "Недопустимое значение основного шлюза !300.001.001.001");
+    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
+    EXPECT_EQ(Window().CompareOrderId, -1);
+    EXPECT_EQ(Module.RequestCount(), 0);
 }

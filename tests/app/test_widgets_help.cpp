@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -75,6 +76,22 @@ TEST(HelpWindow, FollowsLinksAndGoesBackAndForward)
 
     QTest::mouseClick(window.Button4, Qt::LeftButton);
     EXPECT_FALSE(window.isVisible());
+}
+
+TEST(HelpWindow, ATopicWithASectionScrollsToIt)
+{
+    THelpWindow window(PagesFolder);
+    window.resize(600, 300);
+    window.ShowTopic(QStringLiteral("KorvelService_Conent.htm#compare"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.Page(), PagePath("KorvelService_Conent.htm"));
+    QTextBrowser& browser = *window.TextBrowser1;
+    EXPECT_GT(browser.verticalScrollBar()->value(), 0);
+    const QTextCursor heading = browser.document()->find(QStringLiteral("Сравнить с модулем (Ctrl+D)"));
+    ASSERT_FALSE(heading.isNull());
+    const int y = browser.cursorRect(heading).top();
+    EXPECT_GE(y, 0);
+    EXPECT_LT(y, browser.viewport()->height());
 }
 
 TEST(HelpWindow, AMissingPageSaysSoInTheWindow)
