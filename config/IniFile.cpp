@@ -1,12 +1,9 @@
 #include "IniFile.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <filesystem>
+#include "WholeFile.h"
+
 #include <optional>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -120,73 +117,15 @@ std::optional<size_t> FindKey(const TIniLines& lines, const TSectionRange& range
 }
 
 // An absent file reads as empty; nullopt means it exists but cannot be read.
-std::optional<std::string> ReadWholeFile(const std::string& fileName)
+std::optional<std::string> ReadIniText(const std::string& fileName)
 {
-    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return std::string();
-        return std::nullopt;
-    }
     std::string content;
-    char buffer[16384];
-    ssize_t count;
-    while ((count = read(fd, buffer, sizeof buffer)) > 0) content.append(buffer, static_cast<size_t>(count));
-    close(fd);
-    if (count < 0) return std::nullopt;
-    return content;
+    const TFileReadResult result = ReadWholeFile(fileName, content);
+    if (result == TFileReadResult::Read || result == TFileReadResult::Missing) return content;
+    return std::nullopt;
 }
 
-std::string ReadableContent(const std::string& fileName) { return ReadWholeFile(fileName).value_or(std::string()); }
-
-mode_t NewFileMode()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-bool WriteAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t written = write(fd, data.data(), data.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
-}
-
-// Writes the whole content beside the target and renames it over the target, so that the file is
-// either the old one or the new one, never half of each.
-bool ReplaceFile(const std::string& fileName, std::string_view content)
-{
-    std::filesystem::path target = fileName;
-    std::error_code error;
-    if (std::filesystem::is_symlink(target, error)) {
-        target = std::filesystem::weakly_canonical(target, error);
-        if (error) return false;
-    }
-
-    struct stat existing {};
-    mode_t mode = NewFileMode();
-    if (stat(target.c_str(), &existing) == 0) {
-        // A read-only file stays unwritten, although the rename alone would get past it.
-        if (!S_ISREG(existing.st_mode) || access(target.c_str(), W_OK) != 0) return false;
-        mode = existing.st_mode & 07777;
-    }
-
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) return false;
-    const bool written = fchmod(fd, mode) == 0 && WriteAll(fd, content);
-    const bool closed = close(fd) == 0;
-    if (written && closed && rename(temporary.c_str(), target.c_str()) == 0) return true;
-    unlink(temporary.c_str());
-    return false;
-}
+std::string ReadableContent(const std::string& fileName) { return ReadIniText(fileName).value_or(std::string()); }
 
 } // namespace
 
@@ -205,7 +144,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
 {
     // An existing file that cannot be read must not be replaced by one holding only this key.
-    const auto content = ReadWholeFile(FileName_);
+    const auto content = ReadIniText(FileName_);
     if (!content) throw EIniFileError("Unable to write to " + FileName_);
 
     TIniLines lines = SplitLines(*content);
@@ -232,7 +171,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
         lines.push_back(newLine(key + "=" + value));
     }
 
-    if (!ReplaceFile(FileName_, JoinLines(lines))) throw EIniFileError("Unable to write to " + FileName_);
+    if (WriteWholeFile(FileName_, JoinLines(lines)) != TFileWriteResult::Written) throw EIniFileError("Unable to write to " + FileName_);
 }
 
 std::vector<std::string> TIniFile::ReadSectionValues(const std::string& section) const

@@ -154,6 +154,7 @@ public:
     void LoadFromFile(const std::string& fileName);
     // Replaces the file atomically, writing through a symbolic link to its target: a failure throws
     // EXMLParseError kind 8 and leaves any previous file as it was. A read-only file is not replaced.
+    // In a folder that takes no new file, a writable file is overwritten in place.
     void SaveToFile(const std::string& fileName);
 
     std::string GetValue(std::string_view path) const;

@@ -1,5 +1,6 @@
 #include "IniFile.h"
 #include "LocalDefines.h"
+#include "ScratchMount.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -260,6 +261,17 @@ TEST_F(ConfigFileTest, ABaudIndexOutsideTheTableIsSavedAsTheRateItWouldReadBackA
     const TIniFile ini(Name);
     EXPECT_EQ(ini.ReadString("CHANNEL_0", "BAUDRATE", ""), "115200");
     EXPECT_EQ(ini.ReadString("CHANNEL_1", "BAUDRATE", ""), "115200");
+}
+
+TEST_F(ConfigFileTest, AnExistingFileInAFolderThatTakesNoNewFileIsSavedInPlace)
+{
+    TModuleConfig config = LoadFrom(DefaultsFile);
+    if (const std::string reason = MakeFolderRefuseNewFiles(Folder.Path(), Name); !reason.empty()) GTEST_SKIP() << reason;
+    config.Channels[1].TCPPort1 = 1502;
+    SaveConfigToFile(Name, config);
+    TModuleConfig read = Filled(0xEE);
+    ASSERT_TRUE(LoadConfigFromFile(Name, read));
+    EXPECT_TRUE(SameBytes(read, config));
 }
 
 TEST_F(ConfigFileTest, AFailedSaveRaisesUnableToWrite)

@@ -218,16 +218,20 @@ TEST_F(XMLFile, FailedWriteLeavesThePreviousFileByteIdentical)
     EXPECT_EQ(FolderContents(), std::vector<std::string>{"settings.xml"});
 }
 
-TEST_F(XMLFile, SaveIntoAReadOnlyFolderLeavesThePreviousFile)
+// The folder takes no temporary file, but the file itself is writable: it is written in place.
+TEST_F(XMLFile, SaveIntoAReadOnlyFolderOverwritesItsWritableFile)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "permission bits do not stop root from writing";
     const std::string path = PathOf("settings.xml");
-    Write(path, "old");
+    Write(path, std::string(1000, 'o'));
     fs::permissions(Folder, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
-    ExpectFileError([&] { Example().SaveToFile(path); }, 8, "Ошибка создания файла " + path);
-    EXPECT_EQ(Read(path), "old");
+    Example().SaveToFile(path);
+    EXPECT_EQ(Read(path), ExampleText);
+    EXPECT_EQ(FolderContents(), std::vector<std::string>{"settings.xml"});
+    const std::string absent = PathOf("absent.xml");
+    ExpectFileError([&] { Example().SaveToFile(absent); }, 8, "Ошибка создания файла " + absent);
 }
 
 TEST_F(XMLFile, SaveLeavesAReadOnlyFileUnwritten)

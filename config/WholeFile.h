@@ -1,0 +1,41 @@
+#pragma once
+// Whole-file reading, and replacing a file so that it is never left half old, half new: the INI
+// layer and the XML unit both keep their files through these.
+
+#include <string>
+#include <string_view>
+
+enum class TFileReadResult { Read, Missing, OpenFailed, ReadFailed };
+
+// The file's bytes into content; content is empty unless the answer is Read.
+TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content);
+
+enum class TFileWriteResult { Written, CreateFailed, WriteFailed };
+
+// Replaces a file in two steps, so that a caller can find out whether the file can be written at
+// all before it builds the content. The content goes to a new file beside the target, which then
+// takes the target's place in one rename. Where the folder takes no new file but the file itself
+// is writable, the file is overwritten in place instead, its room reserved first so that a full
+// disk is found before a byte is changed. Symbolic links are written through to their target; a
+// read-only file, or anything but a regular file, is never replaced.
+class TSafeFileWriter {
+public:
+    explicit TSafeFileWriter(const std::string& fileName);
+    ~TSafeFileWriter();
+    TSafeFileWriter(const TSafeFileWriter&) = delete;
+    TSafeFileWriter& operator=(const TSafeFileWriter&) = delete;
+
+    // False: the file cannot be created or replaced, and Commit would answer CreateFailed.
+    bool Opened() const { return Fd_ >= 0; }
+    // Writes content and puts it in the file's place, flushed to the disk. Once only.
+    TFileWriteResult Commit(std::string_view content);
+
+private:
+    void Discard();
+
+    std::string Target_;
+    std::string Temporary_;  // empty when writing in place
+    int Fd_ = -1;
+};
+
+TFileWriteResult WriteWholeFile(const std::string& fileName, std::string_view content);
