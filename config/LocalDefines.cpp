@@ -1,8 +1,10 @@
 #include "LocalDefines.h"
 
 #include "IniFile.h"
+#include "IniText.h"
 #include "ModuleDefaults.h"
 #include "RConvert.h"
+#include "WholeFile.h"
 
 #include <cstring>
 #include <filesystem>
@@ -73,17 +75,44 @@ constexpr int32_t MaxParity = 2;
 
 std::string ChannelSection(size_t n) { return ChannelSectionPrefix + std::to_string(n); }
 
-// Keys are written one at a time, each straight into the file.
+template <class TIni>
 class TConfigWriter {
 public:
-    explicit TConfigWriter(const std::string& fileName) : Ini_(fileName) {}
+    explicit TConfigWriter(TIni& ini) : Ini_(ini) {}
     void Address(const std::string& section, const char* key, const TIPAddress& value) { Ini_.WriteString(section, key, IPToStr(value)); }
     void Number(const std::string& section, const char* key, unsigned value) { Ini_.WriteString(section, key, std::to_string(value)); }
     void Text(const std::string& section, const char* key, const std::string& value) { Ini_.WriteString(section, key, value); }
 
 private:
-    TIniFile Ini_;
+    TIni& Ini_;
 };
+
+template <class TIni>
+void WriteConfig(TIni& file, const TModuleConfig& config)
+{
+    TConfigWriter<TIni> ini(file);
+    ini.Address(SectionIP, "GATEWAY", config.Gateway);
+    ini.Address(SectionIP, "NETMASK", config.NetMask);
+    ini.Address(SectionIP, "ADDRESS", config.Address);
+    ini.Number(SectionIP, "TCP_PORT", config.TCPPort);
+
+    for (size_t n = 0; n < ChannelCount; ++n) {
+        const std::string section = ChannelSection(n);
+        const TChannelConfig& channel = config.Channels[n];
+        ini.Number(section, "SLAVE_ADDRESS", channel.SlaveAddress);
+        ini.Text(section, "BAUDRATE", BaudRateText(channel.BaudIndex));
+        ini.Number(section, "PARITY", channel.Parity);
+        ini.Number(section, "STOPBITS", channel.StopBits + 1u);
+        ini.Number(section, "TIMEOUT", channel.Timeout);
+        ini.Number(section, "REPLIES", channel.Replies);
+        ini.Address(section, "IP_ADDRESS_0", channel.IPAddress0);
+        ini.Number(section, "TCP_PORT_0", channel.TCPPort0);
+        ini.Address(section, "IP_ADDRESS_1", channel.IPAddress1);
+        ini.Number(section, "TCP_PORT_1", channel.TCPPort1);
+        ini.Number(section, "ETH_RECV_TOUT", channel.EthRecvTout);
+        ini.Number(section, "ETH_CONN_TOUT", channel.EthConnTout);
+    }
+}
 
 class TConfigReader {
 public:
@@ -148,26 +177,16 @@ bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config)
 
 void SaveConfigToFile(const std::string& fileName, TModuleConfig config)
 {
-    TConfigWriter ini(fileName);
-    ini.Address(SectionIP, "GATEWAY", config.Gateway);
-    ini.Address(SectionIP, "NETMASK", config.NetMask);
-    ini.Address(SectionIP, "ADDRESS", config.Address);
-    ini.Number(SectionIP, "TCP_PORT", config.TCPPort);
+    TIniFile ini(fileName);
+    WriteConfig(ini, config);
+}
 
-    for (size_t n = 0; n < ChannelCount; ++n) {
-        const std::string section = ChannelSection(n);
-        const TChannelConfig& channel = config.Channels[n];
-        ini.Number(section, "SLAVE_ADDRESS", channel.SlaveAddress);
-        ini.Text(section, "BAUDRATE", BaudRateText(channel.BaudIndex));
-        ini.Number(section, "PARITY", channel.Parity);
-        ini.Number(section, "STOPBITS", channel.StopBits + 1u);
-        ini.Number(section, "TIMEOUT", channel.Timeout);
-        ini.Number(section, "REPLIES", channel.Replies);
-        ini.Address(section, "IP_ADDRESS_0", channel.IPAddress0);
-        ini.Number(section, "TCP_PORT_0", channel.TCPPort0);
-        ini.Address(section, "IP_ADDRESS_1", channel.IPAddress1);
-        ini.Number(section, "TCP_PORT_1", channel.TCPPort1);
-        ini.Number(section, "ETH_RECV_TOUT", channel.EthRecvTout);
-        ini.Number(section, "ETH_CONN_TOUT", channel.EthConnTout);
-    }
+void SaveConfigToFileAtOnce(const std::string& fileName, TModuleConfig config)
+{
+    std::string previous;
+    const TFileReadResult read = ReadWholeFile(fileName, previous);
+    if (read != TFileReadResult::Read && read != TFileReadResult::Missing) throw EIniFileError("Unable to write to " + fileName);
+    TIniText text(std::move(previous));
+    WriteConfig(text, config);
+    if (WriteWholeFile(fileName, text.Text()) != TFileWriteResult::Written) throw EIniFileError("Unable to write to " + fileName);
 }

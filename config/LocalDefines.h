@@ -90,3 +90,4 @@ void SetConfigCRC(TModuleConfig& config);
 bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config);
 // Throws EIniFileError ("Unable to write to " + file name) when the file cannot be written.
 void SaveConfigToFile(const std::string& fileName, TModuleConfig config);
+void SaveConfigToFileAtOnce(const std::string& fileName, TModuleConfig config);

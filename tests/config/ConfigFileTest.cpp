@@ -274,6 +274,40 @@ TEST_F(ConfigFileTest, AnExistingFileInAFolderThatTakesNoNewFileIsSavedInPlace)
     EXPECT_TRUE(SameBytes(read, config));
 }
 
+// Existing files a save must edit exactly as writing its keys one by one did.
+const char* const AwkwardFiles[] = {
+    "",
+    "[IP]\r\nADDRESS=1.1.1.1",                                      // no line break at the end
+    "[IP]",
+    "[IP]\n; only a comment\n",                                      // LF-only lines
+    "[IP]\rADDRESS=1.1.1.1\r[CHANNEL_0]\rPARITY=1\r",                 // CR-only: one long line
+    "[ip]\r\n  address = 9.9.9.9  \r\nAddress=8.8.8.8\r\n",            // odd case, blanks, a duplicate key
+    "[IP]\r\nGATEWAY=1.1.1.1\r\n[IP]\r\nNETMASK=2.2.2.2\r\n",           // a duplicate section
+    "[ Channel_1 ]\r\n\r\n\r\n[Channel_0]\r\nBAUDRATE=\"9600\"\r\n\r\n",  // blank lines, quotes
+    "orphan=1\r\n;[IP]\r\n [CHANNEL_0\r\nTIMEOUT=5\r\n[Foreign]\r\nADDRESS=x\r\n",
+    "[Modbus]\r\nIPADDRESS=127.0.0.1\r\n\r\n[CHANNEL_1]\r\n=5\r\nnoequals\r\n\tREPLIES\t=\t3\t\r\n   \t",
+    "[IP]\r\r\nADDRESS=1.2.3.4\r\r\n[CHANNEL_0]\r\nSTOPBITS=1\n\n",     // CR before CRLF stays text
+    "\xEF\xBB\xBF[IP]\r\n[\xC8\xCC\xDF]\r\n\xEA\xEB=\xFF\r\n",             // a byte-order mark, 1251 bytes
+    "\r\n\r\n[CHANNEL_0]\r\nSLAVE_ADDRESS=7\r\n[IP]\r\nTCP_PORT=1\r\n[channel_0]\r\nPARITY=0",
+};
+
+TEST_F(ConfigFileTest, SavingAtOnceGivesTheBytesOfSavingKeyByKey)
+{
+    std::mt19937 random(7);
+    const TModuleConfig configs[] = {LoadFrom(""), RandomEditorRecord(random)};
+    for (const char* previous : AwkwardFiles) {
+        for (const TModuleConfig& config : configs) {
+            const std::string keyByKey = Folder.File("key-by-key.ini");
+            const std::string atOnce = Folder.File("at-once.ini");
+            WriteBytes(keyByKey, previous);
+            WriteBytes(atOnce, previous);
+            SaveConfigToFile(keyByKey, config);
+            SaveConfigToFileAtOnce(atOnce, config);
+            EXPECT_EQ(ReadBytes(atOnce), ReadBytes(keyByKey)) << "previous file: " << testing::PrintToString(std::string(previous));
+        }
+    }
+}
+
 TEST_F(ConfigFileTest, AFailedSaveRaisesUnableToWrite)
 {
     const std::string inMissingFolder = Folder.File("missing/module.ini");
