@@ -1,10 +1,8 @@
 #include "LocalDefines.h"
 
 #include "IniFile.h"
-#include "IniText.h"
 #include "ModuleDefaults.h"
 #include "RConvert.h"
-#include "WholeFile.h"
 
 #include <cstring>
 #include <filesystem>
@@ -75,22 +73,19 @@ constexpr int32_t MaxParity = 2;
 
 std::string ChannelSection(size_t n) { return ChannelSectionPrefix + std::to_string(n); }
 
-template <class TIni>
+// Collects the keys in the order they are written, for the file to take them all at once.
 class TConfigWriter {
 public:
-    explicit TConfigWriter(TIni& ini) : Ini_(ini) {}
-    void Address(const std::string& section, const char* key, const TIPAddress& value) { Ini_.WriteString(section, key, IPToStr(value)); }
-    void Number(const std::string& section, const char* key, unsigned value) { Ini_.WriteString(section, key, std::to_string(value)); }
-    void Text(const std::string& section, const char* key, const std::string& value) { Ini_.WriteString(section, key, value); }
+    void Address(const std::string& section, const char* key, const TIPAddress& value) { Entries.push_back({section, key, IPToStr(value)}); }
+    void Number(const std::string& section, const char* key, unsigned value) { Entries.push_back({section, key, std::to_string(value)}); }
+    void Text(const std::string& section, const char* key, const std::string& value) { Entries.push_back({section, key, value}); }
 
-private:
-    TIni& Ini_;
+    std::vector<TIniEntry> Entries;
 };
 
-template <class TIni>
-void WriteConfig(TIni& file, const TModuleConfig& config)
+std::vector<TIniEntry> ConfigEntries(const TModuleConfig& config)
 {
-    TConfigWriter<TIni> ini(file);
+    TConfigWriter ini;
     ini.Address(SectionIP, "GATEWAY", config.Gateway);
     ini.Address(SectionIP, "NETMASK", config.NetMask);
     ini.Address(SectionIP, "ADDRESS", config.Address);
@@ -112,6 +107,7 @@ void WriteConfig(TIni& file, const TModuleConfig& config)
         ini.Number(section, "ETH_RECV_TOUT", channel.EthRecvTout);
         ini.Number(section, "ETH_CONN_TOUT", channel.EthConnTout);
     }
+    return ini.Entries;
 }
 
 class TConfigReader {
@@ -177,16 +173,5 @@ bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config)
 
 void SaveConfigToFile(const std::string& fileName, TModuleConfig config)
 {
-    TIniFile ini(fileName);
-    WriteConfig(ini, config);
-}
-
-void SaveConfigToFileAtOnce(const std::string& fileName, TModuleConfig config)
-{
-    std::string previous;
-    const TFileReadResult read = ReadWholeFile(fileName, previous);
-    if (read != TFileReadResult::Read && read != TFileReadResult::Missing) throw EIniFileError("Unable to write to " + fileName);
-    TIniText text(std::move(previous));
-    WriteConfig(text, config);
-    if (WriteWholeFile(fileName, text.Text()) != TFileWriteResult::Written) throw EIniFileError("Unable to write to " + fileName);
+    TIniFile(fileName).WriteStrings(ConfigEntries(config));
 }

@@ -89,5 +89,5 @@ void SetConfigCRC(TModuleConfig& config);
 
 bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config);
 // Throws EIniFileError ("Unable to write to " + file name) when the file cannot be written.
+// All or nothing: the file is read once, the keys applied in memory and the file replaced once.
 void SaveConfigToFile(const std::string& fileName, TModuleConfig config);
-void SaveConfigToFileAtOnce(const std::string& fileName, TModuleConfig config);

@@ -11,9 +11,11 @@ namespace {
 
 class IniFileTest : public testing::Test {
 protected:
+    // The file as it is now: a TIniFile reads its file once, when it is made.
+    TIniFile Ini() const { return TIniFile(Name); }
+
     TTempFolder Folder;
     std::string Name = Folder.File("test.ini");
-    TIniFile Ini{Name};
 };
 
 TEST_F(IniFileTest, ReadFindsSectionsAndKeysWhateverTheirCaseAndTrimsBlanks)
@@ -51,21 +53,22 @@ TEST_F(IniFileTest, ReadFindsSectionsAndKeysWhateverTheirCaseAndTrimsBlanks)
         {"OTHER", "last", "no line end"},
         {"MISSING", "key", "default"},
     };
+    const TIniFile ini = Ini();
     for (const auto& c : cases)
-        EXPECT_EQ(Ini.ReadString(c.Section, c.Key, "default"), c.Expected) << c.Section << "/" << c.Key;
+        EXPECT_EQ(ini.ReadString(c.Section, c.Key, "default"), c.Expected) << c.Section << "/" << c.Key;
 }
 
 TEST_F(IniFileTest, ReadOfAMissingFileGivesTheDefault)
 {
-    EXPECT_EQ(Ini.ReadString("IP", "ADDRESS", "dflt"), "dflt");
-    EXPECT_TRUE(Ini.ReadSectionValues("IP").empty());
+    EXPECT_EQ(Ini().ReadString("IP", "ADDRESS", "dflt"), "dflt");
+    EXPECT_TRUE(Ini().ReadSectionValues("IP").empty());
     EXPECT_FALSE(std::filesystem::exists(Name));
 }
 
 TEST_F(IniFileTest, ReadSectionValuesListsKeyValueLinesInFileOrder)
 {
     WriteBytes(Name, "[A]\r\nx=1\r\n[Modbus]\r\n IPADDRESS = 127.0.0.1 \r\n\r\n;c=1\r\nTimeout=5\r\nTimeout=7\r\njunk\r\n[B]\r\ny=2\r\n");
-    EXPECT_EQ(Ini.ReadSectionValues("MODBUS"),
+    EXPECT_EQ(Ini().ReadSectionValues("MODBUS"),
               (std::vector<std::string>{"IPADDRESS=127.0.0.1", "Timeout=5", "Timeout=7"}));
 }
 
@@ -96,26 +99,30 @@ TEST_F(IniFileTest, WritesEditTheFileInPlaceAndTouchNothingElse)
     for (const auto& c : cases) {
         std::filesystem::remove(Name);
         if (c.Before) WriteBytes(Name, c.Before);
-        Ini.WriteString(c.Section, c.Key, c.Value);
+        Ini().WriteString(c.Section, c.Key, c.Value);
         EXPECT_EQ(ReadBytes(Name), c.After) << "before: " << (c.Before ? c.Before : "(no file)");
     }
 }
 
 TEST_F(IniFileTest, WrittenValuesReadBack)
 {
-    Ini.WriteString("S", "K", "first");
-    Ini.WriteString("S", "k", "second");
-    Ini.WriteString("T", "K", "third");
-    EXPECT_EQ(Ini.ReadString("s", "K", ""), "second");
-    EXPECT_EQ(Ini.ReadString("T", "K", ""), "third");
-    EXPECT_EQ(ReadBytes(Name), "[S]\r\nK=second\r\n[T]\r\nK=third\r\n");
+    TIniFile ini = Ini();
+    ini.WriteString("S", "K", "first");
+    ini.WriteString("S", "k", "second");
+    ini.WriteString("T", "K", " third ");
+    EXPECT_EQ(ini.ReadString("s", "K", ""), "second");
+    EXPECT_EQ(ReadBytes(Name), "[S]\r\nK=second\r\n[T]\r\nK= third \r\n");
+    ini.WriteStrings({{"s", "NEW", "fourth"}, {"U", "K", "5"}, {"S", "new", "6"}});
+    EXPECT_EQ(ini.ReadSectionValues("S"), (std::vector<std::string>{"K=second", "NEW=6"}));
+    EXPECT_EQ(ReadBytes(Name), "[S]\r\nK=second\r\nNEW=6\r\n[T]\r\nK= third \r\n[U]\r\nK=5\r\n");
+    EXPECT_EQ(Ini().ReadString("T", "K", ""), "third");
 }
 
 TEST_F(IniFileTest, ReplacingKeepsThePermissionsOfTheFile)
 {
     WriteBytes(Name, "[S]\r\nK=1\r\n");
     std::filesystem::permissions(Name, std::filesystem::perms(0640));
-    Ini.WriteString("S", "K", "2");
+    Ini().WriteString("S", "K", "2");
     EXPECT_EQ(std::filesystem::status(Name).permissions(), std::filesystem::perms(0640));
 }
 
@@ -124,12 +131,12 @@ TEST_F(IniFileTest, WritingThroughASymlinkUpdatesItsTarget)
     const std::string target = Folder.File("target.ini");
     WriteBytes(target, "[S]\r\nK=1\r\n");
     std::filesystem::create_symlink(target, Name);
-    Ini.WriteString("S", "K", "2");
+    Ini().WriteString("S", "K", "2");
     EXPECT_TRUE(std::filesystem::is_symlink(Name));
     EXPECT_EQ(ReadBytes(target), "[S]\r\nK=2\r\n");
 }
 
-void ExpectWriteFailure(TIniFile& ini)
+void ExpectWriteFailure(TIniFile ini)
 {
     try {
         ini.WriteString("S", "K", "new");
@@ -149,15 +156,14 @@ std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
 
 TEST_F(IniFileTest, AFolderThatDoesNotExistCannotBeWritten)
 {
-    TIniFile ini(Folder.File("no-such-folder/test.ini"));
-    ExpectWriteFailure(ini);
+    ExpectWriteFailure(TIniFile(Folder.File("no-such-folder/test.ini")));
     EXPECT_TRUE(FolderEntries(Folder.Path()).empty());
 }
 
 TEST_F(IniFileTest, ADirectoryInThePlaceOfTheFileCannotBeWritten)
 {
     std::filesystem::create_directory(Name);
-    ExpectWriteFailure(Ini);
+    ExpectWriteFailure(Ini());
     EXPECT_TRUE(std::filesystem::is_directory(Name));
     EXPECT_EQ(FolderEntries(Folder.Path()), std::vector<std::string>{"test.ini"});
 }
@@ -175,7 +181,7 @@ TEST_F(IniFileTest, AFailedWriteLeavesThePreviousFileWhole)
     rlimit limited = saved;
     limited.rlim_cur = 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    ExpectWriteFailure(Ini);
+    ExpectWriteFailure(Ini());
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, savedHandler);
 
@@ -190,12 +196,12 @@ TEST_F(IniFileTest, ReadOnlyOrUnreadableFileCannotBeWritten)
     WriteBytes(Name, previous);
 
     std::filesystem::permissions(Name, std::filesystem::perms(0444));
-    ExpectWriteFailure(Ini);
+    ExpectWriteFailure(Ini());
     EXPECT_EQ(ReadBytes(Name), previous);
 
     // Unreadable: replacing it would lose every line but the one written.
     std::filesystem::permissions(Name, std::filesystem::perms(0200));
-    ExpectWriteFailure(Ini);
+    ExpectWriteFailure(Ini());
     std::filesystem::permissions(Name, std::filesystem::perms(0644));
     EXPECT_EQ(ReadBytes(Name), previous);
     EXPECT_EQ(FolderEntries(Folder.Path()), std::vector<std::string>{"test.ini"});
