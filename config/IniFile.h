@@ -30,7 +30,10 @@ public:
     {
         return Text_.ReadString(section, key, def);
     }
-    std::vector<std::string> ReadSectionValues(const std::string& section) const { return Text_.ReadSectionValues(section); }
+    std::vector<std::string> ReadSectionValues(const std::string& section) const
+    {
+        return Text_.ReadSectionValues(section);
+    }
 
     // Applies the entries in order and replaces the file once, so that they all reach it or none
     // does: a failure throws EIniFileError("Unable to write to " + file name) and leaves the

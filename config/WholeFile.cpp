@@ -15,9 +15,11 @@ bool WriteAll(int fd, std::string_view data)
 {
     while (!data.empty()) {
         const ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && errno == EINTR)
+            continue;
         // A write that takes nothing would take nothing again: give up instead of spinning.
-        if (written <= 0) return false;
+        if (written <= 0)
+            return false;
         data.remove_prefix(static_cast<size_t>(written));
     }
     return true;
@@ -33,7 +35,8 @@ std::string LinkTarget(const std::string& fileName)
     std::error_code error;
     for (int links = 0; std::filesystem::is_symlink(target, error); ++links) {
         const std::filesystem::path next = std::filesystem::read_symlink(target, error);
-        if (error || links == MaxLinks) return {};
+        if (error || links == MaxLinks)
+            return {};
         target = target.parent_path() / next;  // an absolute next replaces the whole path
     }
     return target.string();
@@ -49,12 +52,16 @@ int CreateTemporaryBeside(const std::string& target, std::string& temporaryName)
     for (int attempt = 0; attempt < Attempts; ++attempt) {
         temporaryName = prefix + std::to_string(::getpid()) + "_" + std::to_string(attempt);
         const int fd = ::open(temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
     }
     return -1;
 }
 
-bool FolderRefusesNewFiles(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+bool FolderRefusesNewFiles(int error)
+{
+    return error == EACCES || error == EPERM || error == EROFS;
+}
 
 // Without this the rename may reach the disk after a crash, or not at all; nothing is lost by
 // failing to, so the answer is not needed.
@@ -62,7 +69,8 @@ void FlushFolderOf(const std::string& fileName)
 {
     const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
     const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     ::fsync(fd);
     ::close(fd);
 }
@@ -70,18 +78,20 @@ void FlushFolderOf(const std::string& fileName)
 // A file system that cannot reserve room says so; that is no reason to refuse the write.
 bool ReserveRoom(int fd, size_t size)
 {
-    if (size == 0) return true;
+    if (size == 0)
+        return true;
     const int error = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
     return error == 0 || error == EOPNOTSUPP || error == EINVAL;
 }
 
-} // namespace
+}  // namespace
 
 TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content)
 {
     content.clear();
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::OpenFailed;
+    if (fd < 0)
+        return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::OpenFailed;
 
     struct stat status {};
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
@@ -90,9 +100,11 @@ TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content)
     size_t used = 0;
     ssize_t got = 0;
     do {
-        if (content.size() - used < ReadChunk) content.resize(std::max(content.capacity(), used + ReadChunk));
+        if (content.size() - used < ReadChunk)
+            content.resize(std::max(content.capacity(), used + ReadChunk));
         got = ::read(fd, content.data() + used, content.size() - used);
-        if (got > 0) used += static_cast<size_t>(got);
+        if (got > 0)
+            used += static_cast<size_t>(got);
     } while (got > 0 || (got < 0 && errno == EINTR));
     ::close(fd);
     content.resize(got < 0 ? 0 : used);
@@ -101,43 +113,54 @@ TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content)
 
 TSafeFileWriter::TSafeFileWriter(const std::string& fileName) : Target_(LinkTarget(fileName))
 {
-    if (Target_.empty()) return;
+    if (Target_.empty())
+        return;
     struct stat previous {};
     const bool replacing = ::stat(Target_.c_str(), &previous) == 0;
     // A read-only file stays unwritten, although the rename alone would get past it.
-    if (replacing && (!S_ISREG(previous.st_mode) || ::access(Target_.c_str(), W_OK) != 0)) return;
+    if (replacing && (!S_ISREG(previous.st_mode) || ::access(Target_.c_str(), W_OK) != 0))
+        return;
 
     Fd_ = CreateTemporaryBeside(Target_, Temporary_);
     if (Fd_ >= 0) {
         // A replaced file keeps its permissions.
-        if (replacing) ::fchmod(Fd_, previous.st_mode & 07777);
+        if (replacing)
+            ::fchmod(Fd_, previous.st_mode & 07777);
         return;
     }
     Temporary_.clear();
-    if (!replacing || !FolderRefusesNewFiles(errno)) return;
+    if (!replacing || !FolderRefusesNewFiles(errno))
+        return;
     // Read access lets the room reservation keep what it does not need to touch.
     Fd_ = ::open(Target_.c_str(), O_RDWR | O_CLOEXEC);
-    if (Fd_ < 0) Fd_ = ::open(Target_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (Fd_ < 0)
+        Fd_ = ::open(Target_.c_str(), O_WRONLY | O_CLOEXEC);
 }
 
-TSafeFileWriter::~TSafeFileWriter() { Discard(); }
+TSafeFileWriter::~TSafeFileWriter()
+{
+    Discard();
+}
 
 void TSafeFileWriter::Discard()
 {
-    if (Fd_ >= 0) ::close(Fd_);
+    if (Fd_ >= 0)
+        ::close(Fd_);
     Fd_ = -1;
-    if (!Temporary_.empty()) ::unlink(Temporary_.c_str());
+    if (!Temporary_.empty())
+        ::unlink(Temporary_.c_str());
     Temporary_.clear();
 }
 
 TFileWriteResult TSafeFileWriter::Commit(std::string_view content)
 {
-    if (Fd_ < 0) return TFileWriteResult::CreateFailed;
+    if (Fd_ < 0)
+        return TFileWriteResult::CreateFailed;
     const bool inPlace = Temporary_.empty();
     bool written = true;
     if (inPlace) {
         written = ReserveRoom(Fd_, content.size()) && WriteAll(Fd_, content) &&
-                  ::ftruncate(Fd_, static_cast<off_t>(content.size())) == 0;
+            ::ftruncate(Fd_, static_cast<off_t>(content.size())) == 0;
     } else {
         written = WriteAll(Fd_, content);
     }
@@ -148,7 +171,8 @@ TFileWriteResult TSafeFileWriter::Commit(std::string_view content)
         Discard();
         return TFileWriteResult::WriteFailed;
     }
-    if (inPlace) return TFileWriteResult::Written;
+    if (inPlace)
+        return TFileWriteResult::Written;
     if (::rename(Temporary_.c_str(), Target_.c_str()) != 0) {
         Discard();
         return TFileWriteResult::CreateFailed;

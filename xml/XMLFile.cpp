@@ -14,8 +14,7 @@ const char* const FileWriteMessage = "Ошибка записи в файл ";
 
 [[noreturn]] void FailFile(uint8_t kind, const char* message, const std::string& fileName)
 {
-    throw EXMLParseError(kind, message + fileName, XMLFileErrorPosition, XMLFileErrorPosition,
-                         XMLFileErrorState);
+    throw EXMLParseError(kind, message + fileName, XMLFileErrorPosition, XMLFileErrorPosition, XMLFileErrorState);
 }
 
 }  // namespace
@@ -24,13 +23,10 @@ void TXMLDocument::LoadFromFile(const std::string& fileName)
 {
     std::string text;
     switch (ReadWholeFile(fileName, text)) {
-    case TFileReadResult::Read:
-        break;
+    case TFileReadResult::Read: break;
     case TFileReadResult::Missing:
-    case TFileReadResult::OpenFailed:
-        FailFile(XMLErrorKind::FileOpen, FileOpenMessage, fileName);
-    case TFileReadResult::ReadFailed:
-        FailFile(XMLErrorKind::FileRead, FileReadMessage, fileName);
+    case TFileReadResult::OpenFailed: FailFile(XMLErrorKind::FileOpen, FileOpenMessage, fileName);
+    case TFileReadResult::ReadFailed: FailFile(XMLErrorKind::FileRead, FileReadMessage, fileName);
     }
     LoadFromText(text);
 }
@@ -42,11 +38,8 @@ void TXMLDocument::SaveToFile(const std::string& fileName)
         FailFile(XMLErrorKind::FileCreateOrWrite, FileCreateMessage, fileName);
     // The text is built only once the file could be created: building it mends a declaration's version.
     switch (file.Commit(AsText())) {
-    case TFileWriteResult::Written:
-        break;
-    case TFileWriteResult::CreateFailed:
-        FailFile(XMLErrorKind::FileCreateOrWrite, FileCreateMessage, fileName);
-    case TFileWriteResult::WriteFailed:
-        FailFile(XMLErrorKind::FileCreateOrWrite, FileWriteMessage, fileName);
+    case TFileWriteResult::Written: break;
+    case TFileWriteResult::CreateFailed: FailFile(XMLErrorKind::FileCreateOrWrite, FileCreateMessage, fileName);
+    case TFileWriteResult::WriteFailed: FailFile(XMLErrorKind::FileCreateOrWrite, FileWriteMessage, fileName);
     }
 }

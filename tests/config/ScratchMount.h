@@ -15,8 +15,10 @@
 
 inline std::string EnterPrivateMountNamespace()
 {
-    if (geteuid() != 0) return "mounting a scratch file system needs root";
-    if (unshare(CLONE_NEWNS) != 0) return std::string("no mount namespace: ") + std::strerror(errno);
+    if (geteuid() != 0)
+        return "mounting a scratch file system needs root";
+    if (unshare(CLONE_NEWNS) != 0)
+        return std::string("no mount namespace: ") + std::strerror(errno);
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return std::string("mounts cannot be made private: ") + std::strerror(errno);
     return {};
@@ -25,7 +27,8 @@ inline std::string EnterPrivateMountNamespace()
 // Mounts a tmpfs of the given size over folder; it vanishes with the test process.
 inline std::string MountSmallFileSystem(const std::filesystem::path& folder, size_t bytes)
 {
-    if (std::string failure = EnterPrivateMountNamespace(); !failure.empty()) return failure;
+    if (std::string failure = EnterPrivateMountNamespace(); !failure.empty())
+        return failure;
     const std::string options = "size=" + std::to_string(bytes);
     if (mount("korvel-test", folder.c_str(), "tmpfs", 0, options.c_str()) != 0)
         return std::string("tmpfs cannot be mounted: ") + std::strerror(errno);
@@ -40,7 +43,8 @@ inline std::string MakeFolderRefuseNewFiles(const std::filesystem::path& folder,
         std::filesystem::permissions(folder, std::filesystem::perms(0555));
         return {};
     }
-    if (std::string failure = EnterPrivateMountNamespace(); !failure.empty()) return failure;
+    if (std::string failure = EnterPrivateMountNamespace(); !failure.empty())
+        return failure;
     // The file's own mount is made before the folder turns read-only, or it would inherit that.
     if (mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
         mount(file.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) != 0 ||

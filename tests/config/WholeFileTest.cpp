@@ -12,7 +12,8 @@ namespace {
 std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
 {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -53,7 +54,8 @@ TEST(WholeFileTest, AFullDiskLeavesThePreviousFileWhole)
     TTempFolder folder;
     const std::filesystem::path disk = folder.Path() / "disk";
     std::filesystem::create_directory(disk);
-    if (const std::string reason = MountSmallFileSystem(disk, 64 * 1024); !reason.empty()) GTEST_SKIP() << reason;
+    if (const std::string reason = MountSmallFileSystem(disk, 64 * 1024); !reason.empty())
+        GTEST_SKIP() << reason;
     std::filesystem::create_directory(disk / "ini");
     const std::string name = (disk / "ini" / "module.ini").string();
     const std::string previous = "[S]\r\n" + std::string(4000, 'k') + "=old\r\n";
@@ -70,4 +72,4 @@ TEST(WholeFileTest, AFullDiskLeavesThePreviousFileWhole)
     EXPECT_EQ(ReadBytes(name), previous);
 }
 
-} // namespace
+}  // namespace
