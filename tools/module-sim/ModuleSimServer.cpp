@@ -1,5 +1,6 @@
 #include "ModuleSimServer.h"
 
+#include "DelayedRelay.h"
 #include "ModuleDefaults.h"
 
 #include <QModbusTcpServer>
@@ -59,12 +60,24 @@ TModuleSimServer::~TModuleSimServer() = default;
 
 bool TModuleSimServer::Listen(const QHostAddress& address, quint16 port)
 {
-    Server_->setConnectionParameter(QModbusDevice::NetworkAddressParameter, address.toString());
-    Server_->setConnectionParameter(QModbusDevice::NetworkPortParameter, port);
-    return Server_->connectDevice();
+    const bool delayed = AnswerDelayMs_ > 0;
+    Server_->setConnectionParameter(QModbusDevice::NetworkAddressParameter,
+                                    delayed ? QHostAddress(QHostAddress::LocalHost).toString() : address.toString());
+    Server_->setConnectionParameter(QModbusDevice::NetworkPortParameter, delayed ? 0 : port);
+    if (!Server_->connectDevice())
+        return false;
+    if (!delayed)
+        return true;
+    Relay_ = new TDelayedRelay(AnswerDelayMs_, this);
+    return Relay_->Listen(address, port, ServerPort());
 }
 
 quint16 TModuleSimServer::Port() const
+{
+    return Relay_ ? Relay_->Port() : ServerPort();
+}
+
+quint16 TModuleSimServer::ServerPort() const
 {
     // The Qt server does not report the port it bound; its listening socket does.
     if (const auto* listener = Server_->findChild<QTcpServer*>())
@@ -74,7 +87,7 @@ quint16 TModuleSimServer::Port() const
 
 QString TModuleSimServer::ErrorText() const
 {
-    return Server_->errorString();
+    return Relay_ ? Relay_->ErrorText() : Server_->errorString();
 }
 
 void TModuleSimServer::SetVersion(uint8_t major, uint8_t minor)

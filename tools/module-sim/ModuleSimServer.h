@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 
+class TDelayedRelay;
 class TModuleSimModbusServer;
 
 class TModuleSimServer : public QObject {
@@ -23,6 +24,8 @@ public:
     explicit TModuleSimServer(QObject* parent = nullptr);
     ~TModuleSimServer() override;
 
+    // Every request is answered delayMs later; set before Listen.
+    void SetAnswerDelay(int delayMs) { AnswerDelayMs_ = delayMs; }
     // Port 0 takes any free port; Port() then tells which.
     bool Listen(const QHostAddress& address, quint16 port);
     quint16 Port() const;
@@ -46,7 +49,10 @@ signals:
 private:
     friend class TModuleSimModbusServer;
     void NoteRequest(int functionCode, int startAddress, int count);
+    quint16 ServerPort() const;
 
     TModuleSimModbusServer* Server_;  // a child, so that it follows the object to another thread
+    TDelayedRelay* Relay_ = nullptr;  // in front of the server when answers are delayed
+    int AnswerDelayMs_ = 0;
     int RequestCount_ = 0;
 };

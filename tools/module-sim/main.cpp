@@ -1,4 +1,5 @@
-// korvel-module-sim: a simulated module on a loopback (or chosen) address.
+// korvel-module-sim: simulated modules on a loopback (or chosen) address: one, or a fleet on
+// consecutive ports.
 #include "ModuleSimServer.h"
 
 #include <QCommandLineParser>
@@ -6,9 +7,13 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
-#include <cstdio>
+#include <memory>
+#include <vector>
 
 namespace {
+
+constexpr uint MaxModules = 1000;
+constexpr uint MaxDelayMs = 60000;
 
 bool ParseVersion(const QString& text, uint8_t& major, uint8_t& minor)
 {
@@ -51,26 +56,41 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName("korvel-module-sim");
 
     QCommandLineParser parser;
-    parser.setApplicationDescription("Simulated Korvel module: ModbusTCP unit 255, registers 78..140.");
+    parser.setApplicationDescription("Simulated Korvel modules: ModbusTCP unit 255, registers 78..140.");
     parser.addHelpOption();
-    const QCommandLineOption portOption("port", "TCP port (0: any free one).", "port",
+    const QCommandLineOption portOption("port", "TCP port of the first module (0: any free ones).", "port",
                                         QString::number(TModuleSimServer::DefaultPort));
     const QCommandLineOption bindOption("bind", "Address to listen on.", "address", "127.0.0.1");
+    const QCommandLineOption countOption("count", "Number of modules, on consecutive ports from --port.", "n", "1");
+    const QCommandLineOption delayOption("delay", "Answer every request after this many milliseconds.", "ms", "0");
     const QCommandLineOption firmwareOption("firmware", "Firmware version, major.minor.", "version", "1.0");
-    const QCommandLineOption macOption("mac", "MAC address, six hexadecimal bytes.", "mac", "00-1A-4B-00-00-01");
+    const QCommandLineOption macOption("mac", "MAC address of the first module, six hexadecimal bytes; "
+                                       "the others count up in the last byte.", "mac", "00-1A-4B-00-00-01");
     const QCommandLineOption jumperOption("jumper", "The factory-configuration jumper is fitted.");
     const QCommandLineOption verboseOption("verbose", "Print one line per request.");
-    parser.addOptions({portOption, bindOption, firmwareOption, macOption, jumperOption, verboseOption});
+    parser.addOptions({portOption, bindOption, countOption, delayOption, firmwareOption, macOption, jumperOption,
+                       verboseOption});
     parser.process(app);
 
     QTextStream err(stderr);
-    bool portOk = false;
+    bool portOk = false, countOk = false, delayOk = false;
     const uint port = parser.value(portOption).toUInt(&portOk);
+    const uint count = parser.value(countOption).toUInt(&countOk);
+    const uint delay = parser.value(delayOption).toUInt(&delayOk);
     const QHostAddress address(parser.value(bindOption));
     uint8_t major = 0, minor = 0;
     std::array<uint8_t, 6> mac{};
     if (!portOk || port > 65535) {
         err << "korvel-module-sim: bad port " << parser.value(portOption) << "\n";
+        return 2;
+    }
+    if (!countOk || count < 1 || count > MaxModules || (port != 0 && port + count - 1 > 65535)) {
+        err << "korvel-module-sim: bad count " << parser.value(countOption) << " (1.." << MaxModules
+            << ", the ports must fit below 65536)\n";
+        return 2;
+    }
+    if (!delayOk || delay > MaxDelayMs) {
+        err << "korvel-module-sim: bad delay " << parser.value(delayOption) << " (0.." << MaxDelayMs << " ms)\n";
         return 2;
     }
     if (address.isNull()) {
@@ -86,21 +106,31 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    TModuleSimServer server;
-    server.SetVersion(major, minor);
-    server.SetMac(mac);
-    server.SetJumperFitted(parser.isSet(jumperOption));
-    if (parser.isSet(verboseOption)) {
-        QObject::connect(&server, &TModuleSimServer::RequestServed, [](int functionCode, int startAddress, int count) {
-            QTextStream(stdout) << Describe(functionCode, startAddress, count) << Qt::endl;
-        });
+    // One event loop serves the whole fleet; each module keeps its own registers.
+    std::vector<std::unique_ptr<TModuleSimServer>> modules;
+    QTextStream out(stdout);
+    for (uint i = 0; i < count; ++i) {
+        auto& module = modules.emplace_back(std::make_unique<TModuleSimServer>());
+        std::array<uint8_t, 6> moduleMac = mac;
+        moduleMac.back() = uint8_t(mac.back() + i);
+        module->SetVersion(major, minor);
+        module->SetMac(moduleMac);
+        module->SetJumperFitted(parser.isSet(jumperOption));
+        module->SetAnswerDelay(int(delay));
+        const quint16 modulePort = quint16(port == 0 ? 0 : port + i);
+        if (!module->Listen(address, modulePort)) {
+            err << "korvel-module-sim: cannot listen on " << address.toString() << ":" << modulePort << ": "
+                << module->ErrorText() << "\n";
+            return 1;
+        }
+        if (parser.isSet(verboseOption)) {
+            const QString prefix = count > 1 ? QString::number(module->Port()) + ": " : QString();
+            QObject::connect(module.get(), &TModuleSimServer::RequestServed, [prefix](int functionCode, int startAddress, int count) {
+                QTextStream(stdout) << prefix << Describe(functionCode, startAddress, count) << Qt::endl;
+            });
+        }
+        out << "korvel-module-sim: listening on " << address.toString() << ":" << module->Port() << "\n";
     }
-    if (!server.Listen(address, quint16(port))) {
-        err << "korvel-module-sim: cannot listen on " << address.toString() << ":" << port << ": "
-            << server.ErrorText() << "\n";
-        return 1;
-    }
-    QTextStream(stdout) << "korvel-module-sim: listening on " << address.toString() << ":" << server.Port()
-                        << Qt::endl;
+    out.flush();
     return app.exec();
 }
