@@ -1,0 +1,46 @@
+#pragma once
+// What korvel-cli tells: one line per module for people (or one JSON object with --json) on
+// stdout, a progress line on stderr when that is a terminal, messages on stderr, and a summary.
+
+#include "ConfigFields.h"
+#include "LocalDefines.h"
+#include "ModuleAddress.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <string>
+#include <vector>
+
+// The configuration keyed like its INI file: {"IP":{"ADDRESS":"192.168.127.10",...},"CHANNEL_0":...};
+// addresses are strings, every other value a number.
+QJsonObject ConfigJson(const TModuleConfig& config);
+// [{"section":..,"key":..,<firstName>:..,<secondName>:..}] for the given fields.
+QJsonArray DifferencesJson(const std::vector<const TConfigField*>& fields, const TModuleConfig& first,
+                           const char* firstName, const TModuleConfig& second, const char* secondName);
+
+class TCliReport {
+public:
+    TCliReport(bool json, bool quiet, size_t moduleCount);
+
+    // The module's outcome. For people: the address, the port, then the text; failures are
+    // printed even with --quiet. For JSON: fields plus host, port, command, ok and ms.
+    void Module(const TModuleAddress& module, const std::string& command, bool ok, double ms,
+                const std::string& text, QJsonObject fields);
+    void Json(const QJsonObject& object);
+    void Line(const std::string& text);   // stdout, for people only
+    void Error(const std::string& text);  // stderr, always
+    void Progress(size_t done);
+    void Summary(size_t succeeded, size_t failed, double seconds, const std::string& extra = {});
+
+    bool IsJson() const { return Json_; }
+
+private:
+    void ClearProgress();
+
+    bool Json_;
+    bool Quiet_;
+    size_t ModuleCount_;
+    bool ShowProgress_;
+    bool ProgressShown_ = false;
+};

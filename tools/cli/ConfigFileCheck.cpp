@@ -1,0 +1,62 @@
+#include "ConfigFileCheck.h"
+
+#include "ConfigFields.h"
+#include "IniFile.h"
+#include "RConvert.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+// No value read from a line can hold a line end, so this stands for a missing key.
+const std::string Missing = "\n";
+
+bool IsAcceptedValue(const TConfigField& field, const std::string& value)
+{
+    switch (field.Format) {
+    case TFieldFormat::Address: {
+        TIPAddress address{};
+        return StrToIP(value, address);
+    }
+    case TFieldFormat::BaudRate:
+        for (const char* rate : BaudRates)
+            if (value == rate) return true;
+        return false;
+    case TFieldFormat::Parity: return IsValueInRange(value, 0, 2);
+    case TFieldFormat::StopBits: return IsValueInRange(value, 1, 2);
+    case TFieldFormat::Number: break;
+    }
+    return IsValueInRange(value, 0, 65535);
+}
+
+} // namespace
+
+TConfigFileState LoadCheckedConfig(const std::string& fileName, TModuleConfig& config, std::string& error)
+{
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(fileName, ignored) || !std::ifstream(fileName)) {
+        error = "Ошибка открытия файла " + fileName;
+        return TConfigFileState::Unreadable;
+    }
+    const TIniFile ini(fileName);
+    int present = 0;
+    for (const TConfigField& field : ConfigFields()) {
+        const std::string value = ini.ReadString(field.Section, field.Key, Missing);
+        if (value == Missing) continue;
+        ++present;
+        if (!IsAcceptedValue(field, value)) {
+            error = "Недопустимое значение [" + field.Section + "] " + field.Key + "=" + value + " в файле " + fileName;
+            return TConfigFileState::BadValue;
+        }
+    }
+    if (present == 0) {
+        error = "Файл " + fileName + " не содержит конфигурации модуля";
+        return TConfigFileState::BadValue;
+    }
+    if (!LoadConfigFromFile(fileName, config)) {
+        error = "Ошибка открытия файла " + fileName;
+        return TConfigFileState::Unreadable;
+    }
+    return TConfigFileState::Ok;
+}

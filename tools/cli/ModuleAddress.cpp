@@ -1,0 +1,106 @@
+#include "ModuleAddress.h"
+
+#include "RConvert.h"
+
+#include <fstream>
+
+namespace {
+
+uint32_t AddressValue(const TIPAddress& address)
+{
+    return uint32_t(address[0]) << 24 | uint32_t(address[1]) << 16 | uint32_t(address[2]) << 8 | address[3];
+}
+
+TIPAddress AddressOf(uint32_t value)
+{
+    return {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+}
+
+std::string Trimmed(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// StrToIP lets blanks inside the parts pass, as the masked editors pad them; a command line has
+// no such padding, so a blank there is a mistake.
+bool ParseDotted(const std::string& text, TIPAddress& address)
+{
+    return text.find_first_of(IPBlankChars) == std::string::npos && StrToIP(text, address);
+}
+
+} // namespace
+
+bool ParseModuleAddress(const std::string& text, uint16_t defaultPort, TModuleAddress& address)
+{
+    const size_t colon = text.find(':');
+    TIPAddress ip{};
+    if (!ParseDotted(text.substr(0, colon), ip)) return false;
+    uint16_t port = defaultPort;
+    if (colon != std::string::npos) {
+        const std::string portText = text.substr(colon + 1);
+        if (portText.empty() || portText.find_first_not_of("0123456789") != std::string::npos ||
+            !IsValueInRange(portText, 1, 65535))
+            return false;
+        port = uint16_t(StrToIntDefault(portText, 0));
+    }
+    address = {IPToStr(ip), port};
+    return true;
+}
+
+bool ParseAddressRange(const std::string& text, uint16_t port, std::vector<TModuleAddress>& addresses,
+                       std::string& error)
+{
+    TIPAddress first{}, last{};
+    const size_t slash = text.find('/');
+    const size_t dash = text.find('-');
+    if (slash != std::string::npos) {
+        const std::string bits = text.substr(slash + 1);
+        if (!ParseDotted(text.substr(0, slash), first) || bits.empty() ||
+            bits.find_first_not_of("0123456789") != std::string::npos || !IsValueInRange(bits, 0, 32)) {
+            error = "неверный диапазон " + text;
+            return false;
+        }
+        const int prefix = StrToIntDefault(bits, 0);
+        const uint32_t mask = prefix == 0 ? 0 : ~uint32_t(0) << (32 - prefix);
+        const uint32_t base = AddressValue(first) & mask;
+        first = AddressOf(base);
+        last = AddressOf(base | ~mask);
+    } else if (dash == std::string::npos || !ParseDotted(text.substr(0, dash), first) ||
+               !ParseDotted(text.substr(dash + 1), last) || AddressValue(last) < AddressValue(first)) {
+        error = "неверный диапазон " + text;
+        return false;
+    }
+    const uint64_t count = uint64_t(AddressValue(last)) - AddressValue(first) + 1;
+    if (count > MaxScanAddresses) {
+        error = "диапазон " + text + " содержит " + std::to_string(count) + " адресов, допускается не более " +
+                std::to_string(MaxScanAddresses);
+        return false;
+    }
+    for (uint64_t i = 0; i < count; ++i)
+        addresses.push_back({IPToStr(AddressOf(AddressValue(first) + uint32_t(i))), port});
+    return true;
+}
+
+bool ReadHostsFile(const std::string& fileName, uint16_t defaultPort, std::vector<TModuleAddress>& addresses,
+                   std::string& error)
+{
+    std::ifstream in(fileName);
+    if (!in) {
+        error = "Ошибка открытия файла " + fileName;
+        return false;
+    }
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        const std::string host = Trimmed(line.substr(0, line.find('#')));
+        if (host.empty()) continue;
+        TModuleAddress address;
+        if (!ParseModuleAddress(host, defaultPort, address)) {
+            error = fileName + ":" + std::to_string(number) + ": неверный адрес " + host;
+            return false;
+        }
+        addresses.push_back(address);
+    }
+    return true;
+}

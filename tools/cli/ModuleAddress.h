@@ -1,0 +1,29 @@
+#pragma once
+// Where a module is reached: HOST[:PORT] as the command line gives it, ranges of addresses for a
+// scan, and host lists in a file. Every address is read by the decimal rule and printed back in
+// its plain dotted form, so nothing but the address given is ever contacted.
+
+#include "LocalDefines.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TModuleAddress {
+    std::string Address;  // dotted, as IPToStr prints it
+    uint16_t Port = 0;
+
+    std::string Text() const { return Address + ":" + std::to_string(Port); }
+};
+
+constexpr size_t MaxScanAddresses = 4096;
+
+// "10.0.0.5" or "10.0.0.5:1502"; the port is 1..65535.
+bool ParseModuleAddress(const std::string& text, uint16_t defaultPort, TModuleAddress& address);
+// "10.0.0.0/24" or "10.0.0.5-10.0.0.40", at most MaxScanAddresses addresses, all on port.
+bool ParseAddressRange(const std::string& text, uint16_t port, std::vector<TModuleAddress>& addresses,
+                       std::string& error);
+// One HOST a line; blank lines and text after "#" are ignored. False with a message naming the
+// line when a line is not a HOST or the file cannot be read.
+bool ReadHostsFile(const std::string& fileName, uint16_t defaultPort, std::vector<TModuleAddress>& addresses,
+                   std::string& error);
