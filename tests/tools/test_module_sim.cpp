@@ -5,12 +5,15 @@
 #include "ModuleSimServer.h"
 #include "Wait.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <vector>
 
 TEST(ModuleSim, StartsWithTheReaderDefaultsChecksummedAndMarked)
 {
@@ -94,7 +97,9 @@ TEST(ModuleSim, ProgramServesOnAFreePortAndPrintsOneLinePerRequest)
 
 TEST(ModuleSim, ProgramRefusesBadOptionsWithAMessage)
 {
-    const QStringList cases[] = {{"--port", "70000"}, {"--bind", "nowhere"}, {"--firmware", "1"}, {"--mac", "12-34"}};
+    const QStringList cases[] = {{"--port", "70000"}, {"--bind", "nowhere"}, {"--firmware", "1"}, {"--mac", "12-34"},
+                                 {"--count", "0"}, {"--count", "1001"}, {"--port", "65535", "--count", "2"},
+                                 {"--delay", "-5"}};
     for (const QStringList& arguments : cases) {
         QProcess program;
         program.start(KORVEL_MODULE_SIM, arguments);
@@ -102,4 +107,47 @@ TEST(ModuleSim, ProgramRefusesBadOptionsWithAMessage)
         EXPECT_EQ(program.exitCode(), 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(program.readAllStandardError().startsWith("korvel-module-sim: bad ")) << arguments.join(' ').toStdString();
     }
+}
+
+// A fleet in one process: its own registers and MAC per module, every answer held back.
+TEST(ModuleSim, ProgramServesAFleetThatAnswersLate)
+{
+    QProcess program;
+    program.start(KORVEL_MODULE_SIM, {"--port", "0", "--count", "3", "--delay", "60", "--mac", "12-34-56-78-9A-FE"});
+    ASSERT_TRUE(program.waitForStarted());
+    QString output;
+    std::vector<quint16> ports;
+    const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
+    ASSERT_TRUE(WaitUntil([&] {
+        output += QString::fromUtf8(program.readAllStandardOutput());
+        ports.clear();
+        for (auto match = listening.globalMatch(output); match.hasNext();)
+            ports.push_back(quint16(match.next().captured(1).toUInt()));
+        return ports.size() == 3;
+    })) << output.toStdString();
+
+    std::vector<std::array<uint8_t, 12>> infos(ports.size());
+    std::vector<std::unique_ptr<TModbusTCPMaster>> masters;
+    int answered = 0;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (size_t i = 0; i < ports.size(); ++i) {
+        auto& master = masters.emplace_back(std::make_unique<TModbusTCPMaster>());
+        master->SetParameters("IPADDRESS=127.0.0.1\r\nTCPPORT=" + std::to_string(ports[i]) + "\r\nTIMEOUT=50\r\nREPEATCOUNT=0\r\n");
+        master->SetActive(true);
+        master->SetOrderCallback(master->ReadHoldingRegisters(255, 78, 6, OrderOneShot), [&, i](TModbusMaster* sender, int, uint8_t status) {
+            EXPECT_EQ(status, StatusOk);
+            sender->GetReplyData(infos[i].data());
+            ++answered;
+        });
+    }
+    ASSERT_TRUE(WaitUntil([&] { return answered == 3; }));
+    EXPECT_GE(elapsed.elapsed(), 60);
+    EXPECT_EQ(infos[0][7], 0xFE);
+    EXPECT_EQ(infos[1][7], 0xFF);
+    EXPECT_EQ(infos[2][7], 0x00);  // the last byte wraps; the others stay
+    EXPECT_EQ(infos[2][6], 0x9A);
+
+    program.kill();
+    program.waitForFinished();
 }

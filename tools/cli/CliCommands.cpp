@@ -184,7 +184,7 @@ private:
             return FileError("Ошибка создания каталога " + output);
         const bool toStdout = output.empty() && !Options_.Json;
 
-        TCliReport report(Options_.Json, Options_.Quiet || toStdout, modules.size());
+        TCliReport report(Options_.Json, Options_.Quiet || toStdout, modules.size(), toStdout);
         TTally tally;
         bool fileFailed = false;
         const int result = RunFleet(modules, report, [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {

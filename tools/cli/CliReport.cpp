@@ -54,10 +54,11 @@ QJsonArray DifferencesJson(const std::vector<const TConfigField*>& fields, const
     return differences;
 }
 
-TCliReport::TCliReport(bool json, bool quiet, size_t moduleCount)
+TCliReport::TCliReport(bool json, bool quiet, size_t moduleCount, bool stdoutTaken)
     : Json_(json)
     , Quiet_(quiet)
     , ModuleCount_(moduleCount)
+    , Lines_(stdoutTaken ? stderr : stdout)
     , ShowProgress_(!quiet && moduleCount > 1 && isatty(STDERR_FILENO))
 {
 }
@@ -91,9 +92,9 @@ void TCliReport::Line(const std::string& text)
 {
     if (Json_) return;
     ClearProgress();
-    std::fputs(text.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::fputs(text.c_str(), Lines_);
+    std::fputc('\n', Lines_);
+    std::fflush(Lines_);
 }
 
 void TCliReport::Error(const std::string& text)

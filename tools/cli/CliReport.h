@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,14 +22,16 @@ QJsonArray DifferencesJson(const std::vector<const TConfigField*>& fields, const
 
 class TCliReport {
 public:
-    TCliReport(bool json, bool quiet, size_t moduleCount);
+    // stdoutTaken: stdout carries the result itself (a configuration file), so the lines for
+    // people go to stderr.
+    TCliReport(bool json, bool quiet, size_t moduleCount, bool stdoutTaken = false);
 
     // The module's outcome. For people: the address, the port, then the text; failures are
     // printed even with --quiet. For JSON: fields plus host, port, command, ok and ms.
     void Module(const TModuleAddress& module, const std::string& command, bool ok, double ms,
                 const std::string& text, QJsonObject fields);
     void Json(const QJsonObject& object);
-    void Line(const std::string& text);   // stdout, for people only
+    void Line(const std::string& text);   // for people only
     void Error(const std::string& text);  // stderr, always
     void Progress(size_t done);
     void Summary(size_t succeeded, size_t failed, double seconds, const std::string& extra = {});
@@ -41,6 +44,7 @@ private:
     bool Json_;
     bool Quiet_;
     size_t ModuleCount_;
+    FILE* Lines_;
     bool ShowProgress_;
     bool ProgressShown_ = false;
 };

@@ -1,0 +1,350 @@
+// korvel-cli as a script runs it: the real program against simulated modules in this process
+// (several ports, several 127.0.0.x addresses), scripted servers for broken modules, and a closed
+// port for a refused connection. JSON output is parsed back.
+#include "ConfigFields.h"
+#include "ModbusMaster.h"
+#include "ModuleDefaults.h"
+#include "ModuleRegisters.h"
+#include "ModuleSimServer.h"
+#include "ScriptedServer.h"
+#include "Wait.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+struct TRun {
+    int Exit = -1;
+    QByteArray Out;
+    QByteArray Err;
+
+    std::vector<QJsonObject> JsonLines() const
+    {
+        std::vector<QJsonObject> objects;
+        for (const QByteArray& line : Out.split('\n'))
+            if (!line.isEmpty()) objects.push_back(QJsonDocument::fromJson(line).object());
+        return objects;
+    }
+};
+
+// The event loop keeps running while the program works, so the servers here answer it.
+TRun RunCli(const QStringList& arguments)
+{
+    QProcess program;
+    program.start(KORVEL_CLI, QStringList{"--timeout", "200"} + arguments);
+    TRun run;
+    EXPECT_TRUE(WaitUntil([&] { return program.state() == QProcess::NotRunning; }, std::chrono::seconds(30)))
+        << arguments.join(' ').toStdString();
+    run.Exit = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    run.Out = program.readAllStandardOutput();
+    run.Err = program.readAllStandardError();
+    return run;
+}
+
+QString Host(const TModuleSimServer& module, const char* address = "127.0.0.1")
+{
+    return QString("%1:%2").arg(address).arg(module.Port());
+}
+
+TModuleConfig StoredConfig(const TModuleSimServer& module)
+{
+    std::array<uint16_t, ConfigReadRegisterCount> registers{};
+    for (size_t k = 0; k < registers.size(); ++k) registers[k] = module.Register(ConfigFirstRegister + int(k));
+    TModuleConfig config{};
+    std::memcpy(&config, registers.data(), sizeof config);
+    return config;
+}
+
+QByteArray WriteReply(const TScriptedRequest& request)
+{
+    QByteArray pdu;
+    pdu.append(char(FunctionWriteMultipleRegisters));
+    pdu.append(request.Frame.mid(8, 4));
+    return MbapFrame(request.TransactionId(), request.UnitId(), pdu);
+}
+
+// A port on which nothing listens: taken from the system, then let go.
+quint16 ClosedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+class CliTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Folder.isValid());
+        for (int i = 0; i < 3; ++i) {
+            auto& module = Modules.emplace_back(std::make_unique<TModuleSimServer>());
+            module->SetVersion(1, uint8_t(3 + i));
+            module->SetMac({0x12, 0x34, 0x56, 0x78, 0x9A, uint8_t(0xB0 + i)});
+            module->SetJumperFitted(i == 1);
+            // The third module on another loopback address.
+            ASSERT_TRUE(module->Listen(QHostAddress(i == 2 ? "127.0.0.2" : "127.0.0.1"), 0)) << module->ErrorText().toStdString();
+        }
+    }
+
+    QStringList AllHosts() const { return {Host(*Modules[0]), Host(*Modules[1]), Host(*Modules[2], "127.0.0.2")}; }
+
+    QString WriteIni(const QString& name, const QByteArray& text)
+    {
+        const QString path = Folder.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        return path;
+    }
+
+    QString ConfigFile(const QString& name, const TModuleConfig& config)
+    {
+        const QString path = Folder.filePath(name);
+        SaveConfigToFile(path.toStdString(), config);
+        return path;
+    }
+
+    static TModuleConfig Changed()
+    {
+        TModuleConfig config = FactoryDefaults;
+        config.Channels[0].BaudIndex = 4;
+        config.Channels[1].SlaveAddress = 17;
+        config.Gateway = {10, 0, 0, 254};
+        return config;
+    }
+
+    QTemporaryDir Folder;
+    std::vector<std::unique_ptr<TModuleSimServer>> Modules;
+};
+
+}  // namespace
+
+TEST_F(CliTest, InfoReportsEveryModuleAsJson)
+{
+    const TRun run = RunCli(QStringList{"--json", "info"} + AllHosts());
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    const std::vector<QJsonObject> lines = run.JsonLines();
+    ASSERT_EQ(lines.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject& line = lines[size_t(i)];
+        EXPECT_EQ(line["command"].toString(), "info");
+        EXPECT_TRUE(line["ok"].toBool());
+        EXPECT_EQ(line["host"].toString(), i == 2 ? "127.0.0.2" : "127.0.0.1");
+        EXPECT_EQ(line["port"].toInt(), Modules[size_t(i)]->Port());
+        EXPECT_EQ(line["firmware"].toString(), QString("1.%1").arg(3 + i));
+        EXPECT_EQ(line["mac"].toString(), QString("12-34-56-78-9A-B%1").arg(i));
+        EXPECT_EQ(line["jumper"].toBool(), i == 1);
+        EXPECT_TRUE(line["ms"].isDouble());
+    }
+}
+
+TEST_F(CliTest, SilentAndRefusedModulesFailOnlyThemselves)
+{
+    TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(silent.Listen());
+    const TRun run = RunCli({"--json", "--retries", "0", "info", Host(*Modules[0]),
+                             QString("127.0.0.1:%1").arg(silent.Port()), QString("127.0.0.1:%1").arg(ClosedPort())});
+    EXPECT_EQ(run.Exit, 3);
+    const std::vector<QJsonObject> lines = run.JsonLines();
+    ASSERT_EQ(lines.size(), 3u);
+    int failed = 0;
+    for (const QJsonObject& line : lines) {
+        if (line["ok"].toBool()) continue;
+        ++failed;
+        EXPECT_EQ(line["status"].toInt(), 1);
+        EXPECT_EQ(line["error"].toString(), "Нет ответа");
+    }
+    EXPECT_EQ(failed, 2);
+}
+
+// Exit statuses for what goes wrong before any module is asked; nothing reaches the module.
+TEST_F(CliTest, UsageAndFileErrorsAreRefusedBeforeAnythingIsSent)
+{
+    const QString host = Host(*Modules[0]);
+    const QString badBaud = WriteIni("bad-baud.ini", "[CHANNEL_0]\r\nBAUDRATE=9601\r\n");
+    const QString badPort = WriteIni("bad-port.ini", "[IP]\r\nTCP_PORT=65536\r\n");
+    const QString noConfig = WriteIni("other.ini", "[OTHER]\r\nKEY=1\r\n");
+    struct TCase {
+        QStringList Arguments;
+        int Exit;
+        const char* Message;
+    };
+    const TCase cases[] = {
+        {{}, 2, "не задана команда"},
+        {{"reboot", host}, 2, "неизвестная команда reboot"},
+        {{"info"}, 2, "не задан ни один модуль"},
+        {{"info", "1.2.3"}, 2, "неверный адрес модуля 1.2.3"},
+        {{"info", "127.0.0.1:0"}, 2, "неверный адрес модуля"},
+        {{"--jobs", "0", "info", host}, 2, "Допускаются значения 1..4096"},
+        {{"--bogus", "info", host}, 2, "неизвестный параметр --bogus"},
+        {{"scan", "10.0.0.0/19"}, 2, "не более 4096"},
+        {{"scan", "10.0.0.9-10.0.0.5"}, 2, "неверный диапазон"},
+        {{"write", Folder.filePath("missing.ini"), host}, 4, "Ошибка открытия файла"},
+        {{"write", badBaud, host}, 4, "Недопустимое значение [CHANNEL_0] BAUDRATE=9601"},
+        {{"apply", badPort, host}, 4, "Недопустимое значение [IP] TCP_PORT=65536"},
+        {{"write", noConfig, host}, 4, "не содержит конфигурации модуля"},
+        {{"--hosts", Folder.filePath("missing.txt"), "info"}, 4, "Ошибка открытия файла"},
+    };
+    for (const TCase& c : cases) {
+        const TRun run = RunCli(c.Arguments);
+        EXPECT_EQ(run.Exit, c.Exit) << c.Arguments.join(' ').toStdString();
+        EXPECT_TRUE(QString::fromUtf8(run.Err).contains(QString::fromUtf8(c.Message)))
+            << c.Arguments.join(' ').toStdString() << ": " << run.Err.toStdString();
+    }
+    EXPECT_EQ(Modules[0]->RequestCount(), 0);
+}
+
+// The file is what the window's Save writes for the module's record, on stdout and in files.
+TEST_F(CliTest, ReadGivesTheFileSaveConfigToFileWrites)
+{
+    Modules[1]->SetRegister(ConfigFirstRegister + 9, 42);  // channel 0's slave address
+    const TModuleConfig stored = StoredConfig(*Modules[1]);
+    QFile expected(ConfigFile("expected.ini", stored));
+    ASSERT_TRUE(expected.open(QIODevice::ReadOnly));
+    const QByteArray expectedBytes = expected.readAll();
+
+    const TRun toStdout = RunCli({"read", Host(*Modules[1])});
+    EXPECT_EQ(toStdout.Exit, 0) << toStdout.Err.toStdString();
+    EXPECT_EQ(toStdout.Out, expectedBytes);
+
+    const QString folder = Folder.filePath("fleet");
+    const TRun toFolder = RunCli(QStringList{"read", "-o", folder} + AllHosts());
+    EXPECT_EQ(toFolder.Exit, 0) << toFolder.Err.toStdString();
+    QFile second(folder + QString("/127.0.0.1_%1.ini").arg(Modules[1]->Port()));
+    ASSERT_TRUE(second.open(QIODevice::ReadOnly));
+    EXPECT_EQ(second.readAll(), expectedBytes);
+    EXPECT_TRUE(QFile::exists(folder + QString("/127.0.0.2_%1.ini").arg(Modules[2]->Port())));
+
+    const TRun json = RunCli({"--json", "read", Host(*Modules[1])});
+    ASSERT_EQ(json.JsonLines().size(), 1u);
+    const QJsonObject config = json.JsonLines()[0]["config"].toObject();
+    EXPECT_EQ(config["CHANNEL_0"].toObject()["SLAVE_ADDRESS"].toInt(), 42);
+    EXPECT_EQ(config["IP"].toObject()["ADDRESS"].toString(), "192.168.127.10");
+    EXPECT_EQ(config["CHANNEL_1"].toObject()["BAUDRATE"].toInt(), 115200);
+}
+
+TEST_F(CliTest, ApplyWritesOnlyWhereTheModuleDiffersAndASecondRunChangesNothing)
+{
+    const TModuleConfig wanted = Changed();
+    const QString file = ConfigFile("wanted.ini", wanted);
+    Modules[2]->SetRegister(ConfigFirstRegister + 9 + 17, 17);  // already holds channel 1's slave address
+
+    const TRun first = RunCli(QStringList{"--json", "apply", file} + AllHosts());
+    ASSERT_EQ(first.Exit, 0) << first.Err.toStdString();
+    for (const QJsonObject& line : first.JsonLines()) {
+        EXPECT_TRUE(line["changed"].toBool());
+        EXPECT_TRUE(line["verified"].toBool());
+        EXPECT_EQ(line["config"].toObject()["IP"].toObject()["GATEWAY"].toString(), "10.0.0.254");
+    }
+    const QJsonArray differences = first.JsonLines()[2]["differences"].toArray();
+    ASSERT_EQ(differences.size(), 2);
+    EXPECT_EQ(differences[0].toObject()["key"].toString(), "GATEWAY");
+    EXPECT_EQ(differences[0].toObject()["before"].toString(), "192.168.127.100");
+    EXPECT_EQ(differences[0].toObject()["after"].toString(), "10.0.0.254");
+    for (const auto& module : Modules) EXPECT_TRUE(DifferingFields(StoredConfig(*module), wanted).empty());
+
+    const int requestsBefore = Modules[0]->RequestCount();
+    const TRun second = RunCli(QStringList{"apply", file} + AllHosts());
+    EXPECT_EQ(second.Exit, 0);
+    EXPECT_TRUE(second.Out.contains("без изменений"));
+    EXPECT_TRUE(second.Out.contains("изменено 0")) << second.Out.toStdString();
+    EXPECT_EQ(Modules[0]->RequestCount(), requestsBefore + 1);  // the read only
+}
+
+TEST_F(CliTest, WriteSendsTheWindowsImageAndCatchesAModuleThatStoresSomethingElse)
+{
+    const TModuleConfig wanted = Changed();
+    const QString file = ConfigFile("wanted.ini", wanted);
+    QByteArray sent;
+    TScriptedServer forgetful([&](const TScriptedRequest& request) {
+        if (request.FunctionCode() == FunctionWriteMultipleRegisters) {
+            sent = request.Frame.mid(13);
+            return TScriptedAnswer{WriteReply(request)};
+        }
+        TModuleConfig stored = wanted;
+        stored.Channels[1].Parity = 0;
+        std::vector<uint16_t> registers(ConfigReadRegisterCount);
+        std::memcpy(registers.data(), &stored, sizeof stored);
+        return TScriptedAnswer{ReadRegistersReply(request, registers)};
+    });
+    ASSERT_TRUE(forgetful.Listen());
+
+    const TRun run = RunCli({"--json", "write", file, QString("127.0.0.1:%1").arg(forgetful.Port())});
+    EXPECT_EQ(run.Exit, 3);
+    ASSERT_EQ(run.JsonLines().size(), 1u);
+    const QJsonObject line = run.JsonLines()[0];
+    EXPECT_FALSE(line["ok"].toBool());
+    EXPECT_FALSE(line["verified"].toBool());
+    const QJsonArray mismatch = line["mismatch"].toArray();
+    ASSERT_EQ(mismatch.size(), 1);
+    EXPECT_EQ(mismatch[0].toObject()["section"].toString(), "CHANNEL_1");
+    EXPECT_EQ(mismatch[0].toObject()["key"].toString(), "PARITY");
+
+    // The bytes on the wire are the window's image of the file: pairs exchanged, checksum, marker.
+    TModuleConfig fromFile{};
+    ASSERT_TRUE(LoadConfigFromFile(file.toStdString(), fromFile));
+    const TConfigImage image = BuildConfigImage(fromFile);
+    QByteArray expected;
+    for (uint16_t word : image) expected.append(char(word >> 8)).append(char(word & 0xFF));
+    EXPECT_EQ(sent, expected);
+
+    const TRun good = RunCli({"write", file, Host(*Modules[0]), "--no-verify"});
+    EXPECT_EQ(good.Exit, 0) << good.Err.toStdString();
+    EXPECT_EQ(Modules[0]->Register(MarkerRegister), ConfigMarker);
+    EXPECT_TRUE(DifferingFields(StoredConfig(*Modules[0]), wanted).empty());
+}
+
+TEST_F(CliTest, DiffComparesFilesAndModulesFieldByField)
+{
+    const QString changed = ConfigFile("changed.ini", Changed());
+    const QString factory = ConfigFile("factory.ini", FactoryDefaults);
+
+    const TRun equal = RunCli({"diff", factory, Host(*Modules[0])});
+    EXPECT_EQ(equal.Exit, 0) << equal.Err.toStdString();
+
+    const TRun table = RunCli({"diff", Host(*Modules[1]), changed});
+    EXPECT_EQ(table.Exit, 1);
+    const QString text = QString::fromUtf8(table.Out);
+    EXPECT_TRUE(text.contains("CHANNEL_0/BAUDRATE (RS-485 Канал 1: Скорость)")) << table.Out.toStdString();
+    EXPECT_TRUE(text.contains("IP/GATEWAY"));
+    EXPECT_FALSE(text.contains("IP/ADDRESS"));
+    EXPECT_EQ(text.count('\n'), 4);  // the heading and three fields
+
+    const TRun json = RunCli({"--json", "diff", changed, factory});
+    EXPECT_EQ(json.Exit, 1);
+    ASSERT_EQ(json.JsonLines().size(), 1u);
+    EXPECT_FALSE(json.JsonLines()[0]["equal"].toBool());
+    EXPECT_EQ(json.JsonLines()[0]["differences"].toArray().size(), 3);
+    EXPECT_EQ(json.JsonLines()[0]["config_a"].toObject()["CHANNEL_0"].toObject()["BAUDRATE"].toInt(), 9600);
+
+    const TRun silent = RunCli({"--retries", "0", "diff", factory, QString("127.0.0.1:%1").arg(ClosedPort())});
+    EXPECT_EQ(silent.Exit, 3);
+}
+
+TEST(CliScan, FindsExactlyTheAnsweringModules)
+{
+    std::vector<std::unique_ptr<TModuleSimServer>> modules;
+    quint16 port = 0;
+    for (const char* address : {"127.0.7.11", "127.0.7.40", "127.0.7.41", "127.0.7.200"}) {
+        auto& module = modules.emplace_back(std::make_unique<TModuleSimServer>());
+        ASSERT_TRUE(module->Listen(QHostAddress(address), port)) << module->ErrorText().toStdString();
+        port = module->Port();
+    }
+    const TRun run = RunCli({"--json", "--port", QString::number(port), "scan", "127.0.7.0/24"});
+    EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
+    QStringList found;
+    for (const QJsonObject& line : run.JsonLines()) found << line["host"].toString();
+    found.sort();
+    EXPECT_EQ(found, (QStringList{"127.0.7.11", "127.0.7.200", "127.0.7.40", "127.0.7.41"}));
+}
