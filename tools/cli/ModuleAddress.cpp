@@ -65,8 +65,10 @@ bool ParseAddressRange(const std::string& text, uint16_t port, std::vector<TModu
         const int prefix = StrToIntDefault(bits, 0);
         const uint32_t mask = prefix == 0 ? 0 : ~uint32_t(0) << (32 - prefix);
         const uint32_t base = AddressValue(first) & mask;
-        first = AddressOf(base);
-        last = AddressOf(base | ~mask);
+        // The network and broadcast addresses of a subnet hold no module.
+        const uint32_t edge = prefix <= 30 ? 1 : 0;
+        first = AddressOf(base + edge);
+        last = AddressOf((base | ~mask) - edge);
     } else if (dash == std::string::npos || !ParseDotted(text.substr(0, dash), first) ||
                !ParseDotted(text.substr(dash + 1), last) || AddressValue(last) < AddressValue(first)) {
         error = "неверный диапазон " + text;

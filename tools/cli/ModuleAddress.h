@@ -20,7 +20,8 @@ constexpr size_t MaxScanAddresses = 4096;
 
 // "10.0.0.5" or "10.0.0.5:1502"; the port is 1..65535.
 bool ParseModuleAddress(const std::string& text, uint16_t defaultPort, TModuleAddress& address);
-// "10.0.0.0/24" or "10.0.0.5-10.0.0.40", at most MaxScanAddresses addresses, all on port.
+// "10.0.0.0/24" (its hosts: without the network and broadcast addresses) or "10.0.0.5-10.0.0.40",
+// at most MaxScanAddresses addresses, all on port.
 bool ParseAddressRange(const std::string& text, uint16_t port, std::vector<TModuleAddress>& addresses,
                        std::string& error);
 // One HOST a line; blank lines and text after "#" are ignored. False with a message naming the
