@@ -26,6 +26,9 @@ TEST(ModuleAddress, HostsAreReadByTheDecimalRuleAndPrintedPlain)
         {"10.0.0", false, "", 0},
         {"10.0.0.256", false, "", 0},
         {"10.0 .0.5", false, "", 0},
+        {"10.0.0.$A", false, "", 0},
+        {"10.0.0x10.5", false, "", 0},
+        {"10.0.-0.5", false, "", 0},
         {"module.local", false, "", 0},
         {"", false, "", 0},
     };

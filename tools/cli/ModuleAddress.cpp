@@ -23,11 +23,11 @@ std::string Trimmed(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-// StrToIP lets blanks inside the parts pass, as the masked editors pad them; a command line has
-// no such padding, so a blank there is a mistake.
+// Decimal groups only: StrToIP also lets blanks pass (the masked editors pad with them) and takes
+// "$7F" or "0x7F" for a group by the integer rule; a command line carries neither.
 bool ParseDotted(const std::string& text, TIPAddress& address)
 {
-    return text.find_first_of(IPBlankChars) == std::string::npos && StrToIP(text, address);
+    return text.find_first_not_of("0123456789.") == std::string::npos && StrToIP(text, address);
 }
 
 } // namespace
