@@ -226,6 +226,11 @@ TEST_F(CliTest, ReadGivesTheFileSaveConfigToFileWrites)
     EXPECT_EQ(second.readAll(), expectedBytes);
     EXPECT_TRUE(QFile::exists(folder + QString("/127.0.0.2_%1.ini").arg(Modules[2]->Port())));
 
+    const QString unwritable = Folder.filePath("missing-folder/module.ini");
+    const TRun failed = RunCli({"read", Host(*Modules[1]), "-o", unwritable});
+    EXPECT_EQ(failed.Exit, 4);
+    EXPECT_TRUE(failed.Err.contains("Unable to write to " + unwritable.toUtf8())) << failed.Err.toStdString();
+
     const TRun json = RunCli({"--json", "read", Host(*Modules[1])});
     ASSERT_EQ(json.JsonLines().size(), 1u);
     const QJsonObject config = json.JsonLines()[0]["config"].toObject();

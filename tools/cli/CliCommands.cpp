@@ -4,6 +4,7 @@
 #include "ConfigFileCheck.h"
 #include "FleetRunner.h"
 #include "ModuleInfo.h"
+#include "WholeFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,10 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 
 namespace {
 
@@ -56,34 +54,27 @@ std::string FieldNames(const std::vector<const TConfigField*>& fields)
     return names;
 }
 
-// The file SaveConfigToFile writes for the record, put in place whole: a fresh file beside the
-// target, renamed over it, so the result holds this record only and a failure leaves the
-// previous file as it was.
-bool WriteConfigFile(const std::string& fileName, const TModuleConfig& config, std::string& error)
-{
-    const QFileInfo target(QString::fromStdString(fileName));
-    QTemporaryFile fresh(target.absolutePath() + "/.korvel-cli-XXXXXX.ini");
-    try {
-        if (!fresh.open()) throw std::runtime_error("Unable to write to " + fileName);
-        fresh.close();
-        SaveConfigToFile(fresh.fileName().toStdString(), config);
-        std::filesystem::rename(fresh.fileName().toStdString(), fileName);
-        fresh.setAutoRemove(false);
-    } catch (const std::exception& failure) {
-        error = failure.what();
-        return false;
-    }
-    return true;
-}
-
+// The bytes SaveConfigToFile writes for the record into a new file.
 std::string ConfigFileText(const TModuleConfig& config)
 {
     QTemporaryFile file;
     if (!file.open()) return {};
     file.close();
     SaveConfigToFile(file.fileName().toStdString(), config);
-    std::ifstream in(file.fileName().toStdString(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string text;
+    ReadWholeFile(file.fileName().toStdString(), text);
+    return text;
+}
+
+// The file holds this record only, whatever it held before, and a failure leaves it as it was.
+bool WriteConfigFile(const std::string& fileName, const TModuleConfig& config, std::string& error)
+{
+    const std::string text = ConfigFileText(config);
+    if (text.empty() || WriteWholeFile(fileName, text) != TFileWriteResult::Written) {
+        error = "Unable to write to " + fileName;
+        return false;
+    }
+    return true;
 }
 
 class TCli {
