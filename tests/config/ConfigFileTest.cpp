@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <random>
 
@@ -377,6 +378,24 @@ TEST_F(ConfigFileTest, ASaveOntoAFullDiskChangesNothing)
     WriteBytes(Name, previous);
     SaveConfigToFile(Name, defaults);
     EXPECT_EQ(ReadBytes(name), ReadBytes(Name));
+}
+
+// Opening read the whole file again for every key it looked up and split it into lines each time:
+// minutes for files of a few megabytes. The bound is generous, for the slowest build; the figures
+// themselves are the benchmark's.
+TEST_F(ConfigFileTest, LargeFilesOpenAndSaveInLinearTime)
+{
+    std::string manyKeys = "[CHANNEL_0]\r\n";
+    for (int k = 0; k < 100000; ++k) manyKeys += "K" + std::to_string(k) + "=value\r\n";
+    const std::string files[] = {manyKeys, std::string(4 << 20, '\n'), std::string(4 << 20, '\0')};
+    const auto start = std::chrono::steady_clock::now();
+    for (const std::string& content : files) {
+        TModuleConfig config = LoadFrom(content);
+        config.TCPPort = 1502;
+        SaveConfigToFile(Name, config);
+        EXPECT_EQ(LoadFrom(ReadBytes(Name)).TCPPort, 1502);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST_F(ConfigFileTest, AFailedSaveRaisesUnableToWrite)
