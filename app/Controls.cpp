@@ -138,6 +138,17 @@ QString TMaskEdit::Text() const
     return displayText();
 }
 
+void TMaskEdit::focusInEvent(QFocusEvent* event)
+{
+    QLineEdit::focusInEvent(event);
+    // Entered by keyboard, the whole address is selected so that typing replaces it, as desktop
+    // address fields do; a masked edit would otherwise put the caret before the old digits, and
+    // typing over them keeps those the new address is too short to reach. A click keeps its caret.
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+        selectAll();
+}
+
 void TMaskEdit::keyPressEvent(QKeyEvent* event)
 {
     // A dot after digits ends the number being typed: what an earlier address still has after the

@@ -212,6 +212,25 @@ TEST_F(MainWindowEditTest, EveryEditShowsModified)
     }
 }
 
+TEST_F(MainWindowEditTest, TabIntoAnAddressAndTypingReplacesIt)
+{
+    Window().ConfigToControls(SampleConfig());
+    Window().show();
+    QApplication::setActiveWindow(&Window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+    AddressEdit(1)->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(AddressEdit(1), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), AddressEdit(2));
+    QTest::keyClicks(AddressEdit(2), "10.1.1.1");
+    QTest::keyClick(AddressEdit(2), Qt::Key_Backtab, Qt::ShiftModifier);
+    ASSERT_EQ(QApplication::focusWidget(), AddressEdit(1));
+    QTest::keyClicks(AddressEdit(1), "10.1.1.2");
+
+    ASSERT_TRUE(Window().ControlsToConfig());
+    EXPECT_EQ(Window().Config.Gateway, (TIPAddress{10, 1, 1, 1}));
+    EXPECT_EQ(Window().Config.Address, (TIPAddress{10, 1, 1, 2}));
+}
+
 TEST_F(MainWindowEditTest, SaveAsWritesWhatTheFileWriterWritesAndNamesTheFile)
 {
     Window().ConfigToControls(SampleConfig());

@@ -191,6 +191,39 @@ TEST(MaskEdit, TypingOverAnAddressLeavesNoDigitsOfItBehindADot)
     }
 }
 
+TEST(MaskEdit, EnteredByKeyboardTypingReplacesTheWholeAddress)
+{
+    const struct {
+        const char* What;
+        Qt::FocusReason Reason;
+        const char* Typed;
+        const char* After;
+    } cases[] = {
+        {"Tab, a shorter address", Qt::TabFocusReason, "10.1.1.1", "10 .1  .1  .1  "},
+        {"Shift+Tab, a shorter address", Qt::BacktabFocusReason, "10.1.1.1", "10 .1  .1  .1  "},
+        {"mnemonic, one digit", Qt::ShortcutFocusReason, "7", "7  .   .   .   "},
+        {"Tab, a full address", Qt::TabFocusReason, "172016001002", "172.016.001.002"},
+        {"click keeps its caret at the start", Qt::MouseFocusReason, "10.1.1.1", "10 .1  .1  .100"},
+    };
+    for (const auto& c : cases) {
+        QWidget form;
+        auto* before = new QLineEdit(&form);
+        auto* edit = new TMaskEdit(&form);
+        edit->setText(QStringLiteral("192.168.127.100"));
+        edit->setCursorPosition(0);
+        form.show();
+        QApplication::setActiveWindow(&form);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+        before->setFocus();
+        edit->setFocus(c.Reason);
+        ASSERT_TRUE(edit->hasFocus()) << c.What;
+        if (c.Reason == Qt::MouseFocusReason)
+            edit->setCursorPosition(0);
+        QTest::keyClicks(edit, QString::fromLatin1(c.Typed));
+        EXPECT_EQ(edit->Text(), QString::fromLatin1(c.After)) << c.What;
+    }
+}
+
 TEST(MaskEdit, KeysTheMaskRejectsAreNoChange)
 {
     const struct {
