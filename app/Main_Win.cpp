@@ -2,6 +2,7 @@
 #include "ui_Main_Win.h"
 
 #include "About_Win.h"
+#include "BusySign.h"
 #include "ConnectionSettings.h"
 #include "Compare_Win.h"
 #include "ConfigComparison.h"
@@ -23,10 +24,12 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QToolButton>
 
 #include <exception>
+#include <map>
 
 namespace {
 const QString ModifiedText = QStringLiteral("Изменен");
@@ -54,6 +57,11 @@ const QString ChangeSettingsQuestion =
     QStringLiteral("Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
 const QString VerifyFailedPrefix = QStringLiteral("Ошибка проверки конфигурации (");
 const QString NotKeptText = QStringLiteral("Модуль подтвердил запись, но хранит другую конфигурацию:");
+const QString WritingText = QStringLiteral("Загрузка конфигурации…");
+const QString ReadingText = QStringLiteral("Считывание конфигурации…");
+const QString ReadingInfoText = QStringLiteral("Считывание информации…");
+const QString ComparingText = QStringLiteral("Сравнение с модулем…");
+const QString VerifyingText = QStringLiteral("Проверка конфигурации…");
 const QString RefusedText = QStringLiteral("запрос не поставлен в очередь, код ");
 
 const QString ContentTopic = QStringLiteral("KorvelService_Conent.htm");
@@ -72,10 +80,11 @@ struct TPanelLayout {
 constexpr std::array<TPanelLayout, 3> PanelLayouts{{
     {100, Qt::AlignCenter},
     {200, Qt::AlignCenter},
-    {50, Qt::AlignLeft | Qt::AlignVCenter},
+    {250, Qt::AlignLeft | Qt::AlignVCenter},  // room for a running request and its time
 }};
 constexpr int ModifiedPanel = 0;
 constexpr int ConnectionPanel = 1;
+constexpr int BusyPanel = 2;
 
 constexpr int WindowClientWidth = 676;
 constexpr int WindowClientHeight = 533;
@@ -112,8 +121,13 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     SetFormFont(this);
     setFixedSize(WindowClientWidth, WindowClientHeight);
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    // F1 is the help of the page shown (FormKeyDown); the contents command shows the key in its
+    // menu but takes it only there, so that the window keeps it.
     SetUpToolBar();
     SetUpStatusBar();
+    Busy = new TBusySign(StatusPanels[BusyPanel],
+                         {ui->WriteConfigAction, ui->ReadConfigAction, ui->CompareConfigAction, ui->ReadInfoAction},
+                         this);
     // No firmware transfer exists: the page is there, but cannot be opened.
     ui->PageControl1->setTabEnabled(ui->PageControl1->indexOf(ui->TabSheet2), false);
 
@@ -149,15 +163,23 @@ TMainWindow::~TMainWindow()
 
 void TMainWindow::SetUpToolBar()
 {
-    const auto giveHint = [this](QAction* action, const QString& hint) {
-        ui->ToolBar1->widgetForAction(action)->setToolTip(hint);
+    // Buttons without a hint of their own show their action's; every hint names its shortcut.
+    const std::map<QAction*, QString> ownHints{
+        {ui->FileOpenAction, QStringLiteral("Открыть файл конфигурации...")},
+        {ui->SaveFileAction, QStringLiteral("Сохранить файл конфигурации")},
+        {ui->ReadConfigAction, QStringLiteral("Считать конфигурацию из модуля")},
     };
-    giveHint(ui->FileOpenAction, QStringLiteral("Открыть файл конфигурации..."));
-    giveHint(ui->SaveFileAction, QStringLiteral("Сохранить файл конфигурации"));
-    giveHint(ui->ReadConfigAction, QStringLiteral("Считать конфигурацию из модуля"));
-    for (QAction* action : ui->ToolBar1->actions())
-        if (QWidget* button = ui->ToolBar1->widgetForAction(action); qobject_cast<QToolButton*>(button))
-            button->setFixedSize(ToolButtonSize, ToolButtonSize);
+    for (QAction* action : ui->ToolBar1->actions()) {
+        auto* button = qobject_cast<QToolButton*>(ui->ToolBar1->widgetForAction(action));
+        if (!button)
+            continue;
+        const auto own = ownHints.find(action);
+        QString hint = own != ownHints.end() ? own->second : action->toolTip();
+        if (!action->shortcut().isEmpty())
+            hint += " (" + action->shortcut().toString(QKeySequence::NativeText) + ")";
+        button->setToolTip(hint);
+        button->setFixedSize(ToolButtonSize, ToolButtonSize);
+    }
     // The gap before the help button is wider than the other separators.
     auto* gap = new QWidget(ui->ToolBar1);
     gap->setFixedWidth(WideSeparatorWidth);
@@ -230,15 +252,28 @@ void TMainWindow::ReleaseMaster()
 {
     if (!Master)
         return;
-    // Stopping cuts off a request in flight with a failure; the operator is leaving and is not told.
+    // The operator is leaving: a request cut off is not reported.
+    ForgetPendingRequests();
+    Master->SetActive(false);
+    delete Master;
+    Master = nullptr;
+}
+
+void TMainWindow::ForgetPendingRequests()
+{
+    // A stale id would take the completion of a later request that is given the same id.
     WriteOrderId = -1;
     ReadOrderId = -1;
     InfoOrderId = -1;
     VerifyOrderId = -1;
     CompareOrderId = -1;
-    Master->SetActive(false);
-    delete Master;
-    Master = nullptr;
+    Busy->Stop();
+    Busy->EnableCommands();
+}
+
+bool TMainWindow::RequestPending() const
+{
+    return WriteOrderId >= 0 || ReadOrderId >= 0 || InfoOrderId >= 0 || VerifyOrderId >= 0 || CompareOrderId >= 0;
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event)
@@ -517,6 +552,7 @@ void TMainWindow::SaveConnectionSettings()
 void TMainWindow::ApplyConnectionSettings()
 {
     // The socket takes a new address only while closed.
+    ForgetPendingRequests();
     Master->SetActive(false);
     Master->SetParameters(MasterParametersText(Settings));
 }
@@ -580,7 +616,7 @@ void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
     WrittenConfig = config;
     WriteOrderId = TrackRequest(
         Master->WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, ConfigWriteRegisterCount, image.data()),
-        WriteFailedPrefix);
+        WritingText, WriteFailedPrefix);
 }
 
 void TMainWindow::ReadConfigFromModule()
@@ -588,7 +624,7 @@ void TMainWindow::ReadConfigFromModule()
     Master->SetActive(true);
     ReadOrderId = TrackRequest(
         Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-        ReadFailedPrefix);
+        ReadingText, ReadFailedPrefix);
 }
 
 void TMainWindow::ReadModuleInfo()
@@ -596,7 +632,7 @@ void TMainWindow::ReadModuleInfo()
     Master->SetActive(true);
     InfoOrderId = TrackRequest(
         Master->ReadHoldingRegisters(ModuleUnitId, InfoFirstRegister, InfoRegisterCount, OrderOneShot),
-        InfoFailedPrefix);
+        ReadingInfoText, InfoFailedPrefix);
 }
 
 void TMainWindow::CompareWithModule()
@@ -604,17 +640,17 @@ void TMainWindow::CompareWithModule()
     Master->SetActive(true);
     CompareOrderId = TrackRequest(
         Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-        ReadFailedPrefix);
+        ComparingText, ReadFailedPrefix);
 }
 
 void TMainWindow::VerifyWrittenConfig()
 {
     VerifyOrderId = TrackRequest(
         Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-        VerifyFailedPrefix);
+        VerifyingText, VerifyFailedPrefix);
 }
 
-int32_t TMainWindow::TrackRequest(int32_t orderId, const QString& failurePrefix)
+int32_t TMainWindow::TrackRequest(int32_t orderId, const QString& operation, const QString& failurePrefix)
 {
     if (orderId < 0) {
         // The master refused to queue it: no completion will ever come, so say so now.
@@ -624,6 +660,7 @@ int32_t TMainWindow::TrackRequest(int32_t orderId, const QString& failurePrefix)
     Master->SetOrderCallback(orderId, [this](TModbusMaster* sender, int id, uint8_t status) {
         RequestComplete(sender, id, status);
     });
+    Busy->Start(operation);
     return orderId;
 }
 
@@ -646,6 +683,13 @@ void TMainWindow::RequestComplete(TModbusMaster* sender, int orderId, uint8_t st
     if (matched == std::end(operations))
         return;  // a request replaced by a later one of its kind
     matched->Pending = -1;
+    Busy->Stop();
+    // The commands come back once the outcome has been told, so that no click during its message
+    // queues a request behind it.
+    const auto commandsBack = qScopeGuard([this] {
+        if (!RequestPending())  // a write's read-back keeps them waiting
+            Busy->EnableCommands();
+    });
 
     if (status != StatusOk) {
         Tell(matched->FailurePrefix + QString::fromStdString(StatusText(status, sender->GetExceptionCode())) + ")",

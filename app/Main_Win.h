@@ -16,6 +16,7 @@
 class QCloseEvent;
 class QKeyEvent;
 class QLabel;
+class TBusySign;
 class TModbusMaster;
 class TModbusTCPMaster;
 class THelpWindow;
@@ -107,12 +108,15 @@ private:
     void FormKeyDown(int key);
     // Stops and destroys the master without reporting the requests it cuts off.
     void ReleaseMaster();
+    // Stopping the master drops its requests without a completion: none of them is pending any more.
+    void ForgetPendingRequests();
+    bool RequestPending() const;
     void SetUpToolBar();
     void SetUpStatusBar();
     void CreateFrame(size_t channel, const char* name, QWidget* page);
     // Attaches the completion handler to a queued request, or tells the operator that the master
     // refused it; answers the id to keep as pending.
-    int32_t TrackRequest(int32_t orderId, const QString& failurePrefix);
+    int32_t TrackRequest(int32_t orderId, const QString& operation, const QString& failurePrefix);
     // Reads the block back to see whether the module keeps what was written.
     void VerifyWrittenConfig();
     void CheckWrittenConfig(const TModuleConfig& held);
@@ -121,6 +125,7 @@ private:
 
     std::unique_ptr<Ui::TMainWindow> ui;
     std::array<QLabel*, 3> StatusPanels{};
+    TBusySign* Busy = nullptr;
     // What the pending write sent, so that its completion compares the module's new address
     // with what was written rather than with whatever the record holds by then.
     TModuleConfig WrittenConfig{};

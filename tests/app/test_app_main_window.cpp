@@ -15,7 +15,9 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QMenu>
 #include <QMenuBar>
+#include <QSignalSpy>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -100,13 +102,13 @@ TEST_F(MainWindowStartTest, ToolbarButtonsShowTheirOwnHintsAndPictures)
     // Toolbar, left to right, with the hint each button shows.
     auto* toolBar = Window().findChild<QToolBar*>("ToolBar1");
     const std::pair<const char*, const char*> buttons[] = {
-        {"FileOpenAction", "Открыть файл конфигурации..."},
-        {"SaveFileAction", "Сохранить файл конфигурации"},
-        {"ReadConfigAction", "Считать конфигурацию из модуля"},
-        {"WriteConfigAction", "Загрузить конфигурацию в модуль"},
-        {"CompareConfigAction", "Сравнить с модулем"},
-        {"ReadInfoAction", "Информация о модуле"},
-        {"HelpContentAction", "Помощь"},
+        {"FileOpenAction", "Открыть файл конфигурации... (Ctrl+O)"},
+        {"SaveFileAction", "Сохранить файл конфигурации (Ctrl+S)"},
+        {"ReadConfigAction", "Считать конфигурацию из модуля (Ctrl+R)"},
+        {"WriteConfigAction", "Загрузить конфигурацию в модуль (Ctrl+U)"},
+        {"CompareConfigAction", "Сравнить с модулем (Ctrl+D)"},
+        {"ReadInfoAction", "Информация о модуле (Ctrl+I)"},
+        {"HelpContentAction", "Помощь (F1)"},
     };
     QStringList order;
     for (QAction* action : toolBar->actions())
@@ -122,11 +124,60 @@ TEST_F(MainWindowStartTest, ToolbarButtonsShowTheirOwnHintsAndPictures)
     }
     EXPECT_EQ(order, expectedOrder);
 
-    // Menu bar: the three menus and the top-level settings command.
+}
+
+TEST_F(MainWindowStartTest, MenusHaveMnemonicsAndShortcuts)
+{
+    // Menu bar: the three menus and the top-level settings command, each with its Alt letter.
     QStringList menus;
     for (QAction* action : Window().menuBar()->actions())
         menus << action->text();
-    EXPECT_EQ(menus, QStringList({"Файл", "Модуль", "Настройки", "Помощь"}));
+    EXPECT_EQ(menus, QStringList({"&Файл", "&Модуль", "&Настройки", "&Помощь"}));
+
+    const struct {
+        const char* Menu;
+        QStringList Items;  // text, then the shortcut after a tab
+    } expected[] = {
+        {"FileMenu", {"&Открыть...\tCtrl+O", "&Сохранить\tCtrl+S", "Сохранить &как...\tCtrl+Shift+S", "",
+                      "&Выход...\tCtrl+Q"}},
+        {"ModuleMenu", {"&Загрузить конфигурацию в модуль\tCtrl+U", "&Считать конфигурацию\tCtrl+R",
+                        "С&равнить с модулем\tCtrl+D", "",
+                        "&Информация о модуле\tCtrl+I"}},
+        {"HelpMenu", {"&Содержание\tF1", "", "&О программе"}},
+    };
+    for (const auto& menu : expected) {
+        QStringList items;
+        for (QAction* action : Window().findChild<QMenu*>(menu.Menu)->actions())
+            items << (action->shortcut().isEmpty() ? action->text() : action->text() + '\t' + action->shortcut().toString());
+        EXPECT_EQ(items, menu.Items) << menu.Menu;
+    }
+}
+
+TEST_F(MainWindowStartTest, ShortcutsTypedIntoAnEditRunTheirCommandAndInsertNothing)
+{
+    Window().ConfigToControls(TModuleConfig{});
+    Window().show();
+    QApplication::setActiveWindow(&Window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+    const std::pair<const char*, QKeySequence> shortcuts[] = {
+        {"FileOpenAction", QKeySequence("Ctrl+O")},         {"SaveFileAction", QKeySequence("Ctrl+S")},
+        {"SaveAsFileAction", QKeySequence("Ctrl+Shift+S")}, {"ExitAction", QKeySequence("Ctrl+Q")},
+        {"ReadConfigAction", QKeySequence("Ctrl+R")},       {"WriteConfigAction", QKeySequence("Ctrl+U")},
+        {"CompareConfigAction", QKeySequence("Ctrl+D")},   {"ReadInfoAction", QKeySequence("Ctrl+I")},
+    };
+    QWidget* edits[] = {AddressEdit(1), PortEdit()->findChild<QLineEdit*>()};
+    for (const auto& [name, keys] : shortcuts) {
+        // Only the binding is under test here: the commands themselves are tested elsewhere.
+        QObject::disconnect(Action(name), &QAction::triggered, nullptr, nullptr);
+        QSignalSpy triggered(Action(name), &QAction::triggered);
+        for (QWidget* edit : edits) {
+            edit->setFocus();
+            const QString before = qobject_cast<QLineEdit*>(edit)->text();
+            QTest::keySequence(edit, keys);
+            EXPECT_EQ(qobject_cast<QLineEdit*>(edit)->text(), before) << name << " " << edit->objectName().toStdString();
+        }
+        EXPECT_EQ(triggered.count(), 2) << name;
+    }
 }
 
 TEST_F(MainWindowStartTest, FirmwarePageIsDisabledWithItsControlsHiddenAndChoosesAHexFile)

@@ -9,8 +9,10 @@
 #include "ScriptedServer.h"
 #include "Wait.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -313,6 +315,88 @@ TEST_F(ModuleExchangeTest, TheQuestionAfterAWriteJudgesWhatWasWrittenNotLaterEdi
     EXPECT_EQ(Panel(1), QStringLiteral("127.0.0.1 : %1").arg(Module.Port()));
 }
 
+namespace {
+// What the window shows of a pending request.
+struct TBusyState {
+    bool CommandsEnabled;
+    bool BusyCursor;
+    QString Panel;
+};
+}  // namespace
+
+TEST_F(ModuleExchangeTest, APendingRequestShowsItselfAndHoldsTheCommandsUntilItsOutcomeIsTold)
+{
+    TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(silent.Listen());
+    PointSettingsAt(silent.Port());
+    const char* commands[] = {"WriteConfigAction", "ReadConfigAction", "CompareConfigAction", "ReadInfoAction"};
+    const auto state = [&] {
+        bool enabled = true;
+        for (const char* name : commands)
+            enabled = enabled && Action(name)->isEnabled();
+        const QCursor* cursor = QApplication::overrideCursor();
+        return TBusyState{enabled, cursor && cursor->shape() == Qt::BusyCursor, Panel(2)};
+    };
+    std::optional<TBusyState> atTheMessage;
+    DialogsTestHook::OnMessageBox = [&](const QString& text, const QString&, unsigned) {
+        Dialogs.Boxes.push_back({text, {}, 0});
+        atTheMessage = state();
+        return ID::Ok;
+    };
+
+    // Three quick clicks: one request.
+    for (int click = 0; click < 3; ++click)
+        Action("ReadInfoAction")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !silent.Requests().empty(); }));
+    const TBusyState pending = state();
+    EXPECT_FALSE(pending.CommandsEnabled);
+    EXPECT_TRUE(pending.BusyCursor);
+    EXPECT_TRUE(pending.Panel.startsWith("Считывание информации… 0,")) << pending.Panel.toStdString();
+    EXPECT_TRUE(pending.Panel.endsWith(" с")) << pending.Panel.toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return Panel(2) != pending.Panel; })) << "the time runs on";
+
+    ASSERT_TRUE(WaitUntil([&] { return atTheMessage.has_value(); }));
+    EXPECT_EQ(Dialogs.Boxes[0].Text, "Ошибка считывания информации (Нет ответа)");
+    EXPECT_FALSE(atTheMessage->CommandsEnabled);
+    EXPECT_FALSE(atTheMessage->BusyCursor);
+    EXPECT_EQ(atTheMessage->Panel, "");
+    const TBusyState after = state();
+    EXPECT_TRUE(after.CommandsEnabled);
+    EXPECT_FALSE(after.BusyCursor);
+    EXPECT_EQ(after.Panel, "");
+    EXPECT_EQ(Dialogs.Boxes.size(), 1u);
+    // The three transmissions of the one request, nothing queued behind it.
+    EXPECT_EQ(silent.Requests().size(), 3u);
+}
+
+TEST_F(ModuleExchangeTest, NewConnectionSettingsUnderAPendingRequestForgetItAndFreeTheCommands)
+{
+    TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(silent.Listen());
+    PointSettingsAt(silent.Port());
+    Window().SetModified(false);
+    Action("ReadConfigAction")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !silent.Requests().empty(); }));
+
+    // As the settings dialog does when confirmed: the master stops and the request is dropped.
+    Window().Settings.TCPPort = Module.Port();
+    Window().ApplyConnectionSettings();
+    EXPECT_TRUE(NothingPending());
+    EXPECT_TRUE(Action("ReadInfoAction")->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(Panel(2), "");
+
+    // The next request, which may get the dropped one's id, is taken for what it is.
+    bool infoShown = false;
+    WhenModalShown([&](QWidget* info) {
+        infoShown = true;
+        QTest::keyClick(info, Qt::Key_Escape);
+    });
+    Action("ReadInfoAction")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return infoShown && NothingPending() && !QApplication::activeModalWidget(); }));
+    EXPECT_TRUE(Dialogs.Boxes.empty());
+}
+
 TEST_F(ModuleExchangeTest, ClosingUnderAPendingRequestReportsNothing)
 {
     TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
@@ -419,9 +503,9 @@ TEST_F(ModuleExchangeTest, AboutShowsTheProgramVersionAndIcon)
 TEST_F(ModuleExchangeTest, OnlyTheLaterOfTwoReadsRefillsAndReports)
 {
     SetModuleRecord(LoopbackConfig(Module.Port()));
-    Action("ReadConfigAction")->trigger();
+    Window().ReadConfigFromModule();
     const int firstId = Window().ReadOrderId;
-    Action("ReadConfigAction")->trigger();
+    Window().ReadConfigFromModule();
     EXPECT_NE(Window().ReadOrderId, firstId);
     ASSERT_TRUE(WaitUntil([&] { return Module.RequestCount() == 2 && NothingPending(); }));
     EXPECT_EQ(WaitForBox(ReadText), 1);

@@ -1,0 +1,37 @@
+#pragma once
+// What the main window shows while a module request is pending: the operation and its running
+// time in a status panel, the busy cursor, and the module commands disabled, so that impatient
+// clicks cannot queue requests behind the one that is running.
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <vector>
+
+class QAction;
+class QLabel;
+
+class TBusySign : public QObject {
+public:
+    TBusySign(QLabel* panel, std::vector<QAction*> commands, QObject* parent = nullptr);
+    ~TBusySign() override;
+
+    // A request has been queued: the commands go grey, the cursor busy, the panel counts.
+    void Start(const QString& operation);
+    // The request has completed: cursor and panel go back before its outcome is shown.
+    void Stop();
+    // The outcome has been reported: the commands are offered again.
+    void EnableCommands();
+
+private:
+    void ShowElapsed();
+
+    QLabel* Panel;
+    std::vector<QAction*> Commands;
+    QTimer Ticker;
+    QElapsedTimer Clock;
+    QString Operation;
+    bool CursorShown = false;
+};
