@@ -22,6 +22,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScopeGuard>
@@ -471,12 +472,25 @@ bool TMainWindow::ControlsToConfig()
     return true;
 }
 
-void TMainWindow::OpenFile(const QString& name)
+bool TMainWindow::OpenFile(const QString& name)
 {
-    if (LoadConfigFromFile(name.toStdString(), Config))
-        SetFileName(name);
-    else
+    if (!LoadConfigFromFile(name.toStdString(), Config)) {
         Tell(OpenErrorText + name, MB::IconError);
+        return false;
+    }
+    SetFileName(name);
+    return true;
+}
+
+void TMainWindow::OpenFileAtStart(const QString& name)
+{
+    // The caption names the file by its full path, as after the open dialog.
+    RunGuarded([&] {
+        if (!OpenFile(QFileInfo(name).absoluteFilePath()))
+            return;
+        ConfigToControls(Config);
+        SetModified(false);
+    });
 }
 
 void TMainWindow::SaveFile(const QString& name)

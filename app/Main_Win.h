@@ -46,7 +46,11 @@ public:
     void PrefillConfig();
     void SetModified(bool value);
     void SetFileName(const QString& name);
-    void OpenFile(const QString& name);
+    // True when the file was read.
+    bool OpenFile(const QString& name);
+    // The configuration file named on the command line, opened as the open command does; a file
+    // that cannot be read leaves the window as it started.
+    void OpenFileAtStart(const QString& name);
     void SaveFile(const QString& name);
     // True when a file was written.
     bool SaveFileAs();

@@ -1,14 +1,30 @@
 // KorvelService: the configurator of the Korvel gateway module.
 
+#include "CommandLine.h"
 #include "KorvelApplication.h"
 #include "Main_Win.h"
 #include "TerminationSignals.h"
 
 int main(int argc, char** argv)
 {
+    // Help and version are answered before the application exists, so that they need no display.
+    QStringList rawArguments;
+    for (int i = 0; i < argc; ++i)
+        rawArguments << QString::fromLocal8Bit(argv[i]);
+    if (const TCommandLine early = ParseCommandLine(rawArguments);
+        early.Kind == TCommandLine::TKind::Help || early.Kind == TCommandLine::TKind::Version)
+        return AnswerCommandLine(early);
+
     TKorvelApplication application(argc, argv);
+    // The application has taken Qt's own options (-platform ...) out; what is left is ours.
+    const TCommandLine commandLine = ParseCommandLine(application.arguments());
+    if (commandLine.Kind != TCommandLine::TKind::Run)
+        return AnswerCommandLine(commandLine);
+
     TMainWindow window;
     CloseOnTerminationSignals(&window);
     window.show();
+    if (!commandLine.FileName.isEmpty())
+        window.OpenFileAtStart(commandLine.FileName);
     return application.exec();
 }

@@ -70,6 +70,35 @@ TEST(Program, StartsAgainstTheModuleAndWritesItsSettingsAtExit)
                                      QByteArray::number(module.Port()) + "</TCPPort>\r\n</CONNECT>\r\n");
 }
 
+TEST(Program, AnswersHelpAndVersionWithoutADisplayAndRefusesUnknownArguments)
+{
+    const struct {
+        QStringList Arguments;
+        QByteArray Output;  // the start of what it prints
+        bool OnStdout;
+        int ExitCode;
+    } cases[] = {
+        {{"--help"}, "Использование: KorvelService [ФАЙЛ.ini]\n", true, 0},
+        {{"-v"}, "KorvelService 1.0\n", true, 0},
+        {{"-platform", "offscreen", "a.ini", "b.ini"}, "KorvelService: лишний параметр b.ini\nИспользование:", false, 2},
+        {{"-platform", "offscreen", "--bogus"}, "KorvelService: неизвестный параметр --bogus\n", false, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Arguments.join(' ').toStdString());
+        QProcess process;
+        auto environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(name);
+        process.setProcessEnvironment(environment);
+        process.start(KORVEL_PROGRAM, c.Arguments);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), c.ExitCode);
+        const QByteArray output = c.OnStdout ? process.readAllStandardOutput() : process.readAllStandardError();
+        EXPECT_TRUE(output.contains(c.Output)) << output.toStdString();
+    }
+}
+
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
