@@ -191,7 +191,15 @@ class TModbusTCPMaster : public TModbusMaster {
 public:
     static constexpr int MbapHeaderSize = 6;
     static constexpr int TxBufferSize = MbapHeaderSize + MaxRequestLength;  // 260
+    // Offsets in a reply frame: the MBAP header, then unit, function code and the PDU's body.
+    static constexpr int TransactionIdAt = 0;
+    static constexpr int LengthFieldAt = 4;
+    static constexpr int UnitIdAt = 6;
+    static constexpr int FunctionCodeAt = 7;
+    static constexpr int ExceptionCodeAt = 8;  // in an exception reply; a read reply has its byte count here
+    static constexpr int RegistersAt = 9;      // a read reply's first register
     static constexpr int ExceptionReplyLength = 9;
+    static constexpr uint8_t ExceptionFlag = 0x80;
     static constexpr int ReadChunkSize = 1024;
 
     explicit TModbusTCPMaster(QObject* owner = nullptr);

@@ -84,15 +84,15 @@ std::string TModbusTCPMaster::GetConnectionText() const
 uint8_t TModbusTCPMaster::GetExceptionCode() const
 {
     const uint8_t* reply = ReceiveBuffer();
-    if (RxCount() == ExceptionReplyLength && (reply[7] & 0x80) != 0)
-        return reply[8];
+    if (RxCount() == ExceptionReplyLength && (reply[FunctionCodeAt] & ExceptionFlag) != 0)
+        return reply[ExceptionCodeAt];
     return 0;
 }
 
 int TModbusTCPMaster::GetReplyRegisterCount() const
 {
-    if (RxCount() > ExceptionReplyLength && IsRegisterReadFunction(ReceiveBuffer()[7]))
-        return (RxCount() - ExceptionReplyLength) / 2;
+    if (RxCount() > RegistersAt && IsRegisterReadFunction(ReceiveBuffer()[FunctionCodeAt]))
+        return (RxCount() - RegistersAt) / 2;
     return 0;
 }
 
@@ -102,7 +102,7 @@ void TModbusTCPMaster::GetReplyData(void* destination) const
     if (!order)
         return;
     const int count = std::min(GetReplyRegisterCount(), int(order->Count));
-    SwapBytePairs(ReceiveBuffer() + ExceptionReplyLength, destination, size_t(count));
+    SwapBytePairs(ReceiveBuffer() + RegistersAt, destination, size_t(count));
 }
 
 void TModbusTCPMaster::ResponseTimerTick()
@@ -154,18 +154,26 @@ bool TModbusTCPMaster::CheckReply(uint8_t& status)
         const int received = RxCount() - MbapHeaderSize;
         if (received < int(order.ExpectedLength) && GetExceptionCode() == 0)
             return false;
-        if (reply[6] != order.UnitId) {
+        if (reply[UnitIdAt] != order.UnitId) {
             status = StatusWrongUnit;
             return true;
         }
-        const int lengthField = GetHighFirst(reply + 4);
-        if (GetHighFirst(reply) != TransactionId_) {
+        const int lengthField = GetHighFirst(reply + LengthFieldAt);
+        if (GetHighFirst(reply + TransactionIdAt) != TransactionId_) {
             // A late answer to an earlier transmission: skip it once it is whole and keep
             // waiting for the right one within the same time-out.
             if (received < lengthField)
                 return false;
             DiscardReceived(MbapHeaderSize + lengthField);
             continue;
+        }
+        // A reply to another function would fill the caller's buffer with something it did not ask
+        // for. The frame sent is the reference: a raw order carries its function in its data.
+        const uint8_t asked = TxBuffer_[FunctionCodeAt];
+        const uint8_t function = reply[FunctionCodeAt];
+        if (function != asked && function != (asked | ExceptionFlag)) {
+            status = StatusWrongFunction;
+            return true;
         }
         status = received != lengthField ? StatusWrongLength
                  : GetExceptionCode() != 0 ? StatusException

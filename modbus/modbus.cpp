@@ -15,6 +15,7 @@ std::string StatusText(uint8_t status, uint8_t exceptionCode)
     case StatusWrongUnit: return "Ошибка формата кадра (сет. адрес в ответе)";
     case StatusUnknownOrder: return "Неопределенный идентификатор заявки - состояние недоступно";
     case StatusWrongLength: return "Ошибка формата кадра (длина ответа)";
+    case StatusWrongFunction: return "Ошибка формата кадра (код функции)";
     default: return "Неизвестный код ошибки";
     }
 }

@@ -16,6 +16,7 @@ enum : uint8_t {
     StatusWrongUnit = 4,
     StatusUnknownOrder = 5,
     StatusWrongLength = 6,
+    StatusWrongFunction = 7,
 };
 
 std::string StatusText(uint8_t status, uint8_t exceptionCode);

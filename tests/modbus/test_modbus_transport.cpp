@@ -249,6 +249,12 @@ QByteArray FromUnit(QByteArray frame, uint8_t unit)
     return frame;
 }
 
+QByteArray WithFunction(QByteArray frame, uint8_t functionCode)
+{
+    frame[7] = char(functionCode);
+    return frame;
+}
+
 QByteArray Stale(const TScriptedRequest& request)
 {
     QByteArray frame = ReadRegistersReply(request, Registers(6, 0xDEAD));
@@ -277,6 +283,15 @@ INSTANTIATE_TEST_SUITE_P(, ModbusTransportReplies,
             return TScriptedAnswer{Stale(r) + ReadRegistersReply(r, Registers(6))}; }, StatusOk, 1, 0},
         BrokenReplyCase{"staleThenRightInPieces", [](const TScriptedRequest& r) {
             return TScriptedAnswer{Stale(r) + ReadRegistersReply(r, Registers(6)), 5}; }, StatusOk, 1, 0},
+        BrokenReplyCase{"function16ToARead", [](const TScriptedRequest& r) {
+            return TScriptedAnswer{WithFunction(ReadRegistersReply(r, Registers(6)), 16)}; }, StatusWrongFunction, 3, 0},
+        BrokenReplyCase{"function4ToARead", [](const TScriptedRequest& r) {
+            return TScriptedAnswer{WithFunction(ReadRegistersReply(r, Registers(6)), 4)}; }, StatusWrongFunction, 3, 0},
+        BrokenReplyCase{"exceptionOfAnotherFunction", [](const TScriptedRequest& r) {
+            return TScriptedAnswer{WithFunction(ExceptionReply(r, 2), 0x90)}; }, StatusWrongFunction, 3, 2},
+        BrokenReplyCase{"function4ThenRight", [](const TScriptedRequest& r) {
+            const QByteArray reply = ReadRegistersReply(r, Registers(6));
+            return TScriptedAnswer{r.Index == 0 ? WithFunction(reply, 4) : reply}; }, StatusOk, 2, 0},
         BrokenReplyCase{"staleAlone", [](const TScriptedRequest& r) {
             return TScriptedAnswer{Stale(r)}; }, StatusNoReply, 3, 0}),
     [](const auto& info) { return info.param.name; });
