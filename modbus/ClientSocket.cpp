@@ -24,6 +24,7 @@ TClientSocket::TClientSocket(QObject* parent)
     : QObject(parent)
     , Socket_(this)
 {
+    Socket_.setReadBufferSize(ReadBufferLimit);
     connect(&Socket_, &QTcpSocket::connected, this, [this] {
         // Requests are small frames that must not wait for Nagle's coalescing.
         Socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);

@@ -21,6 +21,9 @@ class TClientSocket : public QObject {
 public:
     // Error codes are never 0, so that a handler can answer 0 for "handled".
     static constexpr int SocketErrorBase = 10000;
+    // Received bytes held for the reader at most; beyond it the system's buffer and TCP flow
+    // control hold back a peer that sends faster than it is read.
+    static constexpr qint64 ReadBufferLimit = 64 * 1024;
 
     explicit TClientSocket(QObject* parent = nullptr);
 

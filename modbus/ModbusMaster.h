@@ -145,6 +145,8 @@ protected:
     virtual bool CheckReply(uint8_t& status) = 0;
 
     TModbusMasterOrder* CurrentOrder() const;
+    // True while received bytes can belong to a reply: an order is current and not completing.
+    bool AwaitingReply() const { return CurrentIndex_ != -1 && !Completing_; }
     const uint8_t* ReceiveBuffer() const { return ReceiveBuffer_.data(); }
     int RxCount() const { return RxCount_; }
     // Removes bytes from the front of the receive buffer, for a transport that skips a frame.
@@ -201,6 +203,8 @@ public:
     static constexpr int ExceptionReplyLength = 9;
     static constexpr uint8_t ExceptionFlag = 0x80;
     static constexpr int ReadChunkSize = 1024;
+    // Bytes a peer may send unasked before the connection is closed on it.
+    static constexpr int UnaskedBytesLimit = 4096;
 
     explicit TModbusTCPMaster(QObject* owner = nullptr);
     ~TModbusTCPMaster() override;
@@ -239,4 +243,5 @@ private:
     uint16_t TransactionId_ = 0;
     std::array<uint8_t, TxBufferSize> TxBuffer_{};
     int TxLength_ = 0;
+    int UnaskedBytes_ = 0;  // received since the last request while none was awaited
 };

@@ -138,6 +138,7 @@ int TModbusTCPMaster::SendOrder(TModbusMasterOrder& order)
 
 int TModbusTCPMaster::SendFrame()
 {
+    UnaskedBytes_ = 0;
     // A connection lost under the send is reported by the socket's error notification; the
     // exchange then ends by time-out and the retransmission opens a new connection.
     if (Socket_.SendBuf(TxBuffer_.data(), TxLength_) < 0)
@@ -210,6 +211,15 @@ void TModbusTCPMaster::SocketRead()
 {
     std::array<uint8_t, ReadChunkSize> chunk;
     const int count = Socket_.ReceiveBuf(chunk.data(), ReadChunkSize);
-    if (count > 0)
+    if (count <= 0)
+        return;
+    if (AwaitingReply()) {
         ReceiveData(chunk.data(), count);
+        return;
+    }
+    // Nothing was asked, so this is no reply. A peer that keeps sending is cut off rather than
+    // read for ever; the next request opens a new connection.
+    UnaskedBytes_ += count;
+    if (UnaskedBytes_ > UnaskedBytesLimit)
+        CloseConnection();
 }

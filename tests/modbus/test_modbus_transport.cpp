@@ -1,5 +1,6 @@
 // The ModbusTCP master against real peers on loopback: the simulated module and a scripted
 // server for broken, late, split and missing replies.
+#include "FloodServer.h"
 #include "ModbusMaster.h"
 #include "ModuleSimServer.h"
 #include "ScriptedServer.h"
@@ -9,9 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <fstream>
 #include <memory>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -412,4 +416,86 @@ TEST(ModbusTransport, CallbackWithANestedEventLoopCompletesOnce)
 
     EXPECT_EQ(Read(*master, 78, 6).Status, StatusOk);
     EXPECT_EQ(first.Completions, 1);
+}
+
+namespace {
+
+// The resident set of this process in KiB, as the system counts it.
+long ResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+// Growth allowed over the idle figure: the socket's bounded buffer and the allocator's slack,
+// far below what an unbounded buffer takes in a fraction of a second of flood.
+constexpr long FloodGrowthLimitKiB = 16 * 1024;
+
+#ifdef __SANITIZE_ADDRESS__
+// The sanitizer holds freed blocks in quarantine (256 MB by default): the resident set then says
+// nothing about what the program keeps.
+constexpr bool ResidentSetShowsWhatIsKept = false;
+#else
+constexpr bool ResidentSetShowsWhatIsKept = true;
+#endif
+
+// A master against a flooding peer, with the highest resident set seen while waiting.
+struct TFloodedMaster {
+    explicit TFloodedMaster(TFloodServer::TMode mode)
+        : Server(mode)
+    {
+        EXPECT_TRUE(Server.Listen());
+        Master = MasterFor(Server.Port());
+        Idle = Peak = ResidentKiB();
+    }
+    bool WaitSampling(const std::function<bool()>& predicate)
+    {
+        return WaitUntil([&] {
+            Peak = std::max(Peak, ResidentKiB());
+            return predicate();
+        });
+    }
+    void ExpectBoundedGrowth() const
+    {
+        if (ResidentSetShowsWhatIsKept) {
+            EXPECT_LT(Peak - Idle, FloodGrowthLimitKiB) << "idle " << Idle << " KiB, peak " << Peak << " KiB";
+        }
+    }
+
+    TFloodServer Server;
+    std::unique_ptr<TModbusTCPMaster> Master;
+    long Idle = 0;
+    long Peak = 0;
+};
+
+}  // namespace
+
+TEST(ModbusTransportFlood, PeerFloodingDuringARequestKeepsMemoryBoundedUntilTheTimeout)
+{
+    TFloodedMaster flooded(TFloodServer::TMode::InsteadOfFirstReply);
+    TResult result;
+    Watch(*flooded.Master, flooded.Master->ReadHoldingRegisters(255, 78, 6, OrderOneShot), result, 6);
+    ASSERT_TRUE(flooded.WaitSampling([&] { return result.Done; }));
+    EXPECT_EQ(result.Status, StatusOk) << "the time-out ends the flooded transmission, the next one is answered";
+    EXPECT_EQ(flooded.Server.Connections(), 2);
+    EXPECT_TRUE(flooded.Server.FloodEnded());
+    EXPECT_GT(flooded.Server.BytesFlooded(), 1 << 20) << "the flood should have lasted long enough to show";
+    flooded.ExpectBoundedGrowth();
+}
+
+TEST(ModbusTransportFlood, PeerSendingUnaskedIsCutOffAndTheNextRequestReconnects)
+{
+    TFloodedMaster flooded(TFloodServer::TMode::AfterFirstReply);
+    EXPECT_EQ(Read(*flooded.Master, 78, 6).Status, StatusOk);
+    flooded.Server.StartFlood();
+    EXPECT_TRUE(flooded.WaitSampling([&] { return flooded.Server.FloodEnded(); }))
+        << "the master should hang up on a peer that keeps sending unasked";
+    EXPECT_FALSE(flooded.Master->IsResponseTimerActive());
+
+    EXPECT_EQ(Read(*flooded.Master, 78, 6).Status, StatusOk);
+    EXPECT_EQ(flooded.Server.Connections(), 2);
+    flooded.ExpectBoundedGrowth();
 }
