@@ -1,0 +1,76 @@
+# -*- coding: utf-8 -*-
+# Runs korvel-cli with --json for the modules of this collection: the protocol lives in the
+# program, the modules only pass options and read its JSON lines back.
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+import json
+
+# korvel-cli's exit statuses.
+EXIT_OK = 0
+EXIT_DIFFERENT = 1
+EXIT_USAGE = 2
+EXIT_MODULE_FAILED = 3
+EXIT_FILE_ERROR = 4
+
+COMMON_ARGUMENT_SPEC = dict(
+    host=dict(type='str', required=True),
+    port=dict(type='int', default=502),
+    timeout_ms=dict(type='int', default=510),
+    retries=dict(type='int', default=2),
+    cli_path=dict(type='path'),
+)
+
+
+def find_cli(module):
+    path = module.params.get('cli_path')
+    if path:
+        return path
+    return module.get_bin_path('korvel-cli', required=True)
+
+
+def run_cli(module, command, *operands, **flags):
+    """Runs one korvel-cli command for the module's host; answers (exit status, JSON objects, stderr)."""
+    arguments = [find_cli(module), '--json',
+                 '--port', str(module.params['port']),
+                 '--timeout', str(module.params['timeout_ms']),
+                 '--retries', str(module.params['retries'])]
+    if flags.get('no_verify'):
+        arguments.append('--no-verify')
+    arguments.append(command)
+    arguments.extend(operands)
+    rc, out, err = module.run_command(arguments)
+    objects = []
+    for line in out.splitlines():
+        line = line.strip()
+        if line:
+            try:
+                objects.append(json.loads(line))
+            except ValueError:
+                module.fail_json(msg='korvel-cli printed something that is not JSON: %s' % line, rc=rc)
+    return rc, objects, err.strip()
+
+
+def host_operand(module):
+    return '%s:%d' % (module.params['host'], module.params['port'])
+
+
+def fail_from_cli(module, rc, objects, err):
+    """Fails the task with korvel-cli's own message: the module's status text, or what it refused."""
+    for obj in objects:
+        if not obj.get('ok', True):
+            if 'error' in obj:
+                module.fail_json(msg=obj['error'], status=obj.get('status'), rc=rc)
+            if obj.get('mismatch'):
+                keys = ', '.join('%s/%s' % (m['section'], m['key']) for m in obj['mismatch'])
+                module.fail_json(msg='verification failed: the module holds other values for %s' % keys,
+                                 verified=False, mismatch=obj['mismatch'], config=obj.get('config'), rc=rc)
+    module.fail_json(msg=err or 'korvel-cli ended with status %d' % rc, rc=rc)
+
+
+def diff_of(differences, before_key, after_key, before_header, after_header):
+    """Ansible's before/after of the differing fields, keyed SECTION/KEY."""
+    before = dict(('%s/%s' % (d['section'], d['key']), d[before_key]) for d in differences)
+    after = dict(('%s/%s' % (d['section'], d['key']), d[after_key]) for d in differences)
+    return dict(before=before, after=after, before_header=before_header, after_header=after_header)

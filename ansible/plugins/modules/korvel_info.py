@@ -1,0 +1,97 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: korvel_info
+short_description: Read a Korvel gateway module's identification and configuration
+version_added: "1.0.0"
+description:
+  - Reads the module's information block (firmware version, MAC address, factory-configuration
+    jumper) and its configuration through C(korvel-cli info) and C(korvel-cli read). Never changes
+    anything.
+options:
+  host:
+    description: The module's IPv4 address, four decimal groups.
+    type: str
+    required: true
+  port:
+    description: The module's ModbusTCP port.
+    type: int
+    default: 502
+  timeout_ms:
+    description: How long to wait for each reply, in milliseconds.
+    type: int
+    default: 510
+  retries:
+    description: How many times a request is sent again after no reply.
+    type: int
+    default: 2
+  cli_path:
+    description: The korvel-cli program; found on C(PATH) when not given.
+    type: path
+attributes:
+  check_mode:
+    support: full
+author:
+  - KorvelService developers
+'''
+
+EXAMPLES = r'''
+- name: What is in the cabinet
+  korvel.gateway.korvel_info:
+    host: "{{ korvel_host }}"
+    port: "{{ korvel_port | default(502) }}"
+  register: gateway
+
+- ansible.builtin.debug:
+    msg: "{{ gateway.firmware }} {{ gateway.mac }} {{ gateway.config.IP.ADDRESS }}"
+'''
+
+RETURN = r'''
+firmware:
+  description: The firmware version, major.minor.
+  returned: success
+  type: str
+  sample: "1.3"
+mac:
+  description: The MAC address.
+  returned: success
+  type: str
+  sample: "12-34-56-78-9A-BC"
+jumper:
+  description: Whether the factory-configuration jumper is fitted.
+  returned: success
+  type: bool
+config:
+  description: The module's configuration, keyed like the INI file.
+  returned: success
+  type: dict
+'''
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.korvel.gateway.plugins.module_utils.korvel_cli import (
+    COMMON_ARGUMENT_SPEC, EXIT_OK, fail_from_cli, host_operand, run_cli)
+
+
+def main():
+    module = AnsibleModule(argument_spec=dict(COMMON_ARGUMENT_SPEC), supports_check_mode=True)
+    host = host_operand(module)
+    response = dict(changed=False)
+    for command in ('info', 'read'):
+        rc, objects, err = run_cli(module, command, host)
+        if rc != EXIT_OK or not objects:
+            fail_from_cli(module, rc, objects, err)
+        result = objects[0]
+        if command == 'info':
+            response.update(firmware=result['firmware'], mac=result['mac'], jumper=result['jumper'])
+        else:
+            response['config'] = result['config']
+    module.exit_json(**response)
+
+
+if __name__ == '__main__':
+    main()

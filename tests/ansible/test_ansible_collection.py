@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""The korvel.gateway collection as a plant runs it: built and installed with ansible-galaxy, a fleet
+of 20 simulated modules (korvel-module-sim --count 20) as 20 inventory hosts plus one silent port,
+playbooks run by ansible-playbook with its JSON output parsed back."""
+
+import argparse
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SKIP = 77
+FLEET = 20
+
+ARGS = None
+
+
+def ini(baud, slave):
+    return ('[IP]\r\nADDRESS=192.168.127.10\r\nGATEWAY=192.168.127.100\r\nNETMASK=255.255.255.0\r\nTCP_PORT=502\r\n'
+            '[CHANNEL_0]\r\nBAUDRATE=%d\r\nPARITY=0\r\nSTOPBITS=1\r\n'
+            '[CHANNEL_1]\r\nSLAVE_ADDRESS=%d\r\n' % (baud, slave))
+
+
+PLAYBOOK = '''
+- hosts: all
+  gather_facts: false
+  tasks:
+    - korvel.gateway.korvel_config:
+        host: "{{ korvel_host }}"
+        port: "{{ korvel_port }}"
+        src: "{{ korvel_src }}"
+        cli_path: "{{ korvel_cli }}"
+        timeout_ms: 300
+        retries: 0
+'''
+
+
+class AnsibleCollectionTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix='korvel-ansible-')
+        cls.sim = subprocess.Popen([ARGS.sim, '--port', '0', '--count', str(FLEET)], stdout=subprocess.PIPE, text=True)
+        cls.ports = []
+        deadline = time.monotonic() + 20
+        while len(cls.ports) < FLEET and time.monotonic() < deadline:
+            line = cls.sim.stdout.readline()
+            if 'listening on 127.0.0.1:' in line:
+                cls.ports.append(int(line.rsplit(':', 1)[1]))
+        # A port that accepts and never answers: the kernel completes the connection, nobody reads.
+        cls.silent = socket.socket()
+        cls.silent.bind(('127.0.0.1', 0))
+        cls.silent.listen(8)
+
+        collections = os.path.join(cls.folder, 'collections')
+        subprocess.run(['ansible-galaxy', 'collection', 'build', ARGS.collection, '--output-path', cls.folder],
+                       check=True, capture_output=True)
+        subprocess.run(['ansible-galaxy', 'collection', 'install', '-p', collections,
+                        os.path.join(cls.folder, 'korvel-gateway-1.0.0.tar.gz')], check=True, capture_output=True)
+        cls.env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=collections, ANSIBLE_STDOUT_CALLBACK='json',
+                       ANSIBLE_LOCAL_TEMP=os.path.join(cls.folder, 'tmp'), ANSIBLE_HOME=os.path.join(cls.folder, 'home'),
+                       ANSIBLE_NOCOLOR='1', ANSIBLE_HOST_KEY_CHECKING='0')
+
+        hosts = dict(('gw-%02d' % i, dict(korvel_host='127.0.0.1', korvel_port=port)) for i, port in enumerate(cls.ports))
+        hosts['gw-silent'] = dict(korvel_host='127.0.0.1', korvel_port=cls.silent.getsockname()[1])
+        inventory = dict(all=dict(hosts=hosts, vars=dict(ansible_connection='local',
+                                                         ansible_python_interpreter=sys.executable,
+                                                         korvel_cli=ARGS.cli)))
+        cls.inventory = cls.write('inventory.json', json.dumps(inventory))
+        cls.playbook = cls.write('apply.yml', PLAYBOOK)
+        cls.first = cls.write('first.ini', ini(9600, 17))
+        cls.second = cls.write('second.ini', ini(19200, 33))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.sim.kill()
+        cls.sim.wait()
+        cls.silent.close()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    @classmethod
+    def write(cls, name, text):
+        path = os.path.join(cls.folder, name)
+        with open(path, 'w', newline='') as file:
+            file.write(text)
+        return path
+
+    def play(self, src, *options):
+        run = subprocess.run(['ansible-playbook', '-i', self.inventory, self.playbook, '--forks', str(FLEET + 1),
+                              '-e', 'korvel_src=' + src] + list(options),
+                             env=self.env, capture_output=True, text=True)
+        self.assertIn(run.returncode, (0, 2), run.stderr)  # 2: some host failed
+        output = json.loads(run.stdout)
+        results = output['plays'][0]['tasks'][0]['hosts']
+        return output['stats'], results
+
+    def module_differs(self, src, port):
+        return subprocess.run([ARGS.cli, 'diff', src, '127.0.0.1:%d' % port], capture_output=True).returncode
+
+    def test_fleet(self):
+        self.assertEqual(len(self.ports), FLEET)
+
+        # First run: every module differs from the file and is written; the silent one fails alone.
+        stats, results = self.play(self.first)
+        self.assertEqual(sorted(h for h in stats if stats[h]['changed']), sorted('gw-%02d' % i for i in range(FLEET)))
+        self.assertEqual(stats['gw-silent']['failures'], 1)
+        self.assertEqual(results['gw-silent']['msg'], 'Нет ответа')
+        self.assertTrue(all(results['gw-%02d' % i]['verified'] for i in range(FLEET)))
+        self.assertEqual(results['gw-00']['config']['CHANNEL_1']['SLAVE_ADDRESS'], 17)
+
+        # Second run: nothing to do.
+        stats, results = self.play(self.first)
+        self.assertEqual([h for h in stats if stats[h]['changed']], [])
+        self.assertEqual(sum(1 for h in stats if stats[h]['failures']), 1)
+
+        # Check mode with another file: every module would change, the diff names the keys, and the
+        # modules still hold the first file.
+        stats, results = self.play(self.second, '--check', '--diff')
+        self.assertEqual(sum(1 for h in stats if stats[h]['changed']), FLEET)
+        diff = results['gw-07']['diff']
+        self.assertEqual(sorted(diff['before']), ['CHANNEL_0/BAUDRATE', 'CHANNEL_1/SLAVE_ADDRESS'])
+        self.assertEqual(diff['after'], {'CHANNEL_0/BAUDRATE': 19200, 'CHANNEL_1/SLAVE_ADDRESS': 33})
+        self.assertEqual(diff['before']['CHANNEL_0/BAUDRATE'], 9600)
+        for port in self.ports:
+            self.assertEqual(self.module_differs(self.first, port), 0)
+
+    def test_a_bad_or_missing_file_fails_before_anything_is_sent(self):
+        bad = self.write('bad.ini', '[CHANNEL_0]\r\nBAUDRATE=9601\r\n')
+        for src in (bad, os.path.join(self.folder, 'missing.ini')):
+            stats, results = self.play(src, '--limit', 'gw-03')
+            self.assertEqual(stats['gw-03']['failures'], 1)
+            self.assertTrue('BAUDRATE=9601' in results['gw-03']['msg'] or 'cannot be read' in results['gw-03']['msg'],
+                            results['gw-03']['msg'])
+
+    def test_documentation_renders(self):
+        for name in ('korvel_config', 'korvel_info'):
+            run = subprocess.run(['ansible-doc', 'korvel.gateway.' + name], env=self.env, capture_output=True, text=True)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertIn('host', run.stdout)
+            self.assertIn('EXAMPLES', run.stdout)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--cli', required=True)
+    parser.add_argument('--sim', required=True)
+    parser.add_argument('--collection', required=True)
+    ARGS, rest = parser.parse_known_args()
+    if not shutil.which('ansible-playbook'):
+        print('ansible-core is not installed (scripts/bootstrap installs it): skipped')
+        return SKIP
+    result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())
