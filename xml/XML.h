@@ -116,6 +116,7 @@ public:
 
 private:
     friend class TXMLDocument;
+    friend class TXMLParser;
 
     TXMLTag& NewChild();
     void CopyFrom(const TXMLTag& source, int32_t level);
