@@ -630,7 +630,7 @@ void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
     WrittenConfig = config;
     WriteOrderId = TrackRequest(
         Master->WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, ConfigWriteRegisterCount, image.data()),
-        WritingText, WriteFailedPrefix);
+        WritingText, WriteFailedPrefix, &TMainWindow::WriteOrderId, &TMainWindow::WriteComplete);
 }
 
 void TMainWindow::ReadConfigFromModule()
@@ -638,7 +638,7 @@ void TMainWindow::ReadConfigFromModule()
     Master->SetActive(true);
     ReadOrderId = TrackRequest(
         Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-        ReadingText, ReadFailedPrefix);
+        ReadingText, ReadFailedPrefix, &TMainWindow::ReadOrderId, &TMainWindow::ReadComplete);
 }
 
 void TMainWindow::ReadModuleInfo()
@@ -646,7 +646,7 @@ void TMainWindow::ReadModuleInfo()
     Master->SetActive(true);
     InfoOrderId = TrackRequest(
         Master->ReadHoldingRegisters(ModuleUnitId, InfoFirstRegister, InfoRegisterCount, OrderOneShot),
-        ReadingInfoText, InfoFailedPrefix);
+        ReadingInfoText, InfoFailedPrefix, &TMainWindow::InfoOrderId, &TMainWindow::InfoComplete);
 }
 
 void TMainWindow::CompareWithModule()
@@ -654,49 +654,38 @@ void TMainWindow::CompareWithModule()
     Master->SetActive(true);
     CompareOrderId = TrackRequest(
         Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-        ComparingText, ReadFailedPrefix);
+        ComparingText, ReadFailedPrefix, &TMainWindow::CompareOrderId, &TMainWindow::CompareComplete);
 }
 
 void TMainWindow::VerifyWrittenConfig()
 {
     VerifyOrderId = TrackRequest(
         Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-        VerifyingText, VerifyFailedPrefix);
+        VerifyingText, VerifyFailedPrefix, &TMainWindow::VerifyOrderId, &TMainWindow::VerifyComplete);
 }
 
-int32_t TMainWindow::TrackRequest(int32_t orderId, const QString& operation, const QString& failurePrefix)
+int32_t TMainWindow::TrackRequest(int32_t orderId, const QString& operation, const QString& failurePrefix,
+                                  TPendingOrder pending, TReplyHandler onReply)
 {
     if (orderId < 0) {
         // The master refused to queue it: no completion will ever come, so say so now.
         Tell(failurePrefix + RefusedText + QString::number(orderId) + ")", MB::Information);
         return orderId;
     }
-    Master->SetOrderCallback(orderId, [this](TModbusMaster* sender, int id, uint8_t status) {
-        RequestComplete(sender, id, status);
+    Master->SetOrderCallback(orderId, [this, failurePrefix, pending, onReply](TModbusMaster* sender, int id,
+                                                                             uint8_t status) {
+        RequestComplete(sender, id, status, this->*pending, failurePrefix, onReply);
     });
     Busy->Start(operation);
     return orderId;
 }
 
-void TMainWindow::RequestComplete(TModbusMaster* sender, int orderId, uint8_t status)
+void TMainWindow::RequestComplete(TModbusMaster* sender, int orderId, uint8_t status, int32_t& pending,
+                                  const QString& failurePrefix, TReplyHandler onReply)
 {
-    enum class TOperation { Write, Read, Info, Verify, Compare };
-    const struct {
-        int32_t& Pending;
-        TOperation Operation;
-        const QString& FailurePrefix;
-    } operations[] = {
-        {WriteOrderId, TOperation::Write, WriteFailedPrefix},
-        {ReadOrderId, TOperation::Read, ReadFailedPrefix},
-        {InfoOrderId, TOperation::Info, InfoFailedPrefix},
-        {VerifyOrderId, TOperation::Verify, VerifyFailedPrefix},
-        {CompareOrderId, TOperation::Compare, ReadFailedPrefix},
-    };
-    const auto matched = std::find_if(std::begin(operations), std::end(operations),
-                                      [orderId](const auto& operation) { return operation.Pending == orderId; });
-    if (matched == std::end(operations))
+    if (pending != orderId)
         return;  // a request replaced by a later one of its kind
-    matched->Pending = -1;
+    pending = -1;
     Busy->Stop();
     // The commands come back once the outcome has been told, so that no click during its message
     // queues a request behind it.
@@ -706,52 +695,57 @@ void TMainWindow::RequestComplete(TModbusMaster* sender, int orderId, uint8_t st
     });
 
     if (status != StatusOk) {
-        Tell(matched->FailurePrefix + QString::fromStdString(StatusText(status, sender->GetExceptionCode())) + ")",
+        Tell(failurePrefix + QString::fromStdString(StatusText(status, sender->GetExceptionCode())) + ")",
              MB::Information);
         return;
     }
+    (this->*onReply)(sender);
+}
 
-    switch (matched->Operation) {
-    case TOperation::Write:
-        // Acknowledged is not yet kept: the report waits for the read-back when the operator wants one.
-        if (Settings.VerifyWrite)
-            VerifyWrittenConfig();
-        else
-            ReportWritten();
-        return;
-    case TOperation::Verify: {
-        TModuleConfig held{};
-        sender->GetReplyData(&held);
-        CheckWrittenConfig(held);
-        return;
-    }
-    case TOperation::Read:
-        sender->GetReplyData(&Config);
-        ConfigToControls(Config);
-        SetFileName({});
-        // Refilling the controls announced changes; what they show now is the module's.
-        SetModified(false);
-        if (Config.CRC == CRC16(reinterpret_cast<const uint8_t*>(&Config), ConfigCRCOffset))
-            Tell(ReadText, MB::Information);
-        else
-            Tell(BadChecksumText, MB::Warning);
-        return;
-    case TOperation::Info: {
-        TModuleInfo info{};
-        sender->GetReplyData(&info);
-        ShowModuleInfo(info, [this](const QString& topic) { ShowHelpTopic(topic); });
-        return;
-    }
-    case TOperation::Compare: {
-        TModuleConfig module{};
-        sender->GetReplyData(&module);
-        // Config holds what the controls showed when the comparison was asked for; the window is
-        // modal, so nothing changes it until the operator decides.
-        if (ShowCompareWindow(Config, module, [this](const QString& topic) { ShowHelpTopic(topic); }))
-            WriteConfigToModule(Config);
-        return;
-    }
-    }
+void TMainWindow::WriteComplete(TModbusMaster*)
+{
+    // Acknowledged is not yet kept: the report waits for the read-back when the operator wants one.
+    if (Settings.VerifyWrite)
+        VerifyWrittenConfig();
+    else
+        ReportWritten();
+}
+
+void TMainWindow::VerifyComplete(TModbusMaster* sender)
+{
+    TModuleConfig held{};
+    sender->GetReplyData(&held);
+    CheckWrittenConfig(held);
+}
+
+void TMainWindow::ReadComplete(TModbusMaster* sender)
+{
+    sender->GetReplyData(&Config);
+    ConfigToControls(Config);
+    SetFileName({});
+    // Refilling the controls announced changes; what they show now is the module's.
+    SetModified(false);
+    if (Config.CRC == CRC16(reinterpret_cast<const uint8_t*>(&Config), ConfigCRCOffset))
+        Tell(ReadText, MB::Information);
+    else
+        Tell(BadChecksumText, MB::Warning);
+}
+
+void TMainWindow::InfoComplete(TModbusMaster* sender)
+{
+    TModuleInfo info{};
+    sender->GetReplyData(&info);
+    ShowModuleInfo(info, [this](const QString& topic) { ShowHelpTopic(topic); });
+}
+
+void TMainWindow::CompareComplete(TModbusMaster* sender)
+{
+    TModuleConfig module{};
+    sender->GetReplyData(&module);
+    // Config holds what the controls showed when the comparison was asked for; the window is
+    // modal, so nothing changes it until the operator decides.
+    if (ShowCompareWindow(Config, module, [this](const QString& topic) { ShowHelpTopic(topic); }))
+        WriteConfigToModule(Config);
 }
 
 void TMainWindow::CheckWrittenConfig(const TModuleConfig& held)

@@ -67,7 +67,6 @@ public:
     void ReadModuleInfo();
     // Reads the module's configuration to set it beside the window's in the comparison window.
     void CompareWithModule();
-    void RequestComplete(TModbusMaster* sender, int orderId, uint8_t status);
 
     TModuleConfig Config{};
     bool Modified = false;
@@ -118,9 +117,22 @@ private:
     void SetUpToolBar();
     void SetUpStatusBar();
     void CreateFrame(size_t channel, const char* name, QWidget* page);
-    // Attaches the completion handler to a queued request, or tells the operator that the master
-    // refused it; answers the id to keep as pending.
-    int32_t TrackRequest(int32_t orderId, const QString& operation, const QString& failurePrefix);
+    // Which member keeps a request's id while it is pending, and what to do with its reply.
+    using TPendingOrder = int32_t TMainWindow::*;
+    using TReplyHandler = void (TMainWindow::*)(TModbusMaster* sender);
+    // Attaches the operation's completion handler to a queued request, or tells the operator that
+    // the master refused it; answers the id to keep as pending.
+    int32_t TrackRequest(int32_t orderId, const QString& operation, const QString& failurePrefix,
+                         TPendingOrder pending, TReplyHandler onReply);
+    // The steps every completion shares: the pending id matched and cleared, the busy sign, the
+    // failure message; the reply itself goes to the operation's handler.
+    void RequestComplete(TModbusMaster* sender, int orderId, uint8_t status, int32_t& pending,
+                         const QString& failurePrefix, TReplyHandler onReply);
+    void WriteComplete(TModbusMaster* sender);
+    void VerifyComplete(TModbusMaster* sender);
+    void ReadComplete(TModbusMaster* sender);
+    void InfoComplete(TModbusMaster* sender);
+    void CompareComplete(TModbusMaster* sender);
     // Reads the block back to see whether the module keeps what was written.
     void VerifyWrittenConfig();
     void CheckWrittenConfig(const TModuleConfig& held);
