@@ -15,13 +15,13 @@
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
 #include "RS485Settings_Frm.h"
+#include "ProgramFiles.h"
 #include "Settings_Win.h"
 #include "modbus.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -106,11 +106,6 @@ void Tell(const QString& text, unsigned flags)
 {
     MessageBox(text, Caption(), flags);
 }
-
-QString ProgramHelpFolder()
-{
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Help")) + '/';
-}
 }  // namespace
 
 TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFolder, QWidget* parent)
@@ -150,9 +145,9 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     connect(ui->SpinEdit1, &TSpinEdit::Changed, this, &TMainWindow::SpinEdit1Change);
 
     SettingsFileName = settingsFileName.isEmpty()
-                           ? SettingsFileNameFor(QCoreApplication::applicationFilePath())
+                           ? SettingsFileLocation(QCoreApplication::applicationFilePath())
                            : settingsFileName;
-    HelpFolder = helpFolder.isEmpty() ? ProgramHelpFolder() : helpFolder;
+    HelpFolder = helpFolder.isEmpty() ? HelpFolderLocation(QCoreApplication::applicationDirPath()) : helpFolder;
     FormCreate();
 }
 
@@ -555,12 +550,17 @@ void TMainWindow::SaveAsFileActionExecute()
 
 void TMainWindow::LoadConnectionSettings()
 {
-    Settings = LoadSettingsFile(SettingsFileName.toStdString());
+    Settings = LoadSettingsFile(SettingsFileName.toStdString(), &SettingsFileUnusable);
 }
 
 void TMainWindow::SaveConnectionSettings()
 {
-    SaveSettingsFile(SettingsFileName.toStdString(), Settings);
+    const std::string fileName = SettingsFileName.toStdString();
+    if (SettingsFileUnusable) {
+        KeepSettingsFileAside(fileName);
+        SettingsFileUnusable = false;
+    }
+    SaveSettingsFile(fileName, Settings);
 }
 
 void TMainWindow::ApplyConnectionSettings()

@@ -73,6 +73,9 @@ public:
     QString FileName;
     QString SettingsFileName;
     TSettings Settings;
+    // The settings file was there at start but could not be used: it is kept aside before the
+    // close replaces it.
+    bool SettingsFileUnusable = false;
     std::array<TRS485SettingsFrame*, ChannelCount> Frames{};
     TModbusTCPMaster* Master = nullptr;
     int32_t WriteOrderId = -1;

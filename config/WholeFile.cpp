@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -84,18 +85,13 @@ bool ReserveRoom(int fd, size_t size)
     return error == 0 || error == EOPNOTSUPP || error == EINVAL;
 }
 
-}  // namespace
-
-TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content)
+// Reads an opened file to its end into content, failing once it holds more than limit bytes.
+TFileReadResult ReadOpenedFile(int fd, size_t limit, std::string& content)
 {
-    content.clear();
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::OpenFailed;
-
+    // Room for the whole file and the read that finds its end.
     struct stat status {};
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
-        content.reserve(static_cast<size_t>(status.st_size) + ReadChunk);  // room for the read that finds the end
+        content.reserve(std::min(static_cast<size_t>(status.st_size), limit) + ReadChunk);
     // Read straight into the string: no second copy of a large file is ever held.
     size_t used = 0;
     ssize_t got = 0;
@@ -105,10 +101,38 @@ TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content)
         got = ::read(fd, content.data() + used, content.size() - used);
         if (got > 0)
             used += static_cast<size_t>(got);
-    } while (got > 0 || (got < 0 && errno == EINTR));
+    } while ((got > 0 && used <= limit) || (got < 0 && errno == EINTR));
     ::close(fd);
-    content.resize(got < 0 ? 0 : used);
-    return got < 0 ? TFileReadResult::ReadFailed : TFileReadResult::Read;
+    const bool read = got == 0;
+    content.resize(read ? used : 0);
+    return read ? TFileReadResult::Read : TFileReadResult::ReadFailed;
+}
+
+}  // namespace
+
+TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content)
+{
+    content.clear();
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::OpenFailed;
+    return ReadOpenedFile(fd, SIZE_MAX, content);
+}
+
+TFileReadResult ReadSmallRegularFile(const std::string& fileName, size_t maxSize, std::string& content)
+{
+    content.clear();
+    // Opening without waiting, so that a FIFO with no writer cannot hold the caller.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::OpenFailed;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        static_cast<uintmax_t>(status.st_size) > maxSize) {
+        ::close(fd);
+        return TFileReadResult::ReadFailed;
+    }
+    return ReadOpenedFile(fd, maxSize, content);
 }
 
 TSafeFileWriter::TSafeFileWriter(const std::string& fileName) : Target_(LinkTarget(fileName))

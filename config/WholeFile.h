@@ -10,6 +10,10 @@ enum class TFileReadResult { Read, Missing, OpenFailed, ReadFailed };
 // The file's bytes into content; content is empty unless the answer is Read.
 TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content);
 
+// The same for a file that must be a regular file (a link to one is fine) of at most maxSize bytes:
+// anything else, a FIFO or a device included, answers ReadFailed at once without blocking.
+TFileReadResult ReadSmallRegularFile(const std::string& fileName, size_t maxSize, std::string& content);
+
 enum class TFileWriteResult { Written, CreateFailed, WriteFailed };
 
 // Replaces a file in two steps, so that a caller can find out whether the file can be written at

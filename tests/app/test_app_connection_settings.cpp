@@ -5,8 +5,13 @@
 
 #include "ConnectionSettings.h"
 #include "ModbusMaster.h"
+#include "ProgramFiles.h"
 
 #include <QFile>
+#include <QStandardPaths>
+
+#include <functional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -79,10 +84,85 @@ TEST(SettingsFile, WritesOnlyTheTwoSettingsAndReadsThemBack)
     EXPECT_EQ(read.TCPPort, settings.TCPPort);
 }
 
+TEST(SettingsFile, OnlyASmallRegularFileIsReadAndAnythingElseIsKeptAside)
+{
+    const QByteArray valid = SettingsXml("127.0.0.1", "1502");
+    const struct {
+        const char* What;
+        std::function<void(const QString& path, const QString& folder)> Make;
+        bool Read;       // the file's settings, else the defaults
+        bool Unusable;   // there, but not usable: kept aside at close
+    } cases[] = {
+        {"missing", [](const QString&, const QString&) {}, false, false},
+        {"regular", [&](const QString& path, const QString&) { WriteFile(path, valid); }, true, false},
+        {"link to a regular file",
+         [&](const QString& path, const QString& folder) {
+             WriteFile(folder + "/real.xml", valid);
+             QFile::link(folder + "/real.xml", path);
+         },
+         true, false},
+        {"64 KiB with padding",
+         [&](const QString& path, const QString&) { WriteFile(path, valid + QByteArray(65536 - valid.size(), ' ')); },
+         true, false},
+        {"one byte over 64 KiB",
+         [&](const QString& path, const QString&) { WriteFile(path, valid + QByteArray(65537 - valid.size(), ' ')); },
+         false, true},
+        {"malformed", [](const QString& path, const QString&) { WriteFile(path, "<CONNECT><IPAddress>"); }, false, true},
+        {"FIFO without a writer", [](const QString& path, const QString&) { ::mkfifo(path.toLocal8Bit(), 0600); },
+         false, true},
+        {"link to /dev/zero", [](const QString& path, const QString&) { QFile::link("/dev/zero", path); }, false, true},
+        {"folder", [](const QString& path, const QString&) { QDir().mkdir(path); }, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        QTemporaryDir folder;
+        const QString path = folder.filePath("KorvelService.xml");
+        c.Make(path, folder.path());
+        bool unusable = !c.Unusable;
+        const TSettings settings = LoadSettingsFile(path.toStdString(), &unusable);
+        EXPECT_EQ(settings.TCPPort, c.Read ? 1502 : 502);
+        EXPECT_EQ(unusable, c.Unusable);
+    }
+}
+
 TEST(SettingsFile, LiesBesideTheProgramUnderItsBaseName)
 {
     EXPECT_EQ(SettingsFileNameFor("/opt/korvel/KorvelService"), "/opt/korvel/KorvelService.xml");
     EXPECT_EQ(SettingsFileNameFor("/opt/korvel/KorvelService.exe"), "/opt/korvel/KorvelService.xml");
+}
+
+TEST(SettingsFile, BesideTheProgramWhereItCanBeWrittenElseInTheUsersConfigurationFolder)
+{
+    QTemporaryDir folder;
+    const QString bin = folder.filePath("bin");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    const QString program = bin + "/KorvelService";
+    EXPECT_EQ(SettingsFileLocation(program), bin + "/KorvelService.xml") << "a writable folder";
+
+    const QString userFile =
+        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + "/KorvelService.xml";
+    EXPECT_TRUE(userFile.endsWith("/KorvelService/KorvelService.xml")) << userFile.toStdString();
+    QFile::setPermissions(bin, QFile::ReadOwner | QFile::ExeOwner);
+    if (QFileInfo(bin).isWritable()) {
+        QFile::setPermissions(bin, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        GTEST_SKIP() << "a read-only folder is still writable to this user (root); the install test covers it";
+    }
+    EXPECT_EQ(SettingsFileLocation(program), userFile) << "a read-only folder";
+    QFile::setPermissions(bin, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    WriteFile(bin + "/KorvelService.xml", "");
+    QFile::setPermissions(bin, QFile::ReadOwner | QFile::ExeOwner);
+    EXPECT_EQ(SettingsFileLocation(program), bin + "/KorvelService.xml") << "a file already there";
+    QFile::setPermissions(bin, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(HelpFolder, BesideTheProgramFirstThenUnderTheInstalledDataFolder)
+{
+    QTemporaryDir prefix;
+    const QString bin = prefix.filePath("bin");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    EXPECT_EQ(HelpFolderLocation(bin), prefix.filePath("share/KorvelService/Help") + '/');
+    ASSERT_TRUE(QDir().mkpath(bin + "/Help"));
+    EXPECT_EQ(HelpFolderLocation(bin), bin + "/Help/");
 }
 
 TEST(SettingsFile, MasterTextAndStatusText)
@@ -149,4 +229,31 @@ TEST_F(WindowSettingsTest, F1InTheDialogOpensItsPageInAHelpWindowTheDialogDoesNo
     Action("SettingsAction")->trigger();
     EXPECT_EQ(page, HelpFolder + "KorvelService_Settings.htm");
     EXPECT_EQ(pageAfterClick, HelpFolder + "KorvelService_Conent.htm");
+}
+
+TEST_F(WindowSettingsTest, AnUnusableFileIsKeptAsBakBeforeTheCloseReplacesIt)
+{
+    const QByteArray handWritten = "<CONNECT><IPAddress>10.0.0.1</IPAddress><TCPPort>1502</TCPPort>";
+    WriteFile(SettingsPath, handWritten);
+    WriteFile(SettingsPath + ".bak", "an older copy");
+    EXPECT_EQ(Window().Settings.TCPPort, 502);
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_EQ(FileBytes(SettingsPath + ".bak"), handWritten);
+    EXPECT_EQ(FileBytes(SettingsPath),
+              "<CONNECT>\r\n <IPAddress>192.168.127.10</IPAddress>\r\n <TCPPort>502</TCPPort>\r\n</CONNECT>\r\n");
+
+    // The file is good now: the next close leaves the kept copy alone.
+    Window_.reset();
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_EQ(FileBytes(SettingsPath + ".bak"), handWritten);
+}
+
+TEST_F(WindowSettingsTest, AFIFOInPlaceOfTheFileNeitherBlocksTheStartNorTheClose)
+{
+    ASSERT_EQ(::mkfifo(SettingsPath.toLocal8Bit(), 0600), 0);
+    EXPECT_EQ(Window().Settings.IPAddress, "192.168.127.10");
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_TRUE(QFileInfo(SettingsPath + ".bak").exists());
+    EXPECT_TRUE(QFileInfo(SettingsPath).isFile());
+    EXPECT_EQ(LoadSettingsFile(SettingsPath.toStdString()).TCPPort, 502);
 }

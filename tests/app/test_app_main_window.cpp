@@ -565,7 +565,11 @@ TEST_F(MainWindowCloseTest, YesWithAnInvalidValueKeepsTheWindowOpenForTheCorrect
 
 TEST_F(MainWindowCloseTest, UnwritableSettingsFileIsShownAndKeepsTheWindowOpen)
 {
-    SettingsPath = Path("no-such-folder/KorvelService.xml");
+    // A plain file where the settings folder would be: no folder can be made there, even by root.
+    QFile blocker(Path("blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    SettingsPath = Path("blocker/KorvelService.xml");
     EXPECT_FALSE(CloseWindow());
     ASSERT_EQ(Dialogs.Boxes.size(), 1u);
     EXPECT_TRUE(Dialogs.Boxes[0].Text.startsWith("Ошибка ")) << Dialogs.Boxes[0].Text.toStdString();
@@ -575,8 +579,8 @@ TEST_F(MainWindowCloseTest, UnwritableSettingsFileIsShownAndKeepsTheWindowOpen)
     EXPECT_TRUE(Window().isVisible());
     EXPECT_NE(Window().Master, nullptr);
 
-    // Once the folder exists, closing again succeeds.
-    ASSERT_TRUE(QDir(Folder.path()).mkdir("no-such-folder"));
+    // Once the way is clear, closing again succeeds, and makes the folder the file needs.
+    ASSERT_TRUE(blocker.remove());
     EXPECT_TRUE(CloseWindow());
     EXPECT_EQ(FileBytes(SettingsPath), DefaultSettingsFile);
 }

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix whose bin folder the user running the program cannot
+# write (an unprivileged user when this runs as root), starts the installed program offscreen,
+# ends it with SIGTERM and checks that it exited with 0 and kept its settings in the user's
+# configuration folder, and that the next start reads them from there. Also checks where the help
+# pages, menu entry and metainfo were installed.
+#   test_app_install.sh CMAKE BUILD_FOLDER
+set -euo pipefail
+cmake=$1
+build=$2
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
+prefix=$work/prefix
+"$cmake" --install "$build" --prefix "$prefix" >/dev/null
+
+home=$work/home
+mkdir -p "$home"
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+  chown nobody "$home"
+  as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+fi
+chmod a-w "$prefix/bin"
+settings=$home/.config/KorvelService/KorvelService.xml
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+# True once the process has its own SIGTERM handler, as the kernel reports it.
+catches_sigterm() {
+  local mask
+  mask=$(awk '/^SigCgt:/ {print $2}' "/proc/$1/status" 2>/dev/null) || return 1
+  [ -n "$mask" ] && (( (0x$mask >> 14) & 1 ))
+}
+
+# Starts the installed program, waits until it is up, ends it with SIGTERM; answers its status.
+run_and_terminate() {
+  HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR= QT_QPA_PLATFORM=offscreen \
+    "${as_user[@]}" "$prefix/bin/KorvelService" &
+  local pid=$! deadline=$((SECONDS + 30))
+  until catches_sigterm "$pid"; do
+    kill -0 "$pid" 2>/dev/null || fail "the program ended before it was up"
+    [ $SECONDS -lt $deadline ] || { kill -KILL "$pid"; fail "the program did not come up"; }
+    sleep 0.1
+  done
+  kill -TERM "$pid"
+  local status=0
+  wait "$pid" || status=$?
+  return $status
+}
+
+run_and_terminate || fail "exit status $? at the first close"
+[ -f "$settings" ] || fail "no settings file at $settings"
+grep -q '<TCPPort>502</TCPPort>' "$settings" || fail "unexpected settings: $(cat "$settings")"
+[ "$(ls "$prefix/bin")" = "$(printf 'KorvelService\nkorvel-cli\nkorvel-module-sim')" ] ||
+  fail "something was written beside the program: $(ls "$prefix/bin")"
+
+# The next start reads the file: it writes back the port it found and drops the extra element.
+printf '<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>1502</TCPPort><Extra>1</Extra></CONNECT>' >"$settings"
+run_and_terminate || fail "exit status $? at the second close"
+expected=$(printf '<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>1502</TCPPort>\r\n</CONNECT>\r\n')
+[ "$(cat "$settings")" = "$expected" ] || fail "the second start did not read the settings: $(cat "$settings")"
+
+[ -f "$prefix/share/KorvelService/Help/KorvelService_Conent.htm" ] || fail "help pages not under share/KorvelService/Help"
+[ ! -e "$prefix/bin/Help" ] || fail "help pages among the binaries"
+grep -q '^Exec=KorvelService %F$' "$prefix/share/applications/KorvelService.desktop" || fail "menu entry without %F"
+metainfo=$prefix/share/metainfo/io.github.korvel.KorvelService.metainfo.xml
+[ -f "$metainfo" ] || fail "no metainfo"
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net "$metainfo" >/dev/null || fail "metainfo does not validate"
+fi
+echo "installed program: settings under XDG, help under share, menu entry and metainfo in place"
