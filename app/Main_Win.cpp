@@ -29,6 +29,7 @@
 #include <QStatusBar>
 #include <QToolButton>
 
+#include <cstdio>
 #include <exception>
 #include <map>
 
@@ -86,6 +87,9 @@ constexpr std::array<TPanelLayout, 3> PanelLayouts{{
 constexpr int ModifiedPanel = 0;
 constexpr int ConnectionPanel = 1;
 constexpr int BusyPanel = 2;
+
+// The program's exit status when a termination signal's close could not write the settings file.
+constexpr int SettingsNotWrittenStatus = 1;
 
 constexpr int WindowClientWidth = 676;
 constexpr int WindowClientHeight = 533;
@@ -275,10 +279,29 @@ bool TMainWindow::RequestPending() const
 void TMainWindow::closeEvent(QCloseEvent* event)
 {
     bool mayClose = false;
-    // A settings file that cannot be written is shown and keeps the window open; closing again
-    // tries again.
-    RunGuarded([&] { mayClose = FormClose(); });
+    if (!ClosingOnSignal) {
+        // A settings file that cannot be written is shown and keeps the window open; closing again
+        // tries again.
+        RunGuarded([&] { mayClose = FormClose(); });
+    } else {
+        try {
+            mayClose = FormClose();
+        } catch (const std::exception& error) {
+            // A session ending or a supervisor cannot wait for a message nobody may read: the reason
+            // goes to stderr and the program ends with a failure status.
+            std::fprintf(stderr, "KorvelService: %s\n", error.what());
+            ReleaseMaster();
+            QCoreApplication::exit(SettingsNotWrittenStatus);
+        }
+    }
     event->setAccepted(mayClose);
+}
+
+void TMainWindow::CloseOnSignal()
+{
+    ClosingOnSignal = true;
+    close();
+    ClosingOnSignal = false;
 }
 
 void TMainWindow::keyPressEvent(QKeyEvent* event)

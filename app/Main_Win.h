@@ -37,6 +37,10 @@ public:
                          QWidget* parent = nullptr);
     ~TMainWindow() override;
 
+    // Closes as the operator's close does, for a termination signal; when the settings file cannot
+    // be written the program ends with status 1 instead of staying open.
+    void CloseOnSignal();
+
     // Shows a page of the help folder in the help window; the other windows ask for their topics here.
     void ShowHelpTopic(const QString& topic);
 
@@ -144,6 +148,7 @@ private:
 
     std::unique_ptr<Ui::TMainWindow> ui;
     std::array<QLabel*, 3> StatusPanels{};
+    bool ClosingOnSignal = false;
     TBusySign* Busy = nullptr;
     // What the pending write sent, so that its completion compares the module's new address
     // with what was written rather than with whatever the record holds by then.

@@ -1,5 +1,7 @@
 #include "TerminationSignals.h"
 
+#include "Main_Win.h"
+
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QThread>
@@ -31,10 +33,10 @@ void OnSignal(int)
 // A modal window runs a loop of its own inside some command (a completion, a dialog); closing the
 // main window under it would pull the master away from that command. End the modal window first
 // and close once the command has returned to the main loop.
-void CloseFromMainLoop(QWidget* window)
+void CloseFromMainLoop(TMainWindow* window)
 {
     if (QThread::currentThread()->loopLevel() <= 1) {
-        window->close();
+        window->CloseOnSignal();
         return;
     }
     if (QWidget* modal = QApplication::activeModalWidget())
@@ -43,7 +45,7 @@ void CloseFromMainLoop(QWidget* window)
 }
 }  // namespace
 
-void CloseOnTerminationSignals(QWidget* window)
+void CloseOnTerminationSignals(TMainWindow* window)
 {
     // Non-blocking, so that a flood of signals cannot stall the handler; not inherited by the
     // help viewer the program starts.

@@ -7,11 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cerrno>
+#include <unistd.h>
 
 namespace {
 
@@ -68,6 +70,47 @@ TEST(Program, StartsAgainstTheModuleAndWritesItsSettingsAtExit)
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_EQ(written.readAll(), "<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>" +
                                      QByteArray::number(module.Port()) + "</TCPPort>\r\n</CONNECT>\r\n");
+}
+
+TEST(Program, ATerminationSignalEndsItWithStatus1WhenTheSettingsCannotBeWritten)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString program = folder.filePath("KorvelService");
+    ASSERT_TRUE(QFile::copy(KORVEL_PROGRAM, program));
+    const QString settings = folder.filePath("KorvelService.xml");
+    {
+        QFile file(settings);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>1502</TCPPort></CONNECT>");
+    }
+    // A read-only file in a read-only folder; root writes anyway, so the program then runs as nobody.
+    const auto readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    const auto folderReadOnly = readOnly | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(settings, readOnly));
+    ASSERT_TRUE(QFile::setPermissions(program, folderReadOnly));
+    ASSERT_TRUE(QFile::setPermissions(folder.path(), folderReadOnly));
+    const auto restore = qScopeGuard([&] { QFile::setPermissions(folder.path(), folderReadOnly | QFile::WriteOwner); });
+
+    QProcess process;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("HOME", folder.path());
+    process.setProcessEnvironment(environment);
+    if (::geteuid() == 0)
+        process.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", program});
+    else
+        process.start(program, {});
+    ASSERT_TRUE(process.waitForStarted());
+    const qint64 pid = process.processId();
+    ASSERT_TRUE(WaitUntil([&] { return CatchesSignal(pid, SIGTERM); }, std::chrono::seconds(20)));
+
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(errors.contains("KorvelService: Ошибка создания файла " + settings)) << errors.toStdString();
 }
 
 TEST(Program, AnswersHelpAndVersionWithoutADisplayAndRefusesUnknownArguments)
