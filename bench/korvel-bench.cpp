@@ -1,12 +1,16 @@
-// korvel-bench: configuration reads (56 registers from 84, unit 255) against one simulated module
-// on loopback, through TModbusTCPMaster and through libmodbus, side by side.
+// korvel-bench: configuration reads (56 registers from 84, unit 255) on loopback through
+// TModbusTCPMaster and through libmodbus, side by side: against one simulated module, or each
+// client against its own fast libmodbus server in another process (korvel-bench-server), where
+// the clients' own cost is not hidden behind the server's.
 #include "ModbusMaster.h"
 #include "ModuleRegisters.h"
 #include "ModuleSimServer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QProcess>
 #include <QThread>
 
 #include <modbus/modbus.h>
@@ -16,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -60,6 +65,31 @@ public:
 private:
     QThread Thread_;
     TModuleSimServer* Module_ = nullptr;
+    quint16 Port_ = 0;
+};
+
+// A korvel-bench-server process on a free loopback port, stopped when this goes.
+class TFastServer {
+public:
+    TFastServer()
+    {
+        Process_.setProgram(KORVEL_BENCH_SERVER);
+        Process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        Process_.start();
+        const QDeadlineTimer deadline(5000);
+        while (!Process_.canReadLine() && !deadline.hasExpired() && Process_.state() != QProcess::NotRunning)
+            Process_.waitForReadyRead(int(deadline.remainingTime()));
+        Port_ = quint16(Process_.readLine().trimmed().toUInt());
+    }
+    ~TFastServer()
+    {
+        Process_.kill();
+        Process_.waitForFinished();
+    }
+    quint16 Port() const { return Port_; }
+
+private:
+    QProcess Process_;
     quint16 Port_ = 0;
 };
 
@@ -152,6 +182,39 @@ void Report(const char* name, const TRun& run)
                 Percentile(run.Latencies, 0.99), double(run.Latencies.size()) / run.Seconds);
 }
 
+// Where the clients find their servers for the run.
+struct TServers {
+    std::unique_ptr<TModuleThread> Module;
+    std::unique_ptr<TFastServer> ForMaster, ForLibmodbus;
+    quint16 MasterPort = 0, LibmodbusPort = 0;
+    std::string Description;
+};
+
+bool StartServers(const QString& kind, quint16 givenPort, bool master, bool libmodbus, TServers& servers)
+{
+    if (givenPort != 0) {
+        servers.MasterPort = servers.LibmodbusPort = givenPort;
+        servers.Description = "the server at 127.0.0.1:" + std::to_string(givenPort);
+        return true;
+    }
+    if (kind == "simulator") {
+        servers.Module = std::make_unique<TModuleThread>();
+        servers.MasterPort = servers.LibmodbusPort = servers.Module->Port();
+        servers.Description = "simulated module on 127.0.0.1:" + std::to_string(servers.MasterPort);
+        return servers.MasterPort != 0;
+    }
+    if (master) {
+        servers.ForMaster = std::make_unique<TFastServer>();
+        servers.MasterPort = servers.ForMaster->Port();
+    }
+    if (libmodbus) {
+        servers.ForLibmodbus = std::make_unique<TFastServer>();
+        servers.LibmodbusPort = servers.ForLibmodbus->Port();
+    }
+    servers.Description = "each client against its own libmodbus server process";
+    return (!master || servers.MasterPort != 0) && (!libmodbus || servers.LibmodbusPort != 0);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -161,7 +224,12 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription("Configuration reads through TModbusTCPMaster and libmodbus, side by side.");
     parser.addHelpOption();
     const QCommandLineOption countOption("count", "Exchanges per client.", "n", "2000");
-    parser.addOption(countOption);
+    const QCommandLineOption serverOption(
+        "server", "simulator: both clients against one simulated module; fast: each against its own korvel-bench-server.",
+        "kind", "simulator");
+    const QCommandLineOption clientOption("client", "Which clients run: both, master or libmodbus.", "name", "both");
+    const QCommandLineOption portOption("port", "Use the server already listening at 127.0.0.1:port.", "port");
+    parser.addOptions({countOption, serverOption, clientOption, portOption});
     parser.process(app);
     bool countOk = false;
     const int count = parser.value(countOption).toInt(&countOk);
@@ -169,39 +237,58 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "korvel-bench: --count needs a positive number\n");
         return 2;
     }
+    const QString kind = parser.value(serverOption);
+    const QString client = parser.value(clientOption);
+    const bool runMaster = client == "both" || client == "master";
+    const bool runLibmodbus = client == "both" || client == "libmodbus";
+    const uint givenPort = parser.isSet(portOption) ? parser.value(portOption).toUInt() : 0;
+    if ((kind != "simulator" && kind != "fast") || !(runMaster || runLibmodbus) ||
+        (parser.isSet(portOption) && (givenPort < 1 || givenPort > 65535))) {
+        std::fprintf(stderr, "korvel-bench: --server is simulator or fast, --client both, master or libmodbus, "
+                             "--port 1..65535\n");
+        return 2;
+    }
 
-    TModuleThread module;
-    if (module.Port() == 0) {
-        std::fprintf(stderr, "korvel-bench: the simulated module cannot listen on 127.0.0.1\n");
+    TServers servers;
+    if (!StartServers(kind, quint16(givenPort), runMaster, runLibmodbus, servers)) {
+        std::fprintf(stderr, "korvel-bench: the server cannot listen on 127.0.0.1\n");
         return 1;
     }
-    std::printf("%d reads of %d registers from %d, unit 255, simulated module on 127.0.0.1:%u\n", count,
-                ConfigReadRegisterCount, ConfigFirstRegister, unsigned(module.Port()));
+    std::printf("%d reads of %d registers from %d, unit 255, %s\n", count, ConfigReadRegisterCount,
+                ConfigFirstRegister, servers.Description.c_str());
 
-    TMasterClient ours(module.Port());
-    TLibmodbusClient theirs(module.Port());
+    std::unique_ptr<TMasterClient> ours;
+    std::unique_ptr<TLibmodbusClient> theirs;
     TRun warmUp, master, reference;
-    if (!ours.Run(WarmUpExchanges, warmUp) || !theirs.Run(WarmUpExchanges, warmUp)) {
+    if (runMaster)
+        ours = std::make_unique<TMasterClient>(servers.MasterPort);
+    if (runLibmodbus)
+        theirs = std::make_unique<TLibmodbusClient>(servers.LibmodbusPort);
+    if ((ours && !ours->Run(WarmUpExchanges, warmUp)) || (theirs && !theirs->Run(WarmUpExchanges, warmUp))) {
         std::fprintf(stderr, "korvel-bench: the warm-up exchanges failed\n");
         return 1;
     }
     // Alternating batches, so that a busy moment of the machine weighs on both clients alike.
     for (int done = 0; done < count; done += BatchSize) {
         const int batch = std::min(BatchSize, count - done);
-        if (!ours.Run(batch, master)) {
+        if (ours && !ours->Run(batch, master)) {
             std::fprintf(stderr, "korvel-bench: an exchange of TModbusTCPMaster failed\n");
             return 1;
         }
-        if (!theirs.Run(batch, reference)) {
+        if (theirs && !theirs->Run(batch, reference)) {
             std::fprintf(stderr, "korvel-bench: an exchange of libmodbus failed\n");
             return 1;
         }
     }
-    Report("TModbusTCPMaster", master);
-    Report("libmodbus", reference);
-    std::printf("ratio (ours / libmodbus): median %.2f, p99 %.2f, exchanges/s %.2f\n",
-                Percentile(master.Latencies, 0.5) / Percentile(reference.Latencies, 0.5),
-                Percentile(master.Latencies, 0.99) / Percentile(reference.Latencies, 0.99),
-                (double(master.Latencies.size()) / master.Seconds) / (double(reference.Latencies.size()) / reference.Seconds));
+    if (ours)
+        Report("TModbusTCPMaster", master);
+    if (theirs)
+        Report("libmodbus", reference);
+    if (ours && theirs)
+        std::printf("ratio (ours / libmodbus): median %.2f, p99 %.2f, exchanges/s %.2f\n",
+                    Percentile(master.Latencies, 0.5) / Percentile(reference.Latencies, 0.5),
+                    Percentile(master.Latencies, 0.99) / Percentile(reference.Latencies, 0.99),
+                    (double(master.Latencies.size()) / master.Seconds) /
+                        (double(reference.Latencies.size()) / reference.Seconds));
     return 0;
 }
