@@ -4,6 +4,8 @@
 
 #include <QHostAddress>
 
+#include <sys/socket.h>
+
 #include <algorithm>
 
 namespace {
@@ -28,14 +30,16 @@ TClientSocket::TClientSocket(QObject* parent)
     connect(&Socket_, &QTcpSocket::connected, this, [this] {
         // Requests are small frames that must not wait for Nagle's coalescing.
         Socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        Post([this] { if (OnConnect) OnConnect(); });
+        Deliver([this] { if (OnConnect) OnConnect(); });
     });
     connect(&Socket_, &QTcpSocket::disconnected, this, [this] {
-        Post([this] { if (OnDisconnect) OnDisconnect(); });
+        Deliver([this] { if (OnDisconnect) OnDisconnect(); });
     });
-    connect(&Socket_, &QTcpSocket::readyRead, this, [this] { Post([this] { DeliverRead(); }); });
+    connect(&Socket_, &QTcpSocket::readyRead, this, [this] { Deliver([this] { DeliverRead(); }); });
+    // Errors are rare, and a handler may leave one to be raised: always from a queued call, never
+    // through the socket's own signal.
     connect(&Socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        PostError(error);
+        Post([this, error] { RaiseError(error); });
     });
 }
 
@@ -70,6 +74,7 @@ void TClientSocket::SetActive(bool active)
 {
     if (active == Active())
         return;
+    const TInsideCall inside(InsideCall_);
     if (!active) {
         Socket_.abort();
         ++Generation_;
@@ -80,7 +85,7 @@ void TClientSocket::SetActive(bool active)
     // system would read the zero-led group as octal and reach 127.0.0.8.
     TIPAddress ip{};
     if (!DecimalAddress(Address_, ip) || Port_ < 1 || Port_ > 65535) {
-        PostError(QAbstractSocket::HostNotFoundError);
+        Post([this] { RaiseError(QAbstractSocket::HostNotFoundError); });
         return;
     }
     const QHostAddress address(quint32(ip[0]) << 24 | quint32(ip[1]) << 16 | quint32(ip[2]) << 8 | ip[3]);
@@ -94,21 +99,42 @@ qint64 TClientSocket::ReceiveLength() const
 
 int TClientSocket::ReceiveBuf(void* buffer, int count)
 {
+    const TInsideCall inside(InsideCall_);
     return int(Socket_.read(static_cast<char*>(buffer), count));
 }
 
 int TClientSocket::SendBuf(const void* buffer, int count)
 {
     if (Socket_.state() != QAbstractSocket::ConnectedState) {
-        PostError(QAbstractSocket::RemoteHostClosedError);
+        Post([this] { RaiseError(QAbstractSocket::RemoteHostClosedError); });
         return -1;
     }
-    const qint64 written = Socket_.write(static_cast<const char*>(buffer), count);
-    if (written < 0)
+    const TInsideCall inside(InsideCall_);
+    const char* bytes = static_cast<const char*>(buffer);
+    qint64 sent = 0;
+    // Straight to the system while nothing waits in the socket's own buffer: going through it
+    // switches its write notification on and off again for every frame, and each switch wakes
+    // the event loop once more.
+    if (Socket_.bytesToWrite() == 0)
+        sent = std::max<ssize_t>(::send(int(Socket_.socketDescriptor()), bytes, size_t(count), MSG_NOSIGNAL | MSG_DONTWAIT), 0);
+    if (sent == count)
+        return count;
+    // What the system did not take now goes out when it can; a failure is met again there and
+    // reported as the socket reports any.
+    if (Socket_.write(bytes + sent, count - sent) < 0)
         return -1;  // the socket reports the failure through errorOccurred
-    // Hand the frame to the system now rather than at the next turn of the event loop.
     Socket_.flush();
-    return int(written);
+    return count;
+}
+
+void TClientSocket::Deliver(const std::function<void()>& notification)
+{
+    // Raised inside one of this socket's own calls: the caller must not find a handler run under
+    // it. From the event loop: at once, which spares the loop a wake-up per notification.
+    if (InsideCall_ > 0)
+        Post(notification);
+    else
+        notification();
 }
 
 void TClientSocket::Post(std::function<void()> notification)
@@ -122,24 +148,20 @@ void TClientSocket::Post(std::function<void()> notification)
         Qt::QueuedConnection);
 }
 
-void TClientSocket::PostError(QAbstractSocket::SocketError error)
+void TClientSocket::RaiseError(QAbstractSocket::SocketError error)
 {
-    Post([this, error] {
-        int code = SocketErrorBase + int(error);
-        if (OnError)
-            OnError(code);
-        if (code != 0)
-            throw ESocketError("Socket error " + std::to_string(code) + ": " + Socket_.errorString().toStdString());
-    });
+    int code = SocketErrorBase + int(error);
+    if (OnError)
+        OnError(code);
+    if (code != 0)
+        throw ESocketError("Socket error " + std::to_string(code) + ": " + Socket_.errorString().toStdString());
 }
 
 void TClientSocket::DeliverRead()
 {
-    if (!OnRead || Socket_.bytesAvailable() == 0)
-        return;
+    // The socket announces new bytes only once while a handler runs a nested event loop; what
+    // arrived meanwhile waits in its buffer, so read on while bytes are left over.
     const uint64_t generation = Generation_;
-    OnRead();
-    // Like the system's read notification, come back while bytes are left over.
-    if (generation == Generation_ && Socket_.bytesAvailable() > 0)
-        Post([this] { DeliverRead(); });
+    while (OnRead && generation == Generation_ && Socket_.bytesAvailable() > 0)
+        OnRead();
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The asynchronous client socket the ModbusTCP transport expects: an address and port to connect
-// to, an Active switch, and connect, disconnect, read and error notifications. Notifications are
-// queued, so they always reach the handlers from the event loop and never from inside the call
-// that caused them; those of a connection that has since been closed are dropped.
+// to, an Active switch, and connect, disconnect, read and error notifications. Notifications
+// always reach the handlers from the event loop, never from inside the call that caused them:
+// those raised inside a call are queued, and those of a connection that has since been closed are
+// dropped.
 
 #include <QObject>
 #include <QTcpSocket>
@@ -52,8 +53,20 @@ public:
     std::function<void(int& errorCode)> OnError;
 
 private:
+    // Counts this object's own calls into the socket in progress.
+    struct TInsideCall {
+        explicit TInsideCall(int& depth)
+            : Depth(depth)
+        {
+            ++Depth;
+        }
+        ~TInsideCall() { --Depth; }
+        int& Depth;
+    };
+
+    void Deliver(const std::function<void()>& notification);
     void Post(std::function<void()> notification);
-    void PostError(QAbstractSocket::SocketError error);
+    void RaiseError(QAbstractSocket::SocketError error);
     void DeliverRead();
     void CheckInactive() const;
 
@@ -62,4 +75,5 @@ private:
     int Port_ = 0;
     // Counts connections; a queued notification carries the one it belongs to.
     uint64_t Generation_ = 0;
+    int InsideCall_ = 0;
 };
