@@ -21,6 +21,12 @@ as_user=()
 if [ "$(id -u)" = 0 ]; then
   chown nobody "$home"
   as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+  # A sanitizer build reads its suppressions as that user too: give it a copy it can read.
+  if [[ ${LSAN_OPTIONS:-} =~ suppressions=([^:]*) ]]; then
+    cp "${BASH_REMATCH[1]}" "$work/lsan.supp"
+    chmod 644 "$work/lsan.supp"
+    export LSAN_OPTIONS=${LSAN_OPTIONS/${BASH_REMATCH[1]}/$work/lsan.supp}
+  fi
 fi
 chmod a-w "$prefix/bin"
 settings=$home/.config/KorvelService/KorvelService.xml
