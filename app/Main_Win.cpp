@@ -652,7 +652,7 @@ void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
     const TConfigImage image = BuildConfigImage(config);
     WrittenConfig = config;
     WriteOrderId = TrackRequest(
-        Master->WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, ConfigWriteRegisterCount, image.data()),
+        Master->WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, image),
         WritingText, WriteFailedPrefix, &TMainWindow::WriteOrderId, &TMainWindow::WriteComplete);
 }
 

@@ -148,6 +148,25 @@ int TModbusMaster::WriteMultipleRegisters(uint8_t unitId, uint16_t startAddress,
     return AddOrder(unitId, FunctionWriteMultipleRegisters, startAddress, count, OrderOneShot, data);
 }
 
+int TModbusMaster::WriteMultipleRegisters(uint8_t unitId, uint16_t startAddress, std::span<const uint16_t> registers)
+{
+    if (registers.size() > UINT16_MAX)
+        return OrderRequestNotEncodable;
+    return WriteMultipleRegisters(unitId, startAddress, uint16_t(registers.size()), registers.data());
+}
+
+void TModbusMaster::GetReplyData(std::span<uint16_t> destination) const
+{
+    const TModbusMasterOrder* order = CurrentOrder();
+    if (!order)
+        return;
+    // The transport fills the order's count of registers at most.
+    std::vector<uint16_t> reply(order->Count);
+    GetReplyData(reply.data());
+    const size_t count = std::min({destination.size(), reply.size(), size_t(GetReplyRegisterCount())});
+    std::copy_n(reply.begin(), count, destination.begin());
+}
+
 int TModbusMaster::SetOrderCallback(int orderId, TModbusOrderCompleteEvent callback)
 {
     if (orderId < 0 || orderId >= OrderSlots || !Orders_[orderId])
@@ -368,6 +387,8 @@ void TModbusMaster::SendCurrentOrder()
     Fatal_ = true;
     if (OnFatalError)
         OnFatalError(this);
+    // Not dead: the handler may have started the master again or queued an order. The engine's
+    // part does nothing once fatal, but the transport's closes what the handler opened.
     SetActive(false);
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -92,6 +93,7 @@ public:
     int ReadHoldingRegisters(uint8_t unitId, uint16_t startAddress, uint16_t count, uint8_t kind);
     // A write is always one-shot; data holds count registers, each low byte first.
     int WriteMultipleRegisters(uint8_t unitId, uint16_t startAddress, uint16_t count, const void* data);
+    int WriteMultipleRegisters(uint8_t unitId, uint16_t startAddress, std::span<const uint16_t> registers);
     int SetOrderCallback(int orderId, TModbusOrderCompleteEvent callback);
     void DeleteOrder(int orderId);
     void SetMaxCountOrders(int32_t count);
@@ -105,8 +107,11 @@ public:
     virtual std::string GetConnectionText() const = 0;
     virtual int GetReplyRegisterCount() const = 0;
     virtual uint8_t GetExceptionCode() const = 0;
-    // Copies the reply's registers, each low byte first; meant for the completion callback.
+    // Copies the reply's registers, each low byte first; meant for the completion callback. The
+    // destination has room for the order's count of registers.
     virtual void GetReplyData(void* destination) const = 0;
+    // The same, never beyond the destination's end.
+    void GetReplyData(std::span<uint16_t> destination) const;
     virtual void ResponseTimerTick();
     virtual void SaveParametersToIni(const std::string& fileName, const std::string& section) const;
     virtual void LoadParametersFromIni(const std::string& fileName, const std::string& section);
@@ -218,6 +223,7 @@ public:
     std::string GetConnectionText() const override;
     int GetReplyRegisterCount() const override;
     uint8_t GetExceptionCode() const override;
+    using TModbusMaster::GetReplyData;
     void GetReplyData(void* destination) const override;
     void ResponseTimerTick() override;
 

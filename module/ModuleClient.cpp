@@ -73,7 +73,7 @@ void TModuleClient::ReadConfig(TConfigDone done)
 void TModuleClient::WriteConfig(const TModuleConfig& config, TWriteDone done)
 {
     const TConfigImage image = BuildConfigImage(config);
-    Track(Master_->WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, ConfigWriteRegisterCount, image.data()),
+    Track(Master_->WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, image),
           [done = std::move(done)](const TModuleResult& result, TModbusMaster*) { done(result); });
 }
 

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 
 namespace {
@@ -121,6 +122,33 @@ TEST(ModbusTransport, InformationBlockFromTheSimulator)
     const TResult info = Read(*master, 78, 6);
     ASSERT_EQ(info.Status, StatusOk);
     EXPECT_EQ(info.Data, (std::vector<uint8_t>{0x03, 0x01, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0, 0, 1, 0}));
+}
+
+TEST(ModbusTransport, TypedRegisterBuffersWriteAndReadWithinTheirBounds)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    auto master = MasterFor(module.Port());
+    const std::array<uint16_t, 3> written{0x1234, 0xABCD, 0x00FF};
+    TResult write;
+    Watch(*master, master->WriteMultipleRegisters(255, 84, written), write, 0);
+    ASSERT_TRUE(WaitUntil([&] { return write.Done; }));
+    ASSERT_EQ(write.Status, StatusOk);
+    EXPECT_EQ(module.Register(85), 0xABCD);
+
+    // Room for fewer registers than the reply holds, exactly as many, and more.
+    for (const size_t room : {2u, 3u, 5u}) {
+        std::vector<uint16_t> registers(room, 0x5555);
+        bool done = false;
+        master->SetOrderCallback(master->ReadHoldingRegisters(255, 84, 3, OrderOneShot),
+                                 [&](TModbusMaster* sender, int, uint8_t) {
+                                     sender->GetReplyData(std::span<uint16_t>(registers));
+                                     done = true;
+                                 });
+        ASSERT_TRUE(WaitUntil([&] { return done; }));
+        for (size_t i = 0; i < room; ++i)
+            EXPECT_EQ(registers[i], i < written.size() ? written[i] : 0x5555) << "room " << room << ", register " << i;
+    }
 }
 
 TEST(ModbusTransport, SilentServerThreeTransmissionsEachOnANewConnection)
