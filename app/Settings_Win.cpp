@@ -2,16 +2,19 @@
 
 #include "Dialogs.h"
 #include "LocalDefines.h"
+#include "ModuleClient.h"
 #include "RConvert.h"
+#include "Search_Win.h"
 
 #include <utility>
 
 TSettingsWindow::TSettingsWindow(TShowHelpTopic showHelpTopic, QWidget* parent)
-    : TEditForm(parent)
+    : TEditForm(parent), HelpTopic(showHelpTopic)
 {
     setupUi(this);
     SetHelpTopic(std::move(showHelpTopic), QStringLiteral("KorvelService_Settings.htm"));
     BindButtons(Button1, Button2);
+    connect(Button3, &QPushButton::clicked, this, &TSettingsWindow::Button3Click);
     FixSize();
 }
 
@@ -36,6 +39,16 @@ bool TSettingsWindow::ValidateInput()
         return false;
     }
     return true;
+}
+
+void TSettingsWindow::Button3Click()
+{
+    std::string address = AddressWithoutBlanks();
+    int32_t port = SpinEdit1->Value();
+    if (!SearchModules(address, port, TModuleClientOptions{}.TimeoutMs, HelpTopic))
+        return;
+    MaskEdit1->setText(QString::fromStdString(address));
+    SpinEdit1->SetValue(port);
 }
 
 bool EditSettings(TSettings& settings, const TShowHelpTopic& showHelpTopic)

@@ -14,8 +14,17 @@ public:
     explicit TSettingsWindow(TShowHelpTopic showHelpTopic = {}, QWidget* parent = nullptr);
 
     bool ValidateInput() override;
+
+public slots:
+    // "Поиск...": a module found puts its address and port into the dialog.
+    void Button3Click();
+
+public:
     // The typed address as it is stored: without the mask's blanks.
     std::string AddressWithoutBlanks() const;
+
+private:
+    TShowHelpTopic HelpTopic;
 };
 
 // Runs the dialog on settings; true when the operator confirmed valid values, and only then are

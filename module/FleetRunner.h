@@ -23,8 +23,11 @@ public:
     TFleetRunner(std::vector<TModuleAddress> modules, const TModuleClientOptions& options, int jobs);
     ~TFleetRunner() override;
 
-    // Runs a nested event loop until every job has finished.
+    // Runs a nested event loop until every job has finished, or until the jobs running when Stop
+    // was called have finished.
     void Run(const TJob& job, const TJobFinished& finished = {});
+    // Starts no more jobs; those running end as they will.
+    void Stop();
 
     const std::vector<TModuleAddress>& Modules() const { return Modules_; }
 
@@ -36,6 +39,7 @@ private:
     size_t Jobs_;
     size_t Next_ = 0;
     size_t Finished_ = 0;
+    bool Stopped_ = false;
     TJob Job_;
     TJobFinished JobFinished_;
     std::function<void()> AllFinished_;

@@ -19,12 +19,18 @@ void TFleetRunner::Run(const TJob& job, const TJobFinished& finished)
     JobFinished_ = finished;
     Next_ = 0;
     Finished_ = 0;
+    Stopped_ = false;
     if (Modules_.empty()) return;
     QEventLoop loop;
     AllFinished_ = [&loop] { loop.quit(); };
     for (size_t i = 0; i < std::min(Jobs_, Modules_.size()); ++i) StartNext();
     loop.exec();
     AllFinished_ = {};
+}
+
+void TFleetRunner::Stop()
+{
+    Stopped_ = true;
 }
 
 void TFleetRunner::StartNext()
@@ -42,9 +48,9 @@ void TFleetRunner::StartNext()
         ++Finished_;
         if (JobFinished_)
             JobFinished_(index, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count());
-        if (Next_ < Modules_.size())
+        if (Next_ < Modules_.size() && !Stopped_)
             StartNext();
-        else if (Finished_ == Modules_.size() && AllFinished_)
+        else if (Finished_ == Next_ && AllFinished_)
             AllFinished_();
     });
 }
