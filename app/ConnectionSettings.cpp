@@ -1,6 +1,7 @@
 #include "ConnectionSettings.h"
 
 #include "LocalDefines.h"
+#include "ModuleClient.h"
 #include "RConvert.h"
 #include "WholeFile.h"
 #include "XML.h"
@@ -11,17 +12,24 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
-#include <string_view>
 
 namespace {
 constexpr const char* IPAddressPath = "CONNECT\\IPAddress";
 constexpr const char* TCPPortPath = "CONNECT\\TCPPort";
+// Added later: a file without them reads as the defaults, and an older program ignores them.
+constexpr const char* TimeoutPath = "CONNECT\\Timeout";
+constexpr const char* RepeatsPath = "CONNECT\\Repeats";
+constexpr const char* VerifyWritePath = "CONNECT\\VerifyWrite";
 constexpr int32_t MinTCPPort = 1;
 constexpr int32_t MaxTCPPort = 65535;
 // A settings file holds two short values; anything larger is not one, and is not read.
 constexpr size_t MaxSettingsFileSize = 64 * 1024;
-// Each transmission waits 51 ticks of 10 ms; a silent module is tried three times.
-constexpr std::string_view FixedMasterParameters = "TIMEOUT=50\r\nREPEATCOUNT=2\r\n";
+
+// The number in the text when it is an integer in min..max, else the default.
+int32_t NumberOr(const std::string& text, int32_t min, int32_t max, int32_t defaultValue)
+{
+    return IsValueInRange(text, min, max) ? StrToIntDefault(text, defaultValue) : defaultValue;
+}
 }  // namespace
 
 TSettings LoadSettingsFile(const std::string& fileName, bool* unusable)
@@ -47,9 +55,11 @@ TSettings LoadSettingsFile(const std::string& fileName, bool* unusable)
     const std::string address = document.GetValue(IPAddressPath);
     if (TIPAddress parsed; IsIPAddressText(address) && StrToIP(address, parsed))
         settings.IPAddress = address;
-    const std::string port = document.GetValue(TCPPortPath);
-    if (IsValueInRange(port, MinTCPPort, MaxTCPPort))
-        settings.TCPPort = StrToIntDefault(port, DefaultModuleTCPPort);
+    settings.TCPPort = NumberOr(document.GetValue(TCPPortPath), MinTCPPort, MaxTCPPort, DefaultModuleTCPPort);
+    settings.Timeout = NumberOr(document.GetValue(TimeoutPath), MinReplyTimeout, MaxReplyTimeout, DefaultReplyTimeout);
+    settings.Transmissions =
+        NumberOr(document.GetValue(RepeatsPath), MinTransmissions, MaxTransmissions, DefaultTransmissions);
+    settings.VerifyWrite = document.GetValue(VerifyWritePath) != "0";
     return settings;
 }
 
@@ -60,6 +70,15 @@ void SaveSettingsFile(const std::string& fileName, const TSettings& settings)
     TXMLDocument document;
     document.SetValue(IPAddressPath, settings.IPAddress);
     document.SetValue(TCPPortPath, std::to_string(settings.TCPPort));
+    // The later settings are written only where they differ from their defaults, so that a file
+    // of the program's own defaults stays the file every version writes.
+    const TSettings defaults;
+    if (settings.Timeout != defaults.Timeout)
+        document.SetValue(TimeoutPath, std::to_string(settings.Timeout));
+    if (settings.Transmissions != defaults.Transmissions)
+        document.SetValue(RepeatsPath, std::to_string(settings.Transmissions));
+    if (settings.VerifyWrite != defaults.VerifyWrite)
+        document.SetValue(VerifyWritePath, "0");
     document.SaveToFile(fileName);
 }
 
@@ -76,7 +95,8 @@ std::string MasterParametersText(const TSettings& settings)
 {
     std::string text = "IPADDRESS=" + settings.IPAddress + "\r\n";
     text += "TCPPORT=" + std::to_string(settings.TCPPort) + "\r\n";
-    text += FixedMasterParameters;
+    text += "TIMEOUT=" + std::to_string(TModuleClient::TimeoutTicks(settings.Timeout)) + "\r\n";
+    text += "REPEATCOUNT=" + std::to_string(settings.Transmissions - 1) + "\r\n";
     return text;
 }
 

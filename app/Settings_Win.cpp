@@ -2,7 +2,6 @@
 
 #include "Dialogs.h"
 #include "LocalDefines.h"
-#include "ModuleClient.h"
 #include "RConvert.h"
 #include "Search_Win.h"
 
@@ -38,6 +37,16 @@ bool TSettingsWindow::ValidateInput()
         ShowInputError(QStringLiteral("Недопустимое значение IP адреса !"));
         return false;
     }
+    if (!SpinEdit2->IsTextInRange()) {
+        ShowInputError(QStringLiteral("Недопустимое значение таймаута ответа !. Интервал допустимых значений ") +
+                       SpinEdit2->RangeText());
+        return false;
+    }
+    if (!SpinEdit3->IsTextInRange()) {
+        ShowInputError(QStringLiteral("Недопустимое значение количества передач !. Интервал допустимых значений ") +
+                       SpinEdit3->RangeText());
+        return false;
+    }
     return true;
 }
 
@@ -45,7 +54,8 @@ void TSettingsWindow::Button3Click()
 {
     std::string address = AddressWithoutBlanks();
     int32_t port = SpinEdit1->Value();
-    if (!SearchModules(address, port, TModuleClientOptions{}.TimeoutMs, HelpTopic))
+    // The time-out as the dialog shows it now: the operator may have raised it for a slow link.
+    if (!SearchModules(address, port, SpinEdit2->Value(), HelpTopic))
         return;
     MaskEdit1->setText(QString::fromStdString(address));
     SpinEdit1->SetValue(port);
@@ -57,6 +67,8 @@ bool EditSettings(TSettings& settings, const TShowHelpTopic& showHelpTopic)
     window.MaskEdit1->setText(QString::fromStdString(settings.IPAddress));
     window.SpinEdit1->SetValue(settings.TCPPort);
     window.CheckBox1->setChecked(settings.VerifyWrite);
+    window.SpinEdit2->SetValue(settings.Timeout);
+    window.SpinEdit3->SetValue(settings.Transmissions);
     // The address starts with the focus; selected, it is replaced by what the operator types
     // instead of refusing every key behind its last digit.
     window.MaskEdit1->selectAll();
@@ -65,6 +77,8 @@ bool EditSettings(TSettings& settings, const TShowHelpTopic& showHelpTopic)
         settings.IPAddress = window.AddressWithoutBlanks();
         settings.TCPPort = window.SpinEdit1->Value();
         settings.VerifyWrite = window.CheckBox1->isChecked();
+        settings.Timeout = window.SpinEdit2->Value();
+        settings.Transmissions = window.SpinEdit3->Value();
     }
     return window.Accepted;
 }

@@ -28,6 +28,14 @@ QByteArray SettingsXml(const QByteArray& address, const QByteArray& port, const 
            root + ">\r\n";
 }
 
+// What the program writes: the address and port, then those added later that differ from their
+// defaults.
+QByteArray SavedSettingsXml(const QByteArray& address, const QByteArray& port, const QByteArray& extra = {})
+{
+    return "<CONNECT>\r\n <IPAddress>" + address + "</IPAddress>\r\n <TCPPort>" + port + "</TCPPort>\r\n" + extra +
+           "</CONNECT>\r\n";
+}
+
 }  // namespace
 
 struct TLoadCase {
@@ -68,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         TLoadCase{"malformed", "<CONNECT><IPAddress>10.1.1.1</TCPPort>", "192.168.127.10", 502}),
     ParamNameFromWhat<TLoadCase>);
 
-TEST(SettingsFile, WritesOnlyTheTwoSettingsAndReadsThemBack)
+TEST(SettingsFile, WritesOnlyItsOwnSettingsAndReadsThemBack)
 {
     QTemporaryDir folder;
     const QString path = folder.filePath("KorvelService.xml");
@@ -77,8 +85,7 @@ TEST(SettingsFile, WritesOnlyTheTwoSettingsAndReadsThemBack)
     settings.IPAddress = "127.0.0.1";
     settings.TCPPort = 65535;
     SaveSettingsFile(path.toStdString(), settings);
-    EXPECT_EQ(FileBytes(path),
-              "<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>65535</TCPPort>\r\n</CONNECT>\r\n");
+    EXPECT_EQ(FileBytes(path), SavedSettingsXml("127.0.0.1", "65535"));
     const TSettings read = LoadSettingsFile(path.toStdString());
     EXPECT_EQ(read.IPAddress, settings.IPAddress);
     EXPECT_EQ(read.TCPPort, settings.TCPPort);
@@ -171,6 +178,10 @@ TEST(SettingsFile, MasterTextAndStatusText)
     EXPECT_EQ(MasterParametersText(settings),
               "IPADDRESS=192.168.127.10\r\nTCPPORT=502\r\nTIMEOUT=50\r\nREPEATCOUNT=2\r\n");
     EXPECT_EQ(SettingsStatusText(settings), "192.168.127.10 : 502");
+    settings.Timeout = 300;
+    settings.Transmissions = 5;
+    EXPECT_EQ(MasterParametersText(settings),
+              "IPADDRESS=192.168.127.10\r\nTCPPORT=502\r\nTIMEOUT=29\r\nREPEATCOUNT=4\r\n");
 }
 
 // --- the window ----------------------------------------------------------------------------------
@@ -210,7 +221,83 @@ TEST_F(WindowSettingsTest, DialogConfirmedAppliesAtOnceAndTheFileFollowsAtClose)
     EXPECT_EQ(FileBytes(SettingsPath), before);
 
     EXPECT_TRUE(CloseWindow());
-    EXPECT_EQ(FileBytes(SettingsPath), SettingsXml("127.0.0.2", "2502"));
+    EXPECT_EQ(FileBytes(SettingsPath), SavedSettingsXml("127.0.0.2", "2502"));
+}
+
+TEST(SettingsFile, TimeoutRepeatsAndVerificationReadWithDefaultsWhenMissingOrBad)
+{
+    const struct {
+        const char* What;
+        QByteArray Extra;  // elements after the address and port
+        int32_t Timeout;
+        int32_t Transmissions;
+        bool Verify;
+    } cases[] = {
+        {"a file of an older program", "", 510, 3, true},
+        {"all given", " <Timeout>2500</Timeout>\r\n <Repeats>5</Repeats>\r\n <VerifyWrite>0</VerifyWrite>\r\n", 2500, 5,
+         false},
+        {"the ends of the ranges", " <Timeout>100</Timeout>\r\n <Repeats>1</Repeats>\r\n", 100, 1, true},
+        {"too short and too many", " <Timeout>99</Timeout>\r\n <Repeats>6</Repeats>\r\n", 510, 3, true},
+        {"too long and none", " <Timeout>10001</Timeout>\r\n <Repeats>0</Repeats>\r\n", 510, 3, true},
+        {"not numbers", " <Timeout>abc</Timeout>\r\n <Repeats>x</Repeats>\r\n", 510, 3, true},
+    };
+    QTemporaryDir folder;
+    const QString path = folder.filePath("KorvelService.xml");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        WriteFile(path, SavedSettingsXml("127.0.0.1", "1502", c.Extra));
+        const TSettings settings = LoadSettingsFile(path.toStdString());
+        EXPECT_EQ(settings.IPAddress, "127.0.0.1");
+        EXPECT_EQ(settings.TCPPort, 1502);
+        EXPECT_EQ(settings.Timeout, c.Timeout);
+        EXPECT_EQ(settings.Transmissions, c.Transmissions);
+        EXPECT_EQ(settings.VerifyWrite, c.Verify);
+    }
+
+    TSettings written;
+    written.IPAddress = "127.0.0.3";
+    written.Timeout = 3000;
+    written.Transmissions = 1;
+    written.VerifyWrite = false;
+    SaveSettingsFile(path.toStdString(), written);
+    EXPECT_EQ(FileBytes(path),
+              SavedSettingsXml("127.0.0.3", "502",
+                               " <Timeout>3000</Timeout>\r\n <Repeats>1</Repeats>\r\n <VerifyWrite>0</VerifyWrite>\r\n"));
+    const TSettings read = LoadSettingsFile(path.toStdString());
+    EXPECT_EQ(read.Timeout, 3000);
+    EXPECT_EQ(read.Transmissions, 1);
+    EXPECT_FALSE(read.VerifyWrite);
+}
+
+TEST_F(WindowSettingsTest, TimeoutAndTransmissionsFromTheDialogReachTheMaster)
+{
+    WriteFile(SettingsPath, SettingsXml("127.0.0.1", "1502"));
+    Window().show();
+    EXPECT_EQ(Window().Master->Timeout(), 50u);
+    EXPECT_EQ(Window().Master->RepeatCount(), 2);
+    QStringList messages;
+    WhenModalShown([&](QWidget* dialog) {
+        auto* timeout = dialog->findChild<TSpinEdit*>("SpinEdit2");
+        auto* transmissions = dialog->findChild<TSpinEdit*>("SpinEdit3");
+        EXPECT_EQ(timeout->Value(), 510);
+        EXPECT_EQ(transmissions->Value(), 3);
+        timeout->SetText("99");
+        QTest::keyClick(dialog, Qt::Key_Return);
+        timeout->SetText("1000");
+        transmissions->SetText("6");
+        QTest::keyClick(dialog, Qt::Key_Return);
+        transmissions->SetText("1");
+        QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    Action("SettingsAction")->trigger();
+    ASSERT_EQ(Dialogs.Boxes.size(), 2u);
+    EXPECT_EQ(Dialogs.Boxes[0].Text, "Недопустимое значение таймаута ответа !. Интервал допустимых значений 100..10000");
+    EXPECT_EQ(Dialogs.Boxes[1].Text, "Недопустимое значение количества передач !. Интервал допустимых значений 1..5");
+    EXPECT_EQ(Window().Settings.Timeout, 1000);
+    EXPECT_EQ(Window().Settings.Transmissions, 1);
+    // 100 ticks of 10 ms, the last of which ends the wait; one transmission, no repeat.
+    EXPECT_EQ(Window().Master->Timeout(), 99u);
+    EXPECT_EQ(Window().Master->RepeatCount(), 0);
 }
 
 TEST_F(WindowSettingsTest, F1InTheDialogOpensItsPageInAHelpWindowTheDialogDoesNotBlock)
@@ -239,8 +326,7 @@ TEST_F(WindowSettingsTest, AnUnusableFileIsKeptAsBakBeforeTheCloseReplacesIt)
     EXPECT_EQ(Window().Settings.TCPPort, 502);
     EXPECT_TRUE(CloseWindow());
     EXPECT_EQ(FileBytes(SettingsPath + ".bak"), handWritten);
-    EXPECT_EQ(FileBytes(SettingsPath),
-              "<CONNECT>\r\n <IPAddress>192.168.127.10</IPAddress>\r\n <TCPPort>502</TCPPort>\r\n</CONNECT>\r\n");
+    EXPECT_EQ(FileBytes(SettingsPath), SavedSettingsXml("192.168.127.10", "502"));
 
     // The file is good now: the next close leaves the kept copy alone.
     Window_.reset();
