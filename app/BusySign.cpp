@@ -11,7 +11,9 @@ constexpr int TickMs = 100;
 }  // namespace
 
 TBusySign::TBusySign(QLabel* panel, std::vector<QAction*> commands, QObject* parent)
-    : QObject(parent), Panel(panel), Commands(std::move(commands))
+    : QObject(parent)
+    , Panel(panel)
+    , Commands(std::move(commands))
 {
     Ticker.setInterval(TickMs);
     connect(&Ticker, &QTimer::timeout, this, &TBusySign::ShowElapsed);

@@ -7,13 +7,12 @@
 namespace {
 constexpr int UsageErrorStatus = 2;
 
-const QString Usage = QStringLiteral(
-    "Использование: KorvelService [ФАЙЛ.ini]\n"
-    "Настройка модуля Korvel: ModbusTCP и две линии RS-485.\n"
-    "\n"
-    "  ФАЙЛ.ini        открыть этот файл конфигурации при запуске\n"
-    "  -h, --help      показать эту справку и выйти\n"
-    "  -v, --version   показать версию программы и выйти\n");
+const QString Usage = QStringLiteral("Использование: KorvelService [ФАЙЛ.ini]\n"
+                                     "Настройка модуля Korvel: ModbusTCP и две линии RS-485.\n"
+                                     "\n"
+                                     "  ФАЙЛ.ini        открыть этот файл конфигурации при запуске\n"
+                                     "  -h, --help      показать эту справку и выйти\n"
+                                     "  -v, --version   показать версию программы и выйти\n");
 
 void Print(std::FILE* stream, const QString& text)
 {
@@ -47,9 +46,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
 int AnswerCommandLine(const TCommandLine& commandLine)
 {
     switch (commandLine.Kind) {
-    case TCommandLine::TKind::Help:
-        Print(stdout, Usage);
-        return 0;
+    case TCommandLine::TKind::Help: Print(stdout, Usage); return 0;
     case TCommandLine::TKind::Version: {
         int major = 0;
         int minor = 0;
@@ -60,8 +57,7 @@ int AnswerCommandLine(const TCommandLine& commandLine)
     case TCommandLine::TKind::Error:
         Print(stderr, QStringLiteral("KorvelService: ") + commandLine.Error + '\n' + Usage);
         return UsageErrorStatus;
-    case TCommandLine::TKind::Run:
-        break;
+    case TCommandLine::TKind::Run: break;
     }
     return 0;
 }

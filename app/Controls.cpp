@@ -72,7 +72,8 @@ QSize TSpinEdit::sizeHint() const
     // Room for the longer end of the range, and never less than a few digits.
     constexpr qsizetype MinimumDigits = 4;
     ensurePolished();
-    const qsizetype digits = std::max({QString::number(FMinValue).size(), QString::number(FMaxValue).size(), MinimumDigits});
+    const qsizetype digits =
+        std::max({QString::number(FMinValue).size(), QString::number(FMaxValue).size(), MinimumDigits});
     const int textWidth = fontMetrics().horizontalAdvance(QString(digits, u'0'));
     QStyleOptionSpinBox option;
     initStyleOption(&option);

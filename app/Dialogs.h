@@ -8,11 +8,11 @@
 class QWidget;
 
 namespace MB {
-constexpr unsigned IconError = 0x10;        // MB_ICONHAND | MB_OK
+constexpr unsigned IconError = 0x10;  // MB_ICONHAND | MB_OK
 constexpr unsigned YesNoCancelQuestion = 0x23;
 constexpr unsigned YesNoQuestion = 0x24;
-constexpr unsigned Warning = 0x30;          // MB_ICONEXCLAMATION | MB_OK
-constexpr unsigned Information = 0x40;      // MB_ICONASTERISK | MB_OK
+constexpr unsigned Warning = 0x30;      // MB_ICONEXCLAMATION | MB_OK
+constexpr unsigned Information = 0x40;  // MB_ICONASTERISK | MB_OK
 }  // namespace MB
 
 namespace ID {

@@ -29,8 +29,8 @@ QPoint PlaceWithin(const QRect& area, QPoint wanted, QSize size)
 
 TForm::TForm(QWidget* parent) : QDialog(parent)
 {
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     SetFormFont(this);
     // The application sees a key once, before the focused control and its parents do.
     qApp->installEventFilter(this);
@@ -76,7 +76,8 @@ bool TForm::eventFilter(QObject* watched, QEvent* event)
     return !key->text().isEmpty() && FormKeyPress(key->text().front());
 }
 
-TEditForm::TEditForm(QWidget* parent) : TForm(parent) {}
+TEditForm::TEditForm(QWidget* parent) : TForm(parent)
+{}
 
 void TEditForm::BindButtons(QAbstractButton* ok, QAbstractButton* cancel)
 {

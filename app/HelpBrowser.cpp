@@ -8,7 +8,8 @@ namespace {
 const QString MissingPageText = QStringLiteral("Страница справки не найдена: ");
 }  // namespace
 
-THelpBrowser::THelpBrowser(QWidget* parent) : QTextBrowser(parent) {}
+THelpBrowser::THelpBrowser(QWidget* parent) : QTextBrowser(parent)
+{}
 
 QVariant THelpBrowser::loadResource(int type, const QUrl& name)
 {

@@ -9,8 +9,7 @@ namespace {
 const QString ContentTopic = QStringLiteral("KorvelService_Conent.htm");
 }  // namespace
 
-THelpWindow::THelpWindow(const QString& helpFolder, QWidget* parent)
-    : QDialog(parent), HelpFolder(helpFolder)
+THelpWindow::THelpWindow(const QString& helpFolder, QWidget* parent) : QDialog(parent), HelpFolder(helpFolder)
 {
     setupUi(this);
     SetFormFont(this);

@@ -14,8 +14,8 @@ public:
     // helpFolder: where the pages lie, with a trailing separator.
     explicit THelpWindow(const QString& helpFolder, QWidget* parent = nullptr);
 
-    // Shows the page (a file name in the help folder, with "#section" for a part of it), brings the window up and keeps the way
-    // back to the page shown before.
+    // Shows the page (a file name in the help folder, with "#section" for a part of it), brings the window up and keeps
+    // the way back to the page shown before.
     void ShowTopic(const QString& topic);
     // The full path of the page shown, empty before the first one.
     QString Page() const;

@@ -10,8 +10,7 @@ constexpr int JumperStatePixels = 16;
 const QPoint WindowPosition(642, 350);
 }  // namespace
 
-TInfoWindow::TInfoWindow(TShowHelpTopic showHelpTopic, QWidget* parent)
-    : TForm(parent)
+TInfoWindow::TInfoWindow(TShowHelpTopic showHelpTopic, QWidget* parent) : TForm(parent)
 {
     setupUi(this);
     SetHelpTopic(std::move(showHelpTopic), QStringLiteral("KorvelService_Info.htm"));

@@ -113,7 +113,8 @@ void Tell(const QString& text, unsigned flags)
 }  // namespace
 
 TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFolder, QWidget* parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::TMainWindow>())
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::TMainWindow>())
 {
     // The pictures live in a static library, whose resources register only when asked to.
     Q_INIT_RESOURCE(resources);
@@ -125,9 +126,9 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     // menu but takes it only there, so that the window keeps it.
     SetUpToolBar();
     SetUpStatusBar();
-    Busy = new TBusySign(StatusPanels[BusyPanel],
-                         {ui->WriteConfigAction, ui->ReadConfigAction, ui->CompareConfigAction, ui->ReadInfoAction},
-                         this);
+    Busy =
+        new TBusySign(StatusPanels[BusyPanel],
+                      {ui->WriteConfigAction, ui->ReadConfigAction, ui->CompareConfigAction, ui->ReadInfoAction}, this);
     // No firmware transfer exists: the page is there, but cannot be opened.
     ui->PageControl1->setTabEnabled(ui->PageControl1->indexOf(ui->TabSheet2), false);
 
@@ -148,9 +149,8 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     connect(ui->MaskEdit3, &TMaskEdit::Changed, this, &TMainWindow::MaskEdit3Change);
     connect(ui->SpinEdit1, &TSpinEdit::Changed, this, &TMainWindow::SpinEdit1Change);
 
-    SettingsFileName = settingsFileName.isEmpty()
-                           ? SettingsFileLocation(QCoreApplication::applicationFilePath())
-                           : settingsFileName;
+    SettingsFileName =
+        settingsFileName.isEmpty() ? SettingsFileLocation(QCoreApplication::applicationFilePath()) : settingsFileName;
     HelpFolder = helpFolder.isEmpty() ? HelpFolderLocation(QCoreApplication::applicationDirPath()) : helpFolder;
     FormCreate();
 }
@@ -231,16 +231,14 @@ bool TMainWindow::FormClose()
 {
     if (Modified) {
         switch (Ask(SaveChangesQuestion, MB::YesNoCancelQuestion)) {
-        case ID::Cancel:
-            return false;
+        case ID::Cancel: return false;
         case ID::Yes:
             // The operator asked for the edits to be kept: a cancelled dialog or an invalid value
             // keeps the window open with them.
             if (!SaveFileAs())
                 return false;
             break;
-        default:
-            break;
+        default: break;
         }
     }
     SaveConnectionSettings();
@@ -619,8 +617,7 @@ void TMainWindow::ReadConfigActionExecute()
 {
     if (Modified) {
         switch (Ask(SaveChangesQuestion, MB::YesNoCancelQuestion)) {
-        case ID::Cancel:
-            return;
+        case ID::Cancel: return;
         case ID::Yes: {
             bool saved = false;
             RunGuarded([&] { saved = SaveFileAs(); });
@@ -628,8 +625,7 @@ void TMainWindow::ReadConfigActionExecute()
                 return;
             break;
         }
-        default:
-            break;
+        default: break;
         }
     }
     ReadConfigFromModule();
@@ -651,9 +647,8 @@ void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
     Master->SetActive(true);
     const TConfigImage image = BuildConfigImage(config);
     WrittenConfig = config;
-    WriteOrderId = TrackRequest(
-        Master->WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, image),
-        WritingText, WriteFailedPrefix, &TMainWindow::WriteOrderId, &TMainWindow::WriteComplete);
+    WriteOrderId = TrackRequest(Master->WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, image), WritingText,
+                                WriteFailedPrefix, &TMainWindow::WriteOrderId, &TMainWindow::WriteComplete);
 }
 
 void TMainWindow::ReadConfigFromModule()
@@ -667,9 +662,9 @@ void TMainWindow::ReadConfigFromModule()
 void TMainWindow::ReadModuleInfo()
 {
     Master->SetActive(true);
-    InfoOrderId = TrackRequest(
-        Master->ReadHoldingRegisters(ModuleUnitId, InfoFirstRegister, InfoRegisterCount, OrderOneShot),
-        ReadingInfoText, InfoFailedPrefix, &TMainWindow::InfoOrderId, &TMainWindow::InfoComplete);
+    InfoOrderId =
+        TrackRequest(Master->ReadHoldingRegisters(ModuleUnitId, InfoFirstRegister, InfoRegisterCount, OrderOneShot),
+                     ReadingInfoText, InfoFailedPrefix, &TMainWindow::InfoOrderId, &TMainWindow::InfoComplete);
 }
 
 void TMainWindow::CompareWithModule()
@@ -695,10 +690,10 @@ int32_t TMainWindow::TrackRequest(int32_t orderId, const QString& operation, con
         Tell(failurePrefix + RefusedText + QString::number(orderId) + ")", MB::Information);
         return orderId;
     }
-    Master->SetOrderCallback(orderId, [this, failurePrefix, pending, onReply](TModbusMaster* sender, int id,
-                                                                             uint8_t status) {
-        RequestComplete(sender, id, status, this->*pending, failurePrefix, onReply);
-    });
+    Master->SetOrderCallback(orderId,
+                             [this, failurePrefix, pending, onReply](TModbusMaster* sender, int id, uint8_t status) {
+                                 RequestComplete(sender, id, status, this->*pending, failurePrefix, onReply);
+                             });
     Busy->Start(operation);
     return orderId;
 }

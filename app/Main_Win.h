@@ -85,7 +85,7 @@ public:
     int32_t WriteOrderId = -1;
     int32_t ReadOrderId = -1;
     int32_t InfoOrderId = -1;
-    int32_t VerifyOrderId = -1;   // the read-back after a write
+    int32_t VerifyOrderId = -1;  // the read-back after a write
     int32_t CompareOrderId = -1;
     QString HelpFolder;
 
@@ -129,8 +129,8 @@ private:
     using TReplyHandler = void (TMainWindow::*)(TModbusMaster* sender);
     // Attaches the operation's completion handler to a queued request, or tells the operator that
     // the master refused it; answers the id to keep as pending.
-    int32_t TrackRequest(int32_t orderId, const QString& operation, const QString& failurePrefix,
-                         TPendingOrder pending, TReplyHandler onReply);
+    int32_t TrackRequest(int32_t orderId, const QString& operation, const QString& failurePrefix, TPendingOrder pending,
+                         TReplyHandler onReply);
     // The steps every completion shares: the pending id matched and cleared, the busy sign, the
     // failure message; the reply itself goes to the operation's handler.
     void RequestComplete(TModbusMaster* sender, int orderId, uint8_t status, int32_t& pending,

@@ -112,7 +112,7 @@ void TRS485SettingsFrame::SetMode(int mode)
     SpinEdit1->setEnabled(mode == Master);
     SpinEdit2->setEnabled(mode == Master);
     const std::initializer_list<QWidget*> slaveControls{GroupBox4, MaskEdit1, SpinEdit4, MaskEdit2,
-                                                        SpinEdit5, GroupBox5, SpinEdit3,  Button1};
+                                                        SpinEdit5, GroupBox5, SpinEdit3, Button1};
     for (QWidget* control : slaveControls)
         control->setEnabled(mode == Slave);
 }

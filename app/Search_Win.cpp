@@ -35,7 +35,8 @@ quint32 AddressValue(const QString& text)
 
 TSearchWindow::TSearchWindow(const std::string& address, int32_t port, int timeoutMs, TShowHelpTopic showHelpTopic,
                              QWidget* parent)
-    : TForm(parent), TimeoutMs(timeoutMs)
+    : TForm(parent)
+    , TimeoutMs(timeoutMs)
 {
     setupUi(this);
     SetHelpTopic(std::move(showHelpTopic), QStringLiteral("KorvelService_Settings.htm#search"));
@@ -94,7 +95,8 @@ void TSearchWindow::Button1Click()
     int asked = 0;
     runner.Run(
         [this, &addresses](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
-            client.ReadInfo([this, module = addresses[index], finish](const TModuleResult& result, const TModuleInfo& info) {
+            client.ReadInfo([this, module = addresses[index], finish](const TModuleResult& result,
+                                                                      const TModuleInfo& info) {
                 if (result.Ok())
                     AddModule(module.Address, module.Port,
                               {QString::fromStdString(FirmwareText(info)), QString::fromStdString(MacText(info)),

@@ -8,7 +8,8 @@
 #include <utility>
 
 TSettingsWindow::TSettingsWindow(TShowHelpTopic showHelpTopic, QWidget* parent)
-    : TEditForm(parent), HelpTopic(showHelpTopic)
+    : TEditForm(parent)
+    , HelpTopic(showHelpTopic)
 {
     setupUi(this);
     SetHelpTopic(std::move(showHelpTopic), QStringLiteral("KorvelService_Settings.htm"));

@@ -51,12 +51,14 @@ public:
         Thread_.start();
         Module_ = new TModuleSimServer;
         Module_->moveToThread(&Thread_);
-        QMetaObject::invokeMethod(Module_, [this] { Port_ = Module_->Listen(QHostAddress::LocalHost, 0) ? Module_->Port() : 0; },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            Module_, [this] { Port_ = Module_->Listen(QHostAddress::LocalHost, 0) ? Module_->Port() : 0; },
+            Qt::BlockingQueuedConnection);
     }
     ~TModuleThread()
     {
-        QMetaObject::invokeMethod(Module_, [this] { delete Module_; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            Module_, [this] { delete Module_; }, Qt::BlockingQueuedConnection);
         Thread_.quit();
         Thread_.wait();
     }
@@ -113,8 +115,9 @@ public:
         TModbusOrderCompleteEvent complete;
         const auto queue = [&] {
             started = Clock::now();
-            Master_.SetOrderCallback(Master_.ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-                                     complete);
+            Master_.SetOrderCallback(
+                Master_.ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
+                complete);
         };
         complete = [&](TModbusMaster* sender, int, uint8_t status) {
             const Clock::time_point now = Clock::now();
@@ -140,8 +143,7 @@ private:
 
 class TLibmodbusClient {
 public:
-    explicit TLibmodbusClient(quint16 port)
-        : Context_(modbus_new_tcp("127.0.0.1", port))
+    explicit TLibmodbusClient(quint16 port) : Context_(modbus_new_tcp("127.0.0.1", port))
     {
         Connected_ = Context_ && modbus_set_slave(Context_, ModuleUnitId) == 0 && modbus_connect(Context_) == 0;
         if (!Connected_)
@@ -162,7 +164,8 @@ public:
         const Clock::time_point batchStart = Clock::now();
         for (int i = 0; i < count; ++i) {
             const Clock::time_point started = Clock::now();
-            if (modbus_read_registers(Context_, ConfigFirstRegister, ConfigReadRegisterCount, Registers_.data()) != ConfigReadRegisterCount)
+            if (modbus_read_registers(Context_, ConfigFirstRegister, ConfigReadRegisterCount, Registers_.data()) !=
+                ConfigReadRegisterCount)
                 return false;
             run.Latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
         }
@@ -225,8 +228,9 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     const QCommandLineOption countOption("count", "Exchanges per client.", "n", "2000");
     const QCommandLineOption serverOption(
-        "server", "simulator: both clients against one simulated module; fast: each against its own korvel-bench-server.",
-        "kind", "simulator");
+        "server",
+        "simulator: both clients against one simulated module; fast: each against its own korvel-bench-server.", "kind",
+        "simulator");
     const QCommandLineOption clientOption("client", "Which clients run: both, master or libmodbus.", "name", "both");
     const QCommandLineOption portOption("port", "Use the server already listening at 127.0.0.1:port.", "port");
     parser.addOptions({countOption, serverOption, clientOption, portOption});
@@ -254,8 +258,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "korvel-bench: the server cannot listen on 127.0.0.1\n");
         return 1;
     }
-    std::printf("%d reads of %d registers from %d, unit 255, %s\n", count, ConfigReadRegisterCount,
-                ConfigFirstRegister, servers.Description.c_str());
+    std::printf("%d reads of %d registers from %d, unit 255, %s\n", count, ConfigReadRegisterCount, ConfigFirstRegister,
+                servers.Description.c_str());
 
     std::unique_ptr<TMasterClient> ours;
     std::unique_ptr<TLibmodbusClient> theirs;

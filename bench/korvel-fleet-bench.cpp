@@ -33,7 +33,8 @@ struct TRun {
 
 double Percentile(std::vector<double> values, double fraction)
 {
-    if (values.empty()) return 0;
+    if (values.empty())
+        return 0;
     std::sort(values.begin(), values.end());
     return values[std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5))];
 }
@@ -85,7 +86,8 @@ TRun EngineRead(const std::vector<TModuleAddress>& modules, int jobs, bool infoO
         const auto begun = Clock::now();
         const auto done = [&, begun, finish](const TModuleResult& result) {
             run.Ms.push_back(MsSince(begun));
-            if (!result.Ok()) ++run.Failed;
+            if (!result.Ok())
+                ++run.Failed;
             finish();
         };
         if (infoOnly)
@@ -115,7 +117,8 @@ TRun LibmodbusRead(const std::vector<TModuleAddress>& modules, bool infoOnly)
             modbus_free(context);
         }
         run.Ms.push_back(MsSince(begun));
-        if (!ok) ++run.Failed;
+        if (!ok)
+            ++run.Failed;
     }
     run.WallMs = MsSince(started);
     return run;
@@ -149,9 +152,11 @@ bool ReadFleet(int count, int delayMs, const std::vector<int>& jobs)
     }
     const TRun reference = LibmodbusRead(fleet.Modules(), false);
     Report("libmodbus, one by one", reference);
-    for (size_t i = 0; i < jobs.size(); ++i) Ratio((std::to_string(jobs[i]) + " jobs").c_str(), runs[i], reference);
+    for (size_t i = 0; i < jobs.size(); ++i)
+        Ratio((std::to_string(jobs[i]) + " jobs").c_str(), runs[i], reference);
     for (const TRun& run : runs)
-        if (run.Failed) return false;
+        if (run.Failed)
+            return false;
     return reference.Failed == 0;
 }
 
@@ -169,7 +174,8 @@ bool Scan(int delayMs, int jobs)
         port = answering.back()->Modules()[0].Port;
     }
     std::vector<TModuleAddress> range;
-    for (int host = 1; host < 255; ++host) range.push_back({"127.0.1." + std::to_string(host), port});
+    for (int host = 1; host < 255; ++host)
+        range.push_back({"127.0.1." + std::to_string(host), port});
     std::printf("scan of 127.0.1.0/24: %zu modules answer, %zu addresses silent (no server):\n", answering.size(),
                 range.size() - answering.size());
     const TRun ours = EngineRead(range, jobs, true, 0);
@@ -187,7 +193,8 @@ std::vector<int> Numbers(const QString& text)
     for (const QString& part : text.split(',')) {
         bool ok = false;
         const int value = part.toInt(&ok);
-        if (!ok || value < 1) return {};
+        if (!ok || value < 1)
+            return {};
         numbers.push_back(value);
     }
     return numbers;
@@ -212,11 +219,14 @@ int main(int argc, char* argv[])
     bool delayOk = false;
     const int delay = parser.value(delayOption).toInt(&delayOk);
     if (sizes.empty() || jobs.empty() || !delayOk || delay < 0) {
-        std::fprintf(stderr, "korvel-fleet-bench: --modules and --jobs need positive numbers, --delay a number of ms\n");
+        std::fprintf(stderr,
+                     "korvel-fleet-bench: --modules and --jobs need positive numbers, --delay a number of ms\n");
         return 2;
     }
     for (int size : sizes)
-        if (!ReadFleet(size, delay, jobs)) return 1;
-    if (!parser.isSet(noScanOption) && !Scan(delay, jobs.back())) return 1;
+        if (!ReadFleet(size, delay, jobs))
+            return 1;
+    if (!parser.isSet(noScanOption) && !Scan(delay, jobs.back()))
+        return 1;
     return 0;
 }

@@ -44,7 +44,7 @@ char FoldCase(char c)
 bool SameText(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() &&
-        std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldCase(x) == FoldCase(y); });
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldCase(x) == FoldCase(y); });
 }
 
 std::optional<std::string_view> SectionName(std::string_view line)

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 const std::array<const char*, BaudRateCount> BaudRates = {
-    "600",    "1200",   "2400",   "4800",   "9600",   "19200",  "38400",   "48000",   "57600",   "115200",
+    "600",    "1200",   "2400",   "4800",   "9600",   "19200",  "38400",  "48000",  "57600",   "115200",
     "144000", "192000", "230400", "288000", "384000", "460800", "576000", "768000", "1152000", "2304000",
 };
 
@@ -26,10 +26,12 @@ bool StrToIP(const std::string& text, TIPAddress& address)
         // The last part ends at the end of the text; a dot after it would open a fifth part.
         const size_t dot = rest.find('.');
         const bool last = i + 1 == parsed.size();
-        if (last != (dot == std::string_view::npos)) return false;
+        if (last != (dot == std::string_view::npos))
+            return false;
         std::string part(rest.substr(0, dot));
         RemoveChars(part, IPBlankChars);
-        if (!IsValueInRange(part, 0, 255)) return false;
+        if (!IsValueInRange(part, 0, 255))
+            return false;
         parsed[i] = static_cast<uint8_t>(StrToIntDefault(part, 0));
         rest.remove_prefix(last ? rest.size() : dot + 1);
     }
@@ -40,7 +42,8 @@ bool StrToIP(const std::string& text, TIPAddress& address)
 int BaudRateToIndex(const std::string& text)
 {
     for (size_t i = 0; i < BaudRates.size(); ++i)
-        if (text == BaudRates[i]) return static_cast<int>(i);
+        if (text == BaudRates[i])
+            return static_cast<int>(i);
     return DefaultBaudIndex;
 }
 
@@ -54,7 +57,8 @@ uint16_t CRC16(const uint8_t* data, size_t count)
     uint16_t crc = 0xFFFF;
     for (size_t i = 0; i < count; ++i) {
         crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
     }
     return crc;
 }
@@ -71,14 +75,26 @@ constexpr const char* ChannelSectionPrefix = "CHANNEL_";
 
 constexpr int32_t MaxParity = 2;
 
-std::string ChannelSection(size_t n) { return ChannelSectionPrefix + std::to_string(n); }
+std::string ChannelSection(size_t n)
+{
+    return ChannelSectionPrefix + std::to_string(n);
+}
 
 // Collects the keys in the order they are written, for the file to take them all at once.
 class TConfigWriter {
 public:
-    void Address(const std::string& section, const char* key, const TIPAddress& value) { Entries.push_back({section, key, IPToStr(value)}); }
-    void Number(const std::string& section, const char* key, unsigned value) { Entries.push_back({section, key, std::to_string(value)}); }
-    void Text(const std::string& section, const char* key, const std::string& value) { Entries.push_back({section, key, value}); }
+    void Address(const std::string& section, const char* key, const TIPAddress& value)
+    {
+        Entries.push_back({section, key, IPToStr(value)});
+    }
+    void Number(const std::string& section, const char* key, unsigned value)
+    {
+        Entries.push_back({section, key, std::to_string(value)});
+    }
+    void Text(const std::string& section, const char* key, const std::string& value)
+    {
+        Entries.push_back({section, key, value});
+    }
 
     std::vector<TIniEntry> Entries;
 };
@@ -117,7 +133,8 @@ public:
     // Always ends with a valid address: the stored text if it converts, else the default.
     void Address(const std::string& section, const char* key, const TIPAddress& def, TIPAddress& field) const
     {
-        if (!StrToIP(Ini_.ReadString(section, key, IPToStr(def)), field)) field = def;
+        if (!StrToIP(Ini_.ReadString(section, key, IPToStr(def)), field))
+            field = def;
     }
     int32_t Integer(const std::string& section, const char* key, int32_t def) const
     {
@@ -128,18 +145,22 @@ public:
     {
         return static_cast<uint16_t>(Integer(section, key, def));
     }
-    std::string Text(const std::string& section, const char* key, const char* def) const { return Ini_.ReadString(section, key, def); }
+    std::string Text(const std::string& section, const char* key, const char* def) const
+    {
+        return Ini_.ReadString(section, key, def);
+    }
 
 private:
     TIniFile Ini_;
 };
 
-} // namespace
+}  // namespace
 
 bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config)
 {
     std::error_code error;
-    if (!std::filesystem::is_regular_file(fileName, error)) return false;
+    if (!std::filesystem::is_regular_file(fileName, error))
+        return false;
     std::memset(&config, 0, sizeof config);
 
     const TConfigReader ini(fileName);
@@ -154,7 +175,8 @@ bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config)
         TChannelConfig& channel = config.Channels[n];
         const TChannelConfig& channelDef = def.Channels[n];
         channel.SlaveAddress = ini.Word(section, "SLAVE_ADDRESS", channelDef.SlaveAddress);
-        channel.BaudIndex = static_cast<uint16_t>(BaudRateToIndex(ini.Text(section, "BAUDRATE", BaudRates[channelDef.BaudIndex])));
+        channel.BaudIndex =
+            static_cast<uint16_t>(BaudRateToIndex(ini.Text(section, "BAUDRATE", BaudRates[channelDef.BaudIndex])));
         const int32_t parity = ini.Integer(section, "PARITY", channelDef.Parity);
         channel.Parity = static_cast<uint16_t>(parity > MaxParity ? 0 : parity);
         // The file holds the code plus one: 1 for one stop bit, 2 for two.

@@ -10,28 +10,36 @@ constexpr uint64_t MaxNegative = MaxPositive + 1;
 
 int HexDigitValue(char c)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
 size_t HexPrefixLength(std::string_view text)
 {
-    if (text.starts_with('$') || text.starts_with('x') || text.starts_with('X')) return 1;
-    if (text.starts_with("0x") || text.starts_with("0X")) return 2;
+    if (text.starts_with('$') || text.starts_with('x') || text.starts_with('X'))
+        return 1;
+    if (text.starts_with("0x") || text.starts_with("0X"))
+        return 2;
     return 0;
 }
 
 std::optional<int32_t> ParseHex(std::string_view digits)
 {
-    if (digits.empty()) return std::nullopt;
+    if (digits.empty())
+        return std::nullopt;
     uint64_t value = 0;
     for (char c : digits) {
         const int digit = HexDigitValue(c);
-        if (digit < 0) return std::nullopt;
+        if (digit < 0)
+            return std::nullopt;
         value = value * 16 + static_cast<uint64_t>(digit);
-        if (value > MaxHexValue) return std::nullopt;
+        if (value > MaxHexValue)
+            return std::nullopt;
     }
     // All 32 bits are usable and read as signed, so $FFFFFFFF is -1.
     return static_cast<int32_t>(static_cast<uint32_t>(value));
@@ -39,26 +47,32 @@ std::optional<int32_t> ParseHex(std::string_view digits)
 
 std::optional<int32_t> ParseDecimal(std::string_view digits, bool negative)
 {
-    if (digits.empty()) return std::nullopt;
+    if (digits.empty())
+        return std::nullopt;
     const uint64_t limit = negative ? MaxNegative : MaxPositive;
     uint64_t magnitude = 0;
     for (char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c < '0' || c > '9')
+            return std::nullopt;
         magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
-        if (magnitude > limit) return std::nullopt;
+        if (magnitude > limit)
+            return std::nullopt;
     }
     const int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
     return static_cast<int32_t>(value);
 }
 
-} // namespace
+}  // namespace
 
 std::optional<int32_t> ParseIntegerText(std::string_view text)
 {
-    while (text.starts_with(' ')) text.remove_prefix(1);
-    if (const size_t prefix = HexPrefixLength(text)) return ParseHex(text.substr(prefix));
+    while (text.starts_with(' '))
+        text.remove_prefix(1);
+    if (const size_t prefix = HexPrefixLength(text))
+        return ParseHex(text.substr(prefix));
     const bool negative = text.starts_with('-');
-    if (negative || text.starts_with('+')) text.remove_prefix(1);
+    if (negative || text.starts_with('+'))
+        text.remove_prefix(1);
     return ParseDecimal(text, negative);
 }
 
@@ -70,10 +84,12 @@ bool IsValueInRange(const std::string& text, int32_t min, int32_t max)
 
 bool IsIntegerText(const std::string& text)
 {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (!(c >= '0' && c <= '9') && !(i == 0 && c == '-')) return false;
+        if (!(c >= '0' && c <= '9') && !(i == 0 && c == '-'))
+            return false;
     }
     return true;
 }
@@ -96,7 +112,8 @@ bool IsIPAddressText(const std::string& text)
     int dots = 0;
     for (size_t dot = rest.find('.'); dot != std::string_view::npos; dot = rest.find('.')) {
         ++dots;
-        if (StrToIntDefault(std::string(rest.substr(0, dot)), Unparsable) > 255) return false;
+        if (StrToIntDefault(std::string(rest.substr(0, dot)), Unparsable) > 255)
+            return false;
         rest.remove_prefix(dot + 1);
     }
     return dots == 3;

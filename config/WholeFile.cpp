@@ -127,8 +127,7 @@ TFileReadResult ReadSmallRegularFile(const std::string& fileName, size_t maxSize
     if (fd < 0)
         return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::OpenFailed;
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        static_cast<uintmax_t>(status.st_size) > maxSize) {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || static_cast<uintmax_t>(status.st_size) > maxSize) {
         ::close(fd);
         return TFileReadResult::ReadFailed;
     }
@@ -184,7 +183,7 @@ TFileWriteResult TSafeFileWriter::Commit(std::string_view content)
     bool written = true;
     if (inPlace) {
         written = ReserveRoom(Fd_, content.size()) && WriteAll(Fd_, content) &&
-            ::ftruncate(Fd_, static_cast<off_t>(content.size())) == 0;
+                  ::ftruncate(Fd_, static_cast<off_t>(content.size())) == 0;
     } else {
         written = WriteAll(Fd_, content);
     }

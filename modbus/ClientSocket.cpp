@@ -22,25 +22,28 @@ bool DecimalAddress(const std::string& text, TIPAddress& address)
 
 }  // namespace
 
-TClientSocket::TClientSocket(QObject* parent)
-    : QObject(parent)
-    , Socket_(this)
+TClientSocket::TClientSocket(QObject* parent) : QObject(parent), Socket_(this)
 {
     Socket_.setReadBufferSize(ReadBufferLimit);
     connect(&Socket_, &QTcpSocket::connected, this, [this] {
         // Requests are small frames that must not wait for Nagle's coalescing.
         Socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        Deliver([this] { if (OnConnect) OnConnect(); });
+        Deliver([this] {
+            if (OnConnect)
+                OnConnect();
+        });
     });
     connect(&Socket_, &QTcpSocket::disconnected, this, [this] {
-        Deliver([this] { if (OnDisconnect) OnDisconnect(); });
+        Deliver([this] {
+            if (OnDisconnect)
+                OnDisconnect();
+        });
     });
     connect(&Socket_, &QTcpSocket::readyRead, this, [this] { Deliver([this] { DeliverRead(); }); });
     // Errors are rare, and a handler may leave one to be raised: always from a queued call, never
     // through the socket's own signal.
-    connect(&Socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        Post([this, error] { RaiseError(error); });
-    });
+    connect(&Socket_, &QTcpSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError error) { Post([this, error] { RaiseError(error); }); });
 }
 
 void TClientSocket::CheckInactive() const
@@ -116,7 +119,8 @@ int TClientSocket::SendBuf(const void* buffer, int count)
     // switches its write notification on and off again for every frame, and each switch wakes
     // the event loop once more.
     if (Socket_.bytesToWrite() == 0)
-        sent = std::max<ssize_t>(::send(int(Socket_.socketDescriptor()), bytes, size_t(count), MSG_NOSIGNAL | MSG_DONTWAIT), 0);
+        sent = std::max<ssize_t>(
+            ::send(int(Socket_.socketDescriptor()), bytes, size_t(count), MSG_NOSIGNAL | MSG_DONTWAIT), 0);
     if (sent == count)
         return count;
     // What the system did not take now goes out when it can; a failure is met again there and

@@ -55,11 +55,7 @@ public:
 private:
     // Counts this object's own calls into the socket in progress.
     struct TInsideCall {
-        explicit TInsideCall(int& depth)
-            : Depth(depth)
-        {
-            ++Depth;
-        }
+        explicit TInsideCall(int& depth) : Depth(depth) { ++Depth; }
         ~TInsideCall() { --Depth; }
         int& Depth;
     };

@@ -16,7 +16,16 @@ enum OrderClass { ClassPriority, ClassWrite, ClassRead };
 bool IsSupportedFunction(uint8_t functionCode)
 {
     switch (functionCode) {
-    case 0: case 3: case 4: case 6: case 16: case 34: case 36: case 37: case 39: case 45: return true;
+    case 0:
+    case 3:
+    case 4:
+    case 6:
+    case 16:
+    case 34:
+    case 36:
+    case 37:
+    case 39:
+    case 45: return true;
     default: return false;
     }
 }
@@ -36,8 +45,12 @@ bool CarriesData(uint8_t functionCode)
 int RequestLength(uint8_t functionCode, uint16_t count)
 {
     switch (functionCode) {
-    case 3: case 4: case 37: case 6: return 6;
-    case 16: case 39: return 7 + 2 * count;
+    case 3:
+    case 4:
+    case 37:
+    case 6: return 6;
+    case 16:
+    case 39: return 7 + 2 * count;
     case 34: return 8;
     case 36: return 8 + count;
     case 45: return 2;
@@ -76,19 +89,15 @@ void Decrement(int& counter)
 
 EModbusMasterChangeMaxCountOrdersInRun::EModbusMasterChangeMaxCountOrdersInRun()
     : std::runtime_error("Невозможно изменить максимальное количество заявок, если ModbusMaster запущен !")
-{
-}
+{}
 
 EModbusMasterMaxCountOrdersTooBig::EModbusMasterMaxCountOrdersTooBig(int32_t requestedCount)
-    : std::runtime_error("Слишком большое значение максимального количества заявок: " +
-                         std::to_string(requestedCount) + " !")
+    : std::runtime_error("Слишком большое значение максимального количества заявок: " + std::to_string(requestedCount) +
+                         " !")
     , RequestedCount(requestedCount)
-{
-}
+{}
 
-TModbusMaster::TModbusMaster(QObject* owner)
-    : QObject(owner)
-    , ResponseTimer_(this)
+TModbusMaster::TModbusMaster(QObject* owner) : QObject(owner), ResponseTimer_(this)
 {
     ResponseTimer_.setInterval(ResponseTimerInterval);
     ResponseTimer_.setTimerType(Qt::PreciseTimer);
@@ -101,8 +110,8 @@ TModbusMaster::~TModbusMaster()
     TModbusMaster::SetActive(false);
 }
 
-int TModbusMaster::AddOrder(uint8_t unitId, uint8_t functionCode, uint32_t startAddress, uint16_t count,
-                            uint8_t kind, const void* data)
+int TModbusMaster::AddOrder(uint8_t unitId, uint8_t functionCode, uint32_t startAddress, uint16_t count, uint8_t kind,
+                            const void* data)
 {
     if (!IsSupportedFunction(functionCode))
         return OrderFunctionNotSupported;
@@ -229,8 +238,8 @@ int TModbusMaster::TransportKind() const
 
 std::string TModbusMaster::GetParametersText() const
 {
-    return "Timeout=" + std::to_string(Timeout_) + ParameterLineEnd + "RepeatCount=" +
-           std::to_string(RepeatCount_) + ParameterLineEnd;
+    return "Timeout=" + std::to_string(Timeout_) + ParameterLineEnd + "RepeatCount=" + std::to_string(RepeatCount_) +
+           ParameterLineEnd;
 }
 
 void TModbusMaster::ApplyParameters(const std::vector<TModbusMasterParameter>& parameters)
@@ -308,12 +317,15 @@ int TModbusMaster::BuildRequest(TModbusMasterOrder& order, uint8_t* bytes, int& 
     bytes[0] = order.UnitId;
     bytes[1] = order.FunctionCode;
     switch (order.FunctionCode) {
-    case 3: case 4: case 37:
+    case 3:
+    case 4:
+    case 37:
         PutHighFirst(bytes + 2, address);
         PutHighFirst(bytes + 4, order.Count);
         order.ExpectedLength = uint16_t(3 + 2 * order.Count);
         break;
-    case 16: case 39:
+    case 16:
+    case 39:
         PutHighFirst(bytes + 2, address);
         PutHighFirst(bytes + 4, order.Count);
         bytes[6] = uint8_t(2 * order.Count);
@@ -336,9 +348,7 @@ int TModbusMaster::BuildRequest(TModbusMasterOrder& order, uint8_t* bytes, int& 
         std::memcpy(bytes + 8, data, order.Count);
         order.ExpectedLength = 2;
         break;
-    case 45:
-        order.ExpectedLength = 2;
-        break;
+    case 45: order.ExpectedLength = 2; break;
     case 0:
         std::memcpy(bytes, data, order.Count);
         order.ExpectedLength = uint16_t(order.StartAddress);

@@ -19,9 +19,7 @@ bool IsRegisterReadFunction(uint8_t functionCode)
 
 }  // namespace
 
-TModbusTCPMaster::TModbusTCPMaster(QObject* owner)
-    : TModbusMaster(owner)
-    , Socket_(this)
+TModbusTCPMaster::TModbusTCPMaster(QObject* owner) : TModbusMaster(owner), Socket_(this)
 {
     Socket_.OnConnect = [this] { SocketConnect(); };
     Socket_.OnDisconnect = [this] { SocketDisconnect(); };
@@ -176,9 +174,7 @@ bool TModbusTCPMaster::CheckReply(uint8_t& status)
             status = StatusWrongFunction;
             return true;
         }
-        status = received != lengthField ? StatusWrongLength
-                 : GetExceptionCode() != 0 ? StatusException
-                                            : StatusOk;
+        status = received != lengthField ? StatusWrongLength : GetExceptionCode() != 0 ? StatusException : StatusOk;
         return true;
     }
 }

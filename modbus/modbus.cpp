@@ -35,8 +35,7 @@ void SwapBytePairs(const void* source, void* destination, size_t wordCount)
 int CountLines(const std::string& text)
 {
     int count = 0;
-    for (size_t at = text.find(ParameterLineEnd); at != std::string::npos;
-         at = text.find(ParameterLineEnd, at + 2))
+    for (size_t at = text.find(ParameterLineEnd); at != std::string::npos; at = text.find(ParameterLineEnd, at + 2))
         ++count;
     return count;
 }

@@ -7,8 +7,14 @@ namespace {
 
 const std::array<const char*, 3> ParityNames{"NONE", "ODD", "EVEN"};
 
-std::string ChannelSection(size_t n) { return "CHANNEL_" + std::to_string(n); }
-std::string ChannelPage(size_t n) { return "RS-485 Канал " + std::to_string(n + 1); }
+std::string ChannelSection(size_t n)
+{
+    return "CHANNEL_" + std::to_string(n);
+}
+std::string ChannelPage(size_t n)
+{
+    return "RS-485 Канал " + std::to_string(n + 1);
+}
 
 std::vector<TConfigField> BuildFields()
 {
@@ -41,7 +47,8 @@ std::vector<TConfigField> BuildFields()
     for (size_t n = 0; n < ChannelCount; ++n) {
         const size_t channelOffset = offsetof(TModuleConfig, Channels) + n * sizeof(TChannelConfig);
         for (const TChannelField& field : channelFields)
-            fields.push_back({ChannelSection(n), field.Key, ChannelPage(n), field.Label, field.Format, channelOffset + field.Offset});
+            fields.push_back({ChannelSection(n), field.Key, ChannelPage(n), field.Label, field.Format,
+                              channelOffset + field.Offset});
     }
     return fields;
 }
@@ -70,7 +77,7 @@ TIPAddress FieldAddress(const TModuleConfig& config, const TConfigField& field)
     return address;
 }
 
-} // namespace
+}  // namespace
 
 const std::vector<TConfigField>& ConfigFields()
 {
@@ -87,7 +94,8 @@ std::vector<const TConfigField*> DifferingFields(const TModuleConfig& a, const T
 {
     std::vector<const TConfigField*> differing;
     for (const TConfigField& field : ConfigFields())
-        if (!FieldEquals(a, b, field)) differing.push_back(&field);
+        if (!FieldEquals(a, b, field))
+            differing.push_back(&field);
     return differing;
 }
 
@@ -107,7 +115,8 @@ std::string FieldDisplayText(const TModuleConfig& config, const TConfigField& fi
 {
     if (field.Format == TFieldFormat::Parity) {
         const uint16_t parity = FieldWord(config, field);
-        if (parity < ParityNames.size()) return ParityNames[parity];
+        if (parity < ParityNames.size())
+            return ParityNames[parity];
     }
     return FieldIniText(config, field);
 }

@@ -24,7 +24,7 @@ struct TConfigField {
     std::string Page;     // the window's page, e.g. "RS-485 Канал 1"
     std::string Label;    // the control's label on that page, e.g. "Скорость"
     TFieldFormat Format;
-    size_t Offset;        // into TModuleConfig
+    size_t Offset;  // into TModuleConfig
 };
 
 // In the window's order: the TCP/IP page, then channel 1, then channel 2.

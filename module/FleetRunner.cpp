@@ -8,8 +8,7 @@ TFleetRunner::TFleetRunner(std::vector<TModuleAddress> modules, const TModuleCli
     : Modules_(std::move(modules))
     , Options_(options)
     , Jobs_(size_t(std::max(jobs, 1)))
-{
-}
+{}
 
 TFleetRunner::~TFleetRunner() = default;
 
@@ -20,10 +19,12 @@ void TFleetRunner::Run(const TJob& job, const TJobFinished& finished)
     Next_ = 0;
     Finished_ = 0;
     Stopped_ = false;
-    if (Modules_.empty()) return;
+    if (Modules_.empty())
+        return;
     QEventLoop loop;
     AllFinished_ = [&loop] { loop.quit(); };
-    for (size_t i = 0; i < std::min(Jobs_, Modules_.size()); ++i) StartNext();
+    for (size_t i = 0; i < std::min(Jobs_, Modules_.size()); ++i)
+        StartNext();
     loop.exec();
     AllFinished_ = {};
 }
@@ -42,12 +43,14 @@ void TFleetRunner::StartNext()
     auto* client = new TModuleClient(module.Address, module.Port, Options_, this);
     const auto started = std::chrono::steady_clock::now();
     Job_(index, *client, [this, index, client, started, done = false]() mutable {
-        if (done) return;
+        if (done)
+            return;
         done = true;
         client->deleteLater();
         ++Finished_;
         if (JobFinished_)
-            JobFinished_(index, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count());
+            JobFinished_(index,
+                         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count());
         if (Next_ < Modules_.size() && !Stopped_)
             StartNext();
         else if (Finished_ == Next_ && AllFinished_)

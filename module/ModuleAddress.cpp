@@ -19,7 +19,8 @@ TIPAddress AddressOf(uint32_t value)
 std::string Trimmed(const std::string& text)
 {
     const size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return {};
+    if (first == std::string::npos)
+        return {};
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
@@ -30,13 +31,14 @@ bool ParseDotted(const std::string& text, TIPAddress& address)
     return text.find_first_not_of("0123456789.") == std::string::npos && StrToIP(text, address);
 }
 
-} // namespace
+}  // namespace
 
 bool ParseModuleAddress(const std::string& text, uint16_t defaultPort, TModuleAddress& address)
 {
     const size_t colon = text.find(':');
     TIPAddress ip{};
-    if (!ParseDotted(text.substr(0, colon), ip)) return false;
+    if (!ParseDotted(text.substr(0, colon), ip))
+        return false;
     uint16_t port = defaultPort;
     if (colon != std::string::npos) {
         const std::string portText = text.substr(colon + 1);
@@ -96,7 +98,8 @@ bool ReadHostsFile(const std::string& fileName, uint16_t defaultPort, std::vecto
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         const std::string host = Trimmed(line.substr(0, line.find('#')));
-        if (host.empty()) continue;
+        if (host.empty())
+            continue;
         TModuleAddress address;
         if (!ParseModuleAddress(host, defaultPort, address)) {
             error = fileName + ":" + std::to_string(number) + ": неверный адрес " + host;

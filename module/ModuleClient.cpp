@@ -12,7 +12,7 @@ namespace {
 
 const std::string RefusedText = "запрос не поставлен в очередь, код ";
 
-} // namespace
+}  // namespace
 
 TModuleClient::TModuleClient(const std::string& address, uint16_t port, const TModuleClientOptions& options,
                              QObject* owner)
@@ -31,8 +31,8 @@ TModuleClient::~TModuleClient() = default;
 
 uint32_t TModuleClient::TimeoutTicks(int timeoutMs)
 {
-    const int ticks = (std::max(timeoutMs, 1) + TModbusMaster::ResponseTimerInterval - 1) /
-                      TModbusMaster::ResponseTimerInterval;
+    const int ticks =
+        (std::max(timeoutMs, 1) + TModbusMaster::ResponseTimerInterval - 1) / TModbusMaster::ResponseTimerInterval;
     return uint32_t(ticks - 1);
 }
 
@@ -55,7 +55,8 @@ void TModuleClient::ReadInfo(TInfoDone done)
     Track(Master_->ReadHoldingRegisters(ModuleUnitId, InfoFirstRegister, InfoRegisterCount, OrderOneShot),
           [done = std::move(done)](const TModuleResult& result, TModbusMaster* master) {
               TModuleInfo info{};
-              if (result.Ok()) master->GetReplyData(&info);
+              if (result.Ok())
+                  master->GetReplyData(&info);
               done(result, info);
           });
 }
@@ -65,7 +66,8 @@ void TModuleClient::ReadConfig(TConfigDone done)
     Track(Master_->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
           [done = std::move(done)](const TModuleResult& result, TModbusMaster* master) {
               TModuleConfig config{};
-              if (result.Ok()) master->GetReplyData(&config);
+              if (result.Ok())
+                  master->GetReplyData(&config);
               done(result, config);
           });
 }

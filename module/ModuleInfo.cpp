@@ -10,7 +10,8 @@ std::string MacText(const TModuleInfo& info)
     static constexpr char Digits[] = "0123456789ABCDEF";
     std::string text;
     for (uint8_t byte : info.MAC) {
-        if (!text.empty()) text += '-';
+        if (!text.empty())
+            text += '-';
         text += Digits[byte >> 4];
         text += Digits[byte & 0x0F];
     }

@@ -8,10 +8,10 @@
 
 #pragma pack(push, 1)
 struct TModuleInfo {
-    uint16_t Version;     // firmware: high byte major, low byte minor
-    uint8_t MAC[6];       // in display order
+    uint16_t Version;  // firmware: high byte major, low byte minor
+    uint8_t MAC[6];    // in display order
     uint8_t Reserved1[2];
-    uint8_t Flags;        // bit 0: the factory-configuration jumper is fitted
+    uint8_t Flags;  // bit 0: the factory-configuration jumper is fitted
     uint8_t Reserved2;
 };
 #pragma pack(pop)

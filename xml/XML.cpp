@@ -18,8 +18,7 @@ std::string_view ShortString(std::string_view text)
     return text.substr(0, XMLMaxShortString);
 }
 
-template <class T>
-T& ItemAt(const std::vector<std::unique_ptr<T>>& list, int index)
+template <class T> T& ItemAt(const std::vector<std::unique_ptr<T>>& list, int index)
 {
     if (index < 0 || static_cast<std::size_t>(index) >= list.size())
         throw std::out_of_range(InvalidListIndex);

@@ -101,8 +101,7 @@ public:
     // Runs the state machine over text from position with this node as its frame and answers the
     // position after the last character consumed. line and column are shared with the caller.
     // startState is 0 for a top-level construct, 6 inside a start tag, 7 in element content.
-    std::size_t Parse(std::string_view text, std::size_t position, int32_t& line, int32_t& column,
-                      uint8_t startState);
+    std::size_t Parse(std::string_view text, std::size_t position, int32_t& line, int32_t& column, uint8_t startState);
 
     // The node as written to a file. Not const: a declaration's version="1,0" is stored back as 1.0.
     std::string AsText();

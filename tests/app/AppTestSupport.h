@@ -93,8 +93,7 @@ public:
         return *Window_;
     }
 
-    template <class T>
-    T* TCPIPControl(const char* name)
+    template <class T> T* TCPIPControl(const char* name)
     {
         auto* page = Window().findChild<QWidget*>("TabSheet3");
         return page ? page->findChild<T*>(name) : nullptr;
@@ -129,15 +128,17 @@ inline void PrintTo(const QString& text, std::ostream* out)
 
 // Cases of a parameterised test print as their What text.
 template <class TCase>
-    requires requires(const TCase& c) { c.What; }
+requires requires(const TCase& c)
+{
+    c.What;
+}
 void PrintTo(const TCase& c, std::ostream* out)
 {
     *out << c.What;
 }
 
 // A parameterised case's name from its What text, as GoogleTest allows names.
-template <class TCase>
-std::string ParamNameFromWhat(const ::testing::TestParamInfo<TCase>& info)
+template <class TCase> std::string ParamNameFromWhat(const ::testing::TestParamInfo<TCase>& info)
 {
     std::string name = info.param.What;
     for (char& c : name)

@@ -63,8 +63,7 @@ inline void WhenModalShown(std::function<void(QWidget* modal)> action, int deadl
 }
 
 // Works the modal window of type TWindow that the next blocking call shows.
-template <typename TWindow>
-void OperateModal(std::function<void(TWindow&)> operate)
+template <typename TWindow> void OperateModal(std::function<void(TWindow&)> operate)
 {
     WhenModalShown([operate](QWidget* modal) {
         if (auto* window = dynamic_cast<TWindow*>(modal))

@@ -97,8 +97,8 @@ TEST(SettingsFile, OnlyASmallRegularFileIsReadAndAnythingElseIsKeptAside)
     const struct {
         const char* What;
         std::function<void(const QString& path, const QString& folder)> Make;
-        bool Read;       // the file's settings, else the defaults
-        bool Unusable;   // there, but not usable: kept aside at close
+        bool Read;      // the file's settings, else the defaults
+        bool Unusable;  // there, but not usable: kept aside at close
     } cases[] = {
         {"missing", [](const QString&, const QString&) {}, false, false},
         {"regular", [&](const QString& path, const QString&) { WriteFile(path, valid); }, true, false},
@@ -114,7 +114,8 @@ TEST(SettingsFile, OnlyASmallRegularFileIsReadAndAnythingElseIsKeptAside)
         {"one byte over 64 KiB",
          [&](const QString& path, const QString&) { WriteFile(path, valid + QByteArray(65537 - valid.size(), ' ')); },
          false, true},
-        {"malformed", [](const QString& path, const QString&) { WriteFile(path, "<CONNECT><IPAddress>"); }, false, true},
+        {"malformed", [](const QString& path, const QString&) { WriteFile(path, "<CONNECT><IPAddress>"); }, false,
+         true},
         {"FIFO without a writer", [](const QString& path, const QString&) { ::mkfifo(path.toLocal8Bit(), 0600); },
          false, true},
         {"link to /dev/zero", [](const QString& path, const QString&) { QFile::link("/dev/zero", path); }, false, true},
@@ -146,8 +147,7 @@ TEST(SettingsFile, BesideTheProgramWhereItCanBeWrittenElseInTheUsersConfiguratio
     const QString program = bin + "/KorvelService";
     EXPECT_EQ(SettingsFileLocation(program), bin + "/KorvelService.xml") << "a writable folder";
 
-    const QString userFile =
-        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + "/KorvelService.xml";
+    const QString userFile = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + "/KorvelService.xml";
     EXPECT_TRUE(userFile.endsWith("/KorvelService/KorvelService.xml")) << userFile.toStdString();
     QFile::setPermissions(bin, QFile::ReadOwner | QFile::ExeOwner);
     if (QFileInfo(bin).isWritable()) {
@@ -260,9 +260,10 @@ TEST(SettingsFile, TimeoutRepeatsAndVerificationReadWithDefaultsWhenMissingOrBad
     written.Transmissions = 1;
     written.VerifyWrite = false;
     SaveSettingsFile(path.toStdString(), written);
-    EXPECT_EQ(FileBytes(path),
-              SavedSettingsXml("127.0.0.3", "502",
-                               " <Timeout>3000</Timeout>\r\n <Repeats>1</Repeats>\r\n <VerifyWrite>0</VerifyWrite>\r\n"));
+    EXPECT_EQ(
+        FileBytes(path),
+        SavedSettingsXml("127.0.0.3", "502",
+                         " <Timeout>3000</Timeout>\r\n <Repeats>1</Repeats>\r\n <VerifyWrite>0</VerifyWrite>\r\n"));
     const TSettings read = LoadSettingsFile(path.toStdString());
     EXPECT_EQ(read.Timeout, 3000);
     EXPECT_EQ(read.Transmissions, 1);
@@ -291,7 +292,8 @@ TEST_F(WindowSettingsTest, TimeoutAndTransmissionsFromTheDialogReachTheMaster)
     });
     Action("SettingsAction")->trigger();
     ASSERT_EQ(Dialogs.Boxes.size(), 2u);
-    EXPECT_EQ(Dialogs.Boxes[0].Text, "Недопустимое значение таймаута ответа !. Интервал допустимых значений 100..10000");
+    EXPECT_EQ(Dialogs.Boxes[0].Text,
+              "Недопустимое значение таймаута ответа !. Интервал допустимых значений 100..10000");
     EXPECT_EQ(Dialogs.Boxes[1].Text, "Недопустимое значение количества передач !. Интервал допустимых значений 1..5");
     EXPECT_EQ(Window().Settings.Timeout, 1000);
     EXPECT_EQ(Window().Settings.Transmissions, 1);

@@ -123,7 +123,6 @@ TEST_F(MainWindowStartTest, ToolbarButtonsShowTheirOwnHintsAndPictures)
         EXPECT_FALSE(Action(name)->icon().isNull()) << name;
     }
     EXPECT_EQ(order, expectedOrder);
-
 }
 
 TEST_F(MainWindowStartTest, MenusHaveMnemonicsAndShortcuts)
@@ -138,17 +137,18 @@ TEST_F(MainWindowStartTest, MenusHaveMnemonicsAndShortcuts)
         const char* Menu;
         QStringList Items;  // text, then the shortcut after a tab
     } expected[] = {
-        {"FileMenu", {"&Открыть...\tCtrl+O", "&Сохранить\tCtrl+S", "Сохранить &как...\tCtrl+Shift+S", "",
-                      "&Выход...\tCtrl+Q"}},
-        {"ModuleMenu", {"&Загрузить конфигурацию в модуль\tCtrl+U", "&Считать конфигурацию\tCtrl+R",
-                        "С&равнить с модулем\tCtrl+D", "",
-                        "&Информация о модуле\tCtrl+I"}},
+        {"FileMenu",
+         {"&Открыть...\tCtrl+O", "&Сохранить\tCtrl+S", "Сохранить &как...\tCtrl+Shift+S", "", "&Выход...\tCtrl+Q"}},
+        {"ModuleMenu",
+         {"&Загрузить конфигурацию в модуль\tCtrl+U", "&Считать конфигурацию\tCtrl+R", "С&равнить с модулем\tCtrl+D",
+          "", "&Информация о модуле\tCtrl+I"}},
         {"HelpMenu", {"&Содержание\tF1", "", "&О программе"}},
     };
     for (const auto& menu : expected) {
         QStringList items;
         for (QAction* action : Window().findChild<QMenu*>(menu.Menu)->actions())
-            items << (action->shortcut().isEmpty() ? action->text() : action->text() + '\t' + action->shortcut().toString());
+            items << (action->shortcut().isEmpty() ? action->text()
+                                                   : action->text() + '\t' + action->shortcut().toString());
         EXPECT_EQ(items, menu.Items) << menu.Menu;
     }
 }
@@ -163,7 +163,7 @@ TEST_F(MainWindowStartTest, ShortcutsTypedIntoAnEditRunTheirCommandAndInsertNoth
         {"FileOpenAction", QKeySequence("Ctrl+O")},         {"SaveFileAction", QKeySequence("Ctrl+S")},
         {"SaveAsFileAction", QKeySequence("Ctrl+Shift+S")}, {"ExitAction", QKeySequence("Ctrl+Q")},
         {"ReadConfigAction", QKeySequence("Ctrl+R")},       {"WriteConfigAction", QKeySequence("Ctrl+U")},
-        {"CompareConfigAction", QKeySequence("Ctrl+D")},   {"ReadInfoAction", QKeySequence("Ctrl+I")},
+        {"CompareConfigAction", QKeySequence("Ctrl+D")},    {"ReadInfoAction", QKeySequence("Ctrl+I")},
     };
     QWidget* edits[] = {AddressEdit(1), PortEdit()->findChild<QLineEdit*>()};
     for (const auto& [name, keys] : shortcuts) {
@@ -174,7 +174,8 @@ TEST_F(MainWindowStartTest, ShortcutsTypedIntoAnEditRunTheirCommandAndInsertNoth
             edit->setFocus();
             const QString before = qobject_cast<QLineEdit*>(edit)->text();
             QTest::keySequence(edit, keys);
-            EXPECT_EQ(qobject_cast<QLineEdit*>(edit)->text(), before) << name << " " << edit->objectName().toStdString();
+            EXPECT_EQ(qobject_cast<QLineEdit*>(edit)->text(), before)
+                << name << " " << edit->objectName().toStdString();
         }
         EXPECT_EQ(triggered.count(), 2) << name;
     }
@@ -454,33 +455,30 @@ TEST_P(MainWindowValidationTest, SaveStopsWithTheMessage)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryCheck, MainWindowValidationTest,
-    ::testing::Values(
-        TInvalidCase{"address above 255",
-                     [](MainWindowFixture& f) { f.AddressEdit(1)->setText("300.1.2.3"); },
-                     "Недопустимое значение IP адреса !300.1  .2  .3  "},
-        TInvalidCase{"address with an empty group",
-                     [](MainWindowFixture& f) { f.AddressEdit(1)->setText("10.1..3"); },
-                     "Недопустимое значение IP адреса !10 .1  .   .3  "},
-        TInvalidCase{"gateway",
-                     [](MainWindowFixture& f) { f.AddressEdit(2)->setText("10.256.0.1"); },
-                     "Недопустимое значение основного шлюза !10 .256.0  .1  "},
-        TInvalidCase{"mask",
-                     [](MainWindowFixture& f) { f.AddressEdit(3)->setText("255.255.999.0"); },
-                     "Недопустимое значение маски подсети !255.255.999.0  "},
-        TInvalidCase{"port with a letter", [](MainWindowFixture& f) { f.PortEdit()->SetText("5O2"); },
-                     "Недопустимое значение TCP порта !. Интервал допустимых значений 1..65535"},
-        TInvalidCase{"port 0", [](MainWindowFixture& f) { f.PortEdit()->SetText("0"); },
-                     "Недопустимое значение TCP порта !. Интервал допустимых значений 1..65535"},
-        TInvalidCase{"empty port", [](MainWindowFixture& f) { f.PortEdit()->SetText(""); },
-                     "Недопустимое значение TCP порта !. Интервал допустимых значений 1..65535"},
-        TInvalidCase{"port above 65535", [](MainWindowFixture& f) { f.PortEdit()->SetText("70000"); },
-                     "Недопустимое значение TCP порта !. Интервал допустимых значений 1..65535"},
-        TInvalidCase{"channel 2 time-out",
-                     [](MainWindowFixture& f) {
-                         f.Frame(1)->SetMode(0);
-                         f.Frame(1)->findChild<TSpinEdit*>("SpinEdit1")->SetText("4");
-                     },
-                     "Недопустимое значение таймаута 4. Допускаются значения 5..1000"}),
+    ::testing::Values(TInvalidCase{"address above 255",
+                                   [](MainWindowFixture& f) { f.AddressEdit(1)->setText("300.1.2.3"); },
+                                   "Недопустимое значение IP адреса !300.1  .2  .3  "},
+                      TInvalidCase{"address with an empty group",
+                                   [](MainWindowFixture& f) { f.AddressEdit(1)->setText("10.1..3"); },
+                                   "Недопустимое значение IP адреса !10 .1  .   .3  "},
+                      TInvalidCase{"gateway", [](MainWindowFixture& f) { f.AddressEdit(2)->setText("10.256.0.1"); },
+                                   "Недопустимое значение основного шлюза !10 .256.0  .1  "},
+                      TInvalidCase{"mask", [](MainWindowFixture& f) { f.AddressEdit(3)->setText("255.255.999.0"); },
+                                   "Недопустимое значение маски подсети !255.255.999.0  "},
+                      TInvalidCase{"port with a letter", [](MainWindowFixture& f) { f.PortEdit()->SetText("5O2"); },
+                                   "Недопустимое значение TCP порта !. Интервал допустимых значений 1..65535"},
+                      TInvalidCase{"port 0", [](MainWindowFixture& f) { f.PortEdit()->SetText("0"); },
+                                   "Недопустимое значение TCP порта !. Интервал допустимых значений 1..65535"},
+                      TInvalidCase{"empty port", [](MainWindowFixture& f) { f.PortEdit()->SetText(""); },
+                                   "Недопустимое значение TCP порта !. Интервал допустимых значений 1..65535"},
+                      TInvalidCase{"port above 65535", [](MainWindowFixture& f) { f.PortEdit()->SetText("70000"); },
+                                   "Недопустимое значение TCP порта !. Интервал допустимых значений 1..65535"},
+                      TInvalidCase{"channel 2 time-out",
+                                   [](MainWindowFixture& f) {
+                                       f.Frame(1)->SetMode(0);
+                                       f.Frame(1)->findChild<TSpinEdit*>("SpinEdit1")->SetText("4");
+                                   },
+                                   "Недопустимое значение таймаута 4. Допускаются значения 5..1000"}),
     ParamNameFromWhat<TInvalidCase>);
 
 TEST_F(MainWindowEditTest, PortTakesOnlyDigitsAsTyped)

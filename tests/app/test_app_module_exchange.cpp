@@ -447,17 +447,16 @@ TEST_P(ModuleFailureTest, ReportsThePrefixAndTheStatus)
     EXPECT_EQ(AddressEdit(1)->text(), "127.0.0.1");  // nothing refilled
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Statuses, ModuleFailureTest,
-    ::testing::Values(
-        TFailureCase{"silent_read", "ReadConfigAction", true, "Ошибка считывания конфигурации (Нет ответа)", 3},
-        TFailureCase{"exception_read", "ReadConfigAction", false,
-                     "Ошибка считывания конфигурации (Исключение (код: 2))", 1},
-        TFailureCase{"exception_write", "WriteConfigAction", false,
-                     "Ошибка загрузки конфигурации (Исключение (код: 2))", 1},
-        TFailureCase{"exception_info", "ReadInfoAction", false,
-                     "Ошибка считывания информации (Исключение (код: 2))", 1}),
-    ParamNameFromWhat<TFailureCase>);
+INSTANTIATE_TEST_SUITE_P(Statuses, ModuleFailureTest,
+                         ::testing::Values(TFailureCase{"silent_read", "ReadConfigAction", true,
+                                                        "Ошибка считывания конфигурации (Нет ответа)", 3},
+                                           TFailureCase{"exception_read", "ReadConfigAction", false,
+                                                        "Ошибка считывания конфигурации (Исключение (код: 2))", 1},
+                                           TFailureCase{"exception_write", "WriteConfigAction", false,
+                                                        "Ошибка загрузки конфигурации (Исключение (код: 2))", 1},
+                                           TFailureCase{"exception_info", "ReadInfoAction", false,
+                                                        "Ошибка считывания информации (Исключение (код: 2))", 1}),
+                         ParamNameFromWhat<TFailureCase>);
 
 TEST_F(ModuleExchangeTest, InformationWindowShowsTheBlock)
 {
@@ -543,7 +542,8 @@ int RegisterAt(size_t offset)
 TEST_F(ModuleExchangeTest, AWriteIsReportedOnlyOnceTheReadBackAgrees)
 {
     std::vector<int> functions;
-    QObject::connect(&Module, &TModuleSimServer::RequestServed, [&](int function, int, int) { functions.push_back(function); });
+    QObject::connect(&Module, &TModuleSimServer::RequestServed,
+                     [&](int function, int, int) { functions.push_back(function); });
     Window().ConfigToControls(LoopbackConfig(Module.Port()));
     Action("WriteConfigAction")->trigger();
     ASSERT_EQ(WaitForBox(WrittenText), 1);
@@ -564,9 +564,13 @@ TEST_F(ModuleExchangeTest, AModuleThatKeepsSomethingElseIsReportedFieldByField)
         uint16_t Held;
         QStringList Lines;
     } cases[] = {
-        {"a field", offsetof(TModuleConfig, Channels) + sizeof(TChannelConfig) + offsetof(TChannelConfig, BaudIndex), 4,
+        {"a field",
+         offsetof(TModuleConfig, Channels) + sizeof(TChannelConfig) + offsetof(TChannelConfig, BaudIndex),
+         4,
          {QStringLiteral("RS-485 Канал 2, Скорость: ") + BaudRates[12] + " → " + BaudRates[4]}},
-        {"reserved bytes", offsetof(TModuleConfig, Reserved2), 0x5A5A,
+        {"reserved bytes",
+         offsetof(TModuleConfig, Reserved2),
+         0x5A5A,
          {"Резерв, байты 86..109: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 → "
           "5A 5A 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"}},
         {"the checksum", offsetof(TModuleConfig, CRC), 0x1234, {"Контрольная сумма: " + crc + " → 1234"}},
@@ -673,8 +677,8 @@ TEST_F(ModuleExchangeTest, ComparisonListsTheDifferingFieldsAndOnRequestAllOfThe
     Action("CompareConfigAction")->trigger();
     ASSERT_TRUE(WaitUntil([&] { return !title.isEmpty() && NothingPending() && !QApplication::activeModalWidget(); }));
     EXPECT_EQ(title, "Сравнение с модулем");
-    EXPECT_EQ(shown.Rows, QStringList({"* TCP/IP, Маска | 255.0.0.0 | 255.255.0.0",
-                                       "* RS-485 Канал 1, Таймаут | 250 | 900"}));
+    EXPECT_EQ(shown.Rows,
+              QStringList({"* TCP/IP, Маска | 255.0.0.0 | 255.255.0.0", "* RS-485 Канал 1, Таймаут | 250 | 900"}));
     ASSERT_EQ(shown.AllRows.size(), 28);
     EXPECT_EQ(shown.AllRows[0], "TCP/IP, IP адрес | 127.0.0.1 | 127.0.0.1");
     EXPECT_EQ(shown.AllRows[2], shown.Rows[0]);
@@ -705,7 +709,8 @@ TEST_F(ModuleExchangeTest, ComparisonWritesTheWindowsConfigurationWithVerificati
     const TModuleConfig window = LoopbackConfig(Module.Port());
     Window().ConfigToControls(window);
     std::vector<int> functions;
-    QObject::connect(&Module, &TModuleSimServer::RequestServed, [&](int function, int, int) { functions.push_back(function); });
+    QObject::connect(&Module, &TModuleSimServer::RequestServed,
+                     [&](int function, int, int) { functions.push_back(function); });
     WhenModalShown([](QWidget* compare) { compare->findChild<QPushButton*>("Button1")->click(); });
     Action("CompareConfigAction")->trigger();
     ASSERT_EQ(WaitForBox(WrittenText), 1);

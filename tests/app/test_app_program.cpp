@@ -110,8 +110,7 @@ TEST(Program, ATerminationSignalEndsItWithStatus1WhenTheSettingsCannotBeWritten)
             process.setProcessEnvironment(environment);
         }
         process.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", program});
-    }
-    else
+    } else
         process.start(program, {});
     ASSERT_TRUE(process.waitForStarted());
     const qint64 pid = process.processId();
@@ -135,7 +134,10 @@ TEST(Program, AnswersHelpAndVersionWithoutADisplayAndRefusesUnknownArguments)
     } cases[] = {
         {{"--help"}, "Использование: KorvelService [ФАЙЛ.ini]\n", true, 0},
         {{"-v"}, "KorvelService 1.0\n", true, 0},
-        {{"-platform", "offscreen", "a.ini", "b.ini"}, "KorvelService: лишний параметр b.ini\nИспользование:", false, 2},
+        {{"-platform", "offscreen", "a.ini", "b.ini"},
+         "KorvelService: лишний параметр b.ini\nИспользование:",
+         false,
+         2},
         {{"-platform", "offscreen", "--bogus"}, "KorvelService: неизвестный параметр --bogus\n", false, 2},
     };
     for (const auto& c : cases) {

@@ -61,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TBoxCase{MB::Information, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, ID::Ok},
                     TBoxCase{MB::YesNoCancelQuestion, QMessageBox::Question, YesNoCancel, QMessageBox::Yes, ID::Yes},
                     TBoxCase{MB::YesNoCancelQuestion, QMessageBox::Question, YesNoCancel, QMessageBox::No, ID::No},
-                    TBoxCase{MB::YesNoCancelQuestion, QMessageBox::Question, YesNoCancel, QMessageBox::NoButton, ID::Cancel},
+                    TBoxCase{MB::YesNoCancelQuestion, QMessageBox::Question, YesNoCancel, QMessageBox::NoButton,
+                             ID::Cancel},
                     TBoxCase{MB::YesNoQuestion, QMessageBox::Question, YesNo, QMessageBox::Yes, ID::Yes},
                     TBoxCase{MB::YesNoQuestion, QMessageBox::Question, YesNo, QMessageBox::No, ID::No}));
 

@@ -38,8 +38,8 @@ protected:
              std::initializer_list<QWidget*>{Frame.SpinEdit3, Frame.GroupBox4, Frame.MaskEdit1, Frame.SpinEdit4,
                                              Frame.GroupBox5, Frame.MaskEdit2, Frame.SpinEdit5, Frame.Button1})
             EXPECT_EQ(control->isEnabled(), !master) << control->objectName().toStdString();
-        for (QWidget* control : std::initializer_list<QWidget*>{Frame.ComboBox1, Frame.ComboBox2, Frame.ComboBox3,
-                                                                 Frame.ComboBox4})
+        for (QWidget* control :
+             std::initializer_list<QWidget*>{Frame.ComboBox1, Frame.ComboBox2, Frame.ComboBox3, Frame.ComboBox4})
             EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
     }
 
@@ -124,7 +124,8 @@ TEST_F(RS485Frame, ShowingASlaveAddressChoosesTheMode)
         int32_t SlaveAddress;
         int Mode;
         int32_t Shown;
-    } cases[] = {{0, TRS485SettingsFrame::Master, 0}, {17, TRS485SettingsFrame::Slave, 17},
+    } cases[] = {{0, TRS485SettingsFrame::Master, 0},
+                 {17, TRS485SettingsFrame::Slave, 17},
                  {300, TRS485SettingsFrame::Slave, 255}};
     for (const auto& c : cases) {
         // The owner's order: the address, then the mode it implies.
@@ -229,29 +230,28 @@ using F = TRS485SettingsFrame;
 
 INSTANTIATE_TEST_SUITE_P(
     Widgets, RS485FrameGetters,
-    testing::Values(
-        TGetterCase{&F::SpinEdit1, nullptr, "4", Get(&F::GetTimeout),
-                    "Недопустимое значение таймаута 4. Допускаются значения 5..1000"},
-        TGetterCase{&F::SpinEdit1, nullptr, "5", Get(&F::GetTimeout), ""},
-        TGetterCase{&F::SpinEdit1, nullptr, "1001", Get(&F::GetTimeout),
-                    "Недопустимое значение таймаута 1001. Допускаются значения 5..1000"},
-        TGetterCase{&F::SpinEdit2, nullptr, "1", Get(&F::GetReplies),
-                    "Недопустимое значение количества повторов 1. Допускаются значения 0..0"},
-        TGetterCase{&F::SpinEdit2, nullptr, "0", Get(&F::GetReplies), ""},
-        TGetterCase{&F::SpinEdit5, nullptr, "0", Get(&F::GetTCPPort1),
-                    "Недопустимое значение TCP порта сервера 1 0. Допускаются значения 1..65535"},
-        TGetterCase{&F::SpinEdit4, nullptr, "65536", Get(&F::GetTCPPort0),
-                    "Недопустимое значение TCP порта сервера 0 65536. Допускаются значения 1..65535"},
-        TGetterCase{&F::SpinEdit4, nullptr, "65535", Get(&F::GetTCPPort0), ""},
-        TGetterCase{&F::SpinEdit3, nullptr, "abc", Get(&F::GetSlaveAddress),
-                    "Недопустимое значение адреса abc. Допускаются значения 0..255"},
-        TGetterCase{&F::SpinEdit3, nullptr, "", Get(&F::GetSlaveAddress),
-                    "Недопустимое значение адреса . Допускаются значения 0..255"},
-        TGetterCase{nullptr, &F::MaskEdit1, "300.1.1.1", Get(&F::GetIPAddress0),
-                    "Недопустимое значение IP адреса сервера 0 300.1  .1  .1  "},
-        TGetterCase{nullptr, &F::MaskEdit2, "1..2.3", Get(&F::GetIPAddress1),
-                    "Недопустимое значение IP адреса сервера 1 1  .   .2  .3  "},
-        TGetterCase{nullptr, &F::MaskEdit2, "10.0.0.1", Get(&F::GetIPAddress1), ""}));
+    testing::Values(TGetterCase{&F::SpinEdit1, nullptr, "4", Get(&F::GetTimeout),
+                                "Недопустимое значение таймаута 4. Допускаются значения 5..1000"},
+                    TGetterCase{&F::SpinEdit1, nullptr, "5", Get(&F::GetTimeout), ""},
+                    TGetterCase{&F::SpinEdit1, nullptr, "1001", Get(&F::GetTimeout),
+                                "Недопустимое значение таймаута 1001. Допускаются значения 5..1000"},
+                    TGetterCase{&F::SpinEdit2, nullptr, "1", Get(&F::GetReplies),
+                                "Недопустимое значение количества повторов 1. Допускаются значения 0..0"},
+                    TGetterCase{&F::SpinEdit2, nullptr, "0", Get(&F::GetReplies), ""},
+                    TGetterCase{&F::SpinEdit5, nullptr, "0", Get(&F::GetTCPPort1),
+                                "Недопустимое значение TCP порта сервера 1 0. Допускаются значения 1..65535"},
+                    TGetterCase{&F::SpinEdit4, nullptr, "65536", Get(&F::GetTCPPort0),
+                                "Недопустимое значение TCP порта сервера 0 65536. Допускаются значения 1..65535"},
+                    TGetterCase{&F::SpinEdit4, nullptr, "65535", Get(&F::GetTCPPort0), ""},
+                    TGetterCase{&F::SpinEdit3, nullptr, "abc", Get(&F::GetSlaveAddress),
+                                "Недопустимое значение адреса abc. Допускаются значения 0..255"},
+                    TGetterCase{&F::SpinEdit3, nullptr, "", Get(&F::GetSlaveAddress),
+                                "Недопустимое значение адреса . Допускаются значения 0..255"},
+                    TGetterCase{nullptr, &F::MaskEdit1, "300.1.1.1", Get(&F::GetIPAddress0),
+                                "Недопустимое значение IP адреса сервера 0 300.1  .1  .1  "},
+                    TGetterCase{nullptr, &F::MaskEdit2, "1..2.3", Get(&F::GetIPAddress1),
+                                "Недопустимое значение IP адреса сервера 1 1  .   .2  .3  "},
+                    TGetterCase{nullptr, &F::MaskEdit2, "10.0.0.1", Get(&F::GetIPAddress1), ""}));
 
 TEST_F(RS485Frame, AddressesTypedWithBlanksAreRead)
 {

@@ -65,15 +65,13 @@ TEST(InfoWindow, StandsAtItsPlaceWhereTheScreenHasRoomAndWhollyOnASmallerOne)
         QRect screen;
         QPoint expected;
     } cases[] = {
-        {QRect(0, 0, 1920, 1080), QPoint(642, 350)},
-        {QRect(0, 0, 1075, 592), QPoint(642, 350)},
-        {QRect(0, 0, 1024, 768), QPoint(1024 - 433, 350)},
-        {QRect(0, 0, 800, 560), QPoint(800 - 433, 560 - 242)},
-        {QRect(1920, 0, 1280, 1024), QPoint(1920, 350)},
-        {QRect(0, 0, 400, 200), QPoint(0, 0)},
+        {QRect(0, 0, 1920, 1080), QPoint(642, 350)},       {QRect(0, 0, 1075, 592), QPoint(642, 350)},
+        {QRect(0, 0, 1024, 768), QPoint(1024 - 433, 350)}, {QRect(0, 0, 800, 560), QPoint(800 - 433, 560 - 242)},
+        {QRect(1920, 0, 1280, 1024), QPoint(1920, 350)},   {QRect(0, 0, 400, 200), QPoint(0, 0)},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(PlaceWithin(c.screen, QPoint(642, 350), size), c.expected) << c.screen.width() << "x" << c.screen.height();
+        EXPECT_EQ(PlaceWithin(c.screen, QPoint(642, 350), size), c.expected)
+            << c.screen.width() << "x" << c.screen.height();
 }
 
 TEST(InfoWindow, F1AsksForItsHelpPageEnterDoesNothingAndEscOrCloseEndIt)
@@ -144,11 +142,16 @@ TEST(FileInfo, VersionTextGivesFourPartsOrNothing)
         bool Read;
         TVersionParts Parts;
     } cases[] = {
-        {"1.0.0.0", true, {1, 0, 0, 0}},  {"2.17.3.65535", true, {2, 17, 3, 65535}},
-        {"", false, {}},                  {"1.0", false, {}},
-        {"1.0.0.0.0", false, {}},         {"1.x.0.0", false, {}},
-        {"65536.0.0.0", false, {}},       {"1..0.0", false, {}},
-        {"-1.0.0.0", false, {}},          {"1.0.0.0 ", false, {}},
+        {"1.0.0.0", true, {1, 0, 0, 0}},
+        {"2.17.3.65535", true, {2, 17, 3, 65535}},
+        {"", false, {}},
+        {"1.0", false, {}},
+        {"1.0.0.0.0", false, {}},
+        {"1.x.0.0", false, {}},
+        {"65536.0.0.0", false, {}},
+        {"1..0.0", false, {}},
+        {"-1.0.0.0", false, {}},
+        {"1.0.0.0 ", false, {}},
     };
     for (const auto& c : cases) {
         const TVersionParts untouched{9, 9, 9, 9};

@@ -12,40 +12,42 @@
 
 namespace {
 
-const char* const DefaultsFile =
-    "[IP]\r\n"
-    "GATEWAY=192.168.127.100\r\n"
-    "NETMASK=255.255.255.0\r\n"
-    "ADDRESS=192.168.127.10\r\n"
-    "TCP_PORT=502\r\n"
-    "[CHANNEL_0]\r\n"
-    "SLAVE_ADDRESS=0\r\n"
-    "BAUDRATE=115200\r\n"
-    "PARITY=2\r\n"
-    "STOPBITS=2\r\n"
-    "TIMEOUT=100\r\n"
-    "REPLIES=0\r\n"
-    "IP_ADDRESS_0=192.168.127.1\r\n"
-    "TCP_PORT_0=502\r\n"
-    "IP_ADDRESS_1=192.168.127.2\r\n"
-    "TCP_PORT_1=502\r\n"
-    "ETH_RECV_TOUT=100\r\n"
-    "ETH_CONN_TOUT=100\r\n"
-    "[CHANNEL_1]\r\n"
-    "SLAVE_ADDRESS=0\r\n"
-    "BAUDRATE=115200\r\n"
-    "PARITY=2\r\n"
-    "STOPBITS=2\r\n"
-    "TIMEOUT=100\r\n"
-    "REPLIES=0\r\n"
-    "IP_ADDRESS_0=192.168.127.1\r\n"
-    "TCP_PORT_0=502\r\n"
-    "IP_ADDRESS_1=192.168.127.2\r\n"
-    "TCP_PORT_1=502\r\n"
-    "ETH_RECV_TOUT=100\r\n"
-    "ETH_CONN_TOUT=100\r\n";
+const char* const DefaultsFile = "[IP]\r\n"
+                                 "GATEWAY=192.168.127.100\r\n"
+                                 "NETMASK=255.255.255.0\r\n"
+                                 "ADDRESS=192.168.127.10\r\n"
+                                 "TCP_PORT=502\r\n"
+                                 "[CHANNEL_0]\r\n"
+                                 "SLAVE_ADDRESS=0\r\n"
+                                 "BAUDRATE=115200\r\n"
+                                 "PARITY=2\r\n"
+                                 "STOPBITS=2\r\n"
+                                 "TIMEOUT=100\r\n"
+                                 "REPLIES=0\r\n"
+                                 "IP_ADDRESS_0=192.168.127.1\r\n"
+                                 "TCP_PORT_0=502\r\n"
+                                 "IP_ADDRESS_1=192.168.127.2\r\n"
+                                 "TCP_PORT_1=502\r\n"
+                                 "ETH_RECV_TOUT=100\r\n"
+                                 "ETH_CONN_TOUT=100\r\n"
+                                 "[CHANNEL_1]\r\n"
+                                 "SLAVE_ADDRESS=0\r\n"
+                                 "BAUDRATE=115200\r\n"
+                                 "PARITY=2\r\n"
+                                 "STOPBITS=2\r\n"
+                                 "TIMEOUT=100\r\n"
+                                 "REPLIES=0\r\n"
+                                 "IP_ADDRESS_0=192.168.127.1\r\n"
+                                 "TCP_PORT_0=502\r\n"
+                                 "IP_ADDRESS_1=192.168.127.2\r\n"
+                                 "TCP_PORT_1=502\r\n"
+                                 "ETH_RECV_TOUT=100\r\n"
+                                 "ETH_CONN_TOUT=100\r\n";
 
-bool SameBytes(const TModuleConfig& a, const TModuleConfig& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameBytes(const TModuleConfig& a, const TModuleConfig& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 TModuleConfig Filled(uint8_t byte)
 {
@@ -108,7 +110,10 @@ struct TChannelKeyCase {
     uint16_t Expected;
 };
 
-void PrintTo(const TChannelKeyCase& c, std::ostream* out) { *out << '"' << c.Line << '"'; }
+void PrintTo(const TChannelKeyCase& c, std::ostream* out)
+{
+    *out << '"' << c.Line << '"';
+}
 
 class ChannelKey : public ConfigFileTest, public testing::WithParamInterface<TChannelKeyCase> {};
 
@@ -119,34 +124,34 @@ TEST_P(ChannelKey, IsReadAsItsFieldOrItsDefault)
     EXPECT_EQ(config.Channels[1].*c.Field, c.Expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, ChannelKey, testing::Values(
-    TChannelKeyCase{"BAUDRATE=9600", &TChannelConfig::BaudIndex, 4},
-    TChannelKeyCase{"baudrate=9600", &TChannelConfig::BaudIndex, 4},
-    TChannelKeyCase{"BAUDRATE=  9600  ", &TChannelConfig::BaudIndex, 4},
-    TChannelKeyCase{"BAUDRATE=9601", &TChannelConfig::BaudIndex, 9},
-    TChannelKeyCase{"BAUDRATE=", &TChannelConfig::BaudIndex, 9},
-    TChannelKeyCase{"PARITY=1", &TChannelConfig::Parity, 1},
-    TChannelKeyCase{"PARITY=3", &TChannelConfig::Parity, 0},
-    TChannelKeyCase{"PARITY=-1", &TChannelConfig::Parity, 65535},
-    TChannelKeyCase{"PARITY=", &TChannelConfig::Parity, 2},
-    TChannelKeyCase{"STOPBITS=1", &TChannelConfig::StopBits, 0},
-    TChannelKeyCase{"STOPBITS=2", &TChannelConfig::StopBits, 1},
-    TChannelKeyCase{"STOPBITS=0", &TChannelConfig::StopBits, 1},
-    TChannelKeyCase{"STOPBITS=3", &TChannelConfig::StopBits, 1},
-    TChannelKeyCase{"STOPBITS=$1", &TChannelConfig::StopBits, 0},
-    TChannelKeyCase{"TIMEOUT=0x64", &TChannelConfig::Timeout, 100},
-    TChannelKeyCase{"TIMEOUT=$64", &TChannelConfig::Timeout, 100},
-    TChannelKeyCase{"TIMEOUT=1e2", &TChannelConfig::Timeout, 100},
-    TChannelKeyCase{"TIMEOUT=7", &TChannelConfig::Timeout, 7},
-    TChannelKeyCase{"TIMEOUT= 7 ", &TChannelConfig::Timeout, 7},
-    TChannelKeyCase{"TIMEOUT=", &TChannelConfig::Timeout, 100},
-    TChannelKeyCase{"TCP_PORT_0=65536", &TChannelConfig::TCPPort0, 0},
-    TChannelKeyCase{"TCP_PORT_1=-1", &TChannelConfig::TCPPort1, 65535},
-    TChannelKeyCase{"TCP_PORT_1=99999999999", &TChannelConfig::TCPPort1, 502},
-    TChannelKeyCase{"SLAVE_ADDRESS=17", &TChannelConfig::SlaveAddress, 17},
-    TChannelKeyCase{"REPLIES=3", &TChannelConfig::Replies, 3},
-    TChannelKeyCase{"ETH_RECV_TOUT=250", &TChannelConfig::EthRecvTout, 250},
-    TChannelKeyCase{"ETH_CONN_TOUT=$FFFF", &TChannelConfig::EthConnTout, 65535}));
+INSTANTIATE_TEST_SUITE_P(Lines, ChannelKey,
+                         testing::Values(TChannelKeyCase{"BAUDRATE=9600", &TChannelConfig::BaudIndex, 4},
+                                         TChannelKeyCase{"baudrate=9600", &TChannelConfig::BaudIndex, 4},
+                                         TChannelKeyCase{"BAUDRATE=  9600  ", &TChannelConfig::BaudIndex, 4},
+                                         TChannelKeyCase{"BAUDRATE=9601", &TChannelConfig::BaudIndex, 9},
+                                         TChannelKeyCase{"BAUDRATE=", &TChannelConfig::BaudIndex, 9},
+                                         TChannelKeyCase{"PARITY=1", &TChannelConfig::Parity, 1},
+                                         TChannelKeyCase{"PARITY=3", &TChannelConfig::Parity, 0},
+                                         TChannelKeyCase{"PARITY=-1", &TChannelConfig::Parity, 65535},
+                                         TChannelKeyCase{"PARITY=", &TChannelConfig::Parity, 2},
+                                         TChannelKeyCase{"STOPBITS=1", &TChannelConfig::StopBits, 0},
+                                         TChannelKeyCase{"STOPBITS=2", &TChannelConfig::StopBits, 1},
+                                         TChannelKeyCase{"STOPBITS=0", &TChannelConfig::StopBits, 1},
+                                         TChannelKeyCase{"STOPBITS=3", &TChannelConfig::StopBits, 1},
+                                         TChannelKeyCase{"STOPBITS=$1", &TChannelConfig::StopBits, 0},
+                                         TChannelKeyCase{"TIMEOUT=0x64", &TChannelConfig::Timeout, 100},
+                                         TChannelKeyCase{"TIMEOUT=$64", &TChannelConfig::Timeout, 100},
+                                         TChannelKeyCase{"TIMEOUT=1e2", &TChannelConfig::Timeout, 100},
+                                         TChannelKeyCase{"TIMEOUT=7", &TChannelConfig::Timeout, 7},
+                                         TChannelKeyCase{"TIMEOUT= 7 ", &TChannelConfig::Timeout, 7},
+                                         TChannelKeyCase{"TIMEOUT=", &TChannelConfig::Timeout, 100},
+                                         TChannelKeyCase{"TCP_PORT_0=65536", &TChannelConfig::TCPPort0, 0},
+                                         TChannelKeyCase{"TCP_PORT_1=-1", &TChannelConfig::TCPPort1, 65535},
+                                         TChannelKeyCase{"TCP_PORT_1=99999999999", &TChannelConfig::TCPPort1, 502},
+                                         TChannelKeyCase{"SLAVE_ADDRESS=17", &TChannelConfig::SlaveAddress, 17},
+                                         TChannelKeyCase{"REPLIES=3", &TChannelConfig::Replies, 3},
+                                         TChannelKeyCase{"ETH_RECV_TOUT=250", &TChannelConfig::EthRecvTout, 250},
+                                         TChannelKeyCase{"ETH_CONN_TOUT=$FFFF", &TChannelConfig::EthConnTout, 65535}));
 
 TEST_F(ConfigFileTest, AddressKeysFallBackToTheirDefaultWhenTheTextIsNotAnAddress)
 {
@@ -154,15 +159,14 @@ TEST_F(ConfigFileTest, AddressKeysFallBackToTheirDefaultWhenTheTextIsNotAnAddres
         const char* Line;
         TIPAddress Expected;
     } const cases[] = {
-        {"ADDRESS=1.2.3", {192, 168, 127, 10}},
-        {"ADDRESS=300.1.1.1", {192, 168, 127, 10}},
-        {"ADDRESS=", {192, 168, 127, 10}},
-        {"address = 10 .0 .0 .1 ", {10, 0, 0, 1}},
+        {"ADDRESS=1.2.3", {192, 168, 127, 10}}, {"ADDRESS=300.1.1.1", {192, 168, 127, 10}},
+        {"ADDRESS=", {192, 168, 127, 10}},      {"address = 10 .0 .0 .1 ", {10, 0, 0, 1}},
         {"ADDRESS=10.1.2.3", {10, 1, 2, 3}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(LoadFrom(std::string("[ip]\r\n") + c.Line + "\r\n").Address, c.Expected) << c.Line;
-    EXPECT_EQ(LoadFrom("[CHANNEL_0]\r\nIP_ADDRESS_1=1.2.3.4.5\r\n").Channels[0].IPAddress1, (TIPAddress{192, 168, 127, 2}));
+    EXPECT_EQ(LoadFrom("[CHANNEL_0]\r\nIP_ADDRESS_1=1.2.3.4.5\r\n").Channels[0].IPAddress1,
+              (TIPAddress{192, 168, 127, 2}));
     EXPECT_EQ(LoadFrom("[IP]\r\nTCP_PORT=65536\r\n").TCPPort, 0);
 }
 
@@ -220,17 +224,16 @@ TEST_F(ConfigFileTest, ReservedBytesAndTheChecksumAreNotStored)
 
 TEST_F(ConfigFileTest, SavingIntoAnExistingFileKeepsWhatTheProgramDoesNotWrite)
 {
-    WriteBytes(Name,
-               "; kept comment\r\n"
-               "[Notes]\r\n"
-               "owner=service\r\n"
-               "\r\n"
-               "[channel_0]\r\n"
-               "baudrate=9600\r\n"
-               "COMMENT=line A\r\n"
-               "\r\n"
-               "[Modbus]\n"
-               "TIMEOUT=50\n");
+    WriteBytes(Name, "; kept comment\r\n"
+                     "[Notes]\r\n"
+                     "owner=service\r\n"
+                     "\r\n"
+                     "[channel_0]\r\n"
+                     "baudrate=9600\r\n"
+                     "COMMENT=line A\r\n"
+                     "\r\n"
+                     "[Modbus]\n"
+                     "TIMEOUT=50\n");
     TModuleConfig config = LoadFrom(ReadBytes(Name));
     EXPECT_EQ(config.Channels[0].BaudIndex, 4);
 
@@ -238,12 +241,16 @@ TEST_F(ConfigFileTest, SavingIntoAnExistingFileKeepsWhatTheProgramDoesNotWrite)
     SaveConfigToFile(Name, config);
 
     const std::string saved = ReadBytes(Name);
-    EXPECT_TRUE(saved.starts_with("; kept comment\r\n[Notes]\r\nowner=service\r\n\r\n[channel_0]\r\nbaudrate=19200\r\nCOMMENT=line A\r\nSLAVE_ADDRESS=0\r\n"))
+    EXPECT_TRUE(saved.starts_with(
+        "; kept comment\r\n[Notes]\r\nowner=service\r\n\r\n[channel_0]\r\nbaudrate=19200\r\nCOMMENT=line "
+        "A\r\nSLAVE_ADDRESS=0\r\n"))
         << saved;
-    EXPECT_NE(saved.find("ETH_CONN_TOUT=100\r\n\r\n[Modbus]\nTIMEOUT=50\n[IP]\r\nGATEWAY="), std::string::npos) << saved;
+    EXPECT_NE(saved.find("ETH_CONN_TOUT=100\r\n\r\n[Modbus]\nTIMEOUT=50\n[IP]\r\nGATEWAY="), std::string::npos)
+        << saved;
     const auto count = [&saved](const std::string& text) {
         size_t n = 0;
-        for (size_t at = saved.find(text); at != std::string::npos; at = saved.find(text, at + 1)) ++n;
+        for (size_t at = saved.find(text); at != std::string::npos; at = saved.find(text, at + 1))
+            ++n;
         return n;
     };
     EXPECT_EQ(count("[channel_0]"), 1u);
@@ -267,7 +274,8 @@ TEST_F(ConfigFileTest, ABaudIndexOutsideTheTableIsSavedAsTheRateItWouldReadBackA
 TEST_F(ConfigFileTest, AnExistingFileInAFolderThatTakesNoNewFileIsSavedInPlace)
 {
     TModuleConfig config = LoadFrom(DefaultsFile);
-    if (const std::string reason = MakeFolderRefuseNewFiles(Folder.Path(), Name); !reason.empty()) GTEST_SKIP() << reason;
+    if (const std::string reason = MakeFolderRefuseNewFiles(Folder.Path(), Name); !reason.empty())
+        GTEST_SKIP() << reason;
     config.Channels[1].TCPPort1 = 1502;
     SaveConfigToFile(Name, config);
     TModuleConfig read = Filled(0xEE);
@@ -276,7 +284,8 @@ TEST_F(ConfigFileTest, AnExistingFileInAFolderThatTakesNoNewFileIsSavedInPlace)
 }
 
 // The keys a save of the defaults writes, in the order it writes them.
-const std::string IPKeys = "GATEWAY=192.168.127.100\r\nNETMASK=255.255.255.0\r\nADDRESS=192.168.127.10\r\nTCP_PORT=502\r\n";
+const std::string IPKeys =
+    "GATEWAY=192.168.127.100\r\nNETMASK=255.255.255.0\r\nADDRESS=192.168.127.10\r\nTCP_PORT=502\r\n";
 const std::string ChannelKeys =
     "SLAVE_ADDRESS=0\r\nBAUDRATE=115200\r\nPARITY=2\r\nSTOPBITS=2\r\nTIMEOUT=100\r\nREPLIES=0\r\n"
     "IP_ADDRESS_0=192.168.127.1\r\nTCP_PORT_0=502\r\nIP_ADDRESS_1=192.168.127.2\r\nTCP_PORT_1=502\r\n"
@@ -302,30 +311,33 @@ const struct {
     {"[IP]\r\nADDRESS=1.1.1.1", "[IP]\r\nADDRESS=192.168.127.10\r\n" + Without(IPKeys, "ADDRESS") + Channels},
     {"[IP]\n; only a comment\n", "[IP]\n; only a comment\n" + IPKeys + Channels},  // LF-only lines
     // CR-only: one long line, which is the header of an empty section
-    {"[IP]\rADDRESS=1.1.1.1\r[CHANNEL_0]\rPARITY=1\r", "[IP]\rADDRESS=1.1.1.1\r[CHANNEL_0]\rPARITY=1\r\r\n" + IPKeys + Channels},
+    {"[IP]\rADDRESS=1.1.1.1\r[CHANNEL_0]\rPARITY=1\r",
+     "[IP]\rADDRESS=1.1.1.1\r[CHANNEL_0]\rPARITY=1\r\r\n" + IPKeys + Channels},
     // odd case, blanks, a duplicate key
     {"[ip]\r\n  address = 9.9.9.9  \r\nAddress=8.8.8.8\r\n",
      "[ip]\r\naddress=192.168.127.10\r\nAddress=8.8.8.8\r\n" + Without(IPKeys, "ADDRESS") + Channels},
     // a duplicate section
-    {"[IP]\r\nGATEWAY=1.1.1.1\r\n[IP]\r\nNETMASK=2.2.2.2\r\n", "[IP]\r\n" + IPKeys + "[IP]\r\nNETMASK=2.2.2.2\r\n" + Channels},
+    {"[IP]\r\nGATEWAY=1.1.1.1\r\n[IP]\r\nNETMASK=2.2.2.2\r\n",
+     "[IP]\r\n" + IPKeys + "[IP]\r\nNETMASK=2.2.2.2\r\n" + Channels},
     // blank lines separating sections, a quoted value
     {"[ Channel_1 ]\r\n\r\n\r\n[Channel_0]\r\nBAUDRATE=\"9600\"\r\n\r\n",
-     "[ Channel_1 ]\r\n" + ChannelKeys + "\r\n\r\n[Channel_0]\r\nBAUDRATE=115200\r\n" + Without(ChannelKeys, "BAUDRATE") +
-         "\r\n[IP]\r\n" + IPKeys},
+     "[ Channel_1 ]\r\n" + ChannelKeys + "\r\n\r\n[Channel_0]\r\nBAUDRATE=115200\r\n" +
+         Without(ChannelKeys, "BAUDRATE") + "\r\n[IP]\r\n" + IPKeys},
     // foreign content, a commented header, a header without its bracket
     {"orphan=1\r\n;[IP]\r\n [CHANNEL_0\r\nTIMEOUT=5\r\n[Foreign]\r\nADDRESS=x\r\n",
-     "orphan=1\r\n;[IP]\r\n [CHANNEL_0\r\nTIMEOUT=100\r\n" + Without(ChannelKeys, "TIMEOUT") + "[Foreign]\r\nADDRESS=x\r\n[IP]\r\n" +
-         IPKeys + "[CHANNEL_1]\r\n" + ChannelKeys},
+     "orphan=1\r\n;[IP]\r\n [CHANNEL_0\r\nTIMEOUT=100\r\n" + Without(ChannelKeys, "TIMEOUT") +
+         "[Foreign]\r\nADDRESS=x\r\n[IP]\r\n" + IPKeys + "[CHANNEL_1]\r\n" + ChannelKeys},
     // lines that are no keys, tabs, a blank last line without a break
     {"[Modbus]\r\nIPADDRESS=127.0.0.1\r\n\r\n[CHANNEL_1]\r\n=5\r\nnoequals\r\n\tREPLIES\t=\t3\t\r\n   \t",
-     "[Modbus]\r\nIPADDRESS=127.0.0.1\r\n\r\n[CHANNEL_1]\r\n=5\r\nnoequals\r\nREPLIES=0\r\n" + Without(ChannelKeys, "REPLIES") +
-         "   \t\r\n[IP]\r\n" + IPKeys + "[CHANNEL_0]\r\n" + ChannelKeys},
+     "[Modbus]\r\nIPADDRESS=127.0.0.1\r\n\r\n[CHANNEL_1]\r\n=5\r\nnoequals\r\nREPLIES=0\r\n" +
+         Without(ChannelKeys, "REPLIES") + "   \t\r\n[IP]\r\n" + IPKeys + "[CHANNEL_0]\r\n" + ChannelKeys},
     // a CR before the CR LF belongs to the line; LF-only blank lines
     {"[IP]\r\r\nADDRESS=1.2.3.4\r\r\n[CHANNEL_0]\r\nSTOPBITS=1\n\n",
      "[IP]\r\r\nADDRESS=192.168.127.10\r\n" + Without(IPKeys, "ADDRESS") + "[CHANNEL_0]\r\nSTOPBITS=2\n" +
          Without(ChannelKeys, "STOPBITS") + "\n[CHANNEL_1]\r\n" + ChannelKeys},
     // a byte-order mark hides the header behind it; Windows-1251 bytes pass through
-    {"\xEF\xBB\xBF[IP]\r\n[\xC8\xCC\xDF]\r\n\xEA\xEB=\xFF\r\n", "\xEF\xBB\xBF[IP]\r\n[\xC8\xCC\xDF]\r\n\xEA\xEB=\xFF\r\n[IP]\r\n" + IPKeys + Channels},
+    {"\xEF\xBB\xBF[IP]\r\n[\xC8\xCC\xDF]\r\n\xEA\xEB=\xFF\r\n",
+     "\xEF\xBB\xBF[IP]\r\n[\xC8\xCC\xDF]\r\n\xEA\xEB=\xFF\r\n[IP]\r\n" + IPKeys + Channels},
     {"\r\n\r\n[CHANNEL_0]\r\nSLAVE_ADDRESS=7\r\n[IP]\r\nTCP_PORT=1\r\n[channel_0]\r\nPARITY=0",
      "\r\n\r\n[CHANNEL_0]\r\n" + ChannelKeys + "[IP]\r\nTCP_PORT=502\r\n" + Without(IPKeys, "TCP_PORT") +
          "[channel_0]\r\nPARITY=0\r\n[CHANNEL_1]\r\n" + ChannelKeys},
@@ -349,7 +361,8 @@ TEST_F(ConfigFileTest, ASaveOntoAFullDiskChangesNothing)
     const std::filesystem::path disk = Folder.Path() / "disk";
     std::filesystem::create_directory(disk);
     constexpr size_t Page = 4096;
-    if (const std::string reason = MountSmallFileSystem(disk, 16 * Page); !reason.empty()) GTEST_SKIP() << reason;
+    if (const std::string reason = MountSmallFileSystem(disk, 16 * Page); !reason.empty())
+        GTEST_SKIP() << reason;
 
     std::string previous = "[IP]\r\nGATEWAY=1.1.1.1\r\nNETMASK=1.1.1.1\r\nADDRESS=1.1.1.1\r\nTCP_PORT=1\r\n[Notes]\r\n";
     previous += std::string(Page - 40 - previous.size(), 'n') + "=1\r\n";
@@ -369,7 +382,8 @@ TEST_F(ConfigFileTest, ASaveOntoAFullDiskChangesNothing)
     }
     EXPECT_EQ(ReadBytes(name), previous);
     std::vector<std::string> entries;
-    for (const auto& entry : std::filesystem::directory_iterator(disk)) entries.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(disk))
+        entries.push_back(entry.path().filename());
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (std::vector<std::string>{"filler", "module.ini"}));
 
@@ -386,7 +400,8 @@ TEST_F(ConfigFileTest, ASaveOntoAFullDiskChangesNothing)
 TEST_F(ConfigFileTest, LargeFilesOpenAndSaveInLinearTime)
 {
     std::string manyKeys = "[CHANNEL_0]\r\n";
-    for (int k = 0; k < 100000; ++k) manyKeys += "K" + std::to_string(k) + "=value\r\n";
+    for (int k = 0; k < 100000; ++k)
+        manyKeys += "K" + std::to_string(k) + "=value\r\n";
     const std::string files[] = {manyKeys, std::string(4 << 20, '\n'), std::string(4 << 20, '\0')};
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& content : files) {
@@ -409,4 +424,4 @@ TEST_F(ConfigFileTest, AFailedSaveRaisesUnableToWrite)
     }
 }
 
-} // namespace
+}  // namespace

@@ -20,37 +20,31 @@ protected:
 
 TEST_F(IniFileTest, ReadFindsSectionsAndKeysWhateverTheirCaseAndTrimsBlanks)
 {
-    WriteBytes(Name,
-               "; a comment=not a key\r\n"
-               "orphan=before any section\r\n"
-               "[ channel_0 ]\r\n"
-               "  baudrate =  9600 \t\r\n"
-               "Empty=\r\n"
-               "Quoted=\"  a b \"\r\n"
-               "eq=a=b\r\n"
-               "noequals\r\n"
-               "=5\r\n"
-               "BaudRate=19200\r\n"
-               "[other]\n"
-               "key=lf-only line\n"
-               "last=no line end");
+    WriteBytes(Name, "; a comment=not a key\r\n"
+                     "orphan=before any section\r\n"
+                     "[ channel_0 ]\r\n"
+                     "  baudrate =  9600 \t\r\n"
+                     "Empty=\r\n"
+                     "Quoted=\"  a b \"\r\n"
+                     "eq=a=b\r\n"
+                     "noequals\r\n"
+                     "=5\r\n"
+                     "BaudRate=19200\r\n"
+                     "[other]\n"
+                     "key=lf-only line\n"
+                     "last=no line end");
 
     struct {
         const char* Section;
         const char* Key;
         const char* Expected;
     } const cases[] = {
-        {"CHANNEL_0", "BAUDRATE", "9600"},  // the first of two equal keys wins
-        {"channel_0", "Baudrate", "9600"},
-        {"CHANNEL_0", "EMPTY", ""},           // present but empty is not missing
-        {"CHANNEL_0", "QUOTED", "  a b "},
-        {"CHANNEL_0", "EQ", "a=b"},
-        {"CHANNEL_0", "NOEQUALS", "default"},
-        {"CHANNEL_0", "ORPHAN", "default"},
-        {"CHANNEL_0", "; a comment", "default"},
-        {"CHANNEL_0", "KEY", "default"},      // belongs to the next section
-        {"OTHER", "key", "lf-only line"},
-        {"OTHER", "last", "no line end"},
+        {"CHANNEL_0", "BAUDRATE", "9600"},                                    // the first of two equal keys wins
+        {"channel_0", "Baudrate", "9600"},       {"CHANNEL_0", "EMPTY", ""},  // present but empty is not missing
+        {"CHANNEL_0", "QUOTED", "  a b "},       {"CHANNEL_0", "EQ", "a=b"},
+        {"CHANNEL_0", "NOEQUALS", "default"},    {"CHANNEL_0", "ORPHAN", "default"},
+        {"CHANNEL_0", "; a comment", "default"}, {"CHANNEL_0", "KEY", "default"},  // belongs to the next section
+        {"OTHER", "key", "lf-only line"},        {"OTHER", "last", "no line end"},
         {"MISSING", "key", "default"},
     };
     const TIniFile ini = Ini();
@@ -67,7 +61,8 @@ TEST_F(IniFileTest, ReadOfAMissingFileGivesTheDefault)
 
 TEST_F(IniFileTest, ReadSectionValuesListsKeyValueLinesInFileOrder)
 {
-    WriteBytes(Name, "[A]\r\nx=1\r\n[Modbus]\r\n IPADDRESS = 127.0.0.1 \r\n\r\n;c=1\r\nTimeout=5\r\nTimeout=7\r\njunk\r\n[B]\r\ny=2\r\n");
+    WriteBytes(Name, "[A]\r\nx=1\r\n[Modbus]\r\n IPADDRESS = 127.0.0.1 "
+                     "\r\n\r\n;c=1\r\nTimeout=5\r\nTimeout=7\r\njunk\r\n[B]\r\ny=2\r\n");
     EXPECT_EQ(Ini().ReadSectionValues("MODBUS"),
               (std::vector<std::string>{"IPADDRESS=127.0.0.1", "Timeout=5", "Timeout=7"}));
 }
@@ -84,7 +79,8 @@ TEST_F(IniFileTest, WritesEditTheFileInPlaceAndTouchNothingElse)
         // a missing file is created
         {nullptr, "IP", "ADDRESS", "1.2.3.4", "[IP]\r\nADDRESS=1.2.3.4\r\n"},
         // an existing key is updated in place, keeping its spelling and the other lines' ends
-        {"[ip]\n; note\n address = 9.9.9.9 \nx=1\n", "IP", "ADDRESS", "1.2.3.4", "[ip]\n; note\naddress=1.2.3.4\nx=1\n"},
+        {"[ip]\n; note\n address = 9.9.9.9 \nx=1\n", "IP", "ADDRESS", "1.2.3.4",
+         "[ip]\n; note\naddress=1.2.3.4\nx=1\n"},
         // a missing key goes after the section's last line, before blank lines that separate sections
         {"[IP]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n", "ip", "NEW", "v", "[IP]\r\nx=1\r\nNEW=v\r\n\r\n[B]\r\ny=2\r\n"},
         {"[IP]\r\n[B]\r\n", "IP", "NEW", "v", "[IP]\r\nNEW=v\r\n[B]\r\n"},
@@ -94,11 +90,13 @@ TEST_F(IniFileTest, WritesEditTheFileInPlaceAndTouchNothingElse)
         {"[B]\r\ny=2", "C", "k", "v", "[B]\r\ny=2\r\n[C]\r\nk=v\r\n"},
         {"", "C", "k", "", "[C]\r\nk=\r\n"},
         // bytes beyond ASCII pass through untouched
-        {"[\xC8\xCC\xDF]\r\n\xEA\xEB=\xFF\r\n", "C", "k", "\xE7", "[\xC8\xCC\xDF]\r\n\xEA\xEB=\xFF\r\n[C]\r\nk=\xE7\r\n"},
+        {"[\xC8\xCC\xDF]\r\n\xEA\xEB=\xFF\r\n", "C", "k", "\xE7",
+         "[\xC8\xCC\xDF]\r\n\xEA\xEB=\xFF\r\n[C]\r\nk=\xE7\r\n"},
     };
     for (const auto& c : cases) {
         std::filesystem::remove(Name);
-        if (c.Before) WriteBytes(Name, c.Before);
+        if (c.Before)
+            WriteBytes(Name, c.Before);
         Ini().WriteString(c.Section, c.Key, c.Value);
         EXPECT_EQ(ReadBytes(Name), c.After) << "before: " << (c.Before ? c.Before : "(no file)");
     }
@@ -149,7 +147,8 @@ void ExpectWriteFailure(TIniFile ini)
 std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
 {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -191,7 +190,8 @@ TEST_F(IniFileTest, AFailedWriteLeavesThePreviousFileWhole)
 
 TEST_F(IniFileTest, ReadOnlyOrUnreadableFileCannotBeWritten)
 {
-    if (geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root; the other failure tests cover root";
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permission bits do not stop root; the other failure tests cover root";
     const std::string previous = "[S]\r\nK=old\r\n";
     WriteBytes(Name, previous);
 
@@ -207,4 +207,4 @@ TEST_F(IniFileTest, ReadOnlyOrUnreadableFileCannotBeWritten)
     EXPECT_EQ(FolderEntries(Folder.Path()), std::vector<std::string>{"test.ini"});
 }
 
-} // namespace
+}  // namespace

@@ -12,11 +12,13 @@ TEST(BaudRateToIndex, MatchesTableTextsExactlyAndFallsBackTo115200)
         const char* Text;
         int Expected;
     } const cases[] = {
-        {"115200", 9}, {"9600", 4}, {"2304000", 19}, {"600", 0}, {"48000", 7},
-        {" 9600", 9},  {"9600 ", 9}, {"", 9},        {"56000", 9}, {"09600", 9},
+        {"115200", 9}, {"9600", 4},  {"2304000", 19}, {"600", 0},   {"48000", 7},
+        {" 9600", 9},  {"9600 ", 9}, {"", 9},         {"56000", 9}, {"09600", 9},
     };
-    for (const auto& c : cases) EXPECT_EQ(BaudRateToIndex(c.Text), c.Expected) << '"' << c.Text << '"';
-    for (size_t i = 0; i < BaudRates.size(); ++i) EXPECT_EQ(BaudRateToIndex(BaudRates[i]), static_cast<int>(i));
+    for (const auto& c : cases)
+        EXPECT_EQ(BaudRateToIndex(c.Text), c.Expected) << '"' << c.Text << '"';
+    for (size_t i = 0; i < BaudRates.size(); ++i)
+        EXPECT_EQ(BaudRateToIndex(BaudRates[i]), static_cast<int>(i));
 }
 
 TEST(StrToIP, ConvertsFourPartsAndLeavesTheOutputAloneOnFailure)
@@ -30,9 +32,15 @@ TEST(StrToIP, ConvertsFourPartsAndLeavesTheOutputAloneOnFailure)
         {"1\xFF.2.3.4", TIPAddress{1, 2, 3, 4}},
         {"0.0.0.0", TIPAddress{0, 0, 0, 0}},
         {"$FF.0x10.7.255", TIPAddress{255, 16, 7, 255}},
-        {"1.2.3", std::nullopt},     {"1.2.3.4.", std::nullopt}, {"1.2.3.4.5", std::nullopt},
-        {"1.2.3.256", std::nullopt}, {"1..3.4", std::nullopt},   {"-1.2.3.4", std::nullopt},
-        {"", std::nullopt},          {"a.b.c.d", std::nullopt},  {"1.2.3.4 x", std::nullopt},
+        {"1.2.3", std::nullopt},
+        {"1.2.3.4.", std::nullopt},
+        {"1.2.3.4.5", std::nullopt},
+        {"1.2.3.256", std::nullopt},
+        {"1..3.4", std::nullopt},
+        {"-1.2.3.4", std::nullopt},
+        {"", std::nullopt},
+        {"a.b.c.d", std::nullopt},
+        {"1.2.3.4 x", std::nullopt},
     };
     for (const auto& c : cases) {
         TIPAddress address{9, 8, 7, 6};
@@ -67,7 +75,8 @@ TEST(SetConfigCRC, StoresTheChecksumOfTheFirst110BytesLittleEndianAndNothingElse
 {
     TModuleConfig config;
     auto* bytes = reinterpret_cast<uint8_t*>(&config);
-    for (size_t i = 0; i < sizeof config; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (size_t i = 0; i < sizeof config; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7 + 3);
     uint8_t before[sizeof config];
     std::memcpy(before, bytes, sizeof config);
 
@@ -79,4 +88,4 @@ TEST(SetConfigCRC, StoresTheChecksumOfTheFirst110BytesLittleEndianAndNothingElse
     EXPECT_EQ(bytes[111], expected >> 8);
 }
 
-} // namespace
+}  // namespace

@@ -24,7 +24,8 @@ TEST(ModbusEngine, QueueingIntoIdleMasterSendsAtOnceAndCompletesLater)
     EXPECT_TRUE(master.IsResponseTimerActive());
 
     std::vector<Completion> ownCallback;
-    master.SetOrderCallback(id, [&](TModbusMaster*, int orderId, uint8_t status) { ownCallback.emplace_back(orderId, status); });
+    master.SetOrderCallback(
+        id, [&](TModbusMaster*, int orderId, uint8_t status) { ownCallback.emplace_back(orderId, status); });
     master.Reply(StatusOk);
     EXPECT_EQ(ownCallback, (std::vector<Completion>{{0, StatusOk}}));
     EXPECT_TRUE(master.Completions.empty()) << "the order's own callback replaces OnOrderComplete";
@@ -191,7 +192,8 @@ TEST_P(ModbusRetransmission, EndsWithTheLastVerdict)
     EXPECT_FALSE(master.IsResponseTimerActive());
 }
 
-INSTANTIATE_TEST_SUITE_P(, ModbusRetransmission,
+INSTANTIATE_TEST_SUITE_P(
+    , ModbusRetransmission,
     testing::Values(
         RetransmissionCase{"silent", {-1, -1, -1}, 3, StatusNoReply},
         RetransmissionCase{"answerAfterTwoSilences", {-1, -1, StatusOk}, 3, StatusOk},
@@ -373,7 +375,8 @@ TEST_P(ModbusRequestEncoding, BytesAndExpectedReplyLength)
     EXPECT_EQ(order.ExpectedLength, c.expectedLength);
 }
 
-INSTANTIATE_TEST_SUITE_P(, ModbusRequestEncoding,
+INSTANTIATE_TEST_SUITE_P(
+    , ModbusRequestEncoding,
     testing::Values(
         EncodingCase{"readConfig", 3, 84, 56, {}, {255, 3, 0, 84, 0, 56}, 115},
         EncodingCase{"readInfo", 3, 78, 6, {}, {255, 3, 0, 78, 0, 6}, 15},
@@ -381,7 +384,13 @@ INSTANTIATE_TEST_SUITE_P(, ModbusRequestEncoding,
         EncodingCase{"writeTwo", 16, 84, 2, {0xA8C0, 0x0A7F}, {255, 16, 0, 84, 0, 2, 4, 0xA8, 0xC0, 0x0A, 0x7F}, 6},
         EncodingCase{"writeOne", 6, 90, 1, {0x01F6}, {255, 6, 0, 90, 0x01, 0xF6}, 6},
         EncodingCase{"readMemory", 34, 0x12345678, 0x0102, {}, {255, 34, 0x02, 0x01, 0x78, 0x56, 0x34, 0x12}, 0x0104},
-        EncodingCase{"writeMemory", 36, 0x0A0B0C0D, 3, {0x2211, 0x0033, 0}, {255, 36, 3, 0, 0x0D, 0x0C, 0x0B, 0x0A, 0x11, 0x22, 0x33}, 2},
+        EncodingCase{"writeMemory",
+                     36,
+                     0x0A0B0C0D,
+                     3,
+                     {0x2211, 0x0033, 0},
+                     {255, 36, 3, 0, 0x0D, 0x0C, 0x0B, 0x0A, 0x11, 0x22, 0x33},
+                     2},
         EncodingCase{"function45", 45, 0, 1, {}, {255, 45}, 2},
         EncodingCase{"rawFrame", 0, 0x10005, 3, {0x0201, 0x0003}, {1, 2, 3}, 5}),
     [](const auto& info) { return info.param.name; });
@@ -417,5 +426,6 @@ TEST(ModbusEngine, TraceReceiverGetsTheReplyAndItsStatusText)
     master.Reply(StatusOk);
     master.ReadHoldingRegisters(1, 0, 1, OrderOneShot);
     master.Tick();
-    EXPECT_EQ(recorder.Lines, (std::vector<std::pair<std::string, std::string>>{{"RX>1", "  Есть связь"}, {"RX>0", "  Нет ответа"}}));
+    EXPECT_EQ(recorder.Lines,
+              (std::vector<std::pair<std::string, std::string>>{{"RX>1", "  Есть связь"}, {"RX>0", "  Нет ответа"}}));
 }

@@ -51,8 +51,14 @@ TEST(ModbusFuzz, RandomReplyChunks)
             // Something close to a reply: right or nearly right header fields, random body.
             const uint16_t transactionId = below(4) ? master.TransactionId() : uint16_t(random());
             const int length = below(4) ? std::array{3, 6, 15, 115}[size_t(below(4))] : below(300);
-            chunk = {uint8_t(transactionId >> 8), uint8_t(transactionId), 0, 0, uint8_t(length >> 8), uint8_t(length),
-                     uint8_t(below(4) ? 255 : below(256)), uint8_t(std::array{3, 16, 0x83, 0x90}[size_t(below(4))])};
+            chunk = {uint8_t(transactionId >> 8),
+                     uint8_t(transactionId),
+                     0,
+                     0,
+                     uint8_t(length >> 8),
+                     uint8_t(length),
+                     uint8_t(below(4) ? 255 : below(256)),
+                     uint8_t(std::array{3, 16, 0x83, 0x90}[size_t(below(4))])};
             const int body = below(4) ? length - 2 : below(320);
             for (int b = 0; b < body; ++b)
                 chunk.push_back(uint8_t(below(4) ? b : below(256)));
@@ -71,6 +77,7 @@ TEST(ModbusFuzz, RandomReplyChunks)
     for (const auto& [status, count] : statuses)
         seen.insert(status);
     for (uint8_t status : seen)
-        EXPECT_TRUE(status == 0 || status == 1 || status == 3 || status == 4 || status == 6 || status == 7) << int(status);
+        EXPECT_TRUE(status == 0 || status == 1 || status == 3 || status == 4 || status == 6 || status == 7)
+            << int(status);
     EXPECT_EQ(seen, (std::set<uint8_t>{0, 1, 3, 4, 6, 7})) << "the generator should reach every verdict";
 }

@@ -55,7 +55,8 @@ TEST(ModbusText, CountLinesCountsCrLfPairsOnly)
 TEST(ModbusText, ParseParameters)
 {
     using namespace std::string_literals;
-    const auto pairs = ParseParameters(" timeout = 20 \r\n=5\r\nnoequals\r\nKey=a=b\r\nip\xFF"s + "address=1.2.3.4\0\r\nlast=1"s);
+    const auto pairs =
+        ParseParameters(" timeout = 20 \r\n=5\r\nnoequals\r\nKey=a=b\r\nip\xFF"s + "address=1.2.3.4\0\r\nlast=1"s);
     ASSERT_EQ(pairs.size(), 3u);
     EXPECT_EQ(pairs[0].Key, "TIMEOUT");
     EXPECT_EQ(pairs[0].Value, "20");
@@ -91,20 +92,20 @@ TEST_P(ModbusParameterText, Applies)
     EXPECT_EQ(changes, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(, ModbusParameterText,
-    testing::Values(
-        ParameterCase{"lowerCaseKey", "timeout=20\r\n", 20, 2, 502},
-        ParameterCase{"noFinalLineEnd", "timeout=20", 50, 2, 502},
-        ParameterCase{"repeatCountModulo256", "REPEATCOUNT=258\r\n", 50, 2, 502},
-        ParameterCase{"negativeTimeout", "TIMEOUT=-1\r\n", 4294967295u, 2, 502},
-        ParameterCase{"portZero", "TCPPORT=0\r\n", 50, 2, 502},
-        ParameterCase{"portAbove65535", "TCPPORT=65536\r\n", 50, 2, 502},
-        ParameterCase{"portSet", "TCPPORT=1502\r\n", 50, 2, 1502},
-        ParameterCase{"notANumberSkipped", "TIMEOUT=abc\r\nREPEATCOUNT=5\r\n", 50, 5, 502},
-        ParameterCase{"outOfRangeStops", "TIMEOUT=4294967296\r\nREPEATCOUNT=5\r\n", 50, 2, 502},
-        ParameterCase{"loneMinusStops", "TIMEOUT=-\r\nREPEATCOUNT=5\r\n", 50, 2, 502},
-        ParameterCase{"laterLineWins", "TIMEOUT=1\r\nTIMEOUT=2\r\n", 2, 2, 502},
-        ParameterCase{"portAfterStopStillApplied", "TIMEOUT=99999999999\r\nTCPPORT=600\r\n", 50, 2, 600}),
+INSTANTIATE_TEST_SUITE_P(
+    , ModbusParameterText,
+    testing::Values(ParameterCase{"lowerCaseKey", "timeout=20\r\n", 20, 2, 502},
+                    ParameterCase{"noFinalLineEnd", "timeout=20", 50, 2, 502},
+                    ParameterCase{"repeatCountModulo256", "REPEATCOUNT=258\r\n", 50, 2, 502},
+                    ParameterCase{"negativeTimeout", "TIMEOUT=-1\r\n", 4294967295u, 2, 502},
+                    ParameterCase{"portZero", "TCPPORT=0\r\n", 50, 2, 502},
+                    ParameterCase{"portAbove65535", "TCPPORT=65536\r\n", 50, 2, 502},
+                    ParameterCase{"portSet", "TCPPORT=1502\r\n", 50, 2, 1502},
+                    ParameterCase{"notANumberSkipped", "TIMEOUT=abc\r\nREPEATCOUNT=5\r\n", 50, 5, 502},
+                    ParameterCase{"outOfRangeStops", "TIMEOUT=4294967296\r\nREPEATCOUNT=5\r\n", 50, 2, 502},
+                    ParameterCase{"loneMinusStops", "TIMEOUT=-\r\nREPEATCOUNT=5\r\n", 50, 2, 502},
+                    ParameterCase{"laterLineWins", "TIMEOUT=1\r\nTIMEOUT=2\r\n", 2, 2, 502},
+                    ParameterCase{"portAfterStopStillApplied", "TIMEOUT=99999999999\r\nTCPPORT=600\r\n", 50, 2, 600}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ModbusParameters, TextGivenBackAndItsIniRoundTrip)

@@ -179,7 +179,8 @@ TEST(ModbusTransport, ClosedPortAndUnusableAddressesGiveNoReply)
         ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
         closedPort = probe.serverPort();
     }
-    TScriptedServer listening([](const TScriptedRequest& request) { return TScriptedAnswer{ReadRegistersReply(request, Registers(6))}; });
+    TScriptedServer listening(
+        [](const TScriptedRequest& request) { return TScriptedAnswer{ReadRegistersReply(request, Registers(6))}; });
     ASSERT_TRUE(listening.Listen());
 
     const struct {
@@ -201,7 +202,9 @@ TEST(ModbusTransport, ClosedPortAndUnusableAddressesGiveNoReply)
 TEST(ModbusTransport, AddressesAreReadByTheDecimalRule)
 {
     // Two modules whose addresses an octal reading of the zero-led groups would confuse.
-    const auto answering = [](const TScriptedRequest& r) { return TScriptedAnswer{ReadRegistersReply(r, Registers(6))}; };
+    const auto answering = [](const TScriptedRequest& r) {
+        return TScriptedAnswer{ReadRegistersReply(r, Registers(6))};
+    };
     TScriptedServer ten(answering), eight(answering);
     ASSERT_TRUE(ten.Listen(QHostAddress("127.0.0.10"))) << "127.0.0.10 must be bindable on loopback";
     ASSERT_TRUE(eight.Listen(QHostAddress("127.0.0.8")));
@@ -211,16 +214,11 @@ TEST(ModbusTransport, AddressesAreReadByTheDecimalRule)
         quint16 port;
         TScriptedServer* reached;  // nullptr: neither, no reply
     } cases[] = {
-        {"127.000.000.010", ten.Port(), &ten},
-        {"127.0.0.010", ten.Port(), &ten},
-        {"127.0.0.10", ten.Port(), &ten},
-        {"127.000.000.008", eight.Port(), &eight},
-        {"127.0.0.0x8", eight.Port(), nullptr},
-        {"0x7f.0.0.8", eight.Port(), nullptr},
-        {"$7F.0.0.8", eight.Port(), nullptr},
-        {"127.0.0.+8", eight.Port(), nullptr},
-        {"127.8", eight.Port(), nullptr},
-        {"2130706440", eight.Port(), nullptr},  // 127.0.0.8 as one number
+        {"127.000.000.010", ten.Port(), &ten},  {"127.0.0.010", ten.Port(), &ten},
+        {"127.0.0.10", ten.Port(), &ten},       {"127.000.000.008", eight.Port(), &eight},
+        {"127.0.0.0x8", eight.Port(), nullptr}, {"0x7f.0.0.8", eight.Port(), nullptr},
+        {"$7F.0.0.8", eight.Port(), nullptr},   {"127.0.0.+8", eight.Port(), nullptr},
+        {"127.8", eight.Port(), nullptr},       {"2130706440", eight.Port(), nullptr},  // 127.0.0.8 as one number
     };
     for (const auto& c : cases) {
         const int tenBefore = ten.ConnectionCount();
@@ -296,36 +294,72 @@ QByteArray Stale(const TScriptedRequest& request)
 
 }  // namespace
 
-INSTANTIATE_TEST_SUITE_P(, ModbusTransportReplies,
-    testing::Values(
-        BrokenReplyCase{"fromUnit1", [](const TScriptedRequest& r) {
-            return TScriptedAnswer{FromUnit(ReadRegistersReply(r, Registers(6)), 1)}; }, StatusWrongUnit, 3, 0},
-        BrokenReplyCase{"unit1ThenRight", [](const TScriptedRequest& r) {
-            const QByteArray reply = ReadRegistersReply(r, Registers(6));
-            return TScriptedAnswer{r.Index == 0 ? FromUnit(reply, 1) : reply}; }, StatusOk, 2, 0},
-        BrokenReplyCase{"lengthFieldShort", [](const TScriptedRequest& r) {
-            return TScriptedAnswer{WithLengthField(ReadRegistersReply(r, Registers(6)), 14)}; }, StatusWrongLength, 3, 0},
-        BrokenReplyCase{"bytesBeyondTheReply", [](const TScriptedRequest& r) {
-            return TScriptedAnswer{ReadRegistersReply(r, Registers(6)) + QByteArray(2, '\0')}; }, StatusWrongLength, 3, 0},
-        BrokenReplyCase{"exceptionCode2", [](const TScriptedRequest& r) {
-            return TScriptedAnswer{ExceptionReply(r, 2)}; }, StatusException, 1, 2},
-        BrokenReplyCase{"oneByteChunks", [](const TScriptedRequest& r) {
-            return TScriptedAnswer{ReadRegistersReply(r, Registers(6)), 1}; }, StatusOk, 1, 0},
-        BrokenReplyCase{"staleThenRightTogether", [](const TScriptedRequest& r) {
-            return TScriptedAnswer{Stale(r) + ReadRegistersReply(r, Registers(6))}; }, StatusOk, 1, 0},
-        BrokenReplyCase{"staleThenRightInPieces", [](const TScriptedRequest& r) {
-            return TScriptedAnswer{Stale(r) + ReadRegistersReply(r, Registers(6)), 5}; }, StatusOk, 1, 0},
-        BrokenReplyCase{"function16ToARead", [](const TScriptedRequest& r) {
-            return TScriptedAnswer{WithFunction(ReadRegistersReply(r, Registers(6)), 16)}; }, StatusWrongFunction, 3, 0},
-        BrokenReplyCase{"function4ToARead", [](const TScriptedRequest& r) {
-            return TScriptedAnswer{WithFunction(ReadRegistersReply(r, Registers(6)), 4)}; }, StatusWrongFunction, 3, 0},
-        BrokenReplyCase{"exceptionOfAnotherFunction", [](const TScriptedRequest& r) {
-            return TScriptedAnswer{WithFunction(ExceptionReply(r, 2), 0x90)}; }, StatusWrongFunction, 3, 2},
-        BrokenReplyCase{"function4ThenRight", [](const TScriptedRequest& r) {
-            const QByteArray reply = ReadRegistersReply(r, Registers(6));
-            return TScriptedAnswer{r.Index == 0 ? WithFunction(reply, 4) : reply}; }, StatusOk, 2, 0},
-        BrokenReplyCase{"staleAlone", [](const TScriptedRequest& r) {
-            return TScriptedAnswer{Stale(r)}; }, StatusNoReply, 3, 0}),
+INSTANTIATE_TEST_SUITE_P(
+    , ModbusTransportReplies,
+    testing::Values(BrokenReplyCase{"fromUnit1",
+                                    [](const TScriptedRequest& r) {
+                                        return TScriptedAnswer{FromUnit(ReadRegistersReply(r, Registers(6)), 1)};
+                                    },
+                                    StatusWrongUnit, 3, 0},
+                    BrokenReplyCase{"unit1ThenRight",
+                                    [](const TScriptedRequest& r) {
+                                        const QByteArray reply = ReadRegistersReply(r, Registers(6));
+                                        return TScriptedAnswer{r.Index == 0 ? FromUnit(reply, 1) : reply};
+                                    },
+                                    StatusOk, 2, 0},
+                    BrokenReplyCase{"lengthFieldShort",
+                                    [](const TScriptedRequest& r) {
+                                        return TScriptedAnswer{
+                                            WithLengthField(ReadRegistersReply(r, Registers(6)), 14)};
+                                    },
+                                    StatusWrongLength, 3, 0},
+                    BrokenReplyCase{"bytesBeyondTheReply",
+                                    [](const TScriptedRequest& r) {
+                                        return TScriptedAnswer{ReadRegistersReply(r, Registers(6)) +
+                                                               QByteArray(2, '\0')};
+                                    },
+                                    StatusWrongLength, 3, 0},
+                    BrokenReplyCase{"exceptionCode2",
+                                    [](const TScriptedRequest& r) { return TScriptedAnswer{ExceptionReply(r, 2)}; },
+                                    StatusException, 1, 2},
+                    BrokenReplyCase{"oneByteChunks",
+                                    [](const TScriptedRequest& r) {
+                                        return TScriptedAnswer{ReadRegistersReply(r, Registers(6)), 1};
+                                    },
+                                    StatusOk, 1, 0},
+                    BrokenReplyCase{"staleThenRightTogether",
+                                    [](const TScriptedRequest& r) {
+                                        return TScriptedAnswer{Stale(r) + ReadRegistersReply(r, Registers(6))};
+                                    },
+                                    StatusOk, 1, 0},
+                    BrokenReplyCase{"staleThenRightInPieces",
+                                    [](const TScriptedRequest& r) {
+                                        return TScriptedAnswer{Stale(r) + ReadRegistersReply(r, Registers(6)), 5};
+                                    },
+                                    StatusOk, 1, 0},
+                    BrokenReplyCase{"function16ToARead",
+                                    [](const TScriptedRequest& r) {
+                                        return TScriptedAnswer{WithFunction(ReadRegistersReply(r, Registers(6)), 16)};
+                                    },
+                                    StatusWrongFunction, 3, 0},
+                    BrokenReplyCase{"function4ToARead",
+                                    [](const TScriptedRequest& r) {
+                                        return TScriptedAnswer{WithFunction(ReadRegistersReply(r, Registers(6)), 4)};
+                                    },
+                                    StatusWrongFunction, 3, 0},
+                    BrokenReplyCase{"exceptionOfAnotherFunction",
+                                    [](const TScriptedRequest& r) {
+                                        return TScriptedAnswer{WithFunction(ExceptionReply(r, 2), 0x90)};
+                                    },
+                                    StatusWrongFunction, 3, 2},
+                    BrokenReplyCase{"function4ThenRight",
+                                    [](const TScriptedRequest& r) {
+                                        const QByteArray reply = ReadRegistersReply(r, Registers(6));
+                                        return TScriptedAnswer{r.Index == 0 ? WithFunction(reply, 4) : reply};
+                                    },
+                                    StatusOk, 2, 0},
+                    BrokenReplyCase{"staleAlone", [](const TScriptedRequest& r) { return TScriptedAnswer{Stale(r)}; },
+                                    StatusNoReply, 3, 0}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ModbusTransport, OversizedReplyFailsWithoutHarm)
@@ -360,7 +394,9 @@ TEST(ModbusTransport, ServerClosingAfterEveryReplyNeverStopsTheMaster)
 {
     // The next request goes out from the callback, often before the close has been noticed:
     // a send on a lost connection must end by time-out and reconnect, not kill the master.
-    TScriptedServer server([](const TScriptedRequest& r) { return TScriptedAnswer{ReadRegistersReply(r, Registers(6)), 0, true}; });
+    TScriptedServer server([](const TScriptedRequest& r) {
+        return TScriptedAnswer{ReadRegistersReply(r, Registers(6)), 0, true};
+    });
     ASSERT_TRUE(server.Listen());
     auto master = MasterFor(server.Port());
     std::vector<uint8_t> statuses;
@@ -472,8 +508,7 @@ constexpr bool ResidentSetShowsWhatIsKept = true;
 
 // A master against a flooding peer, with the highest resident set seen while waiting.
 struct TFloodedMaster {
-    explicit TFloodedMaster(TFloodServer::TMode mode)
-        : Server(mode)
+    explicit TFloodedMaster(TFloodServer::TMode mode) : Server(mode)
     {
         EXPECT_TRUE(Server.Listen());
         Master = MasterFor(Server.Port());

@@ -106,7 +106,8 @@ TEST(ConfigFieldTable, DisplayTextsNameTheParityAndKeepOddValuesVisible)
     config.Channels[0].BaudIndex = 25;
     const auto text = [&](const std::string& section, const std::string& key) {
         for (const TConfigField& field : ConfigFields())
-            if (field.Section == section && field.Key == key) return FieldDisplayText(config, field);
+            if (field.Section == section && field.Key == key)
+                return FieldDisplayText(config, field);
         return std::string("missing");
     };
     EXPECT_EQ(text("CHANNEL_1", "PARITY"), "ODD");

@@ -36,10 +36,8 @@ void SetWakeTimeouts(int socket)
 
 }  // namespace
 
-TFloodServer::TFloodServer(TMode mode)
-    : Mode_(mode)
-{
-}
+TFloodServer::TFloodServer(TMode mode) : Mode_(mode)
+{}
 
 TFloodServer::~TFloodServer()
 {
@@ -91,7 +89,8 @@ void TFloodServer::Serve(int socket)
             return;
         if (received > 0)
             pending.insert(pending.end(), buffer, buffer + received);
-        while (pending.size() >= size_t(MbapHeaderSize) && pending.size() >= size_t(MbapHeaderSize + WordAt(&pending[4]))) {
+        while (pending.size() >= size_t(MbapHeaderSize) &&
+               pending.size() >= size_t(MbapHeaderSize + WordAt(&pending[4]))) {
             const size_t frameSize = MbapHeaderSize + WordAt(&pending[4]);
             const std::vector<uint8_t> request(pending.begin(), pending.begin() + long(frameSize));
             pending.erase(pending.begin(), pending.begin() + long(frameSize));

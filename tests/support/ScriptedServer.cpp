@@ -27,11 +27,26 @@ void AppendWord(QByteArray& bytes, uint16_t value)
 
 }  // namespace
 
-uint16_t TScriptedRequest::TransactionId() const { return WordAt(Frame, 0); }
-uint8_t TScriptedRequest::UnitId() const { return ByteAt(Frame, 6); }
-uint8_t TScriptedRequest::FunctionCode() const { return ByteAt(Frame, 7); }
-uint16_t TScriptedRequest::StartAddress() const { return WordAt(Frame, 8); }
-uint16_t TScriptedRequest::Count() const { return WordAt(Frame, 10); }
+uint16_t TScriptedRequest::TransactionId() const
+{
+    return WordAt(Frame, 0);
+}
+uint8_t TScriptedRequest::UnitId() const
+{
+    return ByteAt(Frame, 6);
+}
+uint8_t TScriptedRequest::FunctionCode() const
+{
+    return ByteAt(Frame, 7);
+}
+uint16_t TScriptedRequest::StartAddress() const
+{
+    return WordAt(Frame, 8);
+}
+uint16_t TScriptedRequest::Count() const
+{
+    return WordAt(Frame, 10);
+}
 
 QByteArray MbapFrame(uint16_t transactionId, uint8_t unitId, const QByteArray& pdu)
 {
@@ -62,9 +77,7 @@ QByteArray ExceptionReply(const TScriptedRequest& request, uint8_t exceptionCode
     return MbapFrame(request.TransactionId(), request.UnitId(), pdu);
 }
 
-TScriptedServer::TScriptedServer(TScript script, QObject* parent)
-    : QObject(parent)
-    , Script_(std::move(script))
+TScriptedServer::TScriptedServer(TScript script, QObject* parent) : QObject(parent), Script_(std::move(script))
 {
     connect(&Server_, &QTcpServer::newConnection, this, [this] { Accept(); });
 }

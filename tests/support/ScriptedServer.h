@@ -26,9 +26,9 @@ struct TScriptedRequest {
 };
 
 struct TScriptedAnswer {
-    QByteArray Bytes;            // sent as they are; empty for no answer
-    int ChunkSize = 0;           // 0: all at once; otherwise pieces of this size, one per turn
-    bool CloseAfter = false;     // close the connection after the bytes
+    QByteArray Bytes;         // sent as they are; empty for no answer
+    int ChunkSize = 0;        // 0: all at once; otherwise pieces of this size, one per turn
+    bool CloseAfter = false;  // close the connection after the bytes
 };
 
 using TScript = std::function<TScriptedAnswer(const TScriptedRequest&)>;

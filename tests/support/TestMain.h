@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-template <class TApplication>
-int RunAllTestsWithin(int argc, char** argv)
+template <class TApplication> int RunAllTestsWithin(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests))

@@ -33,7 +33,8 @@ struct TRun {
     {
         std::vector<QJsonObject> objects;
         for (const QByteArray& line : Out.split('\n'))
-            if (!line.isEmpty()) objects.push_back(QJsonDocument::fromJson(line).object());
+            if (!line.isEmpty())
+                objects.push_back(QJsonDocument::fromJson(line).object());
         return objects;
     }
 };
@@ -60,7 +61,8 @@ QString Host(const TModuleSimServer& module, const char* address = "127.0.0.1")
 TModuleConfig StoredConfig(const TModuleSimServer& module)
 {
     std::array<uint16_t, ConfigReadRegisterCount> registers{};
-    for (size_t k = 0; k < registers.size(); ++k) registers[k] = module.Register(ConfigFirstRegister + int(k));
+    for (size_t k = 0; k < registers.size(); ++k)
+        registers[k] = module.Register(ConfigFirstRegister + int(k));
     TModuleConfig config{};
     std::memcpy(&config, registers.data(), sizeof config);
     return config;
@@ -93,7 +95,8 @@ protected:
             module->SetMac({0x12, 0x34, 0x56, 0x78, 0x9A, uint8_t(0xB0 + i)});
             module->SetJumperFitted(i == 1);
             // The third module on another loopback address.
-            ASSERT_TRUE(module->Listen(QHostAddress(i == 2 ? "127.0.0.2" : "127.0.0.1"), 0)) << module->ErrorText().toStdString();
+            ASSERT_TRUE(module->Listen(QHostAddress(i == 2 ? "127.0.0.2" : "127.0.0.1"), 0))
+                << module->ErrorText().toStdString();
         }
     }
 
@@ -160,7 +163,8 @@ TEST_F(CliTest, SilentAndRefusedModulesFailOnlyThemselves)
     ASSERT_EQ(lines.size(), 3u);
     int failed = 0;
     for (const QJsonObject& line : lines) {
-        if (line["ok"].toBool()) continue;
+        if (line["ok"].toBool())
+            continue;
         ++failed;
         EXPECT_EQ(line["status"].toInt(), 1);
         EXPECT_EQ(line["error"].toString(), "Нет ответа");
@@ -257,7 +261,8 @@ TEST_F(CliTest, ApplyWritesOnlyWhereTheModuleDiffersAndASecondRunChangesNothing)
     EXPECT_EQ(differences[0].toObject()["key"].toString(), "GATEWAY");
     EXPECT_EQ(differences[0].toObject()["before"].toString(), "192.168.127.100");
     EXPECT_EQ(differences[0].toObject()["after"].toString(), "10.0.0.254");
-    for (const auto& module : Modules) EXPECT_TRUE(DifferingFields(StoredConfig(*module), wanted).empty());
+    for (const auto& module : Modules)
+        EXPECT_TRUE(DifferingFields(StoredConfig(*module), wanted).empty());
 
     const int requestsBefore = Modules[0]->RequestCount();
     const TRun second = RunCli(QStringList{"apply", file} + AllHosts());
@@ -301,7 +306,8 @@ TEST_F(CliTest, WriteSendsTheWindowsImageAndCatchesAModuleThatStoresSomethingEls
     ASSERT_TRUE(LoadConfigFromFile(file.toStdString(), fromFile));
     const TConfigImage image = BuildConfigImage(fromFile);
     QByteArray expected;
-    for (uint16_t word : image) expected.append(char(word >> 8)).append(char(word & 0xFF));
+    for (uint16_t word : image)
+        expected.append(char(word >> 8)).append(char(word & 0xFF));
     EXPECT_EQ(sent, expected);
 
     const TRun good = RunCli({"write", file, Host(*Modules[0]), "--no-verify"});
@@ -349,7 +355,8 @@ TEST(CliScan, FindsExactlyTheAnsweringModules)
     const TRun run = RunCli({"--json", "--port", QString::number(port), "scan", "127.0.7.0/24"});
     EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
     QStringList found;
-    for (const QJsonObject& line : run.JsonLines()) found << line["host"].toString();
+    for (const QJsonObject& line : run.JsonLines())
+        found << line["host"].toString();
     found.sort();
     EXPECT_EQ(found, (QStringList{"127.0.7.11", "127.0.7.200", "127.0.7.40", "127.0.7.41"}));
 }

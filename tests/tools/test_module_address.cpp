@@ -35,7 +35,8 @@ TEST(ModuleAddress, HostsAreReadByTheDecimalRuleAndPrintedPlain)
     for (const TCase& c : cases) {
         TModuleAddress address;
         ASSERT_EQ(ParseModuleAddress(c.Text, 502, address), c.Ok) << c.Text;
-        if (!c.Ok) continue;
+        if (!c.Ok)
+            continue;
         EXPECT_EQ(address.Address, c.Address) << c.Text;
         EXPECT_EQ(address.Port, c.Port) << c.Text;
     }

@@ -63,7 +63,8 @@ TEST(ModuleSim, InformationBlockAndRegisterRange)
 TEST(ModuleSim, ProgramServesOnAFreePortAndPrintsOneLinePerRequest)
 {
     QProcess program;
-    program.start(KORVEL_MODULE_SIM, {"--port", "0", "--verbose", "--firmware", "2.7", "--mac", "01-02-03-04-05-06", "--jumper"});
+    program.start(KORVEL_MODULE_SIM,
+                  {"--port", "0", "--verbose", "--firmware", "2.7", "--mac", "01-02-03-04-05-06", "--jumper"});
     ASSERT_TRUE(program.waitForStarted());
     QString output;
     quint16 port = 0;
@@ -75,14 +76,16 @@ TEST(ModuleSim, ProgramServesOnAFreePortAndPrintsOneLinePerRequest)
     })) << output.toStdString();
 
     TModbusTCPMaster master;
-    master.SetParameters("IPADDRESS=127.0.0.1\r\nTCPPORT=" + std::to_string(port) + "\r\nTIMEOUT=50\r\nREPEATCOUNT=0\r\n");
+    master.SetParameters("IPADDRESS=127.0.0.1\r\nTCPPORT=" + std::to_string(port) +
+                         "\r\nTIMEOUT=50\r\nREPEATCOUNT=0\r\n");
     master.SetActive(true);
     std::array<uint8_t, 12> info{};
     int status = -1;
-    master.SetOrderCallback(master.ReadHoldingRegisters(255, 78, 6, OrderOneShot), [&](TModbusMaster* sender, int, uint8_t s) {
-        status = s;
-        sender->GetReplyData(info.data());
-    });
+    master.SetOrderCallback(master.ReadHoldingRegisters(255, 78, 6, OrderOneShot),
+                            [&](TModbusMaster* sender, int, uint8_t s) {
+                                status = s;
+                                sender->GetReplyData(info.data());
+                            });
     ASSERT_TRUE(WaitUntil([&] { return status != -1; }));
     EXPECT_EQ(status, StatusOk);
     EXPECT_EQ(info, (std::array<uint8_t, 12>{7, 2, 1, 2, 3, 4, 5, 6, 0, 0, 1, 0}));
@@ -97,15 +100,21 @@ TEST(ModuleSim, ProgramServesOnAFreePortAndPrintsOneLinePerRequest)
 
 TEST(ModuleSim, ProgramRefusesBadOptionsWithAMessage)
 {
-    const QStringList cases[] = {{"--port", "70000"}, {"--bind", "nowhere"}, {"--firmware", "1"}, {"--mac", "12-34"},
-                                 {"--count", "0"}, {"--count", "1001"}, {"--port", "65535", "--count", "2"},
+    const QStringList cases[] = {{"--port", "70000"},
+                                 {"--bind", "nowhere"},
+                                 {"--firmware", "1"},
+                                 {"--mac", "12-34"},
+                                 {"--count", "0"},
+                                 {"--count", "1001"},
+                                 {"--port", "65535", "--count", "2"},
                                  {"--delay", "-5"}};
     for (const QStringList& arguments : cases) {
         QProcess program;
         program.start(KORVEL_MODULE_SIM, arguments);
         ASSERT_TRUE(program.waitForFinished());
         EXPECT_EQ(program.exitCode(), 2) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(program.readAllStandardError().startsWith("korvel-module-sim: bad ")) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(program.readAllStandardError().startsWith("korvel-module-sim: bad "))
+            << arguments.join(' ').toStdString();
     }
 }
 
@@ -133,13 +142,15 @@ TEST(ModuleSim, ProgramServesAFleetThatAnswersLate)
     elapsed.start();
     for (size_t i = 0; i < ports.size(); ++i) {
         auto& master = masters.emplace_back(std::make_unique<TModbusTCPMaster>());
-        master->SetParameters("IPADDRESS=127.0.0.1\r\nTCPPORT=" + std::to_string(ports[i]) + "\r\nTIMEOUT=50\r\nREPEATCOUNT=0\r\n");
+        master->SetParameters("IPADDRESS=127.0.0.1\r\nTCPPORT=" + std::to_string(ports[i]) +
+                              "\r\nTIMEOUT=50\r\nREPEATCOUNT=0\r\n");
         master->SetActive(true);
-        master->SetOrderCallback(master->ReadHoldingRegisters(255, 78, 6, OrderOneShot), [&, i](TModbusMaster* sender, int, uint8_t status) {
-            EXPECT_EQ(status, StatusOk);
-            sender->GetReplyData(infos[i].data());
-            ++answered;
-        });
+        master->SetOrderCallback(master->ReadHoldingRegisters(255, 78, 6, OrderOneShot),
+                                 [&, i](TModbusMaster* sender, int, uint8_t status) {
+                                     EXPECT_EQ(status, StatusOk);
+                                     sender->GetReplyData(infos[i].data());
+                                     ++answered;
+                                 });
     }
     ASSERT_TRUE(WaitUntil([&] { return answered == 3; }));
     EXPECT_GE(elapsed.elapsed(), 60);

@@ -6,11 +6,10 @@
 #include <string>
 
 // The settings file as the program writes it.
-inline const std::string ExampleText =
-    "<CONNECT>\r\n"
-    " <IPAddress>192.168.127.10</IPAddress>\r\n"
-    " <TCPPort>502</TCPPort>\r\n"
-    "</CONNECT>\r\n";
+inline const std::string ExampleText = "<CONNECT>\r\n"
+                                       " <IPAddress>192.168.127.10</IPAddress>\r\n"
+                                       " <TCPPort>502</TCPPort>\r\n"
+                                       "</CONNECT>\r\n";
 
 inline TXMLDocument Example()
 {

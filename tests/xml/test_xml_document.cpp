@@ -40,77 +40,75 @@ TEST_P(WriterWrites, NodeText)
     EXPECT_EQ(tag.AsText(), GetParam().Text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Nodes, WriterWrites, testing::Values(
-    TWritten{"attributes end the start tag with a space",
-             [](TXMLTag& t) {
-                 t.SetName("a");
-                 t.AddAttribute("x", "1");
-                 t.AddAttribute("y", "2");
-                 t.SetValue("v");
-             },
-             "<a x=\"1\" y=\"2\" >v</a>"},
-    TWritten{"empty element has a closing line",
-             [](TXMLTag& t) { t.SetName("a"); },
-             "<a>\r\n</a>"},
-    TWritten{"value beside children on its own line",
-             [](TXMLTag& t) {
-                 t.SetName("a");
-                 t.SetValue("v");
-                 t.SetValue("b", "x");
-             },
-             "<a>\r\n     v\r\n <b>x</b>\r\n</a>"},
-    TWritten{"one space of indent per level",
-             [](TXMLTag& t) {
-                 t.SetName("a");
-                 t.SetValue("b\\c", "x");
-                 t.SetValue("b\\d", "");
-             },
-             "<a>\r\n <b>\r\n  <c>x</c>\r\n  <d>\r\n  </d>\r\n </b>\r\n</a>"},
-    TWritten{"comment line before the node, at its indent",
-             [](TXMLTag& t) {
-                 t.SetName("a");
-                 t.SetComment("-- top --");
-                 TXMLTag child;
-                 child.SetName("b");
-                 child.SetComment("c");
-                 child.SetValue("1");
-                 t.AddChild(child);
-             },
-             "<!-- top -->\r\n<a>\r\n <!c>\r\n <b>1</b>\r\n</a>"},
-    TWritten{"a nameless node writes only its comment line",
-             [](TXMLTag& t) { t.SetComment("c"); },
-             "<!c>\r\n"},
-    TWritten{"nothing is escaped",
-             [](TXMLTag& t) {
-                 t.SetName("a");
-                 t.AddAttribute("q", "<&'>");
-                 t.SetValue("a<b&\"");
-             },
-             "<a q=\"<&'>\" >a<b&\"</a>"},
-    TWritten{"declaration: no separator, no value, no children",
-             [](TXMLTag& t) {
-                 t.SetName("xml");
-                 t.SetIsDeclaration(true);
-                 t.AddAttribute("version", "1,0");
-                 t.AddAttribute("encoding", "x");
-                 t.SetValue("lost");
-                 t.SetValue("child", "lost");
-             },
-             "<?xml version=\"1.0\"encoding=\"x\"?>"},
-    TWritten{"declaration without attributes",
-             [](TXMLTag& t) {
-                 t.SetName("pi");
-                 t.SetIsDeclaration(true);
-             },
-             "<?pi ?>"},
-    TWritten{"only the first comma of a version, any letter case of its name",
-             [](TXMLTag& t) {
-                 t.SetName("xml");
-                 t.SetIsDeclaration(true);
-                 t.AddAttribute("VERSION", "1,0,1");
-                 t.AddAttribute("other", "1,0");
-             },
-             "<?xml VERSION=\"1.0,1\"other=\"1,0\"?>"}));
+INSTANTIATE_TEST_SUITE_P(Nodes, WriterWrites,
+                         testing::Values(TWritten{"attributes end the start tag with a space",
+                                                  [](TXMLTag& t) {
+                                                      t.SetName("a");
+                                                      t.AddAttribute("x", "1");
+                                                      t.AddAttribute("y", "2");
+                                                      t.SetValue("v");
+                                                  },
+                                                  "<a x=\"1\" y=\"2\" >v</a>"},
+                                         TWritten{"empty element has a closing line",
+                                                  [](TXMLTag& t) { t.SetName("a"); }, "<a>\r\n</a>"},
+                                         TWritten{"value beside children on its own line",
+                                                  [](TXMLTag& t) {
+                                                      t.SetName("a");
+                                                      t.SetValue("v");
+                                                      t.SetValue("b", "x");
+                                                  },
+                                                  "<a>\r\n     v\r\n <b>x</b>\r\n</a>"},
+                                         TWritten{"one space of indent per level",
+                                                  [](TXMLTag& t) {
+                                                      t.SetName("a");
+                                                      t.SetValue("b\\c", "x");
+                                                      t.SetValue("b\\d", "");
+                                                  },
+                                                  "<a>\r\n <b>\r\n  <c>x</c>\r\n  <d>\r\n  </d>\r\n </b>\r\n</a>"},
+                                         TWritten{"comment line before the node, at its indent",
+                                                  [](TXMLTag& t) {
+                                                      t.SetName("a");
+                                                      t.SetComment("-- top --");
+                                                      TXMLTag child;
+                                                      child.SetName("b");
+                                                      child.SetComment("c");
+                                                      child.SetValue("1");
+                                                      t.AddChild(child);
+                                                  },
+                                                  "<!-- top -->\r\n<a>\r\n <!c>\r\n <b>1</b>\r\n</a>"},
+                                         TWritten{"a nameless node writes only its comment line",
+                                                  [](TXMLTag& t) { t.SetComment("c"); }, "<!c>\r\n"},
+                                         TWritten{"nothing is escaped",
+                                                  [](TXMLTag& t) {
+                                                      t.SetName("a");
+                                                      t.AddAttribute("q", "<&'>");
+                                                      t.SetValue("a<b&\"");
+                                                  },
+                                                  "<a q=\"<&'>\" >a<b&\"</a>"},
+                                         TWritten{"declaration: no separator, no value, no children",
+                                                  [](TXMLTag& t) {
+                                                      t.SetName("xml");
+                                                      t.SetIsDeclaration(true);
+                                                      t.AddAttribute("version", "1,0");
+                                                      t.AddAttribute("encoding", "x");
+                                                      t.SetValue("lost");
+                                                      t.SetValue("child", "lost");
+                                                  },
+                                                  "<?xml version=\"1.0\"encoding=\"x\"?>"},
+                                         TWritten{"declaration without attributes",
+                                                  [](TXMLTag& t) {
+                                                      t.SetName("pi");
+                                                      t.SetIsDeclaration(true);
+                                                  },
+                                                  "<?pi ?>"},
+                                         TWritten{"only the first comma of a version, any letter case of its name",
+                                                  [](TXMLTag& t) {
+                                                      t.SetName("xml");
+                                                      t.SetIsDeclaration(true);
+                                                      t.AddAttribute("VERSION", "1,0,1");
+                                                      t.AddAttribute("other", "1,0");
+                                                  },
+                                                  "<?xml VERSION=\"1.0,1\"other=\"1,0\"?>"}));
 
 TEST(Writer, DeclarationKeepsTheMendedVersion)
 {
@@ -145,7 +143,7 @@ TEST(Paths, GetValue)
 TEST(Paths, OnlyLatinLettersAreFolded)
 {
     TXMLDocument document;
-    document.SetValue("\xCF\xCE\xD0\xD2", "502");  // ПОРТ
+    document.SetValue("\xCF\xCE\xD0\xD2", "502");          // ПОРТ
     EXPECT_EQ(document.GetValue("\xEF\xEE\xF0\xF2"), "");  // порт
     EXPECT_EQ(document.GetValue("\xCF\xCE\xD0\xD2"), "502");
 }
@@ -229,12 +227,8 @@ TEST(Tree, BadIndexesRaiseInvalidListIndex)
     document.LoadFromText("<a x=\"1\"><b /></a>");
     TXMLTag& a = document.Tag(0);
     const std::function<void()> misuses[] = {
-        [&] { document.Tag(-1); },
-        [&] { document.Tag(1); },
-        [&] { a.Child(-1); },
-        [&] { a.Child(1); },
-        [&] { a.Attribute(1); },
-        [&] { a.Child(0).Attribute(0); },
+        [&] { document.Tag(-1); }, [&] { document.Tag(1); }, [&] { a.Child(-1); },
+        [&] { a.Child(1); },       [&] { a.Attribute(1); },  [&] { a.Child(0).Attribute(0); },
     };
     for (const auto& misuse : misuses) {
         try {

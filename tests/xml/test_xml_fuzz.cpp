@@ -23,7 +23,10 @@ private:
 
     char AnyByte()
     {
-        static constexpr std::string_view Steering = "<<<>>>///" "???" "!!!===\"\"''&&;  \t\r\n\x08\xFF" "abcxyz-";
+        static constexpr std::string_view Steering = "<<<>>>///"
+                                                     "???"
+                                                     "!!!===\"\"''&&;  \t\r\n\x08\xFF"
+                                                     "abcxyz-";
         return Chance(4) ? static_cast<char>(Between(0, 255)) : Steering[Between(0, int(Steering.size()) - 1)];
     }
 

@@ -61,10 +61,7 @@ private:
         return Text(1, 6, excluded, excluded + "/?");
     }
     std::string AttributeValue() { return Text(0, 20, Markup, Markup); }
-    std::string ElementValue()
-    {
-        return Text(0, 30, Markup, std::string(Markup) + std::string(Blanks));
-    }
+    std::string ElementValue() { return Text(0, 30, Markup, std::string(Markup) + std::string(Blanks)); }
     std::string Comment() { return Chance(4) ? Text(1, 20, ">", ">") : ""; }
 
     void Attributes(TXMLTag& tag)

@@ -45,12 +45,16 @@ QJsonObject FailureJson(const TModuleResult& result)
     return {{"status", result.Status}, {"error", QString::fromStdString(result.Text)}};
 }
 
-std::string FailureText(const TModuleResult& result) { return "ошибка: " + result.Text; }
+std::string FailureText(const TModuleResult& result)
+{
+    return "ошибка: " + result.Text;
+}
 
 std::string FieldNames(const std::vector<const TConfigField*>& fields)
 {
     std::string names;
-    for (const TConfigField* field : fields) names += (names.empty() ? "" : ", ") + field->Section + "/" + field->Key;
+    for (const TConfigField* field : fields)
+        names += (names.empty() ? "" : ", ") + field->Section + "/" + field->Key;
     return names;
 }
 
@@ -58,7 +62,8 @@ std::string FieldNames(const std::vector<const TConfigField*>& fields)
 std::string ConfigFileText(const TModuleConfig& config)
 {
     QTemporaryFile file;
-    if (!file.open()) return {};
+    if (!file.open())
+        return {};
     file.close();
     SaveConfigToFile(file.fileName().toStdString(), config);
     std::string text;
@@ -79,18 +84,19 @@ bool WriteConfigFile(const std::string& fileName, const TModuleConfig& config, s
 
 class TCli {
 public:
-    explicit TCli(const TCliOptions& options)
-        : Options_(options)
-    {
-    }
+    explicit TCli(const TCliOptions& options) : Options_(options) {}
 
     int Run()
     {
         const std::string& command = Options_.Command;
-        if (command == "info") return Info();
-        if (command == "read") return Read();
-        if (command == "write" || command == "apply") return Write(command == "apply");
-        if (command == "diff") return Diff();
+        if (command == "info")
+            return Info();
+        if (command == "read")
+            return Read();
+        if (command == "write" || command == "apply")
+            return Write(command == "apply");
+        if (command == "diff")
+            return Diff();
         return Scan();
     }
 
@@ -138,8 +144,8 @@ private:
         TFleetRunner runner(std::move(modules), Options_.Client, Options_.Jobs);
         size_t done = 0;
         runner.Run(job, [&](size_t, double) { report.Progress(++done); });
-        report.Summary(tally.Succeeded, tally.Failed,
-                       std::chrono::duration<double>(Clock::now() - started).count(), extra ? extra() : std::string());
+        report.Summary(tally.Succeeded, tally.Failed, std::chrono::duration<double>(Clock::now() - started).count(),
+                       extra ? extra() : std::string());
         return tally.Failed == 0 ? ExitOk : ExitModuleFailed;
     }
 
@@ -147,28 +153,34 @@ private:
     {
         std::vector<TModuleAddress> modules;
         int status = ExitOk;
-        if (!Modules(0, modules, status)) return status;
+        if (!Modules(0, modules, status))
+            return status;
         TCliReport report(Options_.Json, Options_.Quiet, modules.size());
         TTally tally;
-        return RunFleet(modules, report, [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
-            const auto begun = Clock::now();
-            client.ReadInfo([&, index, begun, finish](const TModuleResult& result, const TModuleInfo& info) {
-                tally.Count(result.Ok());
-                report.Module(modules[index], "info", result.Ok(), Ms(begun),
-                              result.Ok() ? InfoText(info) : FailureText(result),
-                              result.Ok() ? InfoJson(info) : FailureJson(result));
-                finish();
-            });
-        }, tally);
+        return RunFleet(
+            modules, report,
+            [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
+                const auto begun = Clock::now();
+                client.ReadInfo([&, index, begun, finish](const TModuleResult& result, const TModuleInfo& info) {
+                    tally.Count(result.Ok());
+                    report.Module(modules[index], "info", result.Ok(), Ms(begun),
+                                  result.Ok() ? InfoText(info) : FailureText(result),
+                                  result.Ok() ? InfoJson(info) : FailureJson(result));
+                    finish();
+                });
+            },
+            tally);
     }
 
     int Read()
     {
         std::vector<TModuleAddress> modules;
         int status = ExitOk;
-        if (!Modules(0, modules, status)) return status;
+        if (!Modules(0, modules, status))
+            return status;
         const std::string& output = Options_.Output;
-        const bool toFolder = !output.empty() && (modules.size() > 1 || QFileInfo(QString::fromStdString(output)).isDir());
+        const bool toFolder =
+            !output.empty() && (modules.size() > 1 || QFileInfo(QString::fromStdString(output)).isDir());
         if (modules.size() > 1 && output.empty() && !Options_.Json)
             return Usage("для нескольких модулей нужен каталог: -o КАТАЛОГ");
         if (toFolder && !QDir().mkpath(QString::fromStdString(output)))
@@ -178,48 +190,56 @@ private:
         TCliReport report(Options_.Json, Options_.Quiet || toStdout, modules.size(), toStdout);
         TTally tally;
         bool fileFailed = false;
-        const int result = RunFleet(modules, report, [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
-            const auto begun = Clock::now();
-            client.ReadConfig([&, index, begun, finish](const TModuleResult& result, const TModuleConfig& config) {
-                const TModuleAddress& module = modules[index];
-                if (!result.Ok()) {
-                    tally.Count(false);
-                    report.Module(module, "read", false, Ms(begun), FailureText(result), FailureJson(result));
-                } else if (toStdout) {
-                    tally.Count(true);
-                    std::fputs(ConfigFileText(config).c_str(), stdout);
-                } else {
-                    QJsonObject fields{{"config", ConfigJson(config)}};
-                    std::string text = "конфигурация считана";
-                    if (!output.empty()) {
-                        const std::string fileName = toFolder ? output + "/" + module.Address + "_" + std::to_string(module.Port) + ".ini" : output;
-                        std::string error;
-                        if (!WriteConfigFile(fileName, config, error)) {
-                            report.Error(error);
-                            fileFailed = true;
+        const int result = RunFleet(
+            modules, report,
+            [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
+                const auto begun = Clock::now();
+                client.ReadConfig([&, index, begun, finish](const TModuleResult& result, const TModuleConfig& config) {
+                    const TModuleAddress& module = modules[index];
+                    if (!result.Ok()) {
+                        tally.Count(false);
+                        report.Module(module, "read", false, Ms(begun), FailureText(result), FailureJson(result));
+                    } else if (toStdout) {
+                        tally.Count(true);
+                        std::fputs(ConfigFileText(config).c_str(), stdout);
+                    } else {
+                        QJsonObject fields{{"config", ConfigJson(config)}};
+                        std::string text = "конфигурация считана";
+                        if (!output.empty()) {
+                            const std::string fileName =
+                                toFolder ? output + "/" + module.Address + "_" + std::to_string(module.Port) + ".ini"
+                                         : output;
+                            std::string error;
+                            if (!WriteConfigFile(fileName, config, error)) {
+                                report.Error(error);
+                                fileFailed = true;
+                            }
+                            fields.insert("file", QString::fromStdString(fileName));
+                            text = "сохранена в " + fileName;
                         }
-                        fields.insert("file", QString::fromStdString(fileName));
-                        text = "сохранена в " + fileName;
+                        tally.Count(true);
+                        report.Module(module, "read", true, Ms(begun), text, fields);
                     }
-                    tally.Count(true);
-                    report.Module(module, "read", true, Ms(begun), text, fields);
-                }
-                finish();
-            });
-        }, tally);
+                    finish();
+                });
+            },
+            tally);
         return fileFailed ? ExitFileError : result;
     }
 
     int Write(bool apply)
     {
         const std::string command = apply ? "apply" : "write";
-        if (Options_.Operands.empty()) return Usage("не задан файл конфигурации");
+        if (Options_.Operands.empty())
+            return Usage("не задан файл конфигурации");
         std::vector<TModuleAddress> modules;
         int status = ExitOk;
-        if (!Modules(1, modules, status)) return status;
+        if (!Modules(1, modules, status))
+            return status;
         TModuleConfig config{};
         std::string error;
-        if (LoadCheckedConfig(Options_.Operands[0], config, error) != TConfigFileState::Ok) return FileError(error);
+        if (LoadCheckedConfig(Options_.Operands[0], config, error) != TConfigFileState::Ok)
+            return FileError(error);
 
         TCliReport report(Options_.Json, Options_.Quiet, modules.size());
         TTally tally;
@@ -228,14 +248,16 @@ private:
                                  TModuleClient& client, QJsonObject fields, std::string text) {
             const TModuleAddress& module = modules[index];
             if (!Options_.Verify) {
-                client.WriteConfig(config, [&, index, begun, finish, fields, text](const TModuleResult& result) mutable {
-                    tally.Count(result.Ok());
-                    if (result.Ok()) fields.insert("config", ConfigJson(config));
-                    report.Module(modules[index], command, result.Ok(), Ms(begun),
-                                  result.Ok() ? text + NoVerifyText : FailureText(result),
-                                  result.Ok() ? fields : Merged(fields, FailureJson(result)));
-                    finish();
-                });
+                client.WriteConfig(config,
+                                   [&, index, begun, finish, fields, text](const TModuleResult& result) mutable {
+                                       tally.Count(result.Ok());
+                                       if (result.Ok())
+                                           fields.insert("config", ConfigJson(config));
+                                       report.Module(modules[index], command, result.Ok(), Ms(begun),
+                                                     result.Ok() ? text + NoVerifyText : FailureText(result),
+                                                     result.Ok() ? fields : Merged(fields, FailureJson(result)));
+                                       finish();
+                                   });
                 return;
             }
             client.WriteAndVerify(config, [&, &module = module, begun, finish, fields, text](
@@ -244,15 +266,17 @@ private:
                 const bool ok = result.Ok() && verified;
                 tally.Count(ok);
                 if (!result.Ok()) {
-                    report.Module(module, command, false, Ms(begun), FailureText(result), Merged(fields, FailureJson(result)));
+                    report.Module(module, command, false, Ms(begun), FailureText(result),
+                                  Merged(fields, FailureJson(result)));
                 } else {
                     fields.insert("verified", verified);
                     fields.insert("config", ConfigJson(readBack));
                     if (!verified)
                         fields.insert("mismatch", DifferencesJson(differing, config, "written", readBack, "read"));
                     report.Module(module, command, ok, Ms(begun),
-                                  verified ? text + "записана и проверена"
-                                           : "ошибка проверки: считано не то, что записано (" + FieldNames(differing) + ")",
+                                  verified
+                                      ? text + "записана и проверена"
+                                      : "ошибка проверки: считано не то, что записано (" + FieldNames(differing) + ")",
                                   fields);
                 }
                 finish();
@@ -280,19 +304,20 @@ private:
                     return;
                 }
                 ++changedCount;
-                written(index, begun, finish, client,
-                        {{"changed", true}, {"differences", DifferencesJson(differing, before, "before", config, "after")}},
-                        "изменено полей " + std::to_string(differing.size()) + ", конфигурация ");
+                written(
+                    index, begun, finish, client,
+                    {{"changed", true}, {"differences", DifferencesJson(differing, before, "before", config, "after")}},
+                    "изменено полей " + std::to_string(differing.size()) + ", конфигурация ");
             });
         };
-        return RunFleet(modules, report, job, tally, [&] {
-            return apply ? ", изменено " + std::to_string(changedCount) : std::string();
-        });
+        return RunFleet(modules, report, job, tally,
+                        [&] { return apply ? ", изменено " + std::to_string(changedCount) : std::string(); });
     }
 
     int Diff()
     {
-        if (Options_.Operands.size() != 2) return Usage("diff сравнивает ровно два источника: A B");
+        if (Options_.Operands.size() != 2)
+            return Usage("diff сравнивает ровно два источника: A B");
         std::array<TModuleConfig, 2> configs{};
         std::array<TModuleAddress, 2> hosts{};
         std::array<bool, 2> isHost{};
@@ -320,7 +345,8 @@ private:
                 finish();
             });
         });
-        if (failed) return ExitModuleFailed;
+        if (failed)
+            return ExitModuleFailed;
 
         const std::vector<const TConfigField*> differing = DifferingFields(configs[0], configs[1]);
         if (report.IsJson()) {
@@ -349,7 +375,8 @@ private:
                             FieldDisplayText(configs[0], *field), FieldDisplayText(configs[1], *field)});
         std::array<size_t, 2> widths{};
         for (const auto& row : rows)
-            for (size_t c = 0; c < 2; ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+            for (size_t c = 0; c < 2; ++c)
+                widths[c] = std::max(widths[c], DisplayWidth(row[c]));
         for (const auto& row : rows)
             report.Line(row[0] + std::string(widths[0] - DisplayWidth(row[0]) + 2, ' ') + row[1] +
                         std::string(widths[1] - DisplayWidth(row[1]) + 2, ' ') + row[2]);
@@ -357,10 +384,12 @@ private:
 
     int Scan()
     {
-        if (Options_.Operands.size() != 1) return Usage("scan ожидает один диапазон адресов");
+        if (Options_.Operands.size() != 1)
+            return Usage("scan ожидает один диапазон адресов");
         std::vector<TModuleAddress> modules;
         std::string error;
-        if (!ParseAddressRange(Options_.Operands[0], Options_.Port, modules, error)) return Usage(error);
+        if (!ParseAddressRange(Options_.Operands[0], Options_.Port, modules, error))
+            return Usage(error);
         TCliReport report(Options_.Json, Options_.Quiet, modules.size());
         TCliOptions single = Options_;
         // A silent address costs one time-out, not one per repeat.
@@ -368,16 +397,18 @@ private:
         const auto started = Clock::now();
         TFleetRunner runner(modules, single.Client, Options_.Jobs);
         size_t found = 0, done = 0;
-        runner.Run([&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
-            const auto begun = Clock::now();
-            client.ReadInfo([&, index, begun, finish](const TModuleResult& result, const TModuleInfo& info) {
-                if (result.Ok()) {
-                    ++found;
-                    report.Module(modules[index], "scan", true, Ms(begun), InfoText(info), InfoJson(info));
-                }
-                finish();
-            });
-        }, [&](size_t, double) { report.Progress(++done); });
+        runner.Run(
+            [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
+                const auto begun = Clock::now();
+                client.ReadInfo([&, index, begun, finish](const TModuleResult& result, const TModuleInfo& info) {
+                    if (result.Ok()) {
+                        ++found;
+                        report.Module(modules[index], "scan", true, Ms(begun), InfoText(info), InfoJson(info));
+                    }
+                    finish();
+                });
+            },
+            [&](size_t, double) { report.Progress(++done); });
         report.Summary(found, 0, std::chrono::duration<double>(Clock::now() - started).count(),
                        ", опрошено адресов " + std::to_string(modules.size()));
         return ExitOk;
@@ -390,7 +421,8 @@ private:
 
     static QJsonObject Merged(QJsonObject fields, const QJsonObject& more)
     {
-        for (auto it = more.begin(); it != more.end(); ++it) fields.insert(it.key(), it.value());
+        for (auto it = more.begin(); it != more.end(); ++it)
+            fields.insert(it.key(), it.value());
         return fields;
     }
 
@@ -400,7 +432,7 @@ private:
     const TCliOptions& Options_;
 };
 
-} // namespace
+}  // namespace
 
 int RunCliCommand(const TCliOptions& options)
 {

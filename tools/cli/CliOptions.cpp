@@ -16,7 +16,7 @@ bool ParseNumber(const std::string& text, int min, int max, int& value)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::string UsageText()
 {
@@ -71,7 +71,8 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, TCliOptions& op
         };
         const auto number = [&](int min, int max, int& out) {
             std::string text;
-            if (!value(text)) return false;
+            if (!value(text))
+                return false;
             if (!ParseNumber(text, min, max, out)) {
                 error = "недопустимое значение " + argument + " " + text + ". Допускаются значения " +
                         std::to_string(min) + ".." + std::to_string(max);
@@ -83,18 +84,24 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, TCliOptions& op
         if (argument == "-h" || argument == "--help") {
             options.Help = true;
         } else if (argument == "--port") {
-            if (!number(1, 65535, port)) return false;
+            if (!number(1, 65535, port))
+                return false;
             options.Port = uint16_t(port);
         } else if (argument == "--timeout") {
-            if (!number(1, 600000, options.Client.TimeoutMs)) return false;
+            if (!number(1, 600000, options.Client.TimeoutMs))
+                return false;
         } else if (argument == "--retries") {
-            if (!number(0, 255, options.Client.Retries)) return false;
+            if (!number(0, 255, options.Client.Retries))
+                return false;
         } else if (argument == "--jobs") {
-            if (!number(1, 4096, options.Jobs)) return false;
+            if (!number(1, 4096, options.Jobs))
+                return false;
         } else if (argument == "--hosts") {
-            if (!value(options.HostsFile)) return false;
+            if (!value(options.HostsFile))
+                return false;
         } else if (argument == "-o" || argument == "--output") {
-            if (!value(options.Output)) return false;
+            if (!value(options.Output))
+                return false;
         } else if (argument == "--no-verify") {
             options.Verify = false;
         } else if (argument == "--json") {
@@ -110,7 +117,8 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, TCliOptions& op
             options.Operands.push_back(argument);
         }
     }
-    if (options.Help) return true;
+    if (options.Help)
+        return true;
     if (options.Command.empty()) {
         error = "не задана команда";
         return false;

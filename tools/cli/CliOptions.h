@@ -10,10 +10,10 @@
 // Exit statuses, as --help documents them.
 enum TExitStatus : int {
     ExitOk = 0,
-    ExitDifferent = 1,      // diff: the configurations differ
+    ExitDifferent = 1,  // diff: the configurations differ
     ExitUsage = 2,
-    ExitModuleFailed = 3,   // a module did not answer, answered with an exception, or did not verify
-    ExitFileError = 4,      // a file could not be read or written, or holds a bad value
+    ExitModuleFailed = 3,  // a module did not answer, answered with an exception, or did not verify
+    ExitFileError = 4,     // a file could not be read or written, or holds a bad value
 };
 
 struct TCliOptions {

@@ -9,18 +9,23 @@
 
 namespace {
 
-QString Text(const std::string& text) { return QString::fromStdString(text); }
+QString Text(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
 
 QJsonValue FieldJson(const TModuleConfig& config, const TConfigField& field)
 {
     const std::string text = FieldIniText(config, field);
-    if (field.Format == TFieldFormat::Address) return Text(text);
+    if (field.Format == TFieldFormat::Address)
+        return Text(text);
     return std::stoi(text);
 }
 
 std::string Padded(std::string text, size_t width, bool right)
 {
-    if (text.size() < width) text.insert(right ? 0 : text.size(), width - text.size(), ' ');
+    if (text.size() < width)
+        text.insert(right ? 0 : text.size(), width - text.size(), ' ');
     return text;
 }
 
@@ -29,7 +34,7 @@ std::string Fixed(double value, int decimals)
     return QString::number(value, 'f', decimals).toStdString();
 }
 
-} // namespace
+}  // namespace
 
 QJsonObject ConfigJson(const TModuleConfig& config)
 {
@@ -60,8 +65,7 @@ TCliReport::TCliReport(bool json, bool quiet, size_t moduleCount, bool stdoutTak
     , ModuleCount_(moduleCount)
     , Lines_(stdoutTaken ? stderr : stdout)
     , ShowProgress_(!quiet && moduleCount > 1 && isatty(STDERR_FILENO))
-{
-}
+{}
 
 void TCliReport::Module(const TModuleAddress& module, const std::string& command, bool ok, double ms,
                         const std::string& text, QJsonObject fields)
@@ -75,7 +79,8 @@ void TCliReport::Module(const TModuleAddress& module, const std::string& command
         Json(fields);
         return;
     }
-    if (Quiet_ && ok) return;
+    if (Quiet_ && ok)
+        return;
     Line(Padded(module.Address, 15, false) + " " + Padded(std::to_string(module.Port), 5, true) + "  " + text + "  " +
          Fixed(ms, 1) + " мс");
 }
@@ -90,7 +95,8 @@ void TCliReport::Json(const QJsonObject& object)
 
 void TCliReport::Line(const std::string& text)
 {
-    if (Json_) return;
+    if (Json_)
+        return;
     ClearProgress();
     std::fputs(text.c_str(), Lines_);
     std::fputc('\n', Lines_);
@@ -105,7 +111,8 @@ void TCliReport::Error(const std::string& text)
 
 void TCliReport::Progress(size_t done)
 {
-    if (!ShowProgress_) return;
+    if (!ShowProgress_)
+        return;
     std::fprintf(stderr, "\r%zu/%zu", done, ModuleCount_);
     std::fflush(stderr);
     ProgressShown_ = true;
@@ -113,7 +120,8 @@ void TCliReport::Progress(size_t done)
 
 void TCliReport::ClearProgress()
 {
-    if (!ProgressShown_) return;
+    if (!ProgressShown_)
+        return;
     std::fputs("\r\033[K", stderr);
     ProgressShown_ = false;
 }
@@ -121,7 +129,8 @@ void TCliReport::ClearProgress()
 void TCliReport::Summary(size_t succeeded, size_t failed, double seconds, const std::string& extra)
 {
     ClearProgress();
-    if (Json_) return;
+    if (Json_)
+        return;
     Line("Итого: модулей " + std::to_string(succeeded + failed) + ", успешно " + std::to_string(succeeded) +
          ", с ошибкой " + std::to_string(failed) + extra + ", " + Fixed(seconds, 2) + " с");
 }

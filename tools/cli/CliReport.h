@@ -28,8 +28,8 @@ public:
 
     // The module's outcome. For people: the address, the port, then the text; failures are
     // printed even with --quiet. For JSON: fields plus host, port, command, ok and ms.
-    void Module(const TModuleAddress& module, const std::string& command, bool ok, double ms,
-                const std::string& text, QJsonObject fields);
+    void Module(const TModuleAddress& module, const std::string& command, bool ok, double ms, const std::string& text,
+                QJsonObject fields);
     void Json(const QJsonObject& object);
     void Line(const std::string& text);   // for people only
     void Error(const std::string& text);  // stderr, always

@@ -21,7 +21,8 @@ bool IsAcceptedValue(const TConfigField& field, const std::string& value)
     }
     case TFieldFormat::BaudRate:
         for (const char* rate : BaudRates)
-            if (value == rate) return true;
+            if (value == rate)
+                return true;
         return false;
     case TFieldFormat::Parity: return IsValueInRange(value, 0, 2);
     case TFieldFormat::StopBits: return IsValueInRange(value, 1, 2);
@@ -30,7 +31,7 @@ bool IsAcceptedValue(const TConfigField& field, const std::string& value)
     return IsValueInRange(value, 0, 65535);
 }
 
-} // namespace
+}  // namespace
 
 TConfigFileState LoadCheckedConfig(const std::string& fileName, TModuleConfig& config, std::string& error)
 {
@@ -43,7 +44,8 @@ TConfigFileState LoadCheckedConfig(const std::string& fileName, TModuleConfig& c
     int present = 0;
     for (const TConfigField& field : ConfigFields()) {
         const std::string value = ini.ReadString(field.Section, field.Key, Missing);
-        if (value == Missing) continue;
+        if (value == Missing)
+            continue;
         ++present;
         if (!IsAcceptedValue(field, value)) {
             error = "Недопустимое значение [" + field.Section + "] " + field.Key + "=" + value + " в файле " + fileName;

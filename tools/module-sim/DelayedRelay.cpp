@@ -3,9 +3,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-TDelayedRelay::TDelayedRelay(int delayMs, QObject* parent)
-    : QObject(parent)
-    , DelayMs_(delayMs)
+TDelayedRelay::TDelayedRelay(int delayMs, QObject* parent) : QObject(parent), DelayMs_(delayMs)
 {
     connect(&Server_, &QTcpServer::newConnection, this, &TDelayedRelay::Accept);
 }

@@ -17,18 +17,16 @@ constexpr int JumperRegister = InfoFirstRegister + offsetof(TModuleInfo, Flags) 
 // Counts and reports every request the Qt server processes.
 class TModuleSimModbusServer : public QModbusTcpServer {
 public:
-    explicit TModuleSimModbusServer(TModuleSimServer& owner)
-        : QModbusTcpServer(&owner)
-        , Owner_(owner)
-    {
-    }
+    explicit TModuleSimModbusServer(TModuleSimServer& owner) : QModbusTcpServer(&owner), Owner_(owner) {}
 
 protected:
     QModbusResponse processRequest(const QModbusPdu& request) override
     {
         QModbusResponse response = QModbusTcpServer::processRequest(request);
         const QByteArray data = request.data();
-        const auto word = [&](int at) { return data.size() >= at + 2 ? int(quint8(data[at]) << 8 | quint8(data[at + 1])) : 0; };
+        const auto word = [&](int at) {
+            return data.size() >= at + 2 ? int(quint8(data[at]) << 8 | quint8(data[at + 1])) : 0;
+        };
         Owner_.NoteRequest(request.functionCode(), word(0), word(2));
         return response;
     }
@@ -37,9 +35,7 @@ private:
     TModuleSimServer& Owner_;
 };
 
-TModuleSimServer::TModuleSimServer(QObject* parent)
-    : QObject(parent)
-    , Server_(new TModuleSimModbusServer(*this))
+TModuleSimServer::TModuleSimServer(QObject* parent) : QObject(parent), Server_(new TModuleSimModbusServer(*this))
 {
     Server_->setServerAddress(ModuleUnitId);
     QModbusDataUnitMap map;

@@ -64,12 +64,14 @@ int main(int argc, char* argv[])
     const QCommandLineOption countOption("count", "Number of modules, on consecutive ports from --port.", "n", "1");
     const QCommandLineOption delayOption("delay", "Answer every request after this many milliseconds.", "ms", "0");
     const QCommandLineOption firmwareOption("firmware", "Firmware version, major.minor.", "version", "1.0");
-    const QCommandLineOption macOption("mac", "MAC address of the first module, six hexadecimal bytes; "
-                                       "the others count up in the last byte.", "mac", "00-1A-4B-00-00-01");
+    const QCommandLineOption macOption("mac",
+                                       "MAC address of the first module, six hexadecimal bytes; "
+                                       "the others count up in the last byte.",
+                                       "mac", "00-1A-4B-00-00-01");
     const QCommandLineOption jumperOption("jumper", "The factory-configuration jumper is fitted.");
     const QCommandLineOption verboseOption("verbose", "Print one line per request.");
-    parser.addOptions({portOption, bindOption, countOption, delayOption, firmwareOption, macOption, jumperOption,
-                       verboseOption});
+    parser.addOptions(
+        {portOption, bindOption, countOption, delayOption, firmwareOption, macOption, jumperOption, verboseOption});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -102,7 +104,8 @@ int main(int argc, char* argv[])
         return 2;
     }
     if (!ParseMac(parser.value(macOption), mac)) {
-        err << "korvel-module-sim: bad MAC address " << parser.value(macOption) << " (expected e.g. 12-34-56-78-9A-BC)\n";
+        err << "korvel-module-sim: bad MAC address " << parser.value(macOption)
+            << " (expected e.g. 12-34-56-78-9A-BC)\n";
         return 2;
     }
 
@@ -125,9 +128,11 @@ int main(int argc, char* argv[])
         }
         if (parser.isSet(verboseOption)) {
             const QString prefix = count > 1 ? QString::number(module->Port()) + ": " : QString();
-            QObject::connect(module.get(), &TModuleSimServer::RequestServed, [prefix](int functionCode, int startAddress, int count) {
-                QTextStream(stdout) << prefix << Describe(functionCode, startAddress, count) << Qt::endl;
-            });
+            QObject::connect(module.get(), &TModuleSimServer::RequestServed,
+                             [prefix](int functionCode, int startAddress, int count) {
+                                 QTextStream(stdout)
+                                     << prefix << Describe(functionCode, startAddress, count) << Qt::endl;
+                             });
         }
         out << "korvel-module-sim: listening on " << address.toString() << ":" << module->Port() << "\n";
     }
