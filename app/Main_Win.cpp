@@ -7,6 +7,7 @@
 #include "Compare_Win.h"
 #include "ConfigComparison.h"
 #include "Dialogs.h"
+#include "ExchangeTrace.h"
 #include "Forms.h"
 #include "Help_Win.h"
 #include "Info_Win.h"
@@ -141,6 +142,7 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     connect(ui->ReadConfigAction, &QAction::triggered, this, &TMainWindow::ReadConfigActionExecute);
     connect(ui->ReadInfoAction, &QAction::triggered, this, &TMainWindow::ReadInfoActionExecute);
     connect(ui->CompareConfigAction, &QAction::triggered, this, &TMainWindow::CompareConfigActionExecute);
+    connect(ui->ShowMonitorAction, &QAction::triggered, this, &TMainWindow::ShowMonitorActionExecute);
     connect(ui->HelpContentAction, &QAction::triggered, this, &TMainWindow::HelpContentActionExecute);
     connect(ui->ShowAboutAction, &QAction::triggered, this, &TMainWindow::ShowAboutActionExecute);
     connect(ui->Button1, &QPushButton::clicked, this, &TMainWindow::Button1Click);
@@ -218,6 +220,8 @@ void TMainWindow::FormCreate()
     SetFileName({});
     LoadConnectionSettings();
     Master = new TModbusTCPMaster(this);
+    ExchangeTrace = new TExchangeTrace(this);
+    ExchangeTrace->SetMaster(Master);
     ApplyConnectionSettings();
     WriteOrderId = -1;
     ReadOrderId = -1;
@@ -253,6 +257,7 @@ void TMainWindow::ReleaseMaster()
     // The operator is leaving: a request cut off is not reported.
     ForgetPendingRequests();
     Master->SetActive(false);
+    ExchangeTrace->SetMaster(nullptr);
     delete Master;
     Master = nullptr;
 }
@@ -634,6 +639,11 @@ void TMainWindow::ReadConfigActionExecute()
 void TMainWindow::ReadInfoActionExecute()
 {
     ReadModuleInfo();
+}
+
+void TMainWindow::ShowMonitorActionExecute()
+{
+    ExchangeTrace->ShowMonitor(this, [this](const QString& topic) { ShowHelpTopic(topic); });
 }
 
 void TMainWindow::CompareConfigActionExecute()

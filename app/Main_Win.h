@@ -19,6 +19,7 @@ class QLabel;
 class TBusySign;
 class TModbusMaster;
 class TModbusTCPMaster;
+class TExchangeTrace;
 class THelpWindow;
 class TRS485SettingsFrame;
 
@@ -88,6 +89,8 @@ public:
     int32_t VerifyOrderId = -1;  // the read-back after a write
     int32_t CompareOrderId = -1;
     QString HelpFolder;
+    // The exchange monitor and the trace file.
+    TExchangeTrace* ExchangeTrace = nullptr;
 
 public slots:
     void FileOpenActionExecute();
@@ -99,6 +102,7 @@ public slots:
     void ReadConfigActionExecute();
     void ReadInfoActionExecute();
     void CompareConfigActionExecute();
+    void ShowMonitorActionExecute();
     void HelpContentActionExecute();
     void ShowAboutActionExecute();
     void Button1Click();

@@ -423,6 +423,9 @@ void TModbusMaster::ProcessExchange()
             return;
         TimeoutFlag_ = false;
         status = StatusNoReply;
+        Trace(TModbusTraceEvent::Timeout, ReceiveBuffer_.data(), RxCount_);
+    } else {
+        Trace(TModbusTraceEvent::Received, ReceiveBuffer_.data(), RxCount_, status);
     }
     ResponseTimer_.stop();
     if (status == StatusOk || status == StatusException || RepeatsLeft_ == 0) {
@@ -430,6 +433,7 @@ void TModbusMaster::ProcessExchange()
         return;
     }
     --RepeatsLeft_;
+    Trace(TModbusTraceEvent::Retransmission);
     SendCurrentOrder();
 }
 
@@ -443,8 +447,6 @@ void TModbusMaster::AbortCurrentOrder(uint8_t status)
 
 void TModbusMaster::CompleteOrder(uint8_t status)
 {
-    Trace("RX>", ReceiveBuffer_.data(), RxCount_, "  " + StatusText(status, GetExceptionCode()));
-
     const int orderId = CurrentIndex_;
     const TModbusMasterOrder& order = *Orders_[orderId];
     // Kinds other than one-shot and priority are served like cyclic orders.
@@ -506,8 +508,8 @@ void TModbusMaster::DiscardReceived(int count)
     RxCount_ -= count;
 }
 
-void TModbusMaster::Trace(const std::string& prefix, const uint8_t* bytes, int count, const std::string& comment) const
+void TModbusMaster::Trace(TModbusTraceEvent event, const uint8_t* bytes, int count, uint8_t status) const
 {
     if (TraceSink)
-        TraceSink->Trace(prefix, bytes, count, comment);
+        TraceSink->Trace(event, bytes, count, status);
 }

@@ -68,11 +68,23 @@ public:
     int32_t RequestedCount;
 };
 
-// Receives the bytes of every transmission and completion when attached to a master.
+// What a master tells its trace sink.
+enum class TModbusTraceEvent : uint8_t {
+    Sent,              // bytes: the request as it goes out
+    Received,          // bytes: the reply as judged; status: the judgement
+    Timeout,           // no complete reply in time; bytes: what had come of it
+    Retransmission,    // the request goes out again
+    Connected,
+    Disconnected,
+    ConnectionFailed,
+};
+
+// Told every transmission, reply and connection event while attached to a master; a master
+// without one spends nothing on tracing.
 class TModbusTraceSink {
 public:
     virtual ~TModbusTraceSink() = default;
-    virtual void Trace(const std::string& prefix, const uint8_t* bytes, int count, const std::string& comment) = 0;
+    virtual void Trace(TModbusTraceEvent event, const uint8_t* bytes, int count, uint8_t status) = 0;
 };
 
 class TModbusMaster : public QObject {
@@ -161,7 +173,7 @@ protected:
     void ProcessExchange();
     // True when the next tick of the response timer declares the time-out.
     bool TimeoutCountdownExpired() const { return TimeoutCountdown_ == 0; }
-    void Trace(const std::string& prefix, const uint8_t* bytes, int count, const std::string& comment) const;
+    void Trace(TModbusTraceEvent event, const uint8_t* bytes = nullptr, int count = 0, uint8_t status = StatusOk) const;
 
 private:
     // Slots are examined from the one after `after` (-1: from slot 0), wrapping round.

@@ -141,7 +141,7 @@ int TModbusTCPMaster::SendFrame()
     // exchange then ends by time-out and the retransmission opens a new connection.
     if (Socket_.SendBuf(TxBuffer_.data(), TxLength_) < 0)
         Connected_ = false;
-    Trace("TX>", TxBuffer_.data(), TxLength_, "");
+    Trace(TModbusTraceEvent::Sent, TxBuffer_.data(), TxLength_);
     return RequestBuilt;
 }
 
@@ -181,6 +181,8 @@ bool TModbusTCPMaster::CheckReply(uint8_t& status)
 
 void TModbusTCPMaster::CloseConnection()
 {
+    if (Connected_)
+        Trace(TModbusTraceEvent::Disconnected);
     Connected_ = false;
     Socket_.SetActive(false);
 }
@@ -188,17 +190,21 @@ void TModbusTCPMaster::CloseConnection()
 void TModbusTCPMaster::SocketConnect()
 {
     Connected_ = true;
+    Trace(TModbusTraceEvent::Connected);
     if (TxLength_ > 0)
         SendFrame();
 }
 
 void TModbusTCPMaster::SocketDisconnect()
 {
+    if (Connected_)
+        Trace(TModbusTraceEvent::Disconnected);
     Connected_ = false;
 }
 
 void TModbusTCPMaster::SocketError(int& errorCode)
 {
+    Trace(TModbusTraceEvent::ConnectionFailed);
     Connected_ = false;
     errorCode = 0;  // silenced: the exchange in progress ends by time-out
 }

@@ -411,21 +411,27 @@ TEST(ModbusEngine, ConfigurationWriteTravelsWithEveryBytePairExchanged)
     }
 }
 
-TEST(ModbusEngine, TraceReceiverGetsTheReplyAndItsStatusText)
+TEST(ModbusEngine, TraceSinkIsToldRepliesTimeOutsAndRetransmissions)
 {
     struct TRecorder : TModbusTraceSink {
-        std::vector<std::pair<std::string, std::string>> Lines;
-        void Trace(const std::string& prefix, const uint8_t*, int count, const std::string& comment) override
+        std::vector<std::string> Lines;
+        void Trace(TModbusTraceEvent event, const uint8_t*, int count, uint8_t status) override
         {
-            Lines.emplace_back(prefix + std::to_string(count), comment);
+            Lines.push_back(std::to_string(int(event)) + "/" + std::to_string(count) + "/" + std::to_string(status));
         }
     } recorder;
-    TFakeTransportMaster master(0, 0);
+    TFakeTransportMaster master(0, 1);
     master.TraceSink = &recorder;
     master.ReadHoldingRegisters(1, 0, 1, OrderOneShot);
     master.Reply(StatusOk);
     master.ReadHoldingRegisters(1, 0, 1, OrderOneShot);
     master.Tick();
-    EXPECT_EQ(recorder.Lines,
-              (std::vector<std::pair<std::string, std::string>>{{"RX>1", "  Есть связь"}, {"RX>0", "  Нет ответа"}}));
+    master.Tick();
+    const auto line = [](TModbusTraceEvent event, int count, int status) {
+        return std::to_string(int(event)) + "/" + std::to_string(count) + "/" + std::to_string(status);
+    };
+    EXPECT_EQ(recorder.Lines, (std::vector<std::string>{line(TModbusTraceEvent::Received, 1, StatusOk),
+                                                        line(TModbusTraceEvent::Timeout, 0, StatusOk),
+                                                        line(TModbusTraceEvent::Retransmission, 0, StatusOk),
+                                                        line(TModbusTraceEvent::Timeout, 0, StatusOk)}));
 }

@@ -1,0 +1,148 @@
+#include "ExchangeRecord.h"
+
+#include "ModbusMaster.h"
+#include "ModuleRegisters.h"
+
+#include <QStringList>
+
+namespace {
+
+constexpr int MbapHeaderSize = TModbusTCPMaster::MbapHeaderSize;
+constexpr int UnitOffset = MbapHeaderSize;
+constexpr int FunctionOffset = MbapHeaderSize + 1;
+constexpr int DataOffset = MbapHeaderSize + 2;
+constexpr int ExceptionFlag = 0x80;
+
+int Word(const QByteArray& frame, int at)
+{
+    return (uint8_t(frame[at]) << 8) | uint8_t(frame[at + 1]);
+}
+
+// The header fields every frame long enough to have them carries.
+TExchangeRecord DecodeHeader(const QByteArray& frame, TExchangeDirection direction)
+{
+    TExchangeRecord record;
+    record.Direction = direction;
+    record.Bytes = frame;
+    if (frame.size() > UnitOffset) {
+        record.TransactionId = Word(frame, 0);
+        record.Unit = uint8_t(frame[UnitOffset]);
+    }
+    if (frame.size() > FunctionOffset)
+        record.Function = uint8_t(frame[FunctionOffset]);
+    return record;
+}
+
+}  // namespace
+
+QString RequestMeaning(int unit, int function, int firstRegister, int count)
+{
+    if (unit == ModuleUnitId && firstRegister == ConfigFirstRegister) {
+        if (function == FunctionReadHoldingRegisters && count == ConfigReadRegisterCount)
+            return QStringLiteral("чтение конфигурации");
+        if (function == FunctionWriteMultipleRegisters && count == ConfigWriteRegisterCount)
+            return QStringLiteral("запись конфигурации");
+    }
+    if (unit == ModuleUnitId && function == FunctionReadHoldingRegisters && firstRegister == InfoFirstRegister &&
+        count == InfoRegisterCount)
+        return QStringLiteral("чтение информации");
+    if (function == FunctionReadHoldingRegisters)
+        return QStringLiteral("чтение регистров");
+    if (function == FunctionWriteMultipleRegisters)
+        return QStringLiteral("запись регистров");
+    return QStringLiteral("функция %1").arg(function);
+}
+
+QString ExceptionName(int code)
+{
+    switch (code) {
+    case 1: return QStringLiteral("недопустимая функция");
+    case 2: return QStringLiteral("недопустимый адрес данных");
+    case 3: return QStringLiteral("недопустимое значение данных");
+    case 4: return QStringLiteral("отказ устройства");
+    case 5: return QStringLiteral("запрос принят, выполняется");
+    case 6: return QStringLiteral("устройство занято");
+    case 8: return QStringLiteral("ошибка четности памяти");
+    case 10: return QStringLiteral("шлюз: путь недоступен");
+    case 11: return QStringLiteral("шлюз: устройство не отвечает");
+    default: return QStringLiteral("код %1").arg(code);
+    }
+}
+
+TExchangeRecord DecodeRequest(const QByteArray& frame)
+{
+    TExchangeRecord record = DecodeHeader(frame, TExchangeDirection::Request);
+    if (frame.size() >= DataOffset + 4) {
+        record.FirstRegister = Word(frame, DataOffset);
+        record.Count = Word(frame, DataOffset + 2);
+    }
+    record.Meaning = RequestMeaning(record.Unit, record.Function, record.FirstRegister, record.Count);
+    return record;
+}
+
+TExchangeRecord DecodeReply(const QByteArray& frame, const TExchangeRecord* request)
+{
+    TExchangeRecord record = DecodeHeader(frame, TExchangeDirection::Reply);
+    if (request) {
+        record.FirstRegister = request->FirstRegister;
+        record.Count = request->Count;
+        record.Meaning = request->Meaning;
+    }
+    if (record.Function >= 0 && (record.Function & ExceptionFlag) != 0) {
+        record.IsException = true;
+        const int code = frame.size() > DataOffset ? uint8_t(frame[DataOffset]) : 0;
+        record.Meaning = QStringLiteral("исключение: ") + ExceptionName(code);
+    }
+    return record;
+}
+
+TExchangeRecord EventRecord(TExchangeEvent event, const QString& meaning)
+{
+    TExchangeRecord record;
+    record.Event = event;
+    record.Meaning = meaning;
+    return record;
+}
+
+QString DirectionArrow(TExchangeDirection direction)
+{
+    switch (direction) {
+    case TExchangeDirection::Request: return QStringLiteral("→");
+    case TExchangeDirection::Reply: return QStringLiteral("←");
+    case TExchangeDirection::Event: break;
+    }
+    return QStringLiteral("×");
+}
+
+QString RegistersText(const TExchangeRecord& record)
+{
+    if (record.FirstRegister < 0 || record.Count <= 0)
+        return {};
+    return QStringLiteral("%1..%2 (%3)").arg(record.FirstRegister).arg(record.FirstRegister + record.Count - 1).arg(record.Count);
+}
+
+QString HexText(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QString TraceFileLine(const TExchangeRecord& record)
+{
+    static const char* const Marks[] = {">>", "<<", "!!"};
+    QString line = QString::number(record.TimeMs, 'f', 1) + ' ' + Marks[int(record.Direction)];
+    if (!record.Bytes.isEmpty())
+        line += ' ' + HexText(record.Bytes);
+    QStringList text;
+    if (record.TransactionId >= 0)
+        text << QStringLiteral("транзакция %1").arg(record.TransactionId);
+    if (record.Unit >= 0)
+        text << QStringLiteral("устройство %1").arg(record.Unit);
+    if (record.Function >= 0)
+        text << QStringLiteral("функция %1").arg(record.Function);
+    if (const QString registers = RegistersText(record); !registers.isEmpty())
+        text << QStringLiteral("регистры ") + registers;
+    if (record.LatencyMs >= 0)
+        text << QStringLiteral("%1 мс").arg(record.LatencyMs, 0, 'f', 1);
+    text << record.Meaning;
+    return line + " | " + text.join(QStringLiteral(", "));
+}

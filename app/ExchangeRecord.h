@@ -1,0 +1,57 @@
+#pragma once
+// One row of the exchange monitor and of the trace file: a ModbusTCP frame sent or received, or
+// an event of the connection, decoded in the module's terms.
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+enum class TExchangeDirection {
+    Request,  // →, ">>" in the trace file
+    Reply,    // ←, "<<"
+    Event,    // ×, "!!": time-out, retransmission, connection
+};
+
+enum class TExchangeEvent {
+    None,  // a frame
+    Timeout,
+    Retransmission,
+    Connection,  // established, closed or failed
+};
+
+struct TExchangeRecord {
+    double TimeMs = 0;  // since the first record
+    TExchangeDirection Direction = TExchangeDirection::Event;
+    TExchangeEvent Event = TExchangeEvent::None;
+    int TransactionId = -1;  // -1 where the record has none
+    int Unit = -1;
+    int Function = -1;
+    int FirstRegister = -1;
+    int Count = -1;
+    QByteArray Bytes;
+    QString Meaning;
+    double LatencyMs = -1;  // a reply's time since its request was sent
+    bool IsException = false;
+};
+
+// A request frame (MBAP header and PDU) as the master sends it.
+TExchangeRecord DecodeRequest(const QByteArray& frame);
+// A reply frame; request is the one it answers (its registers and meaning carry over), or null.
+TExchangeRecord DecodeReply(const QByteArray& frame, const TExchangeRecord* request);
+TExchangeRecord EventRecord(TExchangeEvent event, const QString& meaning);
+
+// What a request does to the module: "чтение конфигурации", "запись конфигурации",
+// "чтение информации", or the function by number.
+QString RequestMeaning(int unit, int function, int firstRegister, int count);
+// The Modbus exception's name: "недопустимый адрес данных" for 2.
+QString ExceptionName(int code);
+
+// "→", "←" or "×".
+QString DirectionArrow(TExchangeDirection direction);
+// "84..139 (56)", empty for a record without registers.
+QString RegistersText(const TExchangeRecord& record);
+// The bytes in upper-case hex separated by single spaces.
+QString HexText(const QByteArray& bytes);
+// The line of the trace file: the time, ">>", "<<" or "!!", the bytes, " | " and the decoded text.
+QString TraceFileLine(const TExchangeRecord& record);

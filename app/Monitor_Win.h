@@ -1,0 +1,36 @@
+#pragma once
+// The window "Монитор обмена": every frame between the program and the module, and the events of
+// the connection, as they happen, with the sums of the exchange below. It stays open beside the
+// main window while the operator works.
+
+#include "ExchangeCounters.h"
+#include "ExchangeTableModel.h"
+#include "Forms.h"
+#include "ui_Monitor_Win.h"
+
+#include <QTimer>
+
+class TMonitorWindow : public TForm, public Ui::TMonitorWindow {
+    Q_OBJECT
+
+public:
+    explicit TMonitorWindow(TShowHelpTopic showHelpTopic = {}, QWidget* parent = nullptr);
+
+    void AddRecord(const TExchangeRecord& record);
+    const TExchangeCounters& Counters() const { return Counters_; }
+    const TExchangeTableModel& Rows() const { return Model; }
+    // The text of the sums line.
+    QString CountersText() const;
+
+public slots:
+    void Button2Click();
+    void Button3Click();
+
+private:
+    void ShowCounters();
+
+    TExchangeTableModel Model;
+    TExchangeCounters Counters_;
+    // The sums line is redrawn at most this often, not at every frame.
+    QTimer CountersTimer;
+};

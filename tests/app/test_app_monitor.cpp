@@ -1,0 +1,203 @@
+// The exchange monitor and the trace file, driven through the window against the simulated module
+// and scripted loopback servers.
+
+#include "AppTestSupport.h"
+
+#include "ExchangeTrace.h"
+#include "ModbusMaster.h"
+#include "ModuleSimServer.h"
+#include "Monitor_Win.h"
+#include "ScriptedServer.h"
+#include "Wait.h"
+
+#include <QPushButton>
+#include <QRegularExpression>
+
+namespace {
+
+const QString ReadText = QStringLiteral("Конфигурация успешно считана");
+
+class MonitorTest : public MainWindowFixture {
+protected:
+    void PointSettingsAt(quint16 port)
+    {
+        QFile file(SettingsPath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>" + QByteArray::number(port) +
+                   "</TCPPort>\r\n</CONNECT>\r\n");
+    }
+
+    TMonitorWindow* OpenMonitor()
+    {
+        Action("ShowMonitorAction")->trigger();
+        return Window().ExchangeTrace->Monitor();
+    }
+
+    // Runs a module command and waits until its outcome was told.
+    void Run(const char* action)
+    {
+        const size_t boxes = Dialogs.Boxes.size();
+        Action(action)->trigger();
+        ASSERT_TRUE(WaitUntil([&] { return Dialogs.Boxes.size() > boxes; }, std::chrono::seconds(10)));
+    }
+
+    // "direction | transaction | unit | function | registers | length | meaning" of each row.
+    static QStringList RowTexts(const TMonitorWindow& monitor)
+    {
+        QStringList rows;
+        const TExchangeTableModel& model = monitor.Rows();
+        for (int row = 0; row < model.rowCount(); ++row) {
+            QStringList cells;
+            for (int column : {TExchangeTableModel::DirectionColumn, TExchangeTableModel::TransactionColumn,
+                               TExchangeTableModel::UnitColumn, TExchangeTableModel::FunctionColumn,
+                               TExchangeTableModel::RegistersColumn, TExchangeTableModel::LengthColumn,
+                               TExchangeTableModel::MeaningColumn})
+                cells << model.data(model.index(row, column)).toString();
+            rows << cells.join(" | ");
+        }
+        return rows;
+    }
+};
+
+TEST_F(MonitorTest, ARead_ShowsItsRequestAndReplyWithTheLatency)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    PointSettingsAt(module.Port());
+    TMonitorWindow* monitor = OpenMonitor();
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_EQ(monitor->windowTitle(), "Монитор обмена");
+    EXPECT_FALSE(monitor->isModal());
+    Run("ReadConfigAction");
+    EXPECT_EQ(Dialogs.Boxes.back().Text, ReadText);
+
+    EXPECT_EQ(RowTexts(*monitor), QStringList({
+                                      "× |  |  |  |  |  | соединение установлено",
+                                      "→ | 1 | 255 | 3 | 84..139 (56) | 12 | чтение конфигурации",
+                                      "← | 1 | 255 | 3 | 84..139 (56) | 121 | чтение конфигурации",
+                                  }));
+    const TExchangeRecord& reply = monitor->Rows().Records().at(2);
+    EXPECT_GE(reply.LatencyMs, 0);
+    EXPECT_GE(reply.TimeMs, monitor->Rows().Records().at(1).TimeMs);
+    EXPECT_EQ(HexText(monitor->Rows().Records().at(1).Bytes), "00 01 00 00 00 06 FF 03 00 54 00 38");
+    const TExchangeCounters& counters = monitor->Counters();
+    EXPECT_EQ(counters.Requests, 1);
+    EXPECT_EQ(counters.Replies, 1);
+    EXPECT_EQ(counters.Timeouts, 0);
+    EXPECT_EQ(counters.MedianLatencyMs(), reply.LatencyMs);
+    EXPECT_EQ(counters.WorstLatencyMs(), reply.LatencyMs);
+}
+
+TEST_F(MonitorTest, ASilentModuleShowsEachTimeOutAndRetransmission)
+{
+    TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(silent.Listen());
+    PointSettingsAt(silent.Port());
+    TMonitorWindow* monitor = OpenMonitor();
+    Run("ReadInfoAction");
+    EXPECT_EQ(Dialogs.Boxes.back().Text, "Ошибка считывания информации (Нет ответа)");
+    const TExchangeCounters& counters = monitor->Counters();
+    EXPECT_EQ(counters.Requests, 3);
+    EXPECT_EQ(counters.Replies, 0);
+    EXPECT_EQ(counters.Timeouts, 3);
+    EXPECT_EQ(counters.Retransmissions, 2);
+    EXPECT_EQ(counters.MedianLatencyMs(), -1);
+    const QStringList rows = RowTexts(*monitor);
+    EXPECT_EQ(rows.filter(QRegularExpression("^→ \\| \\d+ \\| 255 \\| 3 \\| 78..83 \\(6\\) \\| 12 \\| чтение информации$")).size(), 3);
+    EXPECT_EQ(rows.filter("таймаут: нет ответа").size(), 3);
+    EXPECT_EQ(rows.filter("повторная передача").size(), 2);
+    EXPECT_TRUE(monitor->CountersText().startsWith("Запросов: 3   Ответов: 0   Таймаутов: 3   Повторов: 2   Исключений: 0"));
+}
+
+TEST_F(MonitorTest, AnExceptionIsNamedAndCounted)
+{
+    TScriptedServer refusing([](const TScriptedRequest& request) { return TScriptedAnswer{ExceptionReply(request, 2)}; });
+    ASSERT_TRUE(refusing.Listen());
+    PointSettingsAt(refusing.Port());
+    TMonitorWindow* monitor = OpenMonitor();
+    Run("ReadConfigAction");
+    EXPECT_EQ(RowTexts(*monitor).last(), "← | 1 | 255 | 131 | 84..139 (56) | 9 | исключение: недопустимый адрес данных");
+    EXPECT_EQ(monitor->Counters().Exceptions, 1);
+    EXPECT_EQ(monitor->Counters().Replies, 1);
+}
+
+TEST_F(MonitorTest, TheMasterTracesOnlyWhileTheMonitorIsOpenOrAFileIsKept)
+{
+    EXPECT_EQ(Window().Master->TraceSink, nullptr);
+    TMonitorWindow* monitor = OpenMonitor();
+    EXPECT_NE(Window().Master->TraceSink, nullptr);
+    QTest::mouseClick(monitor->Button4, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return Window().ExchangeTrace->Monitor() == nullptr; }));
+    EXPECT_EQ(Window().Master->TraceSink, nullptr);
+
+    ASSERT_TRUE(Window().ExchangeTrace->OpenTraceFile(Path("trace.txt")));
+    EXPECT_NE(Window().Master->TraceSink, nullptr);
+}
+
+TEST_F(MonitorTest, PauseKeepsTheRowsClearEmptiesThemAndSaveWritesThem)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    PointSettingsAt(module.Port());
+    TMonitorWindow* monitor = OpenMonitor();
+    Run("ReadConfigAction");
+    const int rows = monitor->Rows().rowCount();
+    ASSERT_EQ(rows, 3);
+
+    QTest::mouseClick(monitor->Button1, Qt::LeftButton);  // pause
+    Run("ReadConfigAction");
+    EXPECT_EQ(monitor->Rows().rowCount(), rows);
+    QTest::mouseClick(monitor->Button1, Qt::LeftButton);
+
+    Dialogs.FileAnswers = {Path("monitor.txt")};
+    QTest::mouseClick(monitor->Button3, Qt::LeftButton);
+    ASSERT_EQ(Dialogs.FileDialogs.size(), 1u);
+    EXPECT_EQ(Dialogs.FileDialogs[0].Filter, "Текстовые файлы (*.txt)|*.txt");
+    const QStringList saved = QString::fromUtf8(FileBytes(Path("monitor.txt"))).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(saved.size(), rows + 1);
+    EXPECT_EQ(saved[1], TraceFileLine(monitor->Rows().Records()[1]));
+    EXPECT_EQ(saved.last(), monitor->CountersText());
+
+    QTest::mouseClick(monitor->Button2, Qt::LeftButton);
+    EXPECT_EQ(monitor->Rows().rowCount(), 0);
+    EXPECT_EQ(monitor->Counters().Requests, 0);
+}
+
+TEST_F(MonitorTest, TheTraceFileGetsOneLinePerFrameAndEvent)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    PointSettingsAt(module.Port());
+    QFile previous(Path("trace.txt"));
+    ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
+    previous.write("earlier session\n");
+    previous.close();
+
+    ASSERT_TRUE(Window().ExchangeTrace->OpenTraceFile(Path("trace.txt")));
+    Run("ReadConfigAction");
+    const QStringList lines = QString::fromUtf8(FileBytes(Path("trace.txt"))).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], "earlier session");  // appended, not replaced
+    const QString time = QStringLiteral("\\d+\\.\\d ");
+    EXPECT_TRUE(QRegularExpression("^" + time + "!! \\| соединение установлено$").match(lines[1]).hasMatch()) << lines[1].toStdString();
+    EXPECT_TRUE(QRegularExpression("^" + time +
+                                   ">> 00 01 00 00 00 06 FF 03 00 54 00 38 \\| транзакция 1, устройство 255, "
+                                   "функция 3, регистры 84\\.\\.139 \\(56\\), чтение конфигурации$")
+                    .match(lines[2])
+                    .hasMatch())
+        << lines[2].toStdString();
+    EXPECT_TRUE(QRegularExpression("^" + time +
+                                   "<< 00 01 00 00 00 73 FF 03 70( [0-9A-F]{2}){112} \\| транзакция 1, устройство 255, "
+                                   "функция 3, регистры 84\\.\\.139 \\(56\\), \\d+\\.\\d мс, чтение конфигурации$")
+                    .match(lines[3])
+                    .hasMatch())
+        << lines[3].toStdString();
+}
+
+TEST_F(MonitorTest, AFileThatCannotBeOpenedIsRefused)
+{
+    EXPECT_FALSE(Window().ExchangeTrace->OpenTraceFile(Path("no-such-folder/trace.txt")));
+    EXPECT_EQ(Window().Master->TraceSink, nullptr);
+}
+
+}  // namespace
