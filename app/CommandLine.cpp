@@ -6,11 +6,13 @@
 
 namespace {
 constexpr int UsageErrorStatus = 2;
+const QString TraceOption = QStringLiteral("--trace");
 
-const QString Usage = QStringLiteral("Использование: KorvelService [ФАЙЛ.ini]\n"
+const QString Usage = QStringLiteral("Использование: KorvelService [--trace ЖУРНАЛ] [ФАЙЛ.ini]\n"
                                      "Настройка модуля Korvel: ModbusTCP и две линии RS-485.\n"
                                      "\n"
                                      "  ФАЙЛ.ini        открыть этот файл конфигурации при запуске\n"
+                                     "  --trace ЖУРНАЛ  дописывать в файл ЖУРНАЛ каждый кадр обмена с модулем\n"
                                      "  -h, --help      показать эту справку и выйти\n"
                                      "  -v, --version   показать версию программы и выйти\n");
 
@@ -29,13 +31,19 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         if (!optionsEnded && argument == QStringLiteral("--")) {
             optionsEnded = true;
         } else if (!optionsEnded && (argument == QStringLiteral("-h") || argument == QStringLiteral("--help"))) {
-            return {TCommandLine::TKind::Help, {}, {}};
+            return {TCommandLine::TKind::Help, {}, {}, {}};
         } else if (!optionsEnded && (argument == QStringLiteral("-v") || argument == QStringLiteral("--version"))) {
-            return {TCommandLine::TKind::Version, {}, {}};
+            return {TCommandLine::TKind::Version, {}, {}, {}};
+        } else if (!optionsEnded && argument == TraceOption) {
+            if (i + 1 >= arguments.size())
+                return {TCommandLine::TKind::Error, {}, QStringLiteral("не указан файл для ") + TraceOption, {}};
+            result.TraceFile = arguments[++i];
+        } else if (!optionsEnded && argument.startsWith(TraceOption + u'=')) {
+            result.TraceFile = argument.mid(TraceOption.size() + 1);
         } else if (!optionsEnded && argument.startsWith(u'-') && argument.size() > 1) {
-            return {TCommandLine::TKind::Error, {}, QStringLiteral("неизвестный параметр ") + argument};
+            return {TCommandLine::TKind::Error, {}, QStringLiteral("неизвестный параметр ") + argument, {}};
         } else if (!result.FileName.isEmpty()) {
-            return {TCommandLine::TKind::Error, {}, QStringLiteral("лишний параметр ") + argument};
+            return {TCommandLine::TKind::Error, {}, QStringLiteral("лишний параметр ") + argument, {}};
         } else {
             result.FileName = argument;
         }

@@ -1,5 +1,5 @@
 #pragma once
-// The program's command line: KorvelService [FILE.ini], --help, --version.
+// The program's command line: KorvelService [--trace FILE] [FILE.ini], --help, --version.
 
 #include <QString>
 #include <QStringList>
@@ -7,8 +7,9 @@
 struct TCommandLine {
     enum class TKind { Run, Help, Version, Error };
     TKind Kind = TKind::Run;
-    QString FileName;  // the configuration file to open at start; empty for none
-    QString Error;     // what was wrong, for TKind::Error
+    QString FileName;   // the configuration file to open at start; empty for none
+    QString Error;      // what was wrong, for TKind::Error
+    QString TraceFile;  // where the exchange with the module is appended; empty for nowhere
 };
 
 // arguments[0] is the program itself.

@@ -5,9 +5,7 @@
 void TExchangeCounters::Add(const TExchangeRecord& record)
 {
     switch (record.Direction) {
-    case TExchangeDirection::Request:
-        ++Requests;
-        break;
+    case TExchangeDirection::Request: ++Requests; break;
     case TExchangeDirection::Reply:
         ++Replies;
         if (record.IsException)

@@ -118,7 +118,10 @@ QString RegistersText(const TExchangeRecord& record)
 {
     if (record.FirstRegister < 0 || record.Count <= 0)
         return {};
-    return QStringLiteral("%1..%2 (%3)").arg(record.FirstRegister).arg(record.FirstRegister + record.Count - 1).arg(record.Count);
+    return QStringLiteral("%1..%2 (%3)")
+        .arg(record.FirstRegister)
+        .arg(record.FirstRegister + record.Count - 1)
+        .arg(record.Count);
 }
 
 QString HexText(const QByteArray& bytes)

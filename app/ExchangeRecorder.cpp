@@ -6,7 +6,8 @@ namespace {
 constexpr double NanosecondsPerMs = 1e6;
 }  // namespace
 
-TExchangeRecorder::TExchangeRecorder(QObject* parent) : QObject(parent) {}
+TExchangeRecorder::TExchangeRecorder(QObject* parent) : QObject(parent)
+{}
 
 double TExchangeRecorder::Now()
 {

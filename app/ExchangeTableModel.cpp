@@ -24,7 +24,8 @@ QString MsText(double ms)
 
 }  // namespace
 
-TExchangeTableModel::TExchangeTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+TExchangeTableModel::TExchangeTableModel(QObject* parent) : QAbstractTableModel(parent)
+{}
 
 void TExchangeTableModel::Append(const TExchangeRecord& record)
 {

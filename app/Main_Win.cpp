@@ -641,6 +641,12 @@ void TMainWindow::ReadInfoActionExecute()
     ReadModuleInfo();
 }
 
+void TMainWindow::StartTrace(const QString& fileName)
+{
+    if (!ExchangeTrace->OpenTraceFile(fileName))
+        Tell(OpenErrorText + fileName, MB::IconError);
+}
+
 void TMainWindow::ShowMonitorActionExecute()
 {
     ExchangeTrace->ShowMonitor(this, [this](const QString& topic) { ShowHelpTopic(topic); });

@@ -42,6 +42,10 @@ public:
     // be written the program ends with status 1 instead of staying open.
     void CloseOnSignal();
 
+    // Appends every frame of the exchange with the module to the file; one that cannot be opened
+    // is told like a configuration file that cannot be opened.
+    void StartTrace(const QString& fileName);
+
     // Shows a page of the help folder in the help window; the other windows ask for their topics here.
     void ShowHelpTopic(const QString& topic);
 

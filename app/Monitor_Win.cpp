@@ -15,9 +15,9 @@ constexpr int RowPadding = 4;
 constexpr int CellPadding = 16;
 // The widest text each column but the bytes usually holds.
 const QString ColumnSamples[TExchangeTableModel::BytesColumn] = {
-    QStringLiteral("99999.9"), QStringLiteral("←"), QStringLiteral("65535"), QStringLiteral("255"),
-    QStringLiteral("144"), QStringLiteral("84..140 (57)"), QStringLiteral("127"), QStringLiteral("9999.9"),
-    QStringLiteral("чтение конфигурации"),
+    QStringLiteral("99999.9"), QStringLiteral("←"),      QStringLiteral("65535"),
+    QStringLiteral("255"),     QStringLiteral("144"),    QStringLiteral("84..140 (57)"),
+    QStringLiteral("127"),     QStringLiteral("9999.9"), QStringLiteral("чтение конфигурации"),
 };
 const QString SaveFilter = QStringLiteral("Текстовые файлы (*.txt)|*.txt");
 const QString SaveExt = QStringLiteral("txt");
@@ -41,10 +41,11 @@ TMonitorWindow::TMonitorWindow(TShowHelpTopic showHelpTopic, QWidget* parent) : 
     // Wide enough for what the columns hold, so the bytes get the rest of the row.
     QHeaderView* header = TableView1->horizontalHeader();
     for (int column = 0; column < TExchangeTableModel::BytesColumn; ++column) {
-        const QString widest = std::max(Model.headerData(column, Qt::Horizontal).toString(), ColumnSamples[column],
-                                        [this](const QString& a, const QString& b) {
-                                            return fontMetrics().horizontalAdvance(a) < fontMetrics().horizontalAdvance(b);
-                                        });
+        const QString widest =
+            std::max(Model.headerData(column, Qt::Horizontal).toString(), ColumnSamples[column],
+                     [this](const QString& a, const QString& b) {
+                         return fontMetrics().horizontalAdvance(a) < fontMetrics().horizontalAdvance(b);
+                     });
         header->resizeSection(column, fontMetrics().horizontalAdvance(widest) + CellPadding);
     }
     CountersTimer.setSingleShot(true);

@@ -24,6 +24,8 @@ int main(int argc, char** argv)
     TMainWindow window;
     CloseOnTerminationSignals(&window);
     window.show();
+    if (!commandLine.TraceFile.isEmpty())
+        window.StartTrace(commandLine.TraceFile);
     if (!commandLine.FileName.isEmpty())
         window.OpenFileAtStart(commandLine.FileName);
     return application.exec();

@@ -70,10 +70,10 @@ public:
 
 // What a master tells its trace sink.
 enum class TModbusTraceEvent : uint8_t {
-    Sent,              // bytes: the request as it goes out
-    Received,          // bytes: the reply as judged; status: the judgement
-    Timeout,           // no complete reply in time; bytes: what had come of it
-    Retransmission,    // the request goes out again
+    Sent,            // bytes: the request as it goes out
+    Received,        // bytes: the reply as judged; status: the judgement
+    Timeout,         // no complete reply in time; bytes: what had come of it
+    Retransmission,  // the request goes out again
     Connected,
     Disconnected,
     ConnectionFailed,

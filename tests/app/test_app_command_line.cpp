@@ -12,6 +12,7 @@ struct TCommandLineCase {
     QStringList Arguments;  // after the program's own name
     TCommandLine::TKind Kind;
     QString FileName;
+    QString TraceFile = {};
 };
 
 class CommandLineTest : public ::testing::TestWithParam<TCommandLineCase> {};
@@ -21,6 +22,7 @@ TEST_P(CommandLineTest, AsksForWhatItSays)
     const TCommandLine parsed = ParseCommandLine(QStringList{"KorvelService"} + GetParam().Arguments);
     EXPECT_EQ(parsed.Kind, GetParam().Kind);
     EXPECT_EQ(parsed.FileName, GetParam().FileName);
+    EXPECT_EQ(parsed.TraceFile, GetParam().TraceFile);
     EXPECT_EQ(parsed.Error.isEmpty(), parsed.Kind != TCommandLine::TKind::Error);
 }
 
@@ -36,7 +38,11 @@ INSTANTIATE_TEST_SUITE_P(
                       TCommandLineCase{"unknown option", {"--verbose"}, TKind::Error, {}},
                       TCommandLineCase{"two files", {"a.ini", "b.ini"}, TKind::Error, {}},
                       TCommandLineCase{"a file named like an option", {"--", "-odd.ini"}, TKind::Run, "-odd.ini"},
-                      TCommandLineCase{"a lone dash is a file name", {"-"}, TKind::Run, "-"}),
+                      TCommandLineCase{"a lone dash is a file name", {"-"}, TKind::Run, "-"},
+                      TCommandLineCase{
+                          "a trace file", {"--trace", "t.txt", "plant.ini"}, TKind::Run, "plant.ini", "t.txt"},
+                      TCommandLineCase{"a trace file after =", {"--trace=t.txt"}, TKind::Run, {}, "t.txt"},
+                      TCommandLineCase{"a trace without its file", {"--trace"}, TKind::Error, {}}),
     ParamNameFromWhat<TCommandLineCase>);
 
 }  // namespace

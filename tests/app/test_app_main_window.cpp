@@ -141,7 +141,7 @@ TEST_F(MainWindowStartTest, MenusHaveMnemonicsAndShortcuts)
          {"&Открыть...\tCtrl+O", "&Сохранить\tCtrl+S", "Сохранить &как...\tCtrl+Shift+S", "", "&Выход...\tCtrl+Q"}},
         {"ModuleMenu",
          {"&Загрузить конфигурацию в модуль\tCtrl+U", "&Считать конфигурацию\tCtrl+R", "С&равнить с модулем\tCtrl+D",
-          "", "&Информация о модуле\tCtrl+I"}},
+          "", "&Информация о модуле\tCtrl+I", "&Монитор обмена\tCtrl+M"}},
         {"HelpMenu", {"&Содержание\tF1", "", "&О программе"}},
     };
     for (const auto& menu : expected) {
@@ -164,6 +164,7 @@ TEST_F(MainWindowStartTest, ShortcutsTypedIntoAnEditRunTheirCommandAndInsertNoth
         {"SaveAsFileAction", QKeySequence("Ctrl+Shift+S")}, {"ExitAction", QKeySequence("Ctrl+Q")},
         {"ReadConfigAction", QKeySequence("Ctrl+R")},       {"WriteConfigAction", QKeySequence("Ctrl+U")},
         {"CompareConfigAction", QKeySequence("Ctrl+D")},    {"ReadInfoAction", QKeySequence("Ctrl+I")},
+        {"ShowMonitorAction", QKeySequence("Ctrl+M")},
     };
     QWidget* edits[] = {AddressEdit(1), PortEdit()->findChild<QLineEdit*>()};
     for (const auto& [name, keys] : shortcuts) {

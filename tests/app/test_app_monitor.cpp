@@ -103,20 +103,26 @@ TEST_F(MonitorTest, ASilentModuleShowsEachTimeOutAndRetransmission)
     EXPECT_EQ(counters.Retransmissions, 2);
     EXPECT_EQ(counters.MedianLatencyMs(), -1);
     const QStringList rows = RowTexts(*monitor);
-    EXPECT_EQ(rows.filter(QRegularExpression("^→ \\| \\d+ \\| 255 \\| 3 \\| 78..83 \\(6\\) \\| 12 \\| чтение информации$")).size(), 3);
+    EXPECT_EQ(
+        rows.filter(QRegularExpression("^→ \\| \\d+ \\| 255 \\| 3 \\| 78..83 \\(6\\) \\| 12 \\| чтение информации$"))
+            .size(),
+        3);
     EXPECT_EQ(rows.filter("таймаут: нет ответа").size(), 3);
     EXPECT_EQ(rows.filter("повторная передача").size(), 2);
-    EXPECT_TRUE(monitor->CountersText().startsWith("Запросов: 3   Ответов: 0   Таймаутов: 3   Повторов: 2   Исключений: 0"));
+    EXPECT_TRUE(
+        monitor->CountersText().startsWith("Запросов: 3   Ответов: 0   Таймаутов: 3   Повторов: 2   Исключений: 0"));
 }
 
 TEST_F(MonitorTest, AnExceptionIsNamedAndCounted)
 {
-    TScriptedServer refusing([](const TScriptedRequest& request) { return TScriptedAnswer{ExceptionReply(request, 2)}; });
+    TScriptedServer refusing(
+        [](const TScriptedRequest& request) { return TScriptedAnswer{ExceptionReply(request, 2)}; });
     ASSERT_TRUE(refusing.Listen());
     PointSettingsAt(refusing.Port());
     TMonitorWindow* monitor = OpenMonitor();
     Run("ReadConfigAction");
-    EXPECT_EQ(RowTexts(*monitor).last(), "← | 1 | 255 | 131 | 84..139 (56) | 9 | исключение: недопустимый адрес данных");
+    EXPECT_EQ(RowTexts(*monitor).last(),
+              "← | 1 | 255 | 131 | 84..139 (56) | 9 | исключение: недопустимый адрес данных");
     EXPECT_EQ(monitor->Counters().Exceptions, 1);
     EXPECT_EQ(monitor->Counters().Replies, 1);
 }
@@ -179,7 +185,8 @@ TEST_F(MonitorTest, TheTraceFileGetsOneLinePerFrameAndEvent)
     ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines[0], "earlier session");  // appended, not replaced
     const QString time = QStringLiteral("\\d+\\.\\d ");
-    EXPECT_TRUE(QRegularExpression("^" + time + "!! \\| соединение установлено$").match(lines[1]).hasMatch()) << lines[1].toStdString();
+    EXPECT_TRUE(QRegularExpression("^" + time + "!! \\| соединение установлено$").match(lines[1]).hasMatch())
+        << lines[1].toStdString();
     EXPECT_TRUE(QRegularExpression("^" + time +
                                    ">> 00 01 00 00 00 06 FF 03 00 54 00 38 \\| транзакция 1, устройство 255, "
                                    "функция 3, регистры 84\\.\\.139 \\(56\\), чтение конфигурации$")
@@ -194,9 +201,12 @@ TEST_F(MonitorTest, TheTraceFileGetsOneLinePerFrameAndEvent)
         << lines[3].toStdString();
 }
 
-TEST_F(MonitorTest, AFileThatCannotBeOpenedIsRefused)
+TEST_F(MonitorTest, ATraceFileThatCannotBeOpenedIsToldAndNothingIsTraced)
 {
-    EXPECT_FALSE(Window().ExchangeTrace->OpenTraceFile(Path("no-such-folder/trace.txt")));
+    Window().StartTrace(Path("no-such-folder/trace.txt"));
+    ASSERT_EQ(Dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs.Boxes[0].Text, "Ошибка открытия файла " + Path("no-such-folder/trace.txt"));
+    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
     EXPECT_EQ(Window().Master->TraceSink, nullptr);
 }
 

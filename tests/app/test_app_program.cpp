@@ -132,7 +132,7 @@ TEST(Program, AnswersHelpAndVersionWithoutADisplayAndRefusesUnknownArguments)
         bool OnStdout;
         int ExitCode;
     } cases[] = {
-        {{"--help"}, "Использование: KorvelService [ФАЙЛ.ini]\n", true, 0},
+        {{"--help"}, "Использование: KorvelService [--trace ЖУРНАЛ] [ФАЙЛ.ini]\n", true, 0},
         {{"-v"}, "KorvelService 1.0\n", true, 0},
         {{"-platform", "offscreen", "a.ini", "b.ini"},
          "KorvelService: лишний параметр b.ini\nИспользование:",
