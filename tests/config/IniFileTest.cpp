@@ -144,15 +144,6 @@ void ExpectWriteFailure(TIniFile ini)
     }
 }
 
-std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST_F(IniFileTest, AFolderThatDoesNotExistCannotBeWritten)
 {
     ExpectWriteFailure(TIniFile(Folder.File("no-such-folder/test.ini")));

@@ -1,10 +1,12 @@
 #pragma once
 // A fresh folder per test, removed afterwards, with whole-file helpers for byte-exact checks.
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -40,4 +42,14 @@ inline std::string ReadBytes(const std::string& fileName)
 inline void WriteBytes(const std::string& fileName, const std::string& bytes)
 {
     std::ofstream(fileName, std::ios::binary) << bytes;
+}
+
+// The names in a folder, sorted: shows that a save left nothing beside its file.
+inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }

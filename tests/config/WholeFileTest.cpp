@@ -9,15 +9,6 @@
 
 namespace {
 
-std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(WholeFileTest, AFolderThatTakesNoNewFileStillLetsItsWritableFileBeSavedInPlace)
 {
     struct {
