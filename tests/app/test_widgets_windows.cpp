@@ -1,6 +1,10 @@
 #include "About_Win.h"
+#include "Compare_Win.h"
+#include "ExchangeRecord.h"
 #include "FileInfo.h"
 #include "Info_Win.h"
+#include "Monitor_Win.h"
+#include "Search_Win.h"
 #include "WidgetsTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -132,6 +136,53 @@ TEST(AboutWindow, EnterEscAndOkCloseItButF1DoesNot)
         });
         ShowAboutWindow();
         EXPECT_TRUE(openAfterF1);
+    }
+}
+
+// A window's table holds the focus only for the arrow keys: Tab goes on to the buttons below it and
+// Shift+Tab back to the control before it, so that every button is reached from the keyboard.
+TEST(WindowTables, TabAndShiftTabLeaveTheTable)
+{
+    TCompareWindow compare;
+    TModuleConfig differing{};
+    differing.TCPPort = 1;
+    compare.FillRows(TModuleConfig{}, differing);
+    compare.CheckBox1->setChecked(false);
+    TSearchWindow search("127.0.0.1", 1502, 100);
+    search.TableWidget1->setRowCount(2);
+    for (int row = 0; row < 2; ++row)
+        for (int column = 0; column < search.TableWidget1->columnCount(); ++column)
+            search.TableWidget1->setItem(row, column, new QTableWidgetItem(QStringLiteral("x")));
+    TMonitorWindow monitor;
+    for (int row = 0; row < 3; ++row)
+        monitor.AddRecord(EventRecord(TExchangeEvent::Connection, QStringLiteral("соединение установлено")));
+
+    const struct {
+        const char* Window;
+        QDialog* Form;
+        QAbstractItemView* Table;
+        QWidget* Before;
+        QWidget* After;
+    } cases[] = {
+        {"compare", &compare, compare.TableWidget1, compare.CheckBox1, compare.Button1},
+        {"search", &search, search.TableWidget1, search.Button1, search.Button3},
+        {"monitor", &monitor, monitor.TableView1, nullptr, monitor.Button1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Window);
+        c.Form->show();
+        QApplication::setActiveWindow(c.Form);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(c.Form));
+        c.Table->setCurrentIndex(c.Table->model()->index(0, 0));
+        c.Table->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(c.Table, Qt::Key_Tab);
+        EXPECT_EQ(c.Form->focusWidget(), c.After);
+        if (c.Before) {
+            c.Table->setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(c.Table, Qt::Key_Backtab, Qt::ShiftModifier);
+            EXPECT_EQ(c.Form->focusWidget(), c.Before);
+        }
+        c.Form->hide();
     }
 }
 
