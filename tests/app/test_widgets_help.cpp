@@ -1,6 +1,9 @@
 // The help window over the program's own pages: links, back and forward, titles, a missing page.
 
+#include "Compare_Win.h"
 #include "Help_Win.h"
+#include "Monitor_Win.h"
+#include "Search_Win.h"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +51,16 @@ QStringList Links(const QTextDocument& document)
             if (const QString href = fragment.fragment().charFormat().anchorHref(); !href.isEmpty())
                 links << href;
     return links;
+}
+
+// The names of the sections of the shown page that a topic may ask for after its "#".
+QStringList SectionNames(const QTextDocument& document)
+{
+    QStringList names;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+        for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment)
+            names << fragment.fragment().charFormat().anchorNames();
+    return names;
 }
 
 TEST(HelpWindow, FollowsLinksAndGoesBackAndForward)
@@ -120,6 +133,28 @@ TEST(HelpWindow, EveryLinkOfEveryPageLeadsSomewhere)
                 EXPECT_TRUE(QFileInfo::exists(target.toLocalFile())) << page << " -> " << link.toStdString();
             }
         }
+    }
+}
+
+// F1 in each window that asks for a section of a page finds that section there.
+TEST(HelpWindow, EveryWindowsSectionIsOnItsPage)
+{
+    QStringList topics;
+    const TShowHelpTopic record = [&](const QString& topic) { topics << topic; };
+    TCompareWindow compare(record);
+    TMonitorWindow monitor(record);
+    TSearchWindow search("127.0.0.1", 1502, 100, record);
+    for (QWidget* window : std::initializer_list<QWidget*>{&compare, &monitor, &search})
+        QTest::keyClick(window, Qt::Key_F1);
+    ASSERT_EQ(topics.size(), 3);
+
+    THelpWindow help(PagesFolder);
+    for (const QString& topic : topics) {
+        const QStringList parts = topic.split(u'#');
+        ASSERT_EQ(parts.size(), 2) << topic.toStdString();
+        help.ShowTopic(parts[0]);
+        EXPECT_EQ(help.Page(), PagesFolder + parts[0]) << topic.toStdString();
+        EXPECT_TRUE(SectionNames(*help.TextBrowser1->document()).contains(parts[1])) << topic.toStdString();
     }
 }
 
