@@ -13,11 +13,12 @@ namespace {
 constexpr int CountersRefreshMs = 100;
 constexpr int RowPadding = 4;
 constexpr int CellPadding = 16;
-// The widest text each column but the bytes usually holds.
+// The widest text each column but the bytes usually holds; the meaning's is the longest exception
+// name, which the operator must read whole.
 const QString ColumnSamples[TExchangeTableModel::BytesColumn] = {
     QStringLiteral("99999.9"), QStringLiteral("←"),      QStringLiteral("65535"),
     QStringLiteral("255"),     QStringLiteral("144"),    QStringLiteral("84..140 (57)"),
-    QStringLiteral("127"),     QStringLiteral("9999.9"), QStringLiteral("чтение конфигурации"),
+    QStringLiteral("127"),     QStringLiteral("9999.9"), QStringLiteral("исключение: недопустимое значение данных"),
 };
 const QString SaveFilter = QStringLiteral("Текстовые файлы (*.txt)|*.txt");
 const QString SaveExt = QStringLiteral("txt");

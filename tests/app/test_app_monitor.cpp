@@ -10,8 +10,10 @@
 #include "ScriptedServer.h"
 #include "Wait.h"
 
+#include <QHeaderView>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
 
 namespace {
 
@@ -208,6 +210,38 @@ TEST_F(MonitorTest, ATraceFileThatCannotBeOpenedIsToldAndNothingIsTraced)
     EXPECT_EQ(Dialogs.Boxes[0].Text, "Ошибка открытия файла " + Path("no-such-folder/trace.txt"));
     EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
     EXPECT_EQ(Window().Master->TraceSink, nullptr);
+}
+
+// At the window's first size the meaning column shows every event and every exception name whole:
+// they are what the operator looks for when a module misbehaves.
+TEST(MonitorWindow, TheMeaningColumnShowsEveryEventAndExceptionWhole)
+{
+    TMonitorWindow monitor;
+    TExchangeRecorder recorder;
+    QObject::connect(&recorder, &TExchangeRecorder::Recorded, &monitor, &TMonitorWindow::AddRecord);
+    for (TModbusTraceEvent event :
+         {TModbusTraceEvent::Timeout, TModbusTraceEvent::Retransmission, TModbusTraceEvent::Connected,
+          TModbusTraceEvent::Disconnected, TModbusTraceEvent::ConnectionFailed})
+        recorder.Trace(event, nullptr, 0, StatusOk);
+    const QByteArray request = MbapFrame(1, 255, QByteArray::fromHex("0300540038"));
+    for (uint8_t code : {1, 2, 3, 4, 5, 6, 8, 10, 11}) {
+        const QByteArray reply = MbapFrame(1, 255, QByteArray::fromHex("83") + char(code));
+        recorder.Trace(TModbusTraceEvent::Sent, reinterpret_cast<const uint8_t*>(request.data()), int(request.size()),
+                       StatusOk);
+        recorder.Trace(TModbusTraceEvent::Received, reinterpret_cast<const uint8_t*>(reply.data()), int(reply.size()),
+                       StatusException);
+    }
+
+    const QTableView& view = *monitor.TableView1;
+    // The room a cell leaves its text, as the style draws it.
+    const int margins = 2 * (view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1) + 1;
+    const int room = view.horizontalHeader()->sectionSize(TExchangeTableModel::MeaningColumn) - margins;
+    const TExchangeTableModel& rows = monitor.Rows();
+    ASSERT_EQ(rows.rowCount(), 5 + 2 * 9);
+    for (int row = 0; row < rows.rowCount(); ++row) {
+        const QString meaning = rows.data(rows.index(row, TExchangeTableModel::MeaningColumn)).toString();
+        EXPECT_LE(view.fontMetrics().horizontalAdvance(meaning), room) << meaning.toStdString();
+    }
 }
 
 }  // namespace
