@@ -5,6 +5,8 @@
 #include "Main_Win.h"
 #include "TerminationSignals.h"
 
+#include <QTimer>
+
 int main(int argc, char** argv)
 {
     // Help and version are answered before the application exists, so that they need no display.
@@ -24,9 +26,13 @@ int main(int argc, char** argv)
     TMainWindow window;
     CloseOnTerminationSignals(&window);
     window.show();
-    if (!commandLine.TraceFile.isEmpty())
-        window.StartTrace(commandLine.TraceFile);
-    if (!commandLine.FileName.isEmpty())
-        window.OpenFileAtStart(commandLine.FileName);
+    // From the running loop: a message these may show then waits inside it, where a termination
+    // signal can still end the program; a close asked for before the loop runs would be lost.
+    QTimer::singleShot(0, &window, [&window, &commandLine] {
+        if (!commandLine.TraceFile.isEmpty())
+            window.StartTrace(commandLine.TraceFile);
+        if (!commandLine.FileName.isEmpty())
+            window.OpenFileAtStart(commandLine.FileName);
+    });
     return application.exec();
 }

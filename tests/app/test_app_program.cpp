@@ -124,6 +124,43 @@ TEST(Program, ATerminationSignalEndsItWithStatus1WhenTheSettingsCannotBeWritten)
     EXPECT_TRUE(errors.contains("KorvelService: Ошибка создания файла " + settings)) << errors.toStdString();
 }
 
+// A message at start (a trace file or a configuration file that cannot be opened) waits for an
+// answer nobody may give: a termination signal meanwhile still ends the program.
+TEST(Program, ATerminationSignalEndsItWhileAStartMessageWaits)
+{
+    const QStringList arguments[] = {
+        {"--trace", "/nonexistent-folder/trace.txt"},
+        {"/nonexistent-folder/module.ini"},
+    };
+    for (const QStringList& c : arguments) {
+        SCOPED_TRACE(c.join(' ').toStdString());
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        const QString program = folder.filePath("KorvelService");
+        ASSERT_TRUE(QFile::copy(KORVEL_PROGRAM, program));
+
+        QProcess process;
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(program, c);
+        ASSERT_TRUE(process.waitForStarted());
+        const qint64 pid = process.processId();
+        ASSERT_TRUE(WaitUntil([&] { return CatchesSignal(pid, SIGTERM); }, std::chrono::seconds(20)));
+
+        ASSERT_EQ(::kill(pid, SIGTERM), 0);
+        const bool finished = process.waitForFinished(20000);
+        if (!finished) {
+            process.kill();
+            process.waitForFinished();
+        }
+        ASSERT_TRUE(finished);
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+    }
+}
+
 TEST(Program, AnswersHelpAndVersionWithoutADisplayAndRefusesUnknownArguments)
 {
     const struct {
