@@ -112,6 +112,10 @@ void TSearchWindow::Button1Click()
                         .arg(addresses.size())
                         .arg(TableWidget1->rowCount())
                         .arg(double(clock.elapsed()) / 1000, 0, 'f', 1));
+    if (CloseWhenStopped) {
+        CloseWhenStopped = false;
+        reject();
+    }
 }
 
 void TSearchWindow::Button2Click()
@@ -122,8 +126,13 @@ void TSearchWindow::Button2Click()
 
 void TSearchWindow::reject()
 {
-    // The addresses already asked answer or time out; no more are asked.
-    Button2Click();
+    // The search runs in a loop of its own inside Button1Click, below which the dialogs that opened
+    // this window wait: it closes once the addresses already asked have answered or timed out.
+    if (Runner) {
+        Runner->Stop();
+        CloseWhenStopped = true;
+        return;
+    }
     TForm::reject();
 }
 

@@ -35,6 +35,7 @@ private:
 
     int TimeoutMs;
     TFleetRunner* Runner = nullptr;  // while a search runs
+    bool CloseWhenStopped = false;   // closed while a search ran
 };
 
 // Runs the window; true when the operator chose a module, whose address and port then replace

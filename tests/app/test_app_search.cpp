@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 
 #include "ModuleSimServer.h"
+#include "ScriptedServer.h"
 #include "Search_Win.h"
 #include "Settings_Win.h"
 #include "Wait.h"
@@ -119,6 +120,32 @@ TEST_F(SearchTest, ABadRangeIsToldAndNothingIsAsked)
         EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
         EXPECT_EQ(search.ProgressBar1->maximum(), 100);  // never started
     }
+}
+
+// Closed while addresses are still being asked, the window stays until they have answered or timed
+// out and closes then: gone at once, it left the settings dialog below it waiting in the search's
+// loop while it looked closed, and the main window usable with the old settings.
+TEST_F(SearchTest, ClosedDuringASearchItStaysUntilTheAskedAddressesAreDone)
+{
+    TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(silent.Listen());
+    TSearchWindow search("127.0.0.1", silent.Port(), 300);
+    search.MaskEdit2->setText("127.0.0.1");
+    search.show();
+    bool searchingWhenClosed = false;
+    bool visibleAfterClose = false;
+    QTimer::singleShot(0, &search, [&] {
+        searchingWhenClosed = search.Button2->isEnabled();
+        search.close();
+        visibleAfterClose = search.isVisible();
+    });
+    search.Button1Click();
+
+    EXPECT_TRUE(searchingWhenClosed);
+    EXPECT_TRUE(visibleAfterClose);
+    EXPECT_FALSE(search.isVisible());
+    EXPECT_EQ(search.result(), QDialog::Rejected);
+    EXPECT_EQ(silent.Requests().size(), 1u);
 }
 
 }  // namespace
