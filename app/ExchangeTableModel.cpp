@@ -29,9 +29,16 @@ TExchangeTableModel::TExchangeTableModel(QObject* parent) : QAbstractTableModel(
 
 void TExchangeTableModel::Append(const TExchangeRecord& record)
 {
-    const int row = int(Records_.size());
-    beginInsertRows({}, row, row);
     Records_.push_back(record);
+}
+
+void TExchangeTableModel::ShowNewRows()
+{
+    const int kept = int(Records_.size());
+    if (Shown == kept)
+        return;
+    beginInsertRows({}, Shown, kept - 1);
+    Shown = kept;
     endInsertRows();
 }
 
@@ -39,12 +46,13 @@ void TExchangeTableModel::Clear()
 {
     beginResetModel();
     Records_.clear();
+    Shown = 0;
     endResetModel();
 }
 
 int TExchangeTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(Records_.size());
+    return parent.isValid() ? 0 : Shown;
 }
 
 int TExchangeTableModel::columnCount(const QModelIndex& parent) const
@@ -54,7 +62,7 @@ int TExchangeTableModel::columnCount(const QModelIndex& parent) const
 
 QVariant TExchangeTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || size_t(index.row()) >= Records_.size())
+    if (!index.isValid() || index.row() >= Shown)
         return {};
     const TExchangeRecord& record = Records_[size_t(index.row())];
     if (role == Qt::BackgroundRole) {

@@ -1,5 +1,6 @@
 #pragma once
-// The exchange monitor's table: one row per record, appended as the exchange goes.
+// The exchange monitor's table: one row per record. Records are kept as they come and shown in
+// batches, since every insertion the view is told of lays the whole table out again.
 
 #include "ExchangeRecord.h"
 
@@ -27,8 +28,11 @@ public:
 
     explicit TExchangeTableModel(QObject* parent = nullptr);
 
+    // Kept at once, shown with the next ShowNewRows.
     void Append(const TExchangeRecord& record);
+    void ShowNewRows();
     void Clear();
+    // Every record kept, shown or not yet.
     const std::vector<TExchangeRecord>& Records() const { return Records_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -38,4 +42,5 @@ public:
 
 private:
     std::vector<TExchangeRecord> Records_;
+    int Shown = 0;
 };

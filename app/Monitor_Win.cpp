@@ -10,7 +10,9 @@
 #include <utility>
 
 namespace {
-constexpr int CountersRefreshMs = 100;
+// New rows and the sums line are shown at most this often: laying out and drawing the table costs
+// far more than taking a frame, and a burst of frames would otherwise be shown frame by frame.
+constexpr int RefreshMs = 50;
 constexpr int RowPadding = 4;
 constexpr int CellPadding = 16;
 // The widest text each column but the bytes usually holds; the meaning's is the longest exception
@@ -49,9 +51,9 @@ TMonitorWindow::TMonitorWindow(TShowHelpTopic showHelpTopic, QWidget* parent) : 
                      });
         header->resizeSection(column, fontMetrics().horizontalAdvance(widest) + CellPadding);
     }
-    CountersTimer.setSingleShot(true);
-    CountersTimer.setInterval(CountersRefreshMs);
-    connect(&CountersTimer, &QTimer::timeout, this, &TMonitorWindow::ShowCounters);
+    RefreshTimer.setSingleShot(true);
+    RefreshTimer.setInterval(RefreshMs);
+    connect(&RefreshTimer, &QTimer::timeout, this, &TMonitorWindow::Refresh);
     connect(Button2, &QPushButton::clicked, this, &TMonitorWindow::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TMonitorWindow::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &QDialog::close);
@@ -62,14 +64,22 @@ void TMonitorWindow::AddRecord(const TExchangeRecord& record)
 {
     if (Button1->isChecked())
         return;  // paused
-    QScrollBar* scroll = TableView1->verticalScrollBar();
-    const bool atEnd = scroll->value() == scroll->maximum();
+    if (!RefreshTimer.isActive()) {
+        // Followed only when the operator has not scrolled back to look at something.
+        const QScrollBar* scroll = TableView1->verticalScrollBar();
+        FollowEnd = scroll->value() == scroll->maximum();
+        RefreshTimer.start();
+    }
     Model.Append(record);
     Counters_.Add(record);
-    if (atEnd)
+}
+
+void TMonitorWindow::Refresh()
+{
+    Model.ShowNewRows();
+    if (FollowEnd)
         TableView1->scrollToBottom();
-    if (!CountersTimer.isActive())
-        CountersTimer.start();
+    ShowCounters();
 }
 
 QString TMonitorWindow::CountersText() const

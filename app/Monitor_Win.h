@@ -27,10 +27,12 @@ public slots:
     void Button3Click();
 
 private:
+    void Refresh();
     void ShowCounters();
 
     TExchangeTableModel Model;
     TExchangeCounters Counters_;
-    // The sums line is redrawn at most this often, not at every frame.
-    QTimer CountersTimer;
+    // Started by the first record after a quiet spell; the records until it fires are shown at once.
+    QTimer RefreshTimer;
+    bool FollowEnd = true;
 };

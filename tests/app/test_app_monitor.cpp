@@ -12,6 +12,8 @@
 
 #include <QHeaderView>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
 #include <QRegularExpression>
 #include <QStyle>
 
@@ -43,9 +45,16 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return Dialogs.Boxes.size() > boxes; }, std::chrono::seconds(10)));
     }
 
-    // "direction | transaction | unit | function | registers | length | meaning" of each row.
+    static bool AllShown(const TMonitorWindow& monitor)
+    {
+        return monitor.Rows().rowCount() == int(monitor.Rows().Records().size());
+    }
+
+    // "direction | transaction | unit | function | registers | length | meaning" of each row, once
+    // every record kept is shown.
     static QStringList RowTexts(const TMonitorWindow& monitor)
     {
+        EXPECT_TRUE(WaitUntil([&] { return AllShown(monitor); }));
         QStringList rows;
         const TExchangeTableModel& model = monitor.Rows();
         for (int row = 0; row < model.rowCount(); ++row) {
@@ -149,12 +158,12 @@ TEST_F(MonitorTest, PauseKeepsTheRowsClearEmptiesThemAndSaveWritesThem)
     PointSettingsAt(module.Port());
     TMonitorWindow* monitor = OpenMonitor();
     Run("ReadConfigAction");
-    const int rows = monitor->Rows().rowCount();
+    const int rows = int(monitor->Rows().Records().size());
     ASSERT_EQ(rows, 3);
 
     QTest::mouseClick(monitor->Button1, Qt::LeftButton);  // pause
     Run("ReadConfigAction");
-    EXPECT_EQ(monitor->Rows().rowCount(), rows);
+    EXPECT_EQ(int(monitor->Rows().Records().size()), rows);
     QTest::mouseClick(monitor->Button1, Qt::LeftButton);
 
     Dialogs.FileAnswers = {Path("monitor.txt")};
@@ -168,6 +177,7 @@ TEST_F(MonitorTest, PauseKeepsTheRowsClearEmptiesThemAndSaveWritesThem)
 
     QTest::mouseClick(monitor->Button2, Qt::LeftButton);
     EXPECT_EQ(monitor->Rows().rowCount(), 0);
+    EXPECT_TRUE(monitor->Rows().Records().empty());
     EXPECT_EQ(monitor->Counters().Requests, 0);
 }
 
@@ -201,6 +211,33 @@ TEST_F(MonitorTest, TheTraceFileGetsOneLinePerFrameAndEvent)
                     .match(lines[3])
                     .hasMatch())
         << lines[3].toStdString();
+}
+
+TEST_F(MonitorTest, ABurstIsShownAtOnceFollowingTheEndUnlessTheOperatorScrolledBack)
+{
+    TMonitorWindow* monitor = OpenMonitor();
+    QTableView* table = monitor->TableView1;
+    const QScrollBar* scroll = table->verticalScrollBar();
+    const auto lastShownAtTheBottom = [&] {
+        return AllShown(*monitor) && table->rowAt(table->viewport()->height() - 1) == monitor->Rows().rowCount() - 1;
+    };
+    int insertions = 0;
+    QObject::connect(&monitor->Rows(), &QAbstractItemModel::rowsInserted, [&] { ++insertions; });
+    for (int i = 0; i < 500; ++i)
+        monitor->AddRecord(EventRecord(TExchangeEvent::Retransmission, "повторная передача"));
+    ASSERT_TRUE(WaitUntil(lastShownAtTheBottom));
+    EXPECT_EQ(monitor->Rows().rowCount(), 500);
+    EXPECT_EQ(insertions, 1);
+
+    table->verticalScrollBar()->setValue(0);
+    monitor->AddRecord(EventRecord(TExchangeEvent::Timeout, "таймаут: нет ответа"));
+    ASSERT_TRUE(WaitUntil([&] { return AllShown(*monitor); }));
+    EXPECT_EQ(scroll->value(), 0);
+
+    table->scrollToBottom();
+    monitor->AddRecord(EventRecord(TExchangeEvent::Timeout, "таймаут: нет ответа"));
+    ASSERT_TRUE(WaitUntil(lastShownAtTheBottom));
+    EXPECT_EQ(scroll->value(), scroll->maximum());
 }
 
 TEST_F(MonitorTest, ATraceFileThatCannotBeOpenedIsToldAndNothingIsTraced)
