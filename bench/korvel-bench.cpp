@@ -2,45 +2,22 @@
 // TModbusTCPMaster and through libmodbus, side by side: against one simulated module, or each
 // client against its own fast libmodbus server in another process (korvel-bench-server), where
 // the clients' own cost is not hidden behind the server's.
-#include "ModbusMaster.h"
-#include "ModuleRegisters.h"
+#include "BenchClients.h"
 #include "ModuleSimServer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QProcess>
 #include <QThread>
 
-#include <modbus/modbus.h>
-
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <memory>
-#include <vector>
+#include <string>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int WarmUpExchanges = 20;
 constexpr int BatchSize = 100;
-
-struct TRun {
-    std::vector<double> Latencies;  // microseconds, one per exchange
-    double Seconds = 0;
-};
-
-double Percentile(std::vector<double> values, double fraction)
-{
-    std::sort(values.begin(), values.end());
-    const size_t at = std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5));
-    return values[at];
-}
 
 // The module runs on a thread of its own, as a real peer would, so that the blocking libmodbus
 // client and the event-driven master meet it under the same conditions.
@@ -70,119 +47,10 @@ private:
     quint16 Port_ = 0;
 };
 
-// A korvel-bench-server process on a free loopback port, stopped when this goes.
-class TFastServer {
-public:
-    TFastServer()
-    {
-        Process_.setProgram(KORVEL_BENCH_SERVER);
-        Process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        Process_.start();
-        const QDeadlineTimer deadline(5000);
-        while (!Process_.canReadLine() && !deadline.hasExpired() && Process_.state() != QProcess::NotRunning)
-            Process_.waitForReadyRead(int(deadline.remainingTime()));
-        Port_ = quint16(Process_.readLine().trimmed().toUInt());
-    }
-    ~TFastServer()
-    {
-        Process_.kill();
-        Process_.waitForFinished();
-    }
-    quint16 Port() const { return Port_; }
-
-private:
-    QProcess Process_;
-    quint16 Port_ = 0;
-};
-
-// Reads through TModbusTCPMaster; the next read is queued from the completion callback, as the
-// application would, and goes out as soon as the callback returns.
-class TMasterClient {
-public:
-    explicit TMasterClient(quint16 port)
-    {
-        Master_.SetParameters("IPADDRESS=127.0.0.1\r\nTCPPORT=" + std::to_string(port) +
-                              "\r\nTIMEOUT=50\r\nREPEATCOUNT=2\r\n");
-        Master_.SetActive(true);
-    }
-
-    bool Run(int count, TRun& run)
-    {
-        int left = count;
-        bool ok = true;
-        Clock::time_point started;
-        const Clock::time_point batchStart = Clock::now();
-        TModbusOrderCompleteEvent complete;
-        const auto queue = [&] {
-            started = Clock::now();
-            Master_.SetOrderCallback(
-                Master_.ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-                complete);
-        };
-        complete = [&](TModbusMaster* sender, int, uint8_t status) {
-            const Clock::time_point now = Clock::now();
-            ok = status == StatusOk;
-            sender->GetReplyData(Config_.data());
-            run.Latencies.push_back(std::chrono::duration<double, std::micro>(now - started).count());
-            if (!ok || --left == 0)
-                Loop_.quit();
-            else
-                queue();
-        };
-        queue();
-        Loop_.exec();
-        run.Seconds += std::chrono::duration<double>(Clock::now() - batchStart).count();
-        return ok;
-    }
-
-private:
-    TModbusTCPMaster Master_;
-    QEventLoop Loop_;
-    std::array<uint8_t, 2 * ConfigReadRegisterCount> Config_{};
-};
-
-class TLibmodbusClient {
-public:
-    explicit TLibmodbusClient(quint16 port) : Context_(modbus_new_tcp("127.0.0.1", port))
-    {
-        Connected_ = Context_ && modbus_set_slave(Context_, ModuleUnitId) == 0 && modbus_connect(Context_) == 0;
-        if (!Connected_)
-            std::fprintf(stderr, "korvel-bench: libmodbus cannot connect: %s\n", modbus_strerror(errno));
-    }
-    ~TLibmodbusClient()
-    {
-        if (!Context_)
-            return;
-        modbus_close(Context_);
-        modbus_free(Context_);
-    }
-
-    bool Run(int count, TRun& run)
-    {
-        if (!Connected_)
-            return false;
-        const Clock::time_point batchStart = Clock::now();
-        for (int i = 0; i < count; ++i) {
-            const Clock::time_point started = Clock::now();
-            if (modbus_read_registers(Context_, ConfigFirstRegister, ConfigReadRegisterCount, Registers_.data()) !=
-                ConfigReadRegisterCount)
-                return false;
-            run.Latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
-        }
-        run.Seconds += std::chrono::duration<double>(Clock::now() - batchStart).count();
-        return true;
-    }
-
-private:
-    modbus_t* Context_;
-    bool Connected_ = false;
-    std::array<uint16_t, ConfigReadRegisterCount> Registers_{};
-};
-
 void Report(const char* name, const TRun& run)
 {
     std::printf("%-18s median %8.1f us   p99 %8.1f us   %9.0f exchanges/s\n", name, Percentile(run.Latencies, 0.5),
-                Percentile(run.Latencies, 0.99), double(run.Latencies.size()) / run.Seconds);
+                Percentile(run.Latencies, 0.99), run.ExchangesPerSecond());
 }
 
 // Where the clients find their servers for the run.
@@ -292,7 +160,6 @@ int main(int argc, char* argv[])
         std::printf("ratio (ours / libmodbus): median %.2f, p99 %.2f, exchanges/s %.2f\n",
                     Percentile(master.Latencies, 0.5) / Percentile(reference.Latencies, 0.5),
                     Percentile(master.Latencies, 0.99) / Percentile(reference.Latencies, 0.99),
-                    (double(master.Latencies.size()) / master.Seconds) /
-                        (double(reference.Latencies.size()) / reference.Seconds));
+                    master.ExchangesPerSecond() / reference.ExchangesPerSecond());
     return 0;
 }

@@ -4,6 +4,7 @@
 // silent.
 #include "FleetRunner.h"
 #include "ModuleRegisters.h"
+#include "Percentile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -12,7 +13,6 @@
 
 #include <modbus/modbus.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -30,14 +30,6 @@ struct TRun {
     double WallMs = 0;
     size_t Failed = 0;
 };
-
-double Percentile(std::vector<double> values, double fraction)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5))];
-}
 
 double MsSince(Clock::time_point started)
 {
