@@ -33,9 +33,12 @@ settings=$home/.config/KorvelService/KorvelService.xml
 
 fail() { echo "FAIL: $*"; exit 1; }
 
-# True once the process has its own SIGTERM handler, as the kernel reports it.
+# True once the program runs and has its own SIGTERM handler, as the kernel reports it. The shell
+# that starts it catches SIGTERM itself (for its EXIT trap) until it has replaced itself with the
+# program, so the process must be the program first.
 catches_sigterm() {
   local mask
+  [ "/proc/$1/exe" -ef "$prefix/bin/KorvelService" ] || return 1
   mask=$(awk '/^SigCgt:/ {print $2}' "/proc/$1/status" 2>/dev/null) || return 1
   [ -n "$mask" ] && (( (0x$mask >> 14) & 1 ))
 }
