@@ -21,6 +21,12 @@ namespace {
 
 const QString ReadText = QStringLiteral("Конфигурация успешно считана");
 
+// The monitor shows what it keeps in batches.
+bool AllShown(const TMonitorWindow& monitor)
+{
+    return monitor.Rows().rowCount() == int(monitor.Rows().Records().size());
+}
+
 class MonitorTest : public MainWindowFixture {
 protected:
     void PointSettingsAt(quint16 port)
@@ -43,11 +49,6 @@ protected:
         const size_t boxes = Dialogs.Boxes.size();
         Action(action)->trigger();
         ASSERT_TRUE(WaitUntil([&] { return Dialogs.Boxes.size() > boxes; }, std::chrono::seconds(10)));
-    }
-
-    static bool AllShown(const TMonitorWindow& monitor)
-    {
-        return monitor.Rows().rowCount() == int(monitor.Rows().Records().size());
     }
 
     // "direction | transaction | unit | function | registers | length | meaning" of each row, once
@@ -274,6 +275,7 @@ TEST(MonitorWindow, TheMeaningColumnShowsEveryEventAndExceptionWhole)
     const int margins = 2 * (view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1) + 1;
     const int room = view.horizontalHeader()->sectionSize(TExchangeTableModel::MeaningColumn) - margins;
     const TExchangeTableModel& rows = monitor.Rows();
+    ASSERT_TRUE(WaitUntil([&] { return AllShown(monitor); }));
     ASSERT_EQ(rows.rowCount(), 5 + 2 * 9);
     for (int row = 0; row < rows.rowCount(); ++row) {
         const QString meaning = rows.data(rows.index(row, TExchangeTableModel::MeaningColumn)).toString();
