@@ -30,6 +30,7 @@
 #include <QStatusBar>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -127,6 +128,8 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     // menu but takes it only there, so that the window keeps it.
     SetUpToolBar();
     SetUpStatusBar();
+    // Sees the keys before the focused control does (eventFilter).
+    qApp->installEventFilter(this);
     Busy =
         new TBusySign(StatusPanels[BusyPanel],
                       {ui->WriteConfigAction, ui->ReadConfigAction, ui->CompareConfigAction, ui->ReadInfoAction}, this);
@@ -312,6 +315,31 @@ void TMainWindow::keyPressEvent(QKeyEvent* event)
     // Controls pass F1 on, so the window sees it whichever control has the focus.
     FormKeyDown(event->key());
     QMainWindow::keyPressEvent(event);
+}
+
+bool TMainWindow::IsCommandKey(const QKeyEvent* key) const
+{
+    const QKeySequence keys(key->keyCombination());
+    const QList<QAction*> actions = findChildren<QAction*>();
+    return std::any_of(actions.begin(), actions.end(), [&](const QAction* action) {
+        return action->shortcutContext() == Qt::WindowShortcut && action->shortcut() == keys;
+    });
+}
+
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool keyEvent = event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress;
+    if (!keyEvent || !watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != this ||
+        !IsCommandKey(static_cast<QKeyEvent*>(event)))
+        return QMainWindow::eventFilter(watched, event);
+    // A control may claim a command's key for its own editing (under X11 a line edit takes Ctrl+U to
+    // delete its line): the command comes first, and a key press left over because the command is
+    // unavailable does nothing.
+    if (event->type() == QEvent::ShortcutOverride)
+        event->ignore();
+    else
+        event->accept();
+    return true;
 }
 
 void TMainWindow::FormKeyDown(int key)

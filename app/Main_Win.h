@@ -118,12 +118,15 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
     // Answers whether the window may close.
     bool FormClose();
     void FormKeyDown(int key);
+    // True for the key of a command the window itself dispatches.
+    bool IsCommandKey(const QKeyEvent* key) const;
     // Stops and destroys the master without reporting the requests it cuts off.
     void ReleaseMaster();
     // Stopping the master drops its requests without a completion: none of them is pending any more.

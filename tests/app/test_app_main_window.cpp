@@ -51,6 +51,27 @@ bool SameRecord(const TModuleConfig& a, const TModuleConfig& b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+// Claims every key with a modifier for the control's own editing, as a line edit does under X11's
+// key bindings with Ctrl+U (delete the line), and counts the presses of such letters that reach it.
+class TClaimingEditKeys : public QObject {
+public:
+    int Presses = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        const bool withModifier = (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+                                  static_cast<QKeyEvent*>(event)->modifiers() != Qt::NoModifier;
+        if (!withModifier)
+            return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (event->type() == QEvent::KeyPress && key >= Qt::Key_A && key <= Qt::Key_Z)
+            ++Presses;
+        event->accept();
+        return true;
+    }
+};
+
 }  // namespace
 
 using MainWindowStartTest = MainWindowFixture;
@@ -167,18 +188,42 @@ TEST_F(MainWindowStartTest, ShortcutsTypedIntoAnEditRunTheirCommandAndInsertNoth
         {"ShowMonitorAction", QKeySequence("Ctrl+M")},
     };
     QWidget* edits[] = {AddressEdit(1), PortEdit()->findChild<QLineEdit*>()};
+    TClaimingEditKeys claiming;
     for (const auto& [name, keys] : shortcuts) {
         // Only the binding is under test here: the commands themselves are tested elsewhere.
         QObject::disconnect(Action(name), &QAction::triggered, nullptr, nullptr);
         QSignalSpy triggered(Action(name), &QAction::triggered);
-        for (QWidget* edit : edits) {
-            edit->setFocus();
-            const QString before = qobject_cast<QLineEdit*>(edit)->text();
-            QTest::keySequence(edit, keys);
-            EXPECT_EQ(qobject_cast<QLineEdit*>(edit)->text(), before)
-                << name << " " << edit->objectName().toStdString();
+        // The window's commands come first, also where the platform gives the key to the edit.
+        for (bool claimed : {false, true}) {
+            for (QWidget* edit : edits) {
+                if (claimed)
+                    edit->installEventFilter(&claiming);
+                edit->setFocus();
+                const QString before = qobject_cast<QLineEdit*>(edit)->text();
+                QTest::keySequence(edit, keys);
+                EXPECT_EQ(qobject_cast<QLineEdit*>(edit)->text(), before)
+                    << name << " " << edit->objectName().toStdString();
+                edit->removeEventFilter(&claiming);
+            }
         }
-        EXPECT_EQ(triggered.count(), 2) << name;
+        EXPECT_EQ(triggered.count(), 4) << name;
+    }
+}
+
+// While a module command is unavailable (a request pending) its key does nothing: under X11 the edit
+// would otherwise take Ctrl+U and delete the address the operator typed.
+TEST_F(MainWindowStartTest, TheKeyOfAnUnavailableCommandDoesNotReachTheEdit)
+{
+    Window().show();
+    QApplication::setActiveWindow(&Window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+    TClaimingEditKeys claiming;
+    AddressEdit(1)->installEventFilter(&claiming);
+    AddressEdit(1)->setFocus();
+    for (const char* name : {"WriteConfigAction", "ReadConfigAction", "CompareConfigAction", "ReadInfoAction"}) {
+        Action(name)->setEnabled(false);
+        QTest::keySequence(AddressEdit(1), Action(name)->shortcut());
+        EXPECT_EQ(claiming.Presses, 0) << name;
     }
 }
 
