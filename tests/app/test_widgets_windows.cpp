@@ -5,6 +5,7 @@
 #include "Info_Win.h"
 #include "Monitor_Win.h"
 #include "Search_Win.h"
+#include "Wait.h"
 #include "WidgetsTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -156,6 +157,7 @@ TEST(WindowTables, TabAndShiftTabLeaveTheTable)
     TMonitorWindow monitor;
     for (int row = 0; row < 3; ++row)
         monitor.AddRecord(EventRecord(TExchangeEvent::Connection, QStringLiteral("соединение установлено")));
+    ASSERT_TRUE(WaitUntil([&] { return monitor.Rows().rowCount() == 3; }));  // shown on the next refresh
 
     const struct {
         const char* Window;
