@@ -3,6 +3,9 @@
 #include "ModbusMaster.h"
 #include "Monitor_Win.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 TExchangeTrace::TExchangeTrace(QObject* parent) : QObject(parent)
 {
     connect(&Recorder, &TExchangeRecorder::Recorded, this, &TExchangeTrace::Record);
@@ -53,8 +56,15 @@ TMonitorWindow* TExchangeTrace::Monitor() const
 
 bool TExchangeTrace::OpenTraceFile(const QString& fileName)
 {
-    TraceFile.setFileName(fileName);
-    const bool opened = TraceFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    // Opened without waiting, so that a FIFO nobody reads is refused instead of stopping the
+    // program at its start; the writes then wait as a file's do.
+    const int fd = ::open(QFile::encodeName(fileName).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    const bool opened =
+        fd >= 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 &&
+        TraceFile.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, QFileDevice::AutoCloseHandle);
+    if (!opened && fd >= 0)
+        ::close(fd);
     Attach();
     return opened;
 }
