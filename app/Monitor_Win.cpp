@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QSaveFile>
+#include <QScreen>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -38,6 +39,9 @@ TMonitorWindow::TMonitorWindow(TShowHelpTopic showHelpTopic, QWidget* parent) : 
     // A window of its own: it stays open and usable beside the main window.
     setWindowFlags(Qt::Window);
     setModal(false);
+    // Wide for the bytes, but never past the screen of a small field laptop.
+    if (const QScreen* screen = parent ? parent->screen() : this->screen())
+        resize(size().boundedTo(screen->availableSize()));
     SetHelpTopic(std::move(showHelpTopic), QStringLiteral("KorvelService_Conent.htm#monitor"));
     TableView1->setModel(&Model);
     TableView1->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + RowPadding);

@@ -258,6 +258,14 @@ TEST_F(MonitorTest, ATraceFileThatCannotBeOpenedIsToldAndNothingIsTraced)
     }
 }
 
+TEST(MonitorWindow, OpensNoLargerThanItsScreen)
+{
+    const TMonitorWindow monitor;
+    const QSize screen = monitor.screen()->availableSize();
+    EXPECT_LE(monitor.width(), screen.width());
+    EXPECT_LE(monitor.height(), screen.height());
+}
+
 // At the window's first size the meaning column shows every event and every exception name whole:
 // they are what the operator looks for when a module misbehaves.
 TEST(MonitorWindow, TheMeaningColumnShowsEveryEventAndExceptionWhole)
