@@ -234,6 +234,14 @@ TEST_F(CliTest, ReadGivesTheFileSaveConfigToFileWrites)
     const TRun failed = RunCli({"read", Host(*Modules[1]), "-o", unwritable});
     EXPECT_EQ(failed.Exit, 4);
     EXPECT_TRUE(failed.Err.contains("Unable to write to " + unwritable.toUtf8())) << failed.Err.toStdString();
+    // A file that was not written is not told as saved.
+    EXPECT_FALSE(QString::fromUtf8(failed.Out).contains("сохранена")) << failed.Out.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(failed.Out).contains("успешно 0, с ошибкой 1")) << failed.Out.toStdString();
+    const TRun failedJson = RunCli({"--json", "read", Host(*Modules[1]), "-o", unwritable});
+    EXPECT_EQ(failedJson.Exit, 4);
+    ASSERT_EQ(failedJson.JsonLines().size(), 1u);
+    EXPECT_FALSE(failedJson.JsonLines()[0]["ok"].toBool());
+    EXPECT_TRUE(failedJson.JsonLines()[0]["error"].toString().startsWith("Unable to write to "));
 
     const TRun json = RunCli({"--json", "read", Host(*Modules[1])});
     ASSERT_EQ(json.JsonLines().size(), 1u);

@@ -205,20 +205,24 @@ private:
                     } else {
                         QJsonObject fields{{"config", ConfigJson(config)}};
                         std::string text = "конфигурация считана";
+                        bool saved = true;
                         if (!output.empty()) {
                             const std::string fileName =
                                 toFolder ? output + "/" + module.Address + "_" + std::to_string(module.Port) + ".ini"
                                          : output;
                             std::string error;
-                            if (!WriteConfigFile(fileName, config, error)) {
-                                report.Error(error);
-                                fileFailed = true;
-                            }
+                            saved = WriteConfigFile(fileName, config, error);
                             fields.insert("file", QString::fromStdString(fileName));
                             text = "сохранена в " + fileName;
+                            if (!saved) {
+                                report.Error(error);
+                                fileFailed = true;
+                                fields.insert("error", QString::fromStdString(error));
+                                text = "ошибка: " + error;
+                            }
                         }
-                        tally.Count(true);
-                        report.Module(module, "read", true, Ms(begun), text, fields);
+                        tally.Count(saved);
+                        report.Module(module, "read", saved, Ms(begun), text, fields);
                     }
                     finish();
                 });
