@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <memory>
 
@@ -367,4 +368,55 @@ TEST(CliScan, FindsExactlyTheAnsweringModules)
         found << line["host"].toString();
     found.sort();
     EXPECT_EQ(found, (QStringList{"127.0.7.11", "127.0.7.200", "127.0.7.40", "127.0.7.41"}));
+}
+
+// Ctrl+C in a fleet command: the module whose request is already on its way is waited for and
+// told, apply writes nothing after it, no other module is started, and the program ends by the
+// signal so that a calling script stops too.
+TEST_F(CliTest, InterruptionTellsTheModuleInFlightAndStartsNoOther)
+{
+    const QString file = ConfigFile("wanted.ini", Changed());
+    struct TCase {
+        const char* Command;
+        TModuleConfig Held;  // what the module answers a read with
+        const char* Told;
+        const char* Summary;
+    };
+    const TCase cases[] = {
+        {"write", Changed(), "записана и проверена", "прервано: не обработано 2"},
+        {"apply", FactoryDefaults, "прервано до записи, конфигурация не изменена", "прервано: не обработано 3"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Command);
+        TScriptedServer slow([&](const TScriptedRequest& request) {
+            if (request.Index == 0)
+                return TScriptedAnswer{};  // answered only when sent again
+            if (request.FunctionCode() == FunctionWriteMultipleRegisters)
+                return TScriptedAnswer{WriteReply(request)};
+            std::vector<uint16_t> registers(ConfigReadRegisterCount);
+            std::memcpy(registers.data(), &c.Held, sizeof c.Held);
+            return TScriptedAnswer{ReadRegistersReply(request, registers)};
+        });
+        ASSERT_TRUE(slow.Listen());
+        QProcess program;
+        program.start(KORVEL_CLI, {"--timeout", "500", "--retries", "1", "--jobs", "1", c.Command, file,
+                                   QString("127.0.0.1:%1").arg(slow.Port()), Host(*Modules[0]), Host(*Modules[1])});
+        ASSERT_TRUE(WaitUntil([&] { return !slow.Requests().empty(); }, std::chrono::seconds(10)));
+        ::kill(pid_t(program.processId()), SIGINT);
+        ASSERT_TRUE(WaitUntil([&] { return program.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+        EXPECT_EQ(program.exitStatus(), QProcess::CrashExit);
+        EXPECT_EQ(program.exitCode(), SIGINT);
+        const QString out = QString::fromUtf8(program.readAllStandardOutput());
+        const QString line = out.section('\n', 0, 0);
+        EXPECT_TRUE(line.contains(QString::number(slow.Port())) && line.contains(QString::fromUtf8(c.Told)))
+            << out.toStdString();
+        EXPECT_TRUE(out.contains(QString::fromUtf8(c.Summary))) << out.toStdString();
+        EXPECT_TRUE(QString::fromUtf8(program.readAllStandardError()).contains("прервано"));
+        if (std::string(c.Command) == "apply") {
+            for (const TScriptedRequest& request : slow.Requests())
+                EXPECT_NE(request.FunctionCode(), FunctionWriteMultipleRegisters);
+        }
+        EXPECT_EQ(Modules[0]->RequestCount(), 0);
+        EXPECT_EQ(Modules[1]->RequestCount(), 0);
+    }
 }

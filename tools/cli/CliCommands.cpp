@@ -1,5 +1,6 @@
 #include "CliCommands.h"
 
+#include "CliInterruption.h"
 #include "CliReport.h"
 #include "ConfigFileCheck.h"
 #include "FleetRunner.h"
@@ -86,6 +87,8 @@ class TCli {
 public:
     explicit TCli(const TCliOptions& options) : Options_(options) {}
 
+    void EndBySignal() const { Interruption_.EndBySignal(); }
+
     int Run()
     {
         const std::string& command = Options_.Command;
@@ -141,11 +144,15 @@ private:
                  const TTally& tally, const std::function<std::string()>& extra = {})
     {
         const auto started = Clock::now();
+        const size_t count = modules.size();
         TFleetRunner runner(std::move(modules), Options_.Client, Options_.Jobs);
         size_t done = 0;
-        runner.Run(job, [&](size_t, double) { report.Progress(++done); });
+        RunJobs(runner, job, [&](size_t, double) { report.Progress(++done); });
+        std::string more = extra ? extra() : std::string();
+        if (Interruption_.Interrupted())
+            more += ", прервано: не обработано " + std::to_string(count - tally.Succeeded - tally.Failed);
         report.Summary(tally.Succeeded, tally.Failed, std::chrono::duration<double>(Clock::now() - started).count(),
-                       extra ? extra() : std::string());
+                       more);
         return tally.Failed == 0 ? ExitOk : ExitModuleFailed;
     }
 
@@ -293,6 +300,13 @@ private:
                 return;
             }
             client.ReadConfig([&, index, begun, finish](const TModuleResult& result, const TModuleConfig& before) {
+                if (result.Ok() && Interruption_.Interrupted()) {
+                    report.Module(modules[index], command, false, Ms(begun),
+                                  "прервано до записи, конфигурация не изменена",
+                                  {{"changed", false}, {"error", "прервано до записи"}});
+                    finish();
+                    return;
+                }
                 if (!result.Ok()) {
                     tally.Count(false);
                     report.Module(modules[index], command, false, Ms(begun), FailureText(result), FailureJson(result));
@@ -338,7 +352,7 @@ private:
         TCliReport report(Options_.Json, true, modules.size());
         bool failed = false;
         TFleetRunner runner(modules, Options_.Client, Options_.Jobs);
-        runner.Run([&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
+        RunJobs(runner, [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
             client.ReadConfig([&, index, finish](const TModuleResult& result, const TModuleConfig& config) {
                 const size_t side = isHost[0] && (index == 0 || !isHost[1]) ? 0 : 1;
                 configs[side] = config;
@@ -350,6 +364,9 @@ private:
             });
         });
         if (failed)
+            return ExitModuleFailed;
+        // A module not asked has nothing to compare.
+        if (Interruption_.Interrupted())
             return ExitModuleFailed;
 
         const std::vector<const TConfigField*> differing = DifferingFields(configs[0], configs[1]);
@@ -401,7 +418,8 @@ private:
         const auto started = Clock::now();
         TFleetRunner runner(modules, single.Client, Options_.Jobs);
         size_t found = 0, done = 0;
-        runner.Run(
+        RunJobs(
+            runner,
             [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
                 const auto begun = Clock::now();
                 client.ReadInfo([&, index, begun, finish](const TModuleResult& result, const TModuleInfo& info) {
@@ -414,8 +432,18 @@ private:
             },
             [&](size_t, double) { report.Progress(++done); });
         report.Summary(found, 0, std::chrono::duration<double>(Clock::now() - started).count(),
-                       ", опрошено адресов " + std::to_string(modules.size()));
+                       Interruption_.Interrupted() ? ", опрошено адресов " + std::to_string(done) + " из " +
+                                                         std::to_string(modules.size()) + " (прервано)"
+                                                   : ", опрошено адресов " + std::to_string(modules.size()));
         return ExitOk;
+    }
+
+    // The runner stops starting modules when the command is interrupted.
+    void RunJobs(TFleetRunner& runner, const TFleetRunner::TJob& job, const TFleetRunner::TJobFinished& finished = {})
+    {
+        Running_ = &runner;
+        runner.Run(job, finished);
+        Running_ = nullptr;
     }
 
     static double Ms(Clock::time_point begun)
@@ -434,6 +462,11 @@ private:
     static size_t DisplayWidth(const std::string& text) { return size_t(QString::fromStdString(text).size()); }
 
     const TCliOptions& Options_;
+    TFleetRunner* Running_ = nullptr;
+    TCliInterruption Interruption_{[this] {
+        if (Running_)
+            Running_->Stop();
+    }};
 };
 
 }  // namespace
@@ -444,5 +477,8 @@ int RunCliCommand(const TCliOptions& options)
         std::fputs(UsageText().c_str(), stdout);
         return ExitOk;
     }
-    return TCli(options).Run();
+    TCli cli(options);
+    const int status = cli.Run();
+    cli.EndBySignal();
+    return status;
 }
