@@ -136,6 +136,22 @@ class AnsibleCollectionTest(unittest.TestCase):
             self.assertTrue('BAUDRATE=9601' in results['gw-03']['msg'] or 'cannot be read' in results['gw-03']['msg'],
                             results['gw-03']['msg'])
 
+    def test_a_bad_host_or_option_is_told_in_one_line(self):
+        # In check mode the host is an operand of korvel-cli diff, where a text that is no address
+        # would be taken for a file name; the usage text korvel-cli adds is no message for a task.
+        cases = (
+            (['-e', 'korvel_host=127.0.0x1', '--check'], '127.0.0x1'),
+            (['-e', 'korvel_host=127.0.0.1:1502'], '127.0.0.1:1502'),
+            (['-e', 'korvel_port=0', '--check'], '--port 0'),
+        )
+        for options, named in cases:
+            stats, results = self.play(self.first, '--limit', 'gw-03', *options)
+            msg = results['gw-03']['msg']
+            self.assertEqual(stats['gw-03']['failures'], 1)
+            self.assertIn(named, msg)
+            self.assertNotIn('Ошибка открытия файла', msg)
+            self.assertNotIn('\n', msg)
+
     def test_documentation_renders(self):
         for name in ('korvel_config', 'korvel_info'):
             run = subprocess.run(['ansible-doc', 'korvel.gateway.' + name], env=self.env, capture_output=True, text=True)

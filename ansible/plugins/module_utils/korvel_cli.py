@@ -6,6 +6,7 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import json
+import re
 
 # korvel-cli's exit statuses.
 EXIT_OK = 0
@@ -53,7 +54,13 @@ def run_cli(module, command, *operands, **flags):
 
 
 def host_operand(module):
-    return '%s:%d' % (module.params['host'], module.params['port'])
+    """HOST:PORT for korvel-cli. A host that is no address fails here: korvel-cli diff, which check
+    mode runs, takes an operand that is no address for a file name."""
+    host = module.params['host']
+    groups = host.split('.')
+    if len(groups) != 4 or not all(re.match(r'[0-9]+\Z', group) and int(group) <= 255 for group in groups):
+        module.fail_json(msg='неверный адрес модуля %s' % host)
+    return '%s:%d' % (host, module.params['port'])
 
 
 def fail_from_cli(module, rc, objects, err):
@@ -66,6 +73,8 @@ def fail_from_cli(module, rc, objects, err):
                 keys = ', '.join('%s/%s' % (m['section'], m['key']) for m in obj['mismatch'])
                 module.fail_json(msg='verification failed: the module holds other values for %s' % keys,
                                  verified=False, mismatch=obj['mismatch'], config=obj.get('config'), rc=rc)
+    if rc == EXIT_USAGE:
+        err = err.split('\n\n')[0]  # the message without the usage text that follows it
     module.fail_json(msg=err or 'korvel-cli ended with status %d' % rc, rc=rc)
 
 
