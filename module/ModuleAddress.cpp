@@ -107,5 +107,9 @@ bool ReadHostsFile(const std::string& fileName, uint16_t defaultPort, std::vecto
         }
         addresses.push_back(address);
     }
+    if (in.bad()) {
+        error = "Ошибка открытия файла " + fileName;
+        return false;
+    }
     return true;
 }

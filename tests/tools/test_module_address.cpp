@@ -95,4 +95,9 @@ TEST(ModuleAddress, HostFilesSkipCommentsAndNameTheBadLine)
     std::ofstream(bad) << "127.0.0.11\n127.0.0.300\n";
     EXPECT_FALSE(ReadHostsFile(bad, 1502, addresses, error));
     EXPECT_EQ(error, bad + ":2: неверный адрес 127.0.0.300");
+
+    // A folder opens as a stream but cannot be read: not a file without hosts.
+    const std::string folderName = folder.path().toStdString();
+    EXPECT_FALSE(ReadHostsFile(folderName, 1502, addresses, error));
+    EXPECT_EQ(error, "Ошибка открытия файла " + folderName);
 }
