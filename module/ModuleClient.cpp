@@ -83,16 +83,16 @@ void TModuleClient::WriteAndVerify(const TModuleConfig& config, TVerifyDone done
 {
     WriteConfig(config, [this, config, done = std::move(done)](const TModuleResult& written) {
         if (!written.Ok()) {
-            done(written, false, TModuleConfig{}, {});
+            done(written, false, false, TModuleConfig{}, {});
             return;
         }
         ReadConfig([config, done](const TModuleResult& read, const TModuleConfig& readBack) {
             if (!read.Ok()) {
-                done(read, false, readBack, {});
+                done(read, true, false, readBack, {});
                 return;
             }
             const std::vector<const TConfigField*> differing = DifferingFields(config, readBack);
-            done(read, differing.empty(), readBack, differing);
+            done(read, true, differing.empty(), readBack, differing);
         });
     });
 }

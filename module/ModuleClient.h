@@ -37,9 +37,11 @@ public:
     using TInfoDone = std::function<void(const TModuleResult&, const TModuleInfo&)>;
     using TConfigDone = std::function<void(const TModuleResult&, const TModuleConfig&)>;
     using TWriteDone = std::function<void(const TModuleResult&)>;
-    // Verified when every field of the table reads back as written; Differing lists the others.
-    using TVerifyDone = std::function<void(const TModuleResult&, bool verified, const TModuleConfig& readBack,
-                                           const std::vector<const TConfigField*>& differing)>;
+    // Written when the module took the write, even if the read that checks it then failed; verified
+    // when every field of the table reads back as written; Differing lists the others.
+    using TVerifyDone =
+        std::function<void(const TModuleResult&, bool written, bool verified, const TModuleConfig& readBack,
+                           const std::vector<const TConfigField*>& differing)>;
 
     // address: dotted, already checked by the decimal rule.
     TModuleClient(const std::string& address, uint16_t port, const TModuleClientOptions& options,

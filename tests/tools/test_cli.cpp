@@ -420,3 +420,31 @@ TEST_F(CliTest, InterruptionTellsTheModuleInFlightAndStartsNoOther)
         EXPECT_EQ(Modules[1]->RequestCount(), 0);
     }
 }
+
+// The write reached the module but the read that checks it got no answer: the module holds the new
+// configuration, which is told, not a plain "no answer" that reads as nothing written.
+TEST_F(CliTest, WriteTakenButNotReadBackIsToldAsWrittenAndUnverified)
+{
+    const QString file = ConfigFile("wanted.ini", Changed());
+    TScriptedServer deafAfterWrite([](const TScriptedRequest& request) {
+        if (request.FunctionCode() == FunctionWriteMultipleRegisters)
+            return TScriptedAnswer{WriteReply(request)};
+        return TScriptedAnswer{};
+    });
+    ASSERT_TRUE(deafAfterWrite.Listen());
+    const QString host = QString("127.0.0.1:%1").arg(deafAfterWrite.Port());
+
+    const TRun json = RunCli({"--json", "--retries", "0", "write", file, host});
+    EXPECT_EQ(json.Exit, 3);
+    ASSERT_EQ(json.JsonLines().size(), 1u);
+    const QJsonObject line = json.JsonLines()[0];
+    EXPECT_FALSE(line["ok"].toBool());
+    ASSERT_TRUE(line.contains("verified"));
+    EXPECT_FALSE(line["verified"].toBool());
+    EXPECT_EQ(line["error"].toString(), "Нет ответа");
+
+    const TRun text = RunCli({"--retries", "0", "write", file, host});
+    EXPECT_EQ(text.Exit, 3);
+    EXPECT_TRUE(QString::fromUtf8(text.Out).contains("конфигурация записана, но не проверена: Нет ответа"))
+        << text.Out.toStdString();
+}

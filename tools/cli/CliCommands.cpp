@@ -271,12 +271,17 @@ private:
                                    });
                 return;
             }
-            client.WriteAndVerify(config, [&, &module = module, begun, finish, fields, text](
-                                              const TModuleResult& result, bool verified, const TModuleConfig& readBack,
-                                              const std::vector<const TConfigField*>& differing) mutable {
+            client.WriteAndVerify(config, [&, &module = module, begun, finish, fields,
+                                           text](const TModuleResult& result, bool written, bool verified,
+                                                 const TModuleConfig& readBack,
+                                                 const std::vector<const TConfigField*>& differing) mutable {
                 const bool ok = result.Ok() && verified;
                 tally.Count(ok);
-                if (!result.Ok()) {
+                if (!result.Ok() && written) {
+                    fields.insert("verified", false);
+                    report.Module(module, command, false, Ms(begun), text + "записана, но не проверена: " + result.Text,
+                                  Merged(fields, FailureJson(result)));
+                } else if (!result.Ok()) {
                     report.Module(module, command, false, Ms(begun), FailureText(result),
                                   Merged(fields, FailureJson(result)));
                 } else {
