@@ -11,6 +11,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -38,6 +39,33 @@ PLAYBOOK = '''
         timeout_ms: 300
         retries: 0
 '''
+
+
+def answer_writes_only(server):
+    """A gateway that answers its first read with zeros (so that apply writes), takes each write of
+    registers (function 16) and answers no later read."""
+    try:
+        connection, _ = server.accept()
+    except OSError:
+        return
+    with connection:
+        pending = b''
+        reads = 0
+        while True:
+            data = connection.recv(4096)
+            if not data:
+                return
+            pending += data
+            while len(pending) >= 6 and len(pending) >= 6 + int.from_bytes(pending[4:6], 'big'):
+                length = 6 + int.from_bytes(pending[4:6], 'big')
+                frame, pending = pending[:length], pending[length:]
+                if frame[7] == 16:
+                    connection.sendall(frame[:4] + b'\x00\x06' + frame[6:12])
+                elif frame[7] == 3 and reads == 0:
+                    reads += 1
+                    data = bytes(2 * int.from_bytes(frame[10:12], 'big'))
+                    connection.sendall(frame[:4] + (3 + len(data)).to_bytes(2, 'big') + frame[6:8] +
+                                       bytes([len(data)]) + data)
 
 
 class AnsibleCollectionTest(unittest.TestCase):
@@ -151,6 +179,19 @@ class AnsibleCollectionTest(unittest.TestCase):
             self.assertIn(named, msg)
             self.assertNotIn('Ошибка открытия файла', msg)
             self.assertNotIn('\n', msg)
+
+    def test_a_module_that_took_the_write_but_not_the_check_is_changed(self):
+        # Answers writes and never the read that checks them: the gateway holds the new configuration.
+        server = socket.socket()
+        server.bind(('127.0.0.1', 0))
+        server.listen(1)
+        thread = threading.Thread(target=answer_writes_only, args=(server,), daemon=True)
+        thread.start()
+        stats, results = self.play(self.first, '--limit', 'gw-03', '-e', 'korvel_port=%d' % server.getsockname()[1])
+        server.close()
+        self.assertEqual(stats['gw-03']['failures'], 1)
+        self.assertTrue(results['gw-03']['changed'], results['gw-03'])
+        self.assertIn('Нет ответа', results['gw-03']['msg'])
 
     def test_documentation_renders(self):
         for name in ('korvel_config', 'korvel_info'):

@@ -67,12 +67,15 @@ def fail_from_cli(module, rc, objects, err):
     """Fails the task with korvel-cli's own message: the module's status text, or what it refused."""
     for obj in objects:
         if not obj.get('ok', True):
+            # "verified" comes only once the module has taken the write: it changed even though the
+            # check after it failed.
             if 'error' in obj:
-                module.fail_json(msg=obj['error'], status=obj.get('status'), rc=rc)
+                module.fail_json(msg=obj['error'], status=obj.get('status'), changed='verified' in obj, rc=rc)
             if obj.get('mismatch'):
                 keys = ', '.join('%s/%s' % (m['section'], m['key']) for m in obj['mismatch'])
                 module.fail_json(msg='verification failed: the module holds other values for %s' % keys,
-                                 verified=False, mismatch=obj['mismatch'], config=obj.get('config'), rc=rc)
+                                 changed=True, verified=False, mismatch=obj['mismatch'], config=obj.get('config'),
+                                 rc=rc)
     if rc == EXIT_USAGE:
         err = err.split('\n\n')[0]  # the message without the usage text that follows it
     module.fail_json(msg=err or 'korvel-cli ended with status %d' % rc, rc=rc)
