@@ -180,6 +180,8 @@ TEST_F(CliTest, UsageAndFileErrorsAreRefusedBeforeAnythingIsSent)
     const QString badBaud = WriteIni("bad-baud.ini", "[CHANNEL_0]\r\nBAUDRATE=9601\r\n");
     const QString badPort = WriteIni("bad-port.ini", "[IP]\r\nTCP_PORT=65536\r\n");
     const QString noConfig = WriteIni("other.ini", "[OTHER]\r\nKEY=1\r\n");
+    const QString withBom =
+        WriteIni("bom.ini", "\xEF\xBB\xBF[IP]\r\nADDRESS=10.20.3.11\r\n[CHANNEL_0]\r\nBAUDRATE=9600\r\n");
     struct TCase {
         QStringList Arguments;
         int Exit;
@@ -199,6 +201,7 @@ TEST_F(CliTest, UsageAndFileErrorsAreRefusedBeforeAnythingIsSent)
         {{"write", badBaud, host}, 4, "Недопустимое значение [CHANNEL_0] BAUDRATE=9601"},
         {{"apply", badPort, host}, 4, "Недопустимое значение [IP] TCP_PORT=65536"},
         {{"write", noConfig, host}, 4, "не содержит конфигурации модуля"},
+        {{"apply", withBom, host}, 4, "начинается с метки порядка байтов (BOM)"},
         {{"--hosts", Folder.filePath("missing.txt"), "info"}, 4, "Ошибка открытия файла"},
     };
     for (const TCase& c : cases) {

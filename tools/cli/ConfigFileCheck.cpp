@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 
 namespace {
 
@@ -31,6 +32,15 @@ bool IsAcceptedValue(const TConfigField& field, const std::string& value)
     return IsValueInRange(value, 0, 65535);
 }
 
+// A byte-order mark before the first section's header hides that header from the reader, which then
+// puts its defaults in place of every value of that section.
+bool ByteOrderMarkHidesFirstSection(const std::string& fileName)
+{
+    char head[4] = {};
+    std::ifstream(fileName, std::ios::binary).read(head, sizeof head);
+    return std::string_view(head, sizeof head) == "\xEF\xBB\xBF[";
+}
+
 }  // namespace
 
 TConfigFileState LoadCheckedConfig(const std::string& fileName, TModuleConfig& config, std::string& error)
@@ -39,6 +49,11 @@ TConfigFileState LoadCheckedConfig(const std::string& fileName, TModuleConfig& c
     if (!std::filesystem::is_regular_file(fileName, ignored) || !std::ifstream(fileName)) {
         error = "Ошибка открытия файла " + fileName;
         return TConfigFileState::Unreadable;
+    }
+    if (ByteOrderMarkHidesFirstSection(fileName)) {
+        error = "Файл " + fileName +
+                " начинается с метки порядка байтов (BOM), из-за которой его первый раздел не читается";
+        return TConfigFileState::BadValue;
     }
     const TIniFile ini(fileName);
     int present = 0;
