@@ -451,3 +451,17 @@ TEST_F(CliTest, WriteTakenButNotReadBackIsToldAsWrittenAndUnverified)
     EXPECT_TRUE(QString::fromUtf8(text.Out).contains("конфигурация записана, но не проверена: Нет ответа"))
         << text.Out.toStdString();
 }
+
+// stdout on a full disk: the configuration read there, or the lines, are lost, which is not success.
+TEST_F(CliTest, OutputLostOnAFullDiskIsAFileError)
+{
+    const QStringList commands[] = {{"read", Host(*Modules[0])}, {"--json", "info", Host(*Modules[0])}, {"--help"}};
+    for (const QStringList& arguments : commands) {
+        QProcess program;
+        program.setStandardOutputFile("/dev/full");
+        program.start(KORVEL_CLI, QStringList{"--timeout", "200"} + arguments);
+        ASSERT_TRUE(WaitUntil([&] { return program.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+        EXPECT_EQ(program.exitCode(), 4) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(QString::fromUtf8(program.readAllStandardError()).contains("Ошибка записи в стандартный вывод"));
+    }
+}

@@ -474,16 +474,26 @@ private:
     }};
 };
 
+// Output lost on a full disk behind stdout is a failed write of a file like any other, and with it
+// a configuration read to stdout; a status 0 would tell it as saved.
+int OutputChecked(int status)
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    std::fprintf(stderr, "korvel-cli: Ошибка записи в стандартный вывод\n");
+    return ExitFileError;
+}
+
 }  // namespace
 
 int RunCliCommand(const TCliOptions& options)
 {
     if (options.Help) {
         std::fputs(UsageText().c_str(), stdout);
-        return ExitOk;
+        return OutputChecked(ExitOk);
     }
     TCli cli(options);
-    const int status = cli.Run();
+    const int status = OutputChecked(cli.Run());
     cli.EndBySignal();
     return status;
 }
