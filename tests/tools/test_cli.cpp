@@ -21,6 +21,9 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <memory>
 
 namespace {
@@ -422,6 +425,29 @@ TEST_F(CliTest, InterruptionTellsTheModuleInFlightAndStartsNoOther)
         EXPECT_EQ(Modules[0]->RequestCount(), 0);
         EXPECT_EQ(Modules[1]->RequestCount(), 0);
     }
+}
+
+// Before any module is asked a signal ends the program as usual: one Ctrl+C is enough while it
+// waits for a list of hosts from a pipe.
+TEST_F(CliTest, InterruptionWhileReadingTheHostsEndsAtOnce)
+{
+    const QString fifo = Folder.filePath("hosts");
+    ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0600), 0);
+    QProcess program;
+    program.start(KORVEL_CLI, {"--hosts", fifo, "info"});
+    int writer = -1;
+    // Opening the writing end succeeds once the program holds the reading end, then it waits for lines.
+    ASSERT_TRUE(WaitUntil([&] { return (writer = ::open(fifo.toUtf8().constData(), O_WRONLY | O_NONBLOCK)) >= 0; },
+                          std::chrono::seconds(10)));
+    ::kill(pid_t(program.processId()), SIGINT);
+    const bool ended = WaitUntil([&] { return program.state() == QProcess::NotRunning; }, std::chrono::seconds(5));
+    ::close(writer);
+    if (!ended) {
+        program.kill();
+        program.waitForFinished();
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(program.exitStatus(), QProcess::CrashExit);
 }
 
 // The write reached the module but the read that checks it got no answer: the module holds the new

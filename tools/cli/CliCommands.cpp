@@ -87,7 +87,7 @@ class TCli {
 public:
     explicit TCli(const TCliOptions& options) : Options_(options) {}
 
-    void EndBySignal() const { Interruption_.EndBySignal(); }
+    void EndBySignal() const { ::EndBySignal(Signal_); }
 
     int Run()
     {
@@ -149,7 +149,7 @@ private:
         size_t done = 0;
         RunJobs(runner, job, [&](size_t, double) { report.Progress(++done); });
         std::string more = extra ? extra() : std::string();
-        if (Interruption_.Interrupted())
+        if (Interrupted())
             more += ", прервано: не обработано " + std::to_string(count - tally.Succeeded - tally.Failed);
         report.Summary(tally.Succeeded, tally.Failed, std::chrono::duration<double>(Clock::now() - started).count(),
                        more);
@@ -305,7 +305,7 @@ private:
                 return;
             }
             client.ReadConfig([&, index, begun, finish](const TModuleResult& result, const TModuleConfig& before) {
-                if (result.Ok() && Interruption_.Interrupted()) {
+                if (result.Ok() && Interrupted()) {
                     report.Module(modules[index], command, false, Ms(begun),
                                   "прервано до записи, конфигурация не изменена",
                                   {{"changed", false}, {"error", "прервано до записи"}});
@@ -371,7 +371,7 @@ private:
         if (failed)
             return ExitModuleFailed;
         // A module not asked has nothing to compare.
-        if (Interruption_.Interrupted())
+        if (Interrupted())
             return ExitModuleFailed;
 
         const std::vector<const TConfigField*> differing = DifferingFields(configs[0], configs[1]);
@@ -437,19 +437,23 @@ private:
             },
             [&](size_t, double) { report.Progress(++done); });
         report.Summary(found, 0, std::chrono::duration<double>(Clock::now() - started).count(),
-                       Interruption_.Interrupted() ? ", опрошено адресов " + std::to_string(done) + " из " +
-                                                         std::to_string(modules.size()) + " (прервано)"
-                                                   : ", опрошено адресов " + std::to_string(modules.size()));
+                       Interrupted() ? ", опрошено адресов " + std::to_string(done) + " из " +
+                                           std::to_string(modules.size()) + " (прервано)"
+                                     : ", опрошено адресов " + std::to_string(modules.size()));
         return ExitOk;
     }
 
     // The runner stops starting modules when the command is interrupted.
     void RunJobs(TFleetRunner& runner, const TFleetRunner::TJob& job, const TFleetRunner::TJobFinished& finished = {})
     {
-        Running_ = &runner;
+        TCliInterruption interruption([&runner] { runner.Stop(); });
+        Interruption_ = &interruption;
         runner.Run(job, finished);
-        Running_ = nullptr;
+        Interruption_ = nullptr;
+        Signal_ = interruption.Signal();
     }
+
+    bool Interrupted() const { return Signal_ != 0 || (Interruption_ && Interruption_->Signal() != 0); }
 
     static double Ms(Clock::time_point begun)
     {
@@ -467,11 +471,8 @@ private:
     static size_t DisplayWidth(const std::string& text) { return size_t(QString::fromStdString(text).size()); }
 
     const TCliOptions& Options_;
-    TFleetRunner* Running_ = nullptr;
-    TCliInterruption Interruption_{[this] {
-        if (Running_)
-            Running_->Stop();
-    }};
+    const TCliInterruption* Interruption_ = nullptr;  // while modules are asked
+    int Signal_ = 0;                                  // the signal that interrupted them
 };
 
 // Output lost on a full disk behind stdout is a failed write of a file like any other, and with it

@@ -73,11 +73,11 @@ TCliInterruption::~TCliInterruption()
     }
 }
 
-void TCliInterruption::EndBySignal() const
+void EndBySignal(int signal)
 {
-    if (Signal_ == 0)
+    if (signal == 0)
         return;
     std::fflush(stdout);
-    std::signal(Signal_, SIG_DFL);
-    std::raise(Signal_);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
