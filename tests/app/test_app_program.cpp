@@ -30,44 +30,68 @@ bool CatchesSignal(qint64 pid, int signal)
     return false;
 }
 
+// The program copied into a temporary folder of its own, beside which it keeps its settings.
+struct TProgramCopy {
+    QTemporaryDir Folder;
+    const QString Program = Folder.filePath("KorvelService");
+    const QString Settings = Folder.filePath("KorvelService.xml");
+
+    bool Made() { return Folder.isValid() && QFile::copy(KORVEL_PROGRAM, Program); }
+    void WriteSettings(const QByteArray& text)
+    {
+        QFile file(Settings);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+};
+
+QProcessEnvironment OffscreenEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    return environment;
+}
+
+// Sends SIGTERM once the started program has its own handler for it, and waits for its end;
+// false, with the program killed, when it did not end.
+bool TerminateWhenUp(QProcess& process)
+{
+    const qint64 pid = process.processId();
+    if (!WaitUntil([&] { return CatchesSignal(pid, SIGTERM); }, std::chrono::seconds(20)) ||
+        ::kill(pid, SIGTERM) != 0 || !process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 TEST(Program, StartsAgainstTheModuleAndWritesItsSettingsAtExit)
 {
     TModuleSimServer module;
     ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
-    QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const QString program = folder.filePath("KorvelService");
-    ASSERT_TRUE(QFile::copy(KORVEL_PROGRAM, program));
-    const QString settings = folder.filePath("KorvelService.xml");
-    {
-        QFile file(settings);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        // The extra element shows that the file was rewritten at exit.
-        file.write("<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>" + QByteArray::number(module.Port()) +
-                   "</TCPPort><Extra>1</Extra></CONNECT>");
-    }
+    TProgramCopy copy;
+    ASSERT_TRUE(copy.Made());
+    // The extra element shows that the file was rewritten at exit.
+    copy.WriteSettings("<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>" + QByteArray::number(module.Port()) +
+                       "</TCPPort><Extra>1</Extra></CONNECT>");
 
     QProcess process;
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(OffscreenEnvironment());
     process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, {});
+    process.start(copy.Program, {});
     ASSERT_TRUE(process.waitForStarted());
     const qint64 pid = process.processId();
-    ASSERT_TRUE(WaitUntil([&] { return CatchesSignal(pid, SIGTERM); }, std::chrono::seconds(20)));
-    EXPECT_EQ(module.RequestCount(), 0);  // no connection at start
-
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    ASSERT_TRUE(process.waitForFinished(20000));
+    ASSERT_TRUE(TerminateWhenUp(process));
+    EXPECT_EQ(module.RequestCount(), 0);  // no connection at start or at exit
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0);
     EXPECT_EQ(::kill(pid, 0), -1);
     EXPECT_EQ(errno, ESRCH);
 
-    QFile written(settings);
+    QFile written(copy.Settings);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_EQ(written.readAll(), "<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>" +
                                      QByteArray::number(module.Port()) + "</TCPPort>\r\n</CONNECT>\r\n");
@@ -75,16 +99,12 @@ TEST(Program, StartsAgainstTheModuleAndWritesItsSettingsAtExit)
 
 TEST(Program, ATerminationSignalEndsItWithStatus1WhenTheSettingsCannotBeWritten)
 {
-    QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const QString program = folder.filePath("KorvelService");
-    ASSERT_TRUE(QFile::copy(KORVEL_PROGRAM, program));
-    const QString settings = folder.filePath("KorvelService.xml");
-    {
-        QFile file(settings);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>1502</TCPPort></CONNECT>");
-    }
+    TProgramCopy copy;
+    ASSERT_TRUE(copy.Made());
+    copy.WriteSettings("<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>1502</TCPPort></CONNECT>");
+    const QTemporaryDir& folder = copy.Folder;
+    const QString& program = copy.Program;
+    const QString& settings = copy.Settings;
     // A read-only file in a read-only folder; root writes anyway, so the program then runs as nobody.
     const auto readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
     const auto folderReadOnly = readOnly | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
@@ -94,8 +114,7 @@ TEST(Program, ATerminationSignalEndsItWithStatus1WhenTheSettingsCannotBeWritten)
     const auto restore = qScopeGuard([&] { QFile::setPermissions(folder.path(), folderReadOnly | QFile::WriteOwner); });
 
     QProcess process;
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcessEnvironment environment = OffscreenEnvironment();
     environment.insert("HOME", folder.path());
     process.setProcessEnvironment(environment);
     if (::geteuid() == 0) {
@@ -103,21 +122,17 @@ TEST(Program, ATerminationSignalEndsItWithStatus1WhenTheSettingsCannotBeWritten)
         const QString options = environment.value("LSAN_OPTIONS");
         const QRegularExpressionMatch suppressions = QRegularExpression("suppressions=([^:]*)").match(options);
         if (suppressions.hasMatch()) {
-            const QString copy = folder.filePath("lsan.supp");  // root writes into the read-only folder
-            ASSERT_TRUE(QFile::copy(suppressions.captured(1), copy));
-            QFile::setPermissions(copy, readOnly);
-            environment.insert("LSAN_OPTIONS", QString(options).replace(suppressions.captured(1), copy));
+            const QString readable = folder.filePath("lsan.supp");  // root writes into the read-only folder
+            ASSERT_TRUE(QFile::copy(suppressions.captured(1), readable));
+            QFile::setPermissions(readable, readOnly);
+            environment.insert("LSAN_OPTIONS", QString(options).replace(suppressions.captured(1), readable));
             process.setProcessEnvironment(environment);
         }
         process.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", program});
     } else
         process.start(program, {});
     ASSERT_TRUE(process.waitForStarted());
-    const qint64 pid = process.processId();
-    ASSERT_TRUE(WaitUntil([&] { return CatchesSignal(pid, SIGTERM); }, std::chrono::seconds(20)));
-
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    ASSERT_TRUE(process.waitForFinished(20000));
+    ASSERT_TRUE(TerminateWhenUp(process));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 1);
     const QString errors = QString::fromUtf8(process.readAllStandardError());
@@ -134,28 +149,15 @@ TEST(Program, ATerminationSignalEndsItWhileAStartMessageWaits)
     };
     for (const QStringList& c : arguments) {
         SCOPED_TRACE(c.join(' ').toStdString());
-        QTemporaryDir folder;
-        ASSERT_TRUE(folder.isValid());
-        const QString program = folder.filePath("KorvelService");
-        ASSERT_TRUE(QFile::copy(KORVEL_PROGRAM, program));
+        TProgramCopy copy;
+        ASSERT_TRUE(copy.Made());
 
         QProcess process;
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(OffscreenEnvironment());
         process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(program, c);
+        process.start(copy.Program, c);
         ASSERT_TRUE(process.waitForStarted());
-        const qint64 pid = process.processId();
-        ASSERT_TRUE(WaitUntil([&] { return CatchesSignal(pid, SIGTERM); }, std::chrono::seconds(20)));
-
-        ASSERT_EQ(::kill(pid, SIGTERM), 0);
-        const bool finished = process.waitForFinished(20000);
-        if (!finished) {
-            process.kill();
-            process.waitForFinished();
-        }
-        ASSERT_TRUE(finished);
+        ASSERT_TRUE(TerminateWhenUp(process));
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), 0);
     }
