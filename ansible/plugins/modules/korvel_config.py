@@ -19,14 +19,6 @@ description:
     only, with the status text as C(msg). A missing file, or one with a value the program would not
     take as written, fails before anything is sent to the module.
 options:
-  host:
-    description: The module's IPv4 address, four decimal groups.
-    type: str
-    required: true
-  port:
-    description: The module's ModbusTCP port.
-    type: int
-    default: 502
   src:
     description: The INI configuration file (sections C(IP), C(CHANNEL_0), C(CHANNEL_1)) on the node that runs the module.
     type: path
@@ -35,17 +27,8 @@ options:
     description: Read the configuration back after writing and compare it with the file.
     type: bool
     default: true
-  timeout_ms:
-    description: How long to wait for each reply, in milliseconds.
-    type: int
-    default: 510
-  retries:
-    description: How many times a request is sent again after no reply.
-    type: int
-    default: 2
-  cli_path:
-    description: The korvel-cli program; found on C(PATH) when not given.
-    type: path
+extends_documentation_fragment:
+  - korvel.gateway.connection
 attributes:
   check_mode:
     support: full

@@ -13,26 +13,8 @@ description:
   - Reads the module's information block (firmware version, MAC address, factory-configuration
     jumper) and its configuration through C(korvel-cli info) and C(korvel-cli read). Never changes
     anything.
-options:
-  host:
-    description: The module's IPv4 address, four decimal groups.
-    type: str
-    required: true
-  port:
-    description: The module's ModbusTCP port.
-    type: int
-    default: 502
-  timeout_ms:
-    description: How long to wait for each reply, in milliseconds.
-    type: int
-    default: 510
-  retries:
-    description: How many times a request is sent again after no reply.
-    type: int
-    default: 2
-  cli_path:
-    description: The korvel-cli program; found on C(PATH) when not given.
-    type: path
+extends_documentation_fragment:
+  - korvel.gateway.connection
 attributes:
   check_mode:
     support: full

@@ -1,0 +1,30 @@
+# -*- coding: utf-8 -*-
+# The options every module of the collection takes to reach a gateway through korvel-cli.
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+
+class ModuleDocFragment(object):
+    DOCUMENTATION = r'''
+options:
+  host:
+    description: The module's IPv4 address, four decimal groups.
+    type: str
+    required: true
+  port:
+    description: The module's ModbusTCP port.
+    type: int
+    default: 502
+  timeout_ms:
+    description: How long to wait for each reply, in milliseconds.
+    type: int
+    default: 510
+  retries:
+    description: How many times a request is sent again after no reply.
+    type: int
+    default: 2
+  cli_path:
+    description: The korvel-cli program; found on C(PATH) when not given.
+    type: path
+'''
