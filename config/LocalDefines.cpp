@@ -1,9 +1,11 @@
 #include "LocalDefines.h"
 
+#include "ConfigFields.h"
 #include "IniFile.h"
 #include "ModuleDefaults.h"
 #include "RConvert.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -70,89 +72,64 @@ void SetConfigCRC(TModuleConfig& config)
 
 namespace {
 
-constexpr const char* SectionIP = "IP";
-constexpr const char* ChannelSectionPrefix = "CHANNEL_";
-
 constexpr int32_t MaxParity = 2;
 
-std::string ChannelSection(size_t n)
-{
-    return ChannelSectionPrefix + std::to_string(n);
-}
-
-// Collects the keys in the order they are written, for the file to take them all at once.
-class TConfigWriter {
-public:
-    void Address(const std::string& section, const char* key, const TIPAddress& value)
-    {
-        Entries.push_back({section, key, IPToStr(value)});
-    }
-    void Number(const std::string& section, const char* key, unsigned value)
-    {
-        Entries.push_back({section, key, std::to_string(value)});
-    }
-    void Text(const std::string& section, const char* key, const std::string& value)
-    {
-        Entries.push_back({section, key, value});
-    }
-
-    std::vector<TIniEntry> Entries;
-};
-
+// The keys in the order a new file holds them: the sections in the table's order, each section's
+// keys by their file position.
 std::vector<TIniEntry> ConfigEntries(const TModuleConfig& config)
 {
-    TConfigWriter ini;
-    ini.Address(SectionIP, "GATEWAY", config.Gateway);
-    ini.Address(SectionIP, "NETMASK", config.NetMask);
-    ini.Address(SectionIP, "ADDRESS", config.Address);
-    ini.Number(SectionIP, "TCP_PORT", config.TCPPort);
-
-    for (size_t n = 0; n < ChannelCount; ++n) {
-        const std::string section = ChannelSection(n);
-        const TChannelConfig& channel = config.Channels[n];
-        ini.Number(section, "SLAVE_ADDRESS", channel.SlaveAddress);
-        ini.Text(section, "BAUDRATE", BaudRateText(channel.BaudIndex));
-        ini.Number(section, "PARITY", channel.Parity);
-        ini.Number(section, "STOPBITS", channel.StopBits + 1u);
-        ini.Number(section, "TIMEOUT", channel.Timeout);
-        ini.Number(section, "REPLIES", channel.Replies);
-        ini.Address(section, "IP_ADDRESS_0", channel.IPAddress0);
-        ini.Number(section, "TCP_PORT_0", channel.TCPPort0);
-        ini.Address(section, "IP_ADDRESS_1", channel.IPAddress1);
-        ini.Number(section, "TCP_PORT_1", channel.TCPPort1);
-        ini.Number(section, "ETH_RECV_TOUT", channel.EthRecvTout);
-        ini.Number(section, "ETH_CONN_TOUT", channel.EthConnTout);
-    }
-    return ini.Entries;
+    std::vector<const TConfigField*> fields;
+    for (const TConfigField& field : ConfigFields())
+        fields.push_back(&field);
+    std::stable_sort(fields.begin(), fields.end(), [](const TConfigField* a, const TConfigField* b) {
+        return a->Channel != b->Channel ? a->Channel < b->Channel : a->FilePosition < b->FilePosition;
+    });
+    std::vector<TIniEntry> entries;
+    for (const TConfigField* field : fields)
+        entries.push_back({field->Section, field->Key, FieldIniText(config, *field)});
+    return entries;
 }
 
-class TConfigReader {
-public:
-    explicit TConfigReader(const std::string& fileName) : Ini_(fileName) {}
-
-    // Always ends with a valid address: the stored text if it converts, else the default.
-    void Address(const std::string& section, const char* key, const TIPAddress& def, TIPAddress& field) const
-    {
-        if (!StrToIP(Ini_.ReadString(section, key, IPToStr(def)), field))
-            field = def;
+// Every field from its key, or its default when the key is missing or unusable.
+template <class TIni> void ReadConfig(const TIni& ini, TModuleConfig& config)
+{
+    std::memset(&config, 0, sizeof config);
+    for (const TConfigField& field : ConfigFields()) {
+        const auto integer = [&](int32_t def) {
+            return StrToIntDefault(ini.ReadString(field.Section, field.Key, ""), def);
+        };
+        const uint16_t def = FieldWord(FactoryDefaults, field);
+        switch (field.Format) {
+        case TFieldFormat::Address: {
+            // Always ends with a valid address: the stored text if it converts, else the default.
+            const TIPAddress defAddress = FieldAddress(FactoryDefaults, field);
+            TIPAddress address{};
+            if (!StrToIP(ini.ReadString(field.Section, field.Key, IPToStr(defAddress)), address))
+                address = defAddress;
+            SetFieldAddress(config, field, address);
+            break;
+        }
+        case TFieldFormat::BaudRate:
+            SetFieldWord(config, field,
+                         uint16_t(BaudRateToIndex(ini.ReadString(field.Section, field.Key, BaudRateText(def)))));
+            break;
+        case TFieldFormat::Parity: {
+            // A signed comparison: a negative value is kept as its low 16 bits.
+            const int32_t parity = integer(def);
+            SetFieldWord(config, field, uint16_t(parity > MaxParity ? 0 : parity));
+            break;
+        }
+        case TFieldFormat::StopBits:
+            // The file holds the code plus one: 1 for one stop bit, anything else for two.
+            SetFieldWord(config, field, integer(def + 1) == 1 ? 0 : 1);
+            break;
+        case TFieldFormat::Number:
+            // Kept as the low 16 bits, so 65536 becomes 0 and -1 becomes 65535.
+            SetFieldWord(config, field, uint16_t(integer(def)));
+            break;
+        }
     }
-    int32_t Integer(const std::string& section, const char* key, int32_t def) const
-    {
-        return StrToIntDefault(Ini_.ReadString(section, key, ""), def);
-    }
-    // Kept as the low 16 bits, so 65536 becomes 0 and -1 becomes 65535.
-    uint16_t Word(const std::string& section, const char* key, int32_t def) const
-    {
-        return static_cast<uint16_t>(Integer(section, key, def));
-    }
-    std::string Text(const std::string& section, const char* key, const char* def) const
-    {
-        return Ini_.ReadString(section, key, def);
-    }
-
-private:
-    TIniFile Ini_;
-};
+}
 
 }  // namespace
 
@@ -161,39 +138,24 @@ bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config)
     std::error_code error;
     if (!std::filesystem::is_regular_file(fileName, error))
         return false;
-    std::memset(&config, 0, sizeof config);
-
-    const TConfigReader ini(fileName);
-    const TModuleConfig& def = FactoryDefaults;
-    ini.Address(SectionIP, "ADDRESS", def.Address, config.Address);
-    ini.Address(SectionIP, "GATEWAY", def.Gateway, config.Gateway);
-    ini.Address(SectionIP, "NETMASK", def.NetMask, config.NetMask);
-    config.TCPPort = ini.Word(SectionIP, "TCP_PORT", def.TCPPort);
-
-    for (size_t n = 0; n < ChannelCount; ++n) {
-        const std::string section = ChannelSection(n);
-        TChannelConfig& channel = config.Channels[n];
-        const TChannelConfig& channelDef = def.Channels[n];
-        channel.SlaveAddress = ini.Word(section, "SLAVE_ADDRESS", channelDef.SlaveAddress);
-        channel.BaudIndex =
-            static_cast<uint16_t>(BaudRateToIndex(ini.Text(section, "BAUDRATE", BaudRates[channelDef.BaudIndex])));
-        const int32_t parity = ini.Integer(section, "PARITY", channelDef.Parity);
-        channel.Parity = static_cast<uint16_t>(parity > MaxParity ? 0 : parity);
-        // The file holds the code plus one: 1 for one stop bit, 2 for two.
-        channel.StopBits = ini.Integer(section, "STOPBITS", channelDef.StopBits + 1) == 1 ? 0 : 1;
-        channel.Timeout = ini.Word(section, "TIMEOUT", channelDef.Timeout);
-        channel.Replies = ini.Word(section, "REPLIES", channelDef.Replies);
-        ini.Address(section, "IP_ADDRESS_0", channelDef.IPAddress0, channel.IPAddress0);
-        ini.Address(section, "IP_ADDRESS_1", channelDef.IPAddress1, channel.IPAddress1);
-        channel.TCPPort0 = ini.Word(section, "TCP_PORT_0", channelDef.TCPPort0);
-        channel.TCPPort1 = ini.Word(section, "TCP_PORT_1", channelDef.TCPPort1);
-        channel.EthRecvTout = ini.Word(section, "ETH_RECV_TOUT", channelDef.EthRecvTout);
-        channel.EthConnTout = ini.Word(section, "ETH_CONN_TOUT", channelDef.EthConnTout);
-    }
+    ReadConfig(TIniFile(fileName), config);
     return true;
 }
 
 void SaveConfigToFile(const std::string& fileName, TModuleConfig config)
 {
     TIniFile(fileName).WriteStrings(ConfigEntries(config));
+}
+
+void ConfigFromIniText(const std::string& text, TModuleConfig& config)
+{
+    ReadConfig(TIniText(text), config);
+}
+
+std::string ConfigToIniText(const TModuleConfig& config, const std::string& existing)
+{
+    TIniText ini(existing);
+    for (const TIniEntry& entry : ConfigEntries(config))
+        ini.WriteString(entry.Section, entry.Key, entry.Value);
+    return ini.Text();
 }

@@ -91,3 +91,7 @@ bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config);
 // Throws EIniFileError ("Unable to write to " + file name) when the file cannot be written.
 // All or nothing: the file is read once, the keys applied in memory and the file replaced once.
 void SaveConfigToFile(const std::string& fileName, TModuleConfig config);
+// The same two in memory: the record a file holding text gives, and the text that saving the record
+// into a file holding existing leaves there.
+void ConfigFromIniText(const std::string& text, TModuleConfig& config);
+std::string ConfigToIniText(const TModuleConfig& config, const std::string& existing = {});

@@ -1,11 +1,12 @@
 #include "ConfigFileCheck.h"
 
 #include "ConfigFields.h"
-#include "IniFile.h"
+#include "ControlsFit.h"
+#include "IniText.h"
 #include "RConvert.h"
+#include "WholeFile.h"
 
-#include <filesystem>
-#include <fstream>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -13,57 +14,86 @@ namespace {
 // No value read from a line can hold a line end, so this stands for a missing key.
 const std::string Missing = "\n";
 
-bool IsAcceptedValue(const TConfigField& field, const std::string& value)
-{
-    switch (field.Format) {
-    case TFieldFormat::Address: {
-        TIPAddress address{};
-        return StrToIP(value, address);
-    }
-    case TFieldFormat::BaudRate:
-        for (const char* rate : BaudRates)
-            if (value == rate)
-                return true;
-        return false;
-    case TFieldFormat::Parity: return IsValueInRange(value, 0, 2);
-    case TFieldFormat::StopBits: return IsValueInRange(value, 1, 2);
-    case TFieldFormat::Number: break;
-    }
-    return IsValueInRange(value, 0, 65535);
-}
-
 // A byte-order mark before the first section's header hides that header from the reader, which then
 // puts its defaults in place of every value of that section.
-bool ByteOrderMarkHidesFirstSection(const std::string& fileName)
+bool ByteOrderMarkHidesFirstSection(std::string_view text)
 {
-    char head[4] = {};
-    std::ifstream(fileName, std::ios::binary).read(head, sizeof head);
-    return std::string_view(head, sizeof head) == "\xEF\xBB\xBF[";
+    return text.substr(0, 4) == "\xEF\xBB\xBF[";
+}
+
+// The record value the file's text stands for: the word of a number, the index of a rate, the code of
+// the stop bits; nothing when the reader would not take the text at all.
+std::optional<int64_t> MeantValue(const TConfigField& field, const std::string& text)
+{
+    if (field.Format == TFieldFormat::BaudRate) {
+        for (size_t i = 0; i < BaudRateCount; ++i)
+            if (text == BaudRates[i])
+                return int64_t(i);
+        return std::nullopt;
+    }
+    const std::optional<int32_t> number = ParseIntegerText(text);
+    if (!number)
+        return std::nullopt;
+    return field.Format == TFieldFormat::StopBits ? int64_t(*number) - 1 : int64_t(*number);
+}
+
+// The range as the file writes it: the stop bits as 1..2.
+std::string FileRangeText(const TConfigField& field)
+{
+    const int32_t shift = field.Format == TFieldFormat::StopBits ? 1 : 0;
+    return std::to_string(field.Min + shift) + ".." + std::to_string(field.Max + shift);
+}
+
+std::string KeyText(const TConfigField& field)
+{
+    return "[" + field.Section + "] " + field.Key;
 }
 
 }  // namespace
 
 TConfigFileState LoadCheckedConfig(const std::string& fileName, TModuleConfig& config, std::string& error)
 {
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(fileName, ignored) || !std::ifstream(fileName)) {
+    std::string text;
+    if (ReadWholeFile(fileName, text) != TFileReadResult::Read) {
         error = "Ошибка открытия файла " + fileName;
         return TConfigFileState::Unreadable;
     }
-    if (ByteOrderMarkHidesFirstSection(fileName)) {
+    if (ByteOrderMarkHidesFirstSection(text)) {
         error = "Файл " + fileName +
                 " начинается с метки порядка байтов (BOM), из-за которой его первый раздел не читается";
         return TConfigFileState::BadValue;
     }
-    const TIniFile ini(fileName);
+    const TIniText ini(text);
+    TModuleConfig loaded{};
+    ConfigFromIniText(text, loaded);
+    const TControlsFit fit = FitToControls(loaded);
+    if (fit.Refused) {
+        error = fit.Message + " (" + KeyText(*fit.Refused) + " в файле " + fileName + ")";
+        return TConfigFileState::BadValue;
+    }
     int present = 0;
     for (const TConfigField& field : ConfigFields()) {
         const std::string value = ini.ReadString(field.Section, field.Key, Missing);
         if (value == Missing)
             continue;
         ++present;
-        if (!IsAcceptedValue(field, value)) {
-            error = "Недопустимое значение [" + field.Section + "] " + field.Key + "=" + value + " в файле " + fileName;
+        const std::string bad = "Недопустимое значение " + KeyText(field) + "=" + value + " в файле " + fileName;
+        if (field.Format == TFieldFormat::Address) {
+            TIPAddress address{};
+            if (!StrToIP(value, address)) {
+                error = bad;
+                return TConfigFileState::BadValue;
+            }
+            continue;
+        }
+        const std::optional<int64_t> meant = MeantValue(field, value);
+        if (!meant) {
+            error = bad;
+            return TConfigFileState::BadValue;
+        }
+        // The window would show, and send, another value than the file's: a fleet must not.
+        if (*meant != FieldWord(fit.Collected, field)) {
+            error = bad + ": допускаются значения " + FileRangeText(field);
             return TConfigFileState::BadValue;
         }
     }
@@ -71,9 +101,6 @@ TConfigFileState LoadCheckedConfig(const std::string& fileName, TModuleConfig& c
         error = "Файл " + fileName + " не содержит конфигурации модуля";
         return TConfigFileState::BadValue;
     }
-    if (!LoadConfigFromFile(fileName, config)) {
-        error = "Ошибка открытия файла " + fileName;
-        return TConfigFileState::Unreadable;
-    }
+    config = fit.Collected;
     return TConfigFileState::Ok;
 }

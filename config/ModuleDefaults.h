@@ -2,7 +2,6 @@
 // The module's factory configuration: what the configuration file reader supplies for a missing
 // or unusable key, and what a simulated module starts with. The channel frame's start values and
 // the collection of the window's controls take from it only the fields in which they agree.
-// Header only, so that the configuration file layer can use it without depending on this library.
 
 #include "LocalDefines.h"
 
