@@ -20,6 +20,22 @@ std::string StatusText(uint8_t status, uint8_t exceptionCode)
     }
 }
 
+std::string ExceptionName(uint8_t code)
+{
+    switch (code) {
+    case 1: return "недопустимая функция";
+    case 2: return "недопустимый адрес данных";
+    case 3: return "недопустимое значение данных";
+    case 4: return "отказ устройства";
+    case 5: return "запрос принят, выполняется";
+    case 6: return "устройство занято";
+    case 8: return "ошибка четности памяти";
+    case 10: return "шлюз: путь недоступен";
+    case 11: return "шлюз: устройство не отвечает";
+    default: return "код " + std::to_string(code);
+    }
+}
+
 void SwapBytePairs(const void* source, void* destination, size_t wordCount)
 {
     const auto* from = static_cast<const uint8_t*>(source);

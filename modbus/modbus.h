@@ -1,5 +1,5 @@
 #pragma once
-// Support routines of the Modbus masters: status texts, register byte order and the
+// Support routines of the Modbus masters: status texts, exception names, register byte order and the
 // KEY=VALUE parameter text.
 
 #include <cstddef>
@@ -20,6 +20,9 @@ enum : uint8_t {
 };
 
 std::string StatusText(uint8_t status, uint8_t exceptionCode);
+// The name of a Modbus exception code: "недопустимый адрес данных" for 2, "код N" for a code the
+// protocol does not define.
+std::string ExceptionName(uint8_t code);
 
 // Copies wordCount 16-bit words, exchanging the two bytes of each: caller buffers hold registers
 // low byte first, the wire carries them high byte first. Source and destination may be the same.

@@ -1,4 +1,4 @@
-// Status texts, register byte order and the KEY=VALUE parameter text of the masters.
+// Status texts, exception names, register byte order and the KEY=VALUE parameter text of the masters.
 #include "ModbusMaster.h"
 #include "modbus.h"
 
@@ -31,6 +31,32 @@ TEST(ModbusText, StatusTexts)
     };
     for (const auto& c : cases)
         EXPECT_EQ(StatusText(c.status, c.exceptionCode), c.text) << int(c.status);
+}
+
+// The codes the protocol defines by name; the gaps between them and anything past them by number.
+TEST(ModbusText, ExceptionNames)
+{
+    const struct {
+        uint8_t code;
+        const char* name;
+    } cases[] = {
+        {0, "код 0"},
+        {1, "недопустимая функция"},
+        {2, "недопустимый адрес данных"},
+        {3, "недопустимое значение данных"},
+        {4, "отказ устройства"},
+        {5, "запрос принят, выполняется"},
+        {6, "устройство занято"},
+        {7, "код 7"},
+        {8, "ошибка четности памяти"},
+        {9, "код 9"},
+        {10, "шлюз: путь недоступен"},
+        {11, "шлюз: устройство не отвечает"},
+        {12, "код 12"},
+        {255, "код 255"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ExceptionName(c.code), c.name) << int(c.code);
 }
 
 TEST(ModbusText, SwapBytePairsInPlaceAndApart)
