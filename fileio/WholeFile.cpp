@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,14 +68,18 @@ bool FolderRefusesNewFiles(int error)
 
 // Without this the rename may reach the disk after a crash, or not at all; nothing is lost by
 // failing to, so the answer is not needed.
-void FlushFolderOf(const std::string& fileName)
+void FlushFolder(const std::string& folder)
 {
-    const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
     const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     ::fsync(fd);
     ::close(fd);
+}
+
+void FlushFolderOf(const std::string& fileName)
+{
+    FlushFolder(std::filesystem::path(fileName).parent_path().string());
 }
 
 // A file system that cannot reserve room says so; that is no reason to refuse the write.
@@ -175,37 +181,124 @@ void TSafeFileWriter::Discard()
     Temporary_.clear();
 }
 
-TFileWriteResult TSafeFileWriter::Commit(std::string_view content)
+bool TSafeFileWriter::Write(std::string_view content)
 {
-    if (Fd_ < 0)
-        return TFileWriteResult::CreateFailed;
-    const bool inPlace = Temporary_.empty();
-    bool written = true;
-    if (inPlace) {
-        written = ReserveRoom(Fd_, content.size()) && WriteAll(Fd_, content) &&
-                  ::ftruncate(Fd_, static_cast<off_t>(content.size())) == 0;
-    } else {
-        written = WriteAll(Fd_, content);
-    }
-    written = written && ::fsync(Fd_) == 0;
+    // A file overwritten in place is the target itself: it is flushed at once, whoever flushes the rest.
+    const bool written = InPlace() ? ReserveRoom(Fd_, content.size()) && WriteAll(Fd_, content) &&
+                                         ::ftruncate(Fd_, static_cast<off_t>(content.size())) == 0 && ::fsync(Fd_) == 0
+                                   : WriteAll(Fd_, content);
+    if (!written)
+        Discard();
+    return written;
+}
+
+TFileWriteResult TSafeFileWriter::Replace()
+{
     const int fd = Fd_;
     Fd_ = -1;
-    if (::close(fd) != 0 || !written) {
+    if (::close(fd) != 0) {
         Discard();
         return TFileWriteResult::WriteFailed;
     }
-    if (inPlace)
+    if (InPlace())
         return TFileWriteResult::Written;
     if (::rename(Temporary_.c_str(), Target_.c_str()) != 0) {
         Discard();
         return TFileWriteResult::CreateFailed;
     }
     Temporary_.clear();
-    FlushFolderOf(Target_);
     return TFileWriteResult::Written;
+}
+
+TFileWriteResult TSafeFileWriter::Commit(std::string_view content)
+{
+    if (Fd_ < 0)
+        return TFileWriteResult::CreateFailed;
+    if (!Write(content) || (!InPlace() && ::fsync(Fd_) != 0)) {
+        Discard();
+        return TFileWriteResult::WriteFailed;
+    }
+    const bool inPlace = InPlace();
+    const TFileWriteResult result = Replace();
+    if (result == TFileWriteResult::Written && !inPlace)
+        FlushFolderOf(Target_);
+    return result;
 }
 
 TFileWriteResult WriteWholeFile(const std::string& fileName, std::string_view content)
 {
     return TSafeFileWriter(fileName).Commit(content);
+}
+
+namespace {
+
+// Files held open at once by a batch, well below the usual limit of 1024 descriptors.
+constexpr size_t BatchOpenFiles = 256;
+
+// Makes the new files behind the descriptors durable: one flush of each file system that holds
+// several of them, an fsync for a file alone on its own (no need to flush what others wrote there).
+// False for the files that could not be flushed.
+std::vector<bool> FlushNewFiles(const std::vector<int>& fds)
+{
+    std::vector<bool> flushed(fds.size(), false);
+    std::map<dev_t, std::vector<size_t>> byFileSystem;
+    for (size_t i = 0; i < fds.size(); ++i) {
+        struct stat status {};
+        if (::fstat(fds[i], &status) == 0)
+            byFileSystem[status.st_dev].push_back(i);
+    }
+    for (const auto& [device, files] : byFileSystem) {
+        // syncfs reports the write errors of the file system since its descriptor was opened: the
+        // first one's, opened before the others, covers them all.
+        const int first = fds[files.front()];
+        const bool ok = files.size() == 1 ? ::fsync(first) == 0 : ::syncfs(first) == 0;
+        for (size_t i : files)
+            flushed[i] = ok;
+    }
+    return flushed;
+}
+
+}  // namespace
+
+std::vector<TFileWriteResult> WriteWholeFiles(const std::vector<TWholeFile>& files)
+{
+    std::vector<TFileWriteResult> results(files.size(), TFileWriteResult::Written);
+    for (size_t first = 0; first < files.size(); first += BatchOpenFiles) {
+        const size_t end = std::min(files.size(), first + BatchOpenFiles);
+        std::vector<std::unique_ptr<TSafeFileWriter>> writers;
+        std::vector<size_t> staged;  // index into files of each new file waiting for the flush
+        std::vector<int> fds;
+        for (size_t i = first; i < end; ++i) {
+            auto& writer = writers.emplace_back(std::make_unique<TSafeFileWriter>(files[i].FileName));
+            if (!writer->Opened())
+                results[i] = TFileWriteResult::CreateFailed;
+            else if (writer->InPlace())
+                results[i] = writer->Commit(files[i].Content);
+            else if (!writer->Write(files[i].Content))
+                results[i] = TFileWriteResult::WriteFailed;
+            else {
+                staged.push_back(i);
+                fds.push_back(writer->Fd_);
+            }
+        }
+        const std::vector<bool> flushed = FlushNewFiles(fds);
+        std::vector<std::string> folders;
+        for (size_t k = 0; k < staged.size(); ++k) {
+            const size_t i = staged[k];
+            TSafeFileWriter& writer = *writers[i - first];
+            if (!flushed[k]) {
+                writer.Discard();
+                results[i] = TFileWriteResult::WriteFailed;
+                continue;
+            }
+            results[i] = writer.Replace();
+            const std::string folder = std::filesystem::path(writer.Target_).parent_path().string();
+            if (results[i] == TFileWriteResult::Written &&
+                std::find(folders.begin(), folders.end(), folder) == folders.end())
+                folders.push_back(folder);
+        }
+        for (const std::string& folder : folders)
+            FlushFolder(folder);
+    }
+    return results;
 }

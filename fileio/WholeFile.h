@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 enum class TFileReadResult { Read, Missing, OpenFailed, ReadFailed };
 
@@ -15,6 +16,11 @@ TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content)
 TFileReadResult ReadSmallRegularFile(const std::string& fileName, size_t maxSize, std::string& content);
 
 enum class TFileWriteResult { Written, CreateFailed, WriteFailed };
+
+struct TWholeFile {
+    std::string FileName;
+    std::string Content;
+};
 
 // Replaces a file in two steps, so that a caller can find out whether the file can be written at
 // all before it builds the content. The content goes to a new file beside the target, which then
@@ -35,6 +41,13 @@ public:
     TFileWriteResult Commit(std::string_view content);
 
 private:
+    friend std::vector<TFileWriteResult> WriteWholeFiles(const std::vector<TWholeFile>& files);
+
+    bool InPlace() const { return Temporary_.empty(); }
+    // The content into the new file (into the file itself when in place); false after discarding it.
+    bool Write(std::string_view content);
+    // Closes the new file, durable by now, and puts it in the target's place; the folder is not flushed.
+    TFileWriteResult Replace();
     void Discard();
 
     std::string Target_;
@@ -43,3 +56,9 @@ private:
 };
 
 TFileWriteResult WriteWholeFile(const std::string& fileName, std::string_view content);
+
+// Replaces each file as WriteWholeFile does, with the same guarantees, but flushes the disk once for
+// many files: the new files are all written first, made durable by one flush of their file system,
+// then renamed, and each folder is flushed once. A fleet's files cost two flushes instead of two
+// each. The answers are in the order of the files; a file that fails leaves its target as it was.
+std::vector<TFileWriteResult> WriteWholeFiles(const std::vector<TWholeFile>& files);

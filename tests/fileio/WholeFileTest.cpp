@@ -63,4 +63,97 @@ TEST(WholeFileTest, AFullDiskLeavesThePreviousFileWhole)
     EXPECT_EQ(ReadBytes(name), previous);
 }
 
+// Several files replaced together: each answer is its own file's, a file that cannot be written
+// fails alone and leaves its target as it was, and nothing is left beside the files.
+TEST(WholeFileTest, FilesWrittenTogetherAreEachReplacedWholeOrNotAtAll)
+{
+    TTempFolder folder;
+    WriteBytes(folder.File("existing.ini"), "[S]\r\nK=old\r\n");
+    WriteBytes(folder.File("read-only.ini"), "kept");
+    std::filesystem::permissions(folder.File("read-only.ini"), std::filesystem::perms(0444));
+    std::filesystem::create_directory(folder.File("a-folder.ini"));
+    WriteBytes(folder.File("target.ini"), "before");
+    std::filesystem::create_symlink("target.ini", folder.File("link.ini"));
+    const bool root = geteuid() == 0;  // root writes a read-only file all the same
+
+    struct {
+        std::string Name;
+        std::string Content;
+        TFileWriteResult Result;
+        std::string Left;  // what the file holds afterwards
+    } const cases[] = {
+        {"new.ini", "[S]\r\nK=new\r\n", TFileWriteResult::Written, "[S]\r\nK=new\r\n"},
+        {"existing.ini", "[S]\r\nK=replaced\r\n", TFileWriteResult::Written, "[S]\r\nK=replaced\r\n"},
+        {"missing/folder.ini", "x", TFileWriteResult::CreateFailed, ""},
+        {"read-only.ini", "changed", root ? TFileWriteResult::Written : TFileWriteResult::CreateFailed,
+         root ? "changed" : "kept"},
+        {"a-folder.ini", "x", TFileWriteResult::CreateFailed, ""},
+        {"link.ini", "through the link", TFileWriteResult::Written, "through the link"},
+        {"empty.ini", "", TFileWriteResult::Written, ""},
+    };
+    std::vector<TWholeFile> files;
+    for (const auto& c : cases)
+        files.push_back({folder.File(c.Name), c.Content});
+    const std::vector<TFileWriteResult> results = WriteWholeFiles(files);
+    ASSERT_EQ(results.size(), std::size(cases));
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i], cases[i].Result) << cases[i].Name;
+        if (std::filesystem::is_regular_file(folder.File(cases[i].Name))) {
+            EXPECT_EQ(ReadBytes(folder.File(cases[i].Name)), cases[i].Left) << cases[i].Name;
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.File("link.ini")));
+    EXPECT_EQ(ReadBytes(folder.File("target.ini")), "through the link");
+    EXPECT_EQ(FolderEntries(folder.Path()),
+              (std::vector<std::string>{"a-folder.ini", "empty.ini", "existing.ini", "link.ini", "new.ini",
+                                        "read-only.ini", "target.ini"}));
+}
+
+// A fleet's worth of files, more than are held open at once, across two folders: every answer
+// belongs to its own file.
+TEST(WholeFileTest, ManyFilesWrittenTogetherEachGetTheirOwnContent)
+{
+    TTempFolder folder;
+    std::filesystem::create_directory(folder.Path() / "a");
+    std::filesystem::create_directory(folder.Path() / "b");
+    constexpr size_t Count = 300;
+    std::vector<TWholeFile> files;
+    for (size_t i = 0; i < Count; ++i)
+        files.push_back({folder.File((i % 2 ? "a/" : "b/") + std::to_string(i) + ".ini"),
+                         "[M]\r\nN=" + std::to_string(i) + "\r\n"});
+    files[Count - 1].FileName = folder.File("missing/last.ini");
+
+    const std::vector<TFileWriteResult> results = WriteWholeFiles(files);
+    ASSERT_EQ(results.size(), Count);
+    for (size_t i = 0; i + 1 < Count; ++i) {
+        ASSERT_EQ(results[i], TFileWriteResult::Written) << i;
+        ASSERT_EQ(ReadBytes(files[i].FileName), files[i].Content) << i;
+    }
+    EXPECT_EQ(results[Count - 1], TFileWriteResult::CreateFailed);
+    EXPECT_EQ(FolderEntries(folder.Path() / "a").size() + FolderEntries(folder.Path() / "b").size(), Count - 1);
+}
+
+// Files written together on a disk that fills up: those that do not fit fail and leave their
+// previous content, those that fit are written, and nothing is left beside them.
+TEST(WholeFileTest, FilesWrittenTogetherOnAFullDiskLeaveThePreviousFilesWhole)
+{
+    TTempFolder folder;
+    const std::filesystem::path disk = folder.Path() / "disk";
+    std::filesystem::create_directory(disk);
+    if (const std::string reason = MountSmallFileSystem(disk, 64 * 1024); !reason.empty())
+        GTEST_SKIP() << reason;
+    const std::string small = (disk / "small.ini").string();
+    const std::string large = (disk / "large.ini").string();
+    WriteBytes(small, "small before");
+    WriteBytes(large, "large before");
+    WriteBytes((disk / "filler").string(), std::string(40 * 1024, 'f'));
+
+    const std::vector<TFileWriteResult> results =
+        WriteWholeFiles({{small, "small after"}, {large, std::string(64 * 1024, 'L')}});
+    EXPECT_EQ(results, (std::vector<TFileWriteResult>{TFileWriteResult::Written, TFileWriteResult::WriteFailed}));
+    EXPECT_EQ(ReadBytes(small), "small after");
+    EXPECT_EQ(ReadBytes(large), "large before");
+    EXPECT_EQ(FolderEntries(disk), (std::vector<std::string>{"filler", "large.ini", "small.ini"}));
+}
+
 }  // namespace
