@@ -71,7 +71,7 @@ TRun EngineRead(const std::vector<TModuleAddress>& modules, int jobs, bool infoO
 {
     TRun run;
     TModuleClientOptions options;
-    options.Retries = retries;
+    options.Transmissions = retries + 1;
     TFleetRunner runner(modules, options, jobs);
     const auto started = Clock::now();
     runner.Run([&](size_t, TModuleClient& client, TFleetRunner::TFinish finish) {

@@ -1,5 +1,6 @@
 #include "ModuleClient.h"
 
+#include "ConfigVerdict.h"
 #include "ModbusMaster.h"
 #include "ModuleRegisters.h"
 #include "modbus.h"
@@ -19,15 +20,39 @@ TModuleClient::TModuleClient(const std::string& address, uint16_t port, const TM
     : QObject(owner)
     , Master_(std::make_unique<TModbusTCPMaster>())
 {
-    Master_->SetParameters("IPADDRESS=" + address + ParameterLineEnd + "TCPPORT=" + std::to_string(port) +
-                           ParameterLineEnd + "TIMEOUT=" + std::to_string(TimeoutTicks(options.TimeoutMs)) +
-                           ParameterLineEnd + "REPEATCOUNT=" + std::to_string(std::clamp(options.Retries, 0, 255)) +
-                           ParameterLineEnd);
-    Master_->SetActive(true);
+    Configure(address, port, options);
 }
 
 // The master is stopped without reporting what it cuts off: nobody waits for it any more.
 TModuleClient::~TModuleClient() = default;
+
+void TModuleClient::Configure(const std::string& address, uint16_t port, const TModuleClientOptions& options)
+{
+    // The socket takes a new address only while closed.
+    Cancel();
+    Master_->SetParameters(ParametersText(address, port, options));
+}
+
+TModbusTCPMaster& TModuleClient::Active()
+{
+    // Connected on demand: a client that is never asked opens no connection.
+    Master_->SetActive(true);
+    return *Master_;
+}
+
+void TModuleClient::Cancel()
+{
+    ++Generation_;
+    Master_->SetActive(false);
+}
+
+std::string TModuleClient::ParametersText(const std::string& address, uint16_t port,
+                                          const TModuleClientOptions& options)
+{
+    return "IPADDRESS=" + address + ParameterLineEnd + "TCPPORT=" + std::to_string(port) + ParameterLineEnd +
+           "TIMEOUT=" + std::to_string(TimeoutTicks(options.TimeoutMs)) + ParameterLineEnd +
+           "REPEATCOUNT=" + std::to_string(std::clamp(options.Transmissions - 1, 0, 255)) + ParameterLineEnd;
+}
 
 uint32_t TModuleClient::TimeoutTicks(int timeoutMs)
 {
@@ -38,21 +63,25 @@ uint32_t TModuleClient::TimeoutTicks(int timeoutMs)
 
 void TModuleClient::Track(int orderId, TReplyHandler handler)
 {
+    const uint64_t generation = Generation_;
     if (orderId < 0) {
         // Told from the event loop like every other outcome, so callers need not guard re-entry.
-        QTimer::singleShot(0, this, [orderId, handler = std::move(handler)] {
-            handler({orderId, RefusedText + std::to_string(orderId)}, nullptr);
+        QTimer::singleShot(0, this, [this, generation, orderId, handler = std::move(handler)] {
+            if (generation == Generation_)
+                handler({orderId, RefusedText + std::to_string(orderId)}, nullptr);
         });
         return;
     }
-    Master_->SetOrderCallback(orderId, [handler = std::move(handler)](TModbusMaster* sender, int, uint8_t status) {
-        handler({status, StatusText(status, sender->GetExceptionCode())}, sender);
-    });
+    Master_->SetOrderCallback(
+        orderId, [this, generation, handler = std::move(handler)](TModbusMaster* sender, int, uint8_t status) {
+            if (generation == Generation_)
+                handler({status, StatusText(status, sender->GetExceptionCode()), sender->GetExceptionCode()}, sender);
+        });
 }
 
 void TModuleClient::ReadInfo(TInfoDone done)
 {
-    Track(Master_->ReadHoldingRegisters(ModuleUnitId, InfoFirstRegister, InfoRegisterCount, OrderOneShot),
+    Track(Active().ReadHoldingRegisters(ModuleUnitId, InfoFirstRegister, InfoRegisterCount, OrderOneShot),
           [done = std::move(done)](const TModuleResult& result, TModbusMaster* master) {
               TModuleInfo info{};
               if (result.Ok())
@@ -63,7 +92,7 @@ void TModuleClient::ReadInfo(TInfoDone done)
 
 void TModuleClient::ReadConfig(TConfigDone done)
 {
-    Track(Master_->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
+    Track(Active().ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
           [done = std::move(done)](const TModuleResult& result, TModbusMaster* master) {
               TModuleConfig config{};
               if (result.Ok())
@@ -75,24 +104,28 @@ void TModuleClient::ReadConfig(TConfigDone done)
 void TModuleClient::WriteConfig(const TModuleConfig& config, TWriteDone done)
 {
     const TConfigImage image = BuildConfigImage(config);
-    Track(Master_->WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, image),
+    Track(Active().WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, image),
           [done = std::move(done)](const TModuleResult& result, TModbusMaster*) { done(result); });
 }
 
-void TModuleClient::WriteAndVerify(const TModuleConfig& config, TVerifyDone done)
+void TModuleClient::WriteAndVerify(const TModuleConfig& config, TVerifyDone done, std::function<void()> checking)
 {
-    WriteConfig(config, [this, config, done = std::move(done)](const TModuleResult& written) {
-        if (!written.Ok()) {
-            done(written, false, false, TModuleConfig{}, {});
-            return;
-        }
-        ReadConfig([config, done](const TModuleResult& read, const TModuleConfig& readBack) {
-            if (!read.Ok()) {
-                done(read, true, false, readBack, {});
-                return;
-            }
-            const std::vector<const TConfigField*> differing = DifferingFields(config, readBack);
-            done(read, true, differing.empty(), readBack, differing);
-        });
-    });
+    TModuleConfig sent = config;
+    SetConfigCRC(sent);
+    WriteConfig(sent,
+                [this, sent, done = std::move(done), checking = std::move(checking)](const TModuleResult& written) {
+                    if (!written.Ok()) {
+                        done(written, false, false, TModuleConfig{}, {});
+                        return;
+                    }
+                    if (checking)
+                        checking();
+                    ReadConfig([sent, done](const TModuleResult& read, const TModuleConfig& readBack) {
+                        if (!read.Ok()) {
+                            done(read, true, false, readBack, {});
+                            return;
+                        }
+                        done(read, true, WriteVerified(sent, readBack), readBack, DifferingFields(sent, readBack));
+                    });
+                });
 }

@@ -1,8 +1,9 @@
 #pragma once
 // One module reached over ModbusTCP through its own TModbusTCPMaster: read the information, read
 // the configuration, write it, write it and read it back. Each operation ends with one call of
-// its completion handler from the event loop, never from inside the call that started it. A
-// handler must not destroy the client directly (its master is still completing): deleteLater.
+// its completion handler from the event loop, never from inside the call that started it, unless
+// the client is reconfigured or cancelled first. A handler must not destroy the client directly
+// (its master is still completing): deleteLater.
 
 #include "ConfigFields.h"
 #include "LocalDefines.h"
@@ -19,9 +20,19 @@
 class TModbusMaster;
 class TModbusTCPMaster;
 
+// How long a reply is waited for and how often a request is sent before "Нет ответа": the
+// program's own defaults (51 ticks of 10 ms, a silent module tried three times) and the bounds
+// the settings dialog allows.
+inline constexpr int32_t DefaultReplyTimeout = 510;
+inline constexpr int32_t MinReplyTimeout = 100;
+inline constexpr int32_t MaxReplyTimeout = 10000;
+inline constexpr int32_t DefaultTransmissions = 3;
+inline constexpr int32_t MinTransmissions = 1;
+inline constexpr int32_t MaxTransmissions = 5;
+
 struct TModuleClientOptions {
-    int TimeoutMs = 510;  // the window's own: 50 ticks of 10 ms, and the tick that ends them
-    int Retries = 2;
+    int TimeoutMs = DefaultReplyTimeout;
+    int Transmissions = DefaultTransmissions;  // of one request, the first included
 };
 
 // How an exchange ended: the master's status code (0 success), or a negative code when the
@@ -29,6 +40,7 @@ struct TModuleClientOptions {
 struct TModuleResult {
     int Status = 0;
     std::string Text;
+    uint8_t Exception = 0;  // the module's exception code when Status says it answered with one
     bool Ok() const { return Status == 0; }
 };
 
@@ -38,7 +50,8 @@ public:
     using TConfigDone = std::function<void(const TModuleResult&, const TModuleConfig&)>;
     using TWriteDone = std::function<void(const TModuleResult&)>;
     // Written when the module took the write, even if the read that checks it then failed; verified
-    // when every field of the table reads back as written; Differing lists the others.
+    // when the module holds every byte that was sent; Differing lists the table's fields it holds
+    // otherwise.
     using TVerifyDone =
         std::function<void(const TModuleResult&, bool written, bool verified, const TModuleConfig& readBack,
                            const std::vector<const TConfigField*>& differing)>;
@@ -48,19 +61,34 @@ public:
                   QObject* owner = nullptr);
     ~TModuleClient() override;
 
+    // Points the client at another module or changes its times; operations still waiting are
+    // dropped without an outcome, as by Cancel.
+    void Configure(const std::string& address, uint16_t port, const TModuleClientOptions& options);
+    // Drops the operations still waiting: their handlers are never called.
+    void Cancel();
+
     void ReadInfo(TInfoDone done);
     void ReadConfig(TConfigDone done);
     // Sends the image the window sends for this record: checksum and marker added.
     void WriteConfig(const TModuleConfig& config, TWriteDone done);
-    void WriteAndVerify(const TModuleConfig& config, TVerifyDone done);
+    // checking, when given, is told when the module has taken the write and the read-back starts.
+    void WriteAndVerify(const TModuleConfig& config, TVerifyDone done, std::function<void()> checking = {});
 
-    // The master's parameter text for a time-out in milliseconds: ticks of 10 ms, the last of
-    // which ends the wait.
+    // The master, for whoever watches its frames.
+    TModbusTCPMaster& Master() { return *Master_; }
+
+    // The master's parameter text for a module and these options.
+    static std::string ParametersText(const std::string& address, uint16_t port, const TModuleClientOptions& options);
+    // A time-out in milliseconds as the master counts it: ticks of 10 ms, the last of which ends the
+    // wait.
     static uint32_t TimeoutTicks(int timeoutMs);
 
 private:
     using TReplyHandler = std::function<void(const TModuleResult&, TModbusMaster*)>;
     void Track(int orderId, TReplyHandler handler);
+    TModbusTCPMaster& Active();
 
     std::unique_ptr<TModbusTCPMaster> Master_;
+    // Raised by every cancellation, so that a completion of an earlier generation is not told.
+    uint64_t Generation_ = 0;
 };

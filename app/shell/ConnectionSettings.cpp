@@ -91,13 +91,9 @@ void KeepSettingsFileAside(const std::string& fileName)
         throw std::runtime_error("Ошибка создания файла " + kept);
 }
 
-std::string MasterParametersText(const TSettings& settings)
+TModuleClientOptions ClientOptions(const TSettings& settings)
 {
-    std::string text = "IPADDRESS=" + settings.IPAddress + "\r\n";
-    text += "TCPPORT=" + std::to_string(settings.TCPPort) + "\r\n";
-    text += "TIMEOUT=" + std::to_string(TModuleClient::TimeoutTicks(settings.Timeout)) + "\r\n";
-    text += "REPEATCOUNT=" + std::to_string(settings.Transmissions - 1) + "\r\n";
-    return text;
+    return {settings.Timeout, settings.Transmissions};
 }
 
 QString SettingsStatusText(const TSettings& settings)

@@ -20,8 +20,8 @@ void KeepSettingsFileAside(const std::string& fileName);
 // Replaces the file with the two settings. The XML layer's error is not caught here.
 void SaveSettingsFile(const std::string& fileName, const TSettings& settings);
 
-// The four KEY=VALUE lines that point the ModbusTCP master at the module.
-std::string MasterParametersText(const TSettings& settings);
+// The reply time-out and the number of transmissions of the module client.
+TModuleClientOptions ClientOptions(const TSettings& settings);
 
 // "address : port", as the status bar shows it.
 QString SettingsStatusText(const TSettings& settings);

@@ -12,6 +12,8 @@
 #include "Help_Win.h"
 #include "Info_Win.h"
 #include "KorvelApplication.h"
+#include "ConfigVerdict.h"
+#include "FieldControls.h"
 #include "ModbusMaster.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
@@ -38,10 +40,6 @@
 namespace {
 const QString ModifiedText = QStringLiteral("Изменен");
 const QString SaveChangesQuestion = QStringLiteral("В конфигурацию внесены изменения. Сохранить их в файле ?");
-const QString InvalidAddressText = QStringLiteral("Недопустимое значение IP адреса !");
-const QString InvalidGatewayText = QStringLiteral("Недопустимое значение основного шлюза !");
-const QString InvalidNetMaskText = QStringLiteral("Недопустимое значение маски подсети !");
-const QString InvalidPortText = QStringLiteral("Недопустимое значение TCP порта !. Интервал допустимых значений ");
 const QString OpenErrorText = QStringLiteral("Ошибка открытия файла ");
 
 const QString ConfigOpenFilter = QStringLiteral("Ini-файлы  (*.ini)|*.ini");
@@ -55,18 +53,16 @@ const QString ReadFailedPrefix = QStringLiteral("Ошибка считывани
 const QString InfoFailedPrefix = QStringLiteral("Ошибка считывания информации (");
 const QString WrittenText = QStringLiteral("Конфигурация успешно загружена");
 const QString ReadText = QStringLiteral("Конфигурация успешно считана");
-const QString BadChecksumText =
-    QStringLiteral("Контрольная сумма конфигурации модуля неверна: модуль хранит повреждённую конфигурацию.");
+const QString BadChecksumText = QString::fromUtf8(DamagedConfigText);
 const QString ChangeSettingsQuestion =
     QStringLiteral("Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
-const QString VerifyFailedPrefix = QStringLiteral("Ошибка проверки конфигурации (");
+const QString NotVerifiedPrefix = QStringLiteral("Конфигурация записана, но не проверена (");
 const QString NotKeptText = QStringLiteral("Модуль подтвердил запись, но хранит другую конфигурацию:");
 const QString WritingText = QStringLiteral("Загрузка конфигурации…");
 const QString ReadingText = QStringLiteral("Считывание конфигурации…");
 const QString ReadingInfoText = QStringLiteral("Считывание информации…");
 const QString ComparingText = QStringLiteral("Сравнение с модулем…");
 const QString VerifyingText = QStringLiteral("Проверка конфигурации…");
-const QString RefusedText = QStringLiteral("запрос не поставлен в очередь, код ");
 
 const QString ContentTopic = QStringLiteral("KorvelService_Conent.htm");
 const QString TCPIPTopic = QStringLiteral("KorvelService_TCP_IP.htm");
@@ -163,7 +159,7 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
 TMainWindow::~TMainWindow()
 {
     // A window destroyed without a close still lets its master go quietly.
-    ReleaseMaster();
+    ReleaseClient();
 }
 
 void TMainWindow::SetUpToolBar()
@@ -222,15 +218,9 @@ void TMainWindow::FormCreate()
     SetModified(false);
     SetFileName({});
     LoadConnectionSettings();
-    Master = new TModbusTCPMaster(this);
+    Client = new TModuleClient(Settings.IPAddress, uint16_t(Settings.TCPPort), ClientOptions(Settings), this);
     ExchangeTrace = new TExchangeTrace(this);
-    ExchangeTrace->SetMaster(Master);
-    ApplyConnectionSettings();
-    WriteOrderId = -1;
-    ReadOrderId = -1;
-    InfoOrderId = -1;
-    VerifyOrderId = -1;
-    CompareOrderId = -1;
+    ExchangeTrace->SetMaster(&Client->Master());
     ShowConnectionSettings();
 }
 
@@ -249,37 +239,28 @@ bool TMainWindow::FormClose()
         }
     }
     SaveConnectionSettings();
-    ReleaseMaster();
+    ReleaseClient();
     return true;
 }
 
-void TMainWindow::ReleaseMaster()
+void TMainWindow::ReleaseClient()
 {
-    if (!Master)
+    if (!Client)
         return;
     // The operator is leaving: a request cut off is not reported.
     ForgetPendingRequests();
-    Master->SetActive(false);
     ExchangeTrace->SetMaster(nullptr);
-    delete Master;
-    Master = nullptr;
+    delete Client;
+    Client = nullptr;
 }
 
 void TMainWindow::ForgetPendingRequests()
 {
-    // A stale id would take the completion of a later request that is given the same id.
-    WriteOrderId = -1;
-    ReadOrderId = -1;
-    InfoOrderId = -1;
-    VerifyOrderId = -1;
-    CompareOrderId = -1;
+    Client->Cancel();
+    ++RequestToken;
+    Pending = false;
     Busy->Stop();
     Busy->EnableCommands();
-}
-
-bool TMainWindow::RequestPending() const
-{
-    return WriteOrderId >= 0 || ReadOrderId >= 0 || InfoOrderId >= 0 || VerifyOrderId >= 0 || CompareOrderId >= 0;
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event)
@@ -296,7 +277,7 @@ void TMainWindow::closeEvent(QCloseEvent* event)
             // A session ending or a supervisor cannot wait for a message nobody may read: the reason
             // goes to stderr and the program ends with a failure status.
             std::fprintf(stderr, "KorvelService: %s\n", error.what());
-            ReleaseMaster();
+            ReleaseClient();
             QCoreApplication::exit(SettingsNotWrittenStatus);
         }
     }
@@ -424,29 +405,18 @@ void TMainWindow::SetFileName(const QString& name)
     setWindowTitle(name.isEmpty() ? Caption() : Caption() + " [" + name + "]");
 }
 
+QWidget* TMainWindow::FieldPage(const TConfigField& field) const
+{
+    return field.Channel < 0 ? static_cast<QWidget*>(ui->TabSheet3) : Frames[size_t(field.Channel)];
+}
+
 void TMainWindow::ConfigToControls(const TModuleConfig& config)
 {
-    ui->MaskEdit1->setText(QString::fromStdString(IPToStr(config.Address)));
-    ui->MaskEdit2->setText(QString::fromStdString(IPToStr(config.Gateway)));
-    ui->MaskEdit3->setText(QString::fromStdString(IPToStr(config.NetMask)));
-    ui->SpinEdit1->SetValue(config.TCPPort);
-    for (size_t i = 0; i < ChannelCount; ++i) {
-        const TChannelConfig& channel = config.Channels[i];
-        TRS485SettingsFrame& frame = *Frames[i];
-        frame.SetSlaveAddress(channel.SlaveAddress);
-        frame.SetMode(channel.SlaveAddress != 0 ? 1 : 0);
-        frame.SetIPAddress0(channel.IPAddress0);
-        frame.SetTCPPort0(channel.TCPPort0);
-        frame.SetIPAddress1(channel.IPAddress1);
-        frame.SetTCPPort1(channel.TCPPort1);
-        frame.EthRecvTout = channel.EthRecvTout;
-        frame.EthConnTout = channel.EthConnTout;
-        frame.SetBaudIndex(channel.BaudIndex);
-        frame.SetParity(channel.Parity);
-        frame.SetStopBits(channel.StopBits);
-        frame.SetTimeout(channel.Timeout);
-        frame.SetReplies(channel.Replies);
-    }
+    for (const TConfigField& field : ConfigFields())
+        ShowField(FieldPage(field), field, config);
+    for (size_t i = 0; i < ChannelCount; ++i)
+        Frames[i]->SetMode(config.Channels[i].SlaveAddress != 0 ? TRS485SettingsFrame::Slave
+                                                                : TRS485SettingsFrame::Master);
 }
 
 void TMainWindow::PrefillConfig()
@@ -475,48 +445,13 @@ void TMainWindow::PrefillConfig()
 bool TMainWindow::ControlsToConfig()
 {
     PrefillConfig();
-    const struct {
-        TMaskEdit* Edit;
-        TIPAddress& Field;
-        const QString& Message;
-    } addresses[] = {
-        {ui->MaskEdit1, Config.Address, InvalidAddressText},
-        {ui->MaskEdit2, Config.Gateway, InvalidGatewayText},
-        {ui->MaskEdit3, Config.NetMask, InvalidNetMaskText},
-    };
-    for (const auto& address : addresses) {
-        const QString text = address.Edit->Text();
-        if (!StrToIP(text.toStdString(), address.Field)) {
-            Tell(address.Message + text, MB::IconError);
+    // Field by field into Config, stopping at the first value the window does not take.
+    for (const TConfigField& field : ConfigFields()) {
+        QString message;
+        if (!CollectField(FieldPage(field), field, Config, message)) {
+            Tell(message, MB::IconError);
             return false;
         }
-    }
-    // The module's own port: anything but a number in range would lock the module out of its port.
-    if (!ui->SpinEdit1->IsTextInRange()) {
-        Tell(InvalidPortText + ui->SpinEdit1->RangeText(), MB::IconError);
-        return false;
-    }
-    Config.TCPPort = static_cast<uint16_t>(ui->SpinEdit1->Value());
-    try {
-        for (size_t i = 0; i < ChannelCount; ++i) {
-            TChannelConfig& channel = Config.Channels[i];
-            TRS485SettingsFrame& frame = *Frames[i];
-            channel.SlaveAddress = static_cast<uint16_t>(frame.GetSlaveAddress());
-            channel.IPAddress0 = frame.GetIPAddress0();
-            channel.TCPPort0 = static_cast<uint16_t>(frame.GetTCPPort0());
-            channel.IPAddress1 = frame.GetIPAddress1();
-            channel.TCPPort1 = static_cast<uint16_t>(frame.GetTCPPort1());
-            channel.BaudIndex = static_cast<uint16_t>(frame.GetBaudIndex());
-            channel.Parity = static_cast<uint16_t>(frame.GetParity());
-            channel.StopBits = static_cast<uint16_t>(frame.GetStopBits());
-            channel.Timeout = static_cast<uint16_t>(frame.GetTimeout());
-            channel.Replies = static_cast<uint16_t>(frame.GetReplies());
-            channel.EthRecvTout = static_cast<uint16_t>(frame.EthRecvTout);
-            channel.EthConnTout = static_cast<uint16_t>(frame.EthConnTout);
-        }
-    } catch (const std::exception& error) {
-        Tell(QString::fromUtf8(error.what()), MB::IconError);
-        return false;
     }
     return true;
 }
@@ -621,8 +556,7 @@ void TMainWindow::ApplyConnectionSettings()
 {
     // The socket takes a new address only while closed.
     ForgetPendingRequests();
-    Master->SetActive(false);
-    Master->SetParameters(MasterParametersText(Settings));
+    Client->Configure(Settings.IPAddress, uint16_t(Settings.TCPPort), ClientOptions(Settings));
 }
 
 void TMainWindow::ShowConnectionSettings()
@@ -686,146 +620,134 @@ void TMainWindow::CompareConfigActionExecute()
         CompareWithModule();
 }
 
+uint64_t TMainWindow::StartRequest(const QString& operation)
+{
+    Pending = true;
+    Busy->Start(operation);
+    return ++RequestToken;
+}
+
+void TMainWindow::EndRequest(uint64_t token, const std::function<void()>& tell)
+{
+    if (token != RequestToken)
+        return;  // a request replaced by a later one
+    Pending = false;
+    Busy->Stop();
+    // The commands come back once the outcome has been told, so that no click during its message
+    // queues a request behind it; an outcome that starts another request keeps them waiting.
+    tell();
+    if (!Pending)
+        Busy->EnableCommands();
+}
+
+void TMainWindow::TellFailure(const QString& prefix, const TModuleResult& result)
+{
+    Tell(prefix + QString::fromStdString(result.Text) + ")", MB::Information);
+}
+
 void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
 {
-    Master->SetActive(true);
-    const TConfigImage image = BuildConfigImage(config);
+    // What is written, so that the outcome compares the module's new address with it rather than
+    // with whatever the record holds by then.
     WrittenConfig = config;
-    WriteOrderId = TrackRequest(Master->WriteMultipleRegisters(ModuleUnitId, ConfigFirstRegister, image), WritingText,
-                                WriteFailedPrefix, &TMainWindow::WriteOrderId, &TMainWindow::WriteComplete);
+    const uint64_t token = StartRequest(WritingText);
+    if (!Settings.VerifyWrite) {
+        Client->WriteConfig(config, [this, token](const TModuleResult& result) {
+            EndRequest(token, [&] {
+                if (result.Ok())
+                    ReportWritten(WrittenText);
+                else
+                    TellFailure(WriteFailedPrefix, result);
+            });
+        });
+        return;
+    }
+    // Acknowledged is not yet kept: the report waits for the read-back.
+    Client->WriteAndVerify(
+        config,
+        [this, token](const TModuleResult& result, bool written, bool verified, const TModuleConfig& held,
+                      const std::vector<const TConfigField*>&) {
+            EndRequest(token, [&] {
+                if (!written)
+                    TellFailure(WriteFailedPrefix, result);
+                else if (!result.Ok())
+                    ReportWritten(NotVerifiedPrefix + QString::fromStdString(result.Text) + ")");
+                else if (verified)
+                    ReportWritten(WrittenText);
+                else
+                    TellNotKept(held);
+            });
+        },
+        [this, token] {
+            if (token == RequestToken)
+                Busy->Start(VerifyingText);
+        });
 }
 
 void TMainWindow::ReadConfigFromModule()
 {
-    Master->SetActive(true);
-    ReadOrderId = TrackRequest(
-        Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-        ReadingText, ReadFailedPrefix, &TMainWindow::ReadOrderId, &TMainWindow::ReadComplete);
+    const uint64_t token = StartRequest(ReadingText);
+    Client->ReadConfig([this, token](const TModuleResult& result, const TModuleConfig& config) {
+        EndRequest(token, [&] {
+            if (!result.Ok()) {
+                TellFailure(ReadFailedPrefix, result);
+                return;
+            }
+            Config = config;
+            ConfigToControls(Config);
+            SetFileName({});
+            // Refilling the controls announced changes; what they show now is the module's.
+            SetModified(false);
+            if (ChecksumValid(Config))
+                Tell(ReadText, MB::Information);
+            else
+                Tell(BadChecksumText, MB::Warning);
+        });
+    });
 }
 
 void TMainWindow::ReadModuleInfo()
 {
-    Master->SetActive(true);
-    InfoOrderId =
-        TrackRequest(Master->ReadHoldingRegisters(ModuleUnitId, InfoFirstRegister, InfoRegisterCount, OrderOneShot),
-                     ReadingInfoText, InfoFailedPrefix, &TMainWindow::InfoOrderId, &TMainWindow::InfoComplete);
+    const uint64_t token = StartRequest(ReadingInfoText);
+    Client->ReadInfo([this, token](const TModuleResult& result, const TModuleInfo& info) {
+        EndRequest(token, [&] {
+            if (result.Ok())
+                ShowModuleInfo(info, [this](const QString& topic) { ShowHelpTopic(topic); });
+            else
+                TellFailure(InfoFailedPrefix, result);
+        });
+    });
 }
 
 void TMainWindow::CompareWithModule()
 {
-    Master->SetActive(true);
-    CompareOrderId = TrackRequest(
-        Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-        ComparingText, ReadFailedPrefix, &TMainWindow::CompareOrderId, &TMainWindow::CompareComplete);
-}
-
-void TMainWindow::VerifyWrittenConfig()
-{
-    VerifyOrderId = TrackRequest(
-        Master->ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-        VerifyingText, VerifyFailedPrefix, &TMainWindow::VerifyOrderId, &TMainWindow::VerifyComplete);
-}
-
-int32_t TMainWindow::TrackRequest(int32_t orderId, const QString& operation, const QString& failurePrefix,
-                                  TPendingOrder pending, TReplyHandler onReply)
-{
-    if (orderId < 0) {
-        // The master refused to queue it: no completion will ever come, so say so now.
-        Tell(failurePrefix + RefusedText + QString::number(orderId) + ")", MB::Information);
-        return orderId;
-    }
-    Master->SetOrderCallback(orderId,
-                             [this, failurePrefix, pending, onReply](TModbusMaster* sender, int id, uint8_t status) {
-                                 RequestComplete(sender, id, status, this->*pending, failurePrefix, onReply);
-                             });
-    Busy->Start(operation);
-    return orderId;
-}
-
-void TMainWindow::RequestComplete(TModbusMaster* sender, int orderId, uint8_t status, int32_t& pending,
-                                  const QString& failurePrefix, TReplyHandler onReply)
-{
-    if (pending != orderId)
-        return;  // a request replaced by a later one of its kind
-    pending = -1;
-    Busy->Stop();
-    // The commands come back once the outcome has been told, so that no click during its message
-    // queues a request behind it.
-    const auto commandsBack = qScopeGuard([this] {
-        if (!RequestPending())  // a write's read-back keeps them waiting
-            Busy->EnableCommands();
+    const uint64_t token = StartRequest(ComparingText);
+    Client->ReadConfig([this, token](const TModuleResult& result, const TModuleConfig& module) {
+        EndRequest(token, [&] {
+            if (!result.Ok()) {
+                TellFailure(ReadFailedPrefix, result);
+                return;
+            }
+            // Config holds what the controls showed when the comparison was asked for; the window is
+            // modal, so nothing changes it until the operator decides.
+            if (ShowCompareWindow(Config, module, [this](const QString& topic) { ShowHelpTopic(topic); }))
+                WriteConfigToModule(Config);
+        });
     });
-
-    if (status != StatusOk) {
-        Tell(failurePrefix + QString::fromStdString(StatusText(status, sender->GetExceptionCode())) + ")",
-             MB::Information);
-        return;
-    }
-    (this->*onReply)(sender);
 }
 
-void TMainWindow::WriteComplete(TModbusMaster*)
-{
-    // Acknowledged is not yet kept: the report waits for the read-back when the operator wants one.
-    if (Settings.VerifyWrite)
-        VerifyWrittenConfig();
-    else
-        ReportWritten();
-}
-
-void TMainWindow::VerifyComplete(TModbusMaster* sender)
-{
-    TModuleConfig held{};
-    sender->GetReplyData(&held);
-    CheckWrittenConfig(held);
-}
-
-void TMainWindow::ReadComplete(TModbusMaster* sender)
-{
-    sender->GetReplyData(&Config);
-    ConfigToControls(Config);
-    SetFileName({});
-    // Refilling the controls announced changes; what they show now is the module's.
-    SetModified(false);
-    if (Config.CRC == CRC16(reinterpret_cast<const uint8_t*>(&Config), ConfigCRCOffset))
-        Tell(ReadText, MB::Information);
-    else
-        Tell(BadChecksumText, MB::Warning);
-}
-
-void TMainWindow::InfoComplete(TModbusMaster* sender)
-{
-    TModuleInfo info{};
-    sender->GetReplyData(&info);
-    ShowModuleInfo(info, [this](const QString& topic) { ShowHelpTopic(topic); });
-}
-
-void TMainWindow::CompareComplete(TModbusMaster* sender)
-{
-    TModuleConfig module{};
-    sender->GetReplyData(&module);
-    // Config holds what the controls showed when the comparison was asked for; the window is
-    // modal, so nothing changes it until the operator decides.
-    if (ShowCompareWindow(Config, module, [this](const QString& topic) { ShowHelpTopic(topic); }))
-        WriteConfigToModule(Config);
-}
-
-void TMainWindow::CheckWrittenConfig(const TModuleConfig& held)
+void TMainWindow::TellNotKept(const TModuleConfig& held)
 {
     TModuleConfig sent = WrittenConfig;
     SetConfigCRC(sent);
-    if (SameConfigBlock(sent, held)) {
-        ReportWritten();
-        return;
-    }
     QStringList message{NotKeptText};
     message += ConfigDifferenceLines(sent, held);
     Tell(message.join(u'\n'), MB::Warning);
 }
 
-void TMainWindow::ReportWritten()
+void TMainWindow::ReportWritten(const QString& outcome)
 {
-    Tell(WrittenText, MB::Information);
+    Tell(outcome, MB::Information);
     const std::string address = IPToStr(WrittenConfig.Address);
     if (address == Settings.IPAddress && WrittenConfig.TCPPort == Settings.TCPPort)
         return;

@@ -1,6 +1,6 @@
 #pragma once
 // The program's one window: the configuration being edited, its file and unsaved-changes flag,
-// the connection settings and the ModbusTCP master that reaches the module.
+// the connection settings and the module client that reaches the module.
 
 #include "LocalDefines.h"
 #include "Settings.h"
@@ -11,14 +11,16 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QCloseEvent;
 class QKeyEvent;
 class QLabel;
 class TBusySign;
-class TModbusMaster;
-class TModbusTCPMaster;
+struct TConfigField;
+struct TModuleResult;
+class TModuleClient;
 class TExchangeTrace;
 class THelpWindow;
 class TRS485SettingsFrame;
@@ -76,6 +78,8 @@ public:
     void ReadModuleInfo();
     // Reads the module's configuration to set it beside the window's in the comparison window.
     void CompareWithModule();
+    // A module command waits for its outcome.
+    bool RequestPending() const { return Pending; }
 
     TModuleConfig Config{};
     bool Modified = false;
@@ -86,12 +90,8 @@ public:
     // close replaces it.
     bool SettingsFileUnusable = false;
     std::array<TRS485SettingsFrame*, ChannelCount> Frames{};
-    TModbusTCPMaster* Master = nullptr;
-    int32_t WriteOrderId = -1;
-    int32_t ReadOrderId = -1;
-    int32_t InfoOrderId = -1;
-    int32_t VerifyOrderId = -1;  // the read-back after a write
-    int32_t CompareOrderId = -1;
+    // The one way to the module; its master carries the exchange the monitor watches.
+    TModuleClient* Client = nullptr;
     QString HelpFolder;
     // The exchange monitor and the trace file.
     TExchangeTrace* ExchangeTrace = nullptr;
@@ -128,34 +128,23 @@ private:
     // True for the key of a command the window itself dispatches.
     bool IsCommandKey(const QKeyEvent* key) const;
     // Stops and destroys the master without reporting the requests it cuts off.
-    void ReleaseMaster();
-    // Stopping the master drops its requests without a completion: none of them is pending any more.
+    void ReleaseClient();
+    // Drops the request waiting for the module, which then reports nothing.
     void ForgetPendingRequests();
-    bool RequestPending() const;
     void SetUpToolBar();
     void SetUpStatusBar();
     void CreateFrame(size_t channel, const char* name, QWidget* page);
-    // Which member keeps a request's id while it is pending, and what to do with its reply.
-    using TPendingOrder = int32_t TMainWindow::*;
-    using TReplyHandler = void (TMainWindow::*)(TModbusMaster* sender);
-    // Attaches the operation's completion handler to a queued request, or tells the operator that
-    // the master refused it; answers the id to keep as pending.
-    int32_t TrackRequest(int32_t orderId, const QString& operation, const QString& failurePrefix, TPendingOrder pending,
-                         TReplyHandler onReply);
-    // The steps every completion shares: the pending id matched and cleared, the busy sign, the
-    // failure message; the reply itself goes to the operation's handler.
-    void RequestComplete(TModbusMaster* sender, int orderId, uint8_t status, int32_t& pending,
-                         const QString& failurePrefix, TReplyHandler onReply);
-    void WriteComplete(TModbusMaster* sender);
-    void VerifyComplete(TModbusMaster* sender);
-    void ReadComplete(TModbusMaster* sender);
-    void InfoComplete(TModbusMaster* sender);
-    void CompareComplete(TModbusMaster* sender);
-    // Reads the block back to see whether the module keeps what was written.
-    void VerifyWrittenConfig();
-    void CheckWrittenConfig(const TModuleConfig& held);
-    // Tells the operator that the write is done and offers to follow the module's new address.
-    void ReportWritten();
+    // The TCP/IP page or the channel frame that shows a field.
+    QWidget* FieldPage(const TConfigField& field) const;
+    // A module command waits for the module from StartRequest until its outcome has been told; a
+    // request started while another waits replaces it, whose outcome then goes untold.
+    uint64_t StartRequest(const QString& operation);
+    void EndRequest(uint64_t token, const std::function<void()>& tell);
+    void TellFailure(const QString& prefix, const TModuleResult& result);
+    // Tells the operator that the module did not keep what was written, field by field.
+    void TellNotKept(const TModuleConfig& held);
+    // Tells the outcome of a write the module took and offers to follow the module's new address.
+    void ReportWritten(const QString& outcome);
 
     std::unique_ptr<Ui::TMainWindow> ui;
     std::array<QLabel*, 3> StatusPanels{};
@@ -164,6 +153,8 @@ private:
     // What the pending write sent, so that its completion compares the module's new address
     // with what was written rather than with whatever the record holds by then.
     TModuleConfig WrittenConfig{};
+    bool Pending = false;
+    uint64_t RequestToken = 0;
     // Lives while open; belongs to the modal dialog it was opened over, which would block it otherwise.
     QPointer<THelpWindow> HelpWindow;
 };

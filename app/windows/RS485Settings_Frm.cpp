@@ -1,6 +1,7 @@
 #include "RS485Settings_Frm.h"
 
 #include "ExpEthernetSettings_Win.h"
+#include "FieldControls.h"
 #include "Forms.h"
 #include "ModuleDefaults.h"
 
@@ -29,28 +30,32 @@ void SetListIndex(QComboBox* list, int index)
     list->setCurrentIndex(index >= 0 && index < list->count() ? index : 0);
 }
 
-// The spin edit's value when its text lies within its range; otherwise the message with the text
-// and the range.
-int32_t CheckedValue(const TSpinEdit* edit, const QString& prefix)
+// A channel field as the window's collection takes it from this frame: the checks and messages are
+// the same for both channels.
+const TConfigField& ChannelField(const char* key)
 {
-    if (!edit->IsTextInRange())
-        throw ERS485SettingsError(prefix + edit->Text() + QStringLiteral(". Допускаются значения ") +
-                                  edit->RangeText());
-    return edit->Value();
+    return *FindConfigField("CHANNEL_0", key);
 }
 
-TIPAddress CheckedAddress(const TMaskEdit* edit, int server)
+TModuleConfig Collected(const TRS485SettingsFrame* frame, const TConfigField& field)
 {
-    TIPAddress address;
-    const QString text = edit->Text();
-    if (!StrToIP(text.toStdString(), address))
-        throw ERS485SettingsError(QStringLiteral("Недопустимое значение IP адреса сервера %1 ").arg(server) + text);
-    return address;
+    TModuleConfig config{};
+    QString message;
+    if (!CollectField(frame, field, config, message))
+        throw ERS485SettingsError(message);
+    return config;
 }
 
-QString PortMessagePrefix(int server)
+int32_t CollectedWord(const TRS485SettingsFrame* frame, const char* key)
 {
-    return QStringLiteral("Недопустимое значение TCP порта сервера %1 ").arg(server);
+    const TConfigField& field = ChannelField(key);
+    return FieldWord(Collected(frame, field), field);
+}
+
+TIPAddress CollectedAddress(const TRS485SettingsFrame* frame, const char* key)
+{
+    const TConfigField& field = ChannelField(key);
+    return FieldAddress(Collected(frame, field), field);
 }
 
 }  // namespace
@@ -195,27 +200,27 @@ void TRS485SettingsFrame::SetReplies(int32_t value)
 
 int32_t TRS485SettingsFrame::GetSlaveAddress() const
 {
-    return CheckedValue(SpinEdit3, QStringLiteral("Недопустимое значение адреса "));
+    return CollectedWord(this, "SLAVE_ADDRESS");
 }
 
 TIPAddress TRS485SettingsFrame::GetIPAddress0() const
 {
-    return CheckedAddress(MaskEdit1, 0);
+    return CollectedAddress(this, "IP_ADDRESS_0");
 }
 
 int32_t TRS485SettingsFrame::GetTCPPort0() const
 {
-    return CheckedValue(SpinEdit4, PortMessagePrefix(0));
+    return CollectedWord(this, "TCP_PORT_0");
 }
 
 TIPAddress TRS485SettingsFrame::GetIPAddress1() const
 {
-    return CheckedAddress(MaskEdit2, 1);
+    return CollectedAddress(this, "IP_ADDRESS_1");
 }
 
 int32_t TRS485SettingsFrame::GetTCPPort1() const
 {
-    return CheckedValue(SpinEdit5, PortMessagePrefix(1));
+    return CollectedWord(this, "TCP_PORT_1");
 }
 
 int TRS485SettingsFrame::GetBaudIndex() const
@@ -235,10 +240,10 @@ int TRS485SettingsFrame::GetStopBits() const
 
 int32_t TRS485SettingsFrame::GetTimeout() const
 {
-    return CheckedValue(SpinEdit1, QStringLiteral("Недопустимое значение таймаута "));
+    return CollectedWord(this, "TIMEOUT");
 }
 
 int32_t TRS485SettingsFrame::GetReplies() const
 {
-    return CheckedValue(SpinEdit2, QStringLiteral("Недопустимое значение количества повторов "));
+    return CollectedWord(this, "REPLIES");
 }

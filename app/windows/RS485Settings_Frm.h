@@ -22,6 +22,9 @@ public:
 
 class TRS485SettingsFrame : public QFrame, public Ui::TRS485SettingsFrame {
     Q_OBJECT
+    // The held times, by the names the field table gives them.
+    Q_PROPERTY(int EthRecvTout MEMBER EthRecvTout)
+    Q_PROPERTY(int EthConnTout MEMBER EthConnTout)
 
 public:
     enum TMode { Master = 0, Slave = 1 };

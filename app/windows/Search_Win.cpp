@@ -86,7 +86,7 @@ void TSearchWindow::Button1Click()
     // One transmission per address: a silent one costs one time-out.
     TModuleClientOptions options;
     options.TimeoutMs = TimeoutMs;
-    options.Retries = 0;
+    options.Transmissions = 1;
     TFleetRunner runner(addresses, options, SearchJobs);
     Runner = &runner;
     SetSearching(true);

@@ -175,12 +175,12 @@ TEST(HelpFolder, BesideTheProgramFirstThenUnderTheInstalledDataFolder)
 TEST(SettingsFile, MasterTextAndStatusText)
 {
     TSettings settings;
-    EXPECT_EQ(MasterParametersText(settings),
+    EXPECT_EQ(TModuleClient::ParametersText(settings.IPAddress, uint16_t(settings.TCPPort), ClientOptions(settings)),
               "IPADDRESS=192.168.127.10\r\nTCPPORT=502\r\nTIMEOUT=50\r\nREPEATCOUNT=2\r\n");
     EXPECT_EQ(SettingsStatusText(settings), "192.168.127.10 : 502");
     settings.Timeout = 300;
     settings.Transmissions = 5;
-    EXPECT_EQ(MasterParametersText(settings),
+    EXPECT_EQ(TModuleClient::ParametersText(settings.IPAddress, uint16_t(settings.TCPPort), ClientOptions(settings)),
               "IPADDRESS=192.168.127.10\r\nTCPPORT=502\r\nTIMEOUT=29\r\nREPEATCOUNT=4\r\n");
 }
 
@@ -192,7 +192,7 @@ TEST_F(WindowSettingsTest, StartsFromTheFileAndPointsTheMasterThere)
 {
     WriteFile(SettingsPath, SettingsXml("127.0.0.1", "1502"));
     EXPECT_EQ(Panel(1), "127.0.0.1 : 1502");
-    EXPECT_EQ(Window().Master->GetConnectionText(), "127.0.0.1:1502");
+    EXPECT_EQ(Window().Client->Master().GetConnectionText(), "127.0.0.1:1502");
 }
 
 TEST_F(WindowSettingsTest, DialogConfirmedAppliesAtOnceAndTheFileFollowsAtClose)
@@ -208,7 +208,7 @@ TEST_F(WindowSettingsTest, DialogConfirmedAppliesAtOnceAndTheFileFollowsAtClose)
     });
     Action("SettingsAction")->trigger();
     EXPECT_EQ(Panel(1), "127.0.0.1 : 1502");
-    EXPECT_EQ(Window().Master->GetConnectionText(), "127.0.0.1:1502");
+    EXPECT_EQ(Window().Client->Master().GetConnectionText(), "127.0.0.1:1502");
 
     WhenModalShown([](QWidget* dialog) {
         dialog->findChild<TMaskEdit*>("MaskEdit1")->setText("127.0.0.2");
@@ -217,7 +217,7 @@ TEST_F(WindowSettingsTest, DialogConfirmedAppliesAtOnceAndTheFileFollowsAtClose)
     });
     Action("SettingsAction")->trigger();
     EXPECT_EQ(Panel(1), "127.0.0.2 : 2502");
-    EXPECT_EQ(Window().Master->GetConnectionText(), "127.0.0.2:2502");
+    EXPECT_EQ(Window().Client->Master().GetConnectionText(), "127.0.0.2:2502");
     EXPECT_EQ(FileBytes(SettingsPath), before);
 
     EXPECT_TRUE(CloseWindow());
@@ -274,8 +274,8 @@ TEST_F(WindowSettingsTest, TimeoutAndTransmissionsFromTheDialogReachTheMaster)
 {
     WriteFile(SettingsPath, SettingsXml("127.0.0.1", "1502"));
     Window().show();
-    EXPECT_EQ(Window().Master->Timeout(), 50u);
-    EXPECT_EQ(Window().Master->RepeatCount(), 2);
+    EXPECT_EQ(Window().Client->Master().Timeout(), 50u);
+    EXPECT_EQ(Window().Client->Master().RepeatCount(), 2);
     QStringList messages;
     WhenModalShown([&](QWidget* dialog) {
         auto* timeout = dialog->findChild<TSpinEdit*>("SpinEdit2");
@@ -298,8 +298,8 @@ TEST_F(WindowSettingsTest, TimeoutAndTransmissionsFromTheDialogReachTheMaster)
     EXPECT_EQ(Window().Settings.Timeout, 1000);
     EXPECT_EQ(Window().Settings.Transmissions, 1);
     // 100 ticks of 10 ms, the last of which ends the wait; one transmission, no repeat.
-    EXPECT_EQ(Window().Master->Timeout(), 99u);
-    EXPECT_EQ(Window().Master->RepeatCount(), 0);
+    EXPECT_EQ(Window().Client->Master().Timeout(), 99u);
+    EXPECT_EQ(Window().Client->Master().RepeatCount(), 0);
 }
 
 TEST_F(WindowSettingsTest, F1InTheDialogOpensItsPageInAHelpWindowTheDialogDoesNotBlock)

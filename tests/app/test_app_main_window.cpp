@@ -92,12 +92,9 @@ TEST_F(MainWindowStartTest, ShowsNoFileBlankAddressesAndTheDefaultConnection)
     EXPECT_FALSE(window.Modified);
     EXPECT_TRUE(window.FileName.isEmpty());
     EXPECT_TRUE(SameRecord(window.Config, TModuleConfig{}));
-    EXPECT_EQ(window.WriteOrderId, -1);
-    EXPECT_EQ(window.ReadOrderId, -1);
-    EXPECT_EQ(window.InfoOrderId, -1);
-    EXPECT_EQ(window.Master->GetParametersText(),
+    EXPECT_EQ(window.Client->Master().GetParametersText(),
               "IPAddress=192.168.127.10\r\nTCPPort=502\r\nTimeout=50\r\nRepeatCount=2\r\n");
-    EXPECT_FALSE(window.Master->IsRunning());  // no connection at start
+    EXPECT_FALSE(window.Client->Master().IsRunning());  // no connection at start
 }
 
 TEST_F(MainWindowStartTest, FramesStartWithTheirOwnValuesOnTheirPages)
@@ -547,7 +544,7 @@ TEST_F(MainWindowCloseTest, UnmodifiedClosesWithoutAQuestionAndWritesTheSettings
     EXPECT_TRUE(CloseWindow());
     EXPECT_TRUE(Dialogs.Boxes.empty());
     EXPECT_EQ(FileBytes(SettingsPath), DefaultSettingsFile);
-    EXPECT_EQ(Window().Master, nullptr);
+    EXPECT_EQ(Window().Client, nullptr);
 }
 
 TEST_F(MainWindowCloseTest, ModifiedAsksAndFollowsTheAnswer)
@@ -583,7 +580,7 @@ TEST_F(MainWindowCloseTest, ModifiedAsksAndFollowsTheAnswer)
         EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x23u);
         EXPECT_EQ(QFile::exists(name), c.FileWritten);
         EXPECT_EQ(QFile::exists(SettingsPath), c.Closes);
-        EXPECT_EQ(Window().Master != nullptr, !c.Closes);
+        EXPECT_EQ(Window().Client != nullptr, !c.Closes);
         if (!c.Closes) {
             EXPECT_TRUE(Window().Modified);
             EXPECT_EQ(PortEdit()->Value(), 1502);
@@ -604,7 +601,7 @@ TEST_F(MainWindowCloseTest, YesWithAnInvalidValueKeepsTheWindowOpenForTheCorrect
     EXPECT_FALSE(QFile::exists(name));
     EXPECT_FALSE(QFile::exists(SettingsPath));
     EXPECT_TRUE(Window().Modified);
-    EXPECT_NE(Window().Master, nullptr);
+    EXPECT_NE(Window().Client, nullptr);
 }
 
 TEST_F(MainWindowCloseTest, UnwritableSettingsFileIsShownAndKeepsTheWindowOpen)
@@ -621,7 +618,7 @@ TEST_F(MainWindowCloseTest, UnwritableSettingsFileIsShownAndKeepsTheWindowOpen)
     EXPECT_EQ(Dialogs.Boxes[0].Caption, "KorvelService");
     EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
     EXPECT_TRUE(Window().isVisible());
-    EXPECT_NE(Window().Master, nullptr);
+    EXPECT_NE(Window().Client, nullptr);
 
     // Once the way is clear, closing again succeeds, and makes the folder the file needs.
     ASSERT_TRUE(blocker.remove());
@@ -649,13 +646,13 @@ TEST_F(MainWindowCloseTest, TerminationSignalEndsAModalWindowFirstThenClosesNorm
         QDialog modal(&Window());
         QTimer::singleShot(0, [] { std::raise(SIGTERM); });
         modal.exec();
-        masterAliveAfterModal = Window().Master != nullptr;
+        masterAliveAfterModal = Window().Client != nullptr;
         mainLoop.quit();
     });
     mainLoop.exec();
     EXPECT_TRUE(masterAliveAfterModal);
     ASSERT_TRUE(WaitUntil([&] { return !Window().isVisible(); }));
-    EXPECT_EQ(Window().Master, nullptr);
+    EXPECT_EQ(Window().Client, nullptr);
     EXPECT_EQ(FileBytes(SettingsPath), DefaultSettingsFile);
 }
 

@@ -143,15 +143,15 @@ TEST_F(MonitorTest, AnExceptionIsNamedAndCounted)
 
 TEST_F(MonitorTest, TheMasterTracesOnlyWhileTheMonitorIsOpenOrAFileIsKept)
 {
-    EXPECT_EQ(Window().Master->TraceSink, nullptr);
+    EXPECT_EQ(Window().Client->Master().TraceSink, nullptr);
     TMonitorWindow* monitor = OpenMonitor();
-    EXPECT_NE(Window().Master->TraceSink, nullptr);
+    EXPECT_NE(Window().Client->Master().TraceSink, nullptr);
     QTest::mouseClick(monitor->Button4, Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return Window().ExchangeTrace->Monitor() == nullptr; }));
-    EXPECT_EQ(Window().Master->TraceSink, nullptr);
+    EXPECT_EQ(Window().Client->Master().TraceSink, nullptr);
 
     ASSERT_TRUE(Window().ExchangeTrace->OpenTraceFile(Path("trace.txt")));
-    EXPECT_NE(Window().Master->TraceSink, nullptr);
+    EXPECT_NE(Window().Client->Master().TraceSink, nullptr);
 }
 
 TEST_F(MonitorTest, PauseKeepsTheRowsClearEmptiesThemAndSaveWritesThem)
@@ -254,7 +254,7 @@ TEST_F(MonitorTest, ATraceFileThatCannotBeOpenedIsToldAndNothingIsTraced)
         ASSERT_EQ(Dialogs.Boxes.size(), 1u);
         EXPECT_EQ(Dialogs.Boxes[0].Text, "Ошибка открытия файла " + name);
         EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
-        EXPECT_EQ(Window().Master->TraceSink, nullptr);
+        EXPECT_EQ(Window().Client->Master().TraceSink, nullptr);
     }
 }
 

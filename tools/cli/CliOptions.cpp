@@ -91,8 +91,10 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, TCliOptions& op
             if (!number(1, 600000, options.Client.TimeoutMs))
                 return false;
         } else if (argument == "--retries") {
-            if (!number(0, 255, options.Client.Retries))
+            int retries = 0;
+            if (!number(0, 255, retries))
                 return false;
+            options.Client.Transmissions = retries + 1;
         } else if (argument == "--jobs") {
             if (!number(1, 4096, options.Jobs))
                 return false;

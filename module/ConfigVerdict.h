@@ -1,0 +1,19 @@
+#pragma once
+// The one verdict on a module's configuration, the same for the window and korvel-cli.
+
+#include "LocalDefines.h"
+
+// What the window and korvel-cli say of a module whose checksum is wrong.
+inline constexpr const char* DamagedConfigText =
+    "Контрольная сумма конфигурации модуля неверна: модуль хранит повреждённую конфигурацию.";
+
+// The stored checksum matches the 110 bytes before it.
+bool ChecksumValid(const TModuleConfig& config);
+
+// A write is verified when the module holds every byte that was sent (sent: the record with its
+// checksum): the fields, the reserved bytes and the checksum.
+bool WriteVerified(const TModuleConfig& sent, const TModuleConfig& held);
+
+// The module must be written to hold wanted: a field of the table differs, or its stored
+// configuration is damaged (its checksum is wrong), whatever its fields hold.
+bool ModuleDiffers(const TModuleConfig& wanted, const TModuleConfig& held);
