@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -256,6 +257,39 @@ TEST_F(CliTest, ReadGivesTheFileSaveConfigToFileWrites)
     EXPECT_EQ(config["CHANNEL_0"].toObject()["SLAVE_ADDRESS"].toInt(), 42);
     EXPECT_EQ(config["IP"].toObject()["ADDRESS"].toString(), "192.168.127.10");
     EXPECT_EQ(config["CHANNEL_1"].toObject()["BAUDRATE"].toInt(), 115200);
+}
+
+// The files of a fleet are saved together: one that cannot be written fails its own module only,
+// and every line names its own module's file.
+TEST_F(CliTest, ReadToAFolderFailsOnlyTheModuleWhoseFileCannotBeWritten)
+{
+    const QString folder = Folder.filePath("fleet");
+    const QString blocked = folder + QString("/127.0.0.1_%1.ini").arg(Modules[1]->Port());
+    ASSERT_TRUE(QDir().mkpath(blocked));  // a folder where the file would go
+    for (int i = 0; i < 3; ++i)
+        Modules[size_t(i)]->SetRegister(ConfigFirstRegister + 9, uint16_t(10 + i));  // channel 0's slave address
+
+    const TRun run = RunCli(QStringList{"--json", "read", "-o", folder} + AllHosts());
+    EXPECT_EQ(run.Exit, 4) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains("Unable to write to " + blocked.toUtf8())) << run.Err.toStdString();
+    const std::vector<QJsonObject> lines = run.JsonLines();
+    ASSERT_EQ(lines.size(), 3u);
+    for (const QJsonObject& line : lines) {
+        const int i = line["port"].toInt() == Modules[0]->Port()   ? 0
+                      : line["port"].toInt() == Modules[1]->Port() ? 1
+                                                                   : 2;
+        SCOPED_TRACE(i);
+        const QString file = folder + QString("/%1_%2.ini").arg(line["host"].toString()).arg(line["port"].toInt());
+        EXPECT_EQ(line["file"].toString(), file);
+        EXPECT_EQ(line["ok"].toBool(), i != 1);
+        EXPECT_EQ(line.contains("error"), i == 1);
+        if (i == 1)
+            continue;
+        TModuleConfig saved{};
+        ASSERT_TRUE(LoadConfigFromFile(file.toStdString(), saved));
+        EXPECT_EQ(saved.Channels[0].SlaveAddress, 10 + i);
+    }
+    EXPECT_TRUE(QFileInfo(blocked).isDir());
 }
 
 TEST_F(CliTest, ApplyWritesOnlyWhereTheModuleDiffersAndASecondRunChangesNothing)

@@ -1,5 +1,6 @@
 #include "CliCommands.h"
 
+#include "BatchedSave.h"
 #include "CliInterruption.h"
 #include "CliReport.h"
 #include "ConfigFileCheck.h"
@@ -8,9 +9,7 @@
 #include "WholeFile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <chrono>
 #include <cstdio>
@@ -59,28 +58,11 @@ std::string FieldNames(const std::vector<const TConfigField*>& fields)
     return names;
 }
 
-// The bytes SaveConfigToFile writes for the record into a new file.
+// The bytes SaveConfigToFile writes for the record into a new file: a file saved by read holds this
+// record only, whatever it held before.
 std::string ConfigFileText(const TModuleConfig& config)
 {
-    QTemporaryFile file;
-    if (!file.open())
-        return {};
-    file.close();
-    SaveConfigToFile(file.fileName().toStdString(), config);
-    std::string text;
-    ReadWholeFile(file.fileName().toStdString(), text);
-    return text;
-}
-
-// The file holds this record only, whatever it held before, and a failure leaves it as it was.
-bool WriteConfigFile(const std::string& fileName, const TModuleConfig& config, std::string& error)
-{
-    const std::string text = ConfigFileText(config);
-    if (text.empty() || WriteWholeFile(fileName, text) != TFileWriteResult::Written) {
-        error = "Unable to write to " + fileName;
-        return false;
-    }
-    return true;
+    return ConfigToIniText(config);
 }
 
 class TCli {
@@ -197,39 +179,47 @@ private:
         TCliReport report(Options_.Json, Options_.Quiet || toStdout, modules.size(), toStdout);
         TTally tally;
         bool fileFailed = false;
+        TBatchedSave save;
         const int result = RunFleet(
             modules, report,
             [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
                 const auto begun = Clock::now();
                 client.ReadConfig([&, index, begun, finish](const TModuleResult& result, const TModuleConfig& config) {
                     const TModuleAddress& module = modules[index];
+                    // The exchange's own time: the file is not the module's doing.
+                    const double ms = Ms(begun);
                     if (!result.Ok()) {
                         tally.Count(false);
-                        report.Module(module, "read", false, Ms(begun), FailureText(result), FailureJson(result));
+                        report.Module(module, "read", false, ms, FailureText(result), FailureJson(result));
                     } else if (toStdout) {
                         tally.Count(true);
                         std::fputs(ConfigFileText(config).c_str(), stdout);
+                    } else if (output.empty()) {
+                        tally.Count(true);
+                        report.Module(module, "read", true, ms, "конфигурация считана",
+                                      {{"config", ConfigJson(config)}});
                     } else {
-                        QJsonObject fields{{"config", ConfigJson(config)}};
-                        std::string text = "конфигурация считана";
-                        bool saved = true;
-                        if (!output.empty()) {
-                            const std::string fileName =
-                                toFolder ? output + "/" + module.Address + "_" + std::to_string(module.Port) + ".ini"
-                                         : output;
-                            std::string error;
-                            saved = WriteConfigFile(fileName, config, error);
-                            fields.insert("file", QString::fromStdString(fileName));
-                            text = "сохранена в " + fileName;
-                            if (!saved) {
-                                report.Error(error);
-                                fileFailed = true;
-                                fields.insert("error", QString::fromStdString(error));
-                                text = "ошибка: " + error;
-                            }
-                        }
-                        tally.Count(saved);
-                        report.Module(module, "read", saved, Ms(begun), text, fields);
+                        const std::string fileName =
+                            toFolder ? output + "/" + module.Address + "_" + std::to_string(module.Port) + ".ini"
+                                     : output;
+                        QJsonObject fields{{"config", ConfigJson(config)}, {"file", QString::fromStdString(fileName)}};
+                        // The module is done with once its file is saved, so that the line tells the outcome.
+                        save.Save(fileName, ConfigFileText(config),
+                                  [&, index, ms, fileName, fields, finish](TFileWriteResult written) mutable {
+                                      const bool saved = written == TFileWriteResult::Written;
+                                      std::string text = "сохранена в " + fileName;
+                                      if (!saved) {
+                                          const std::string error = "Unable to write to " + fileName;
+                                          report.Error(error);
+                                          fileFailed = true;
+                                          fields.insert("error", QString::fromStdString(error));
+                                          text = "ошибка: " + error;
+                                      }
+                                      tally.Count(saved);
+                                      report.Module(modules[index], "read", saved, ms, text, fields);
+                                      finish();
+                                  });
+                        return;
                     }
                     finish();
                 });
