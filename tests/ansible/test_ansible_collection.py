@@ -41,16 +41,14 @@ PLAYBOOK = '''
 '''
 
 
-def answer_writes_only(server):
-    """A gateway that answers its first read with zeros (so that apply writes), takes each write of
-    registers (function 16) and answers no later read."""
+def serve_frames(server, answer):
+    """Accepts one connection and sends answer(frame) for each whole request frame (nothing for None)."""
     try:
         connection, _ = server.accept()
     except OSError:
         return
     with connection:
         pending = b''
-        reads = 0
         while True:
             data = connection.recv(4096)
             if not data:
@@ -59,13 +57,30 @@ def answer_writes_only(server):
             while len(pending) >= 6 and len(pending) >= 6 + int.from_bytes(pending[4:6], 'big'):
                 length = 6 + int.from_bytes(pending[4:6], 'big')
                 frame, pending = pending[:length], pending[length:]
-                if frame[7] == 16:
-                    connection.sendall(frame[:4] + b'\x00\x06' + frame[6:12])
-                elif frame[7] == 3 and reads == 0:
-                    reads += 1
-                    data = bytes(2 * int.from_bytes(frame[10:12], 'big'))
-                    connection.sendall(frame[:4] + (3 + len(data)).to_bytes(2, 'big') + frame[6:8] +
-                                       bytes([len(data)]) + data)
+                reply = answer(frame)
+                if reply is not None:
+                    connection.sendall(reply)
+
+
+def answer_writes_only(server):
+    """A gateway that answers its first read with zeros (so that apply writes), takes each write of
+    registers (function 16) and answers no later read."""
+    reads = []
+
+    def answer(frame):
+        if frame[7] == 16:
+            return frame[:4] + b'\x00\x06' + frame[6:12]
+        if frame[7] == 3 and not reads:
+            reads.append(frame)
+            data = bytes(2 * int.from_bytes(frame[10:12], 'big'))
+            return frame[:4] + (3 + len(data)).to_bytes(2, 'big') + frame[6:8] + bytes([len(data)]) + data
+        return None
+    serve_frames(server, answer)
+
+
+def answer_with_exception(server, code):
+    """A gateway that answers every request with the given Modbus exception."""
+    serve_frames(server, lambda frame: frame[:4] + b'\x00\x03' + frame[6:7] + bytes([frame[7] | 0x80, code]))
 
 
 class AnsibleCollectionTest(unittest.TestCase):
@@ -192,6 +207,19 @@ class AnsibleCollectionTest(unittest.TestCase):
         self.assertEqual(stats['gw-03']['failures'], 1)
         self.assertTrue(results['gw-03']['changed'], results['gw-03'])
         self.assertIn('Нет ответа', results['gw-03']['msg'])
+
+    def test_an_exception_is_told_by_its_name(self):
+        server = socket.socket()
+        server.bind(('127.0.0.1', 0))
+        server.listen(1)
+        thread = threading.Thread(target=answer_with_exception, args=(server, 2), daemon=True)
+        thread.start()
+        stats, results = self.play(self.first, '--limit', 'gw-03', '-e', 'korvel_port=%d' % server.getsockname()[1])
+        server.close()
+        self.assertEqual(stats['gw-03']['failures'], 1)
+        self.assertEqual(results['gw-03']['msg'], 'Исключение (код: 2): недопустимый адрес данных')
+        self.assertEqual(results['gw-03']['modbus_exception'], 2)
+        self.assertFalse(results['gw-03']['changed'])
 
     def test_documentation_renders(self):
         for name in ('korvel_config', 'korvel_info'):

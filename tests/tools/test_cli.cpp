@@ -173,8 +173,58 @@ TEST_F(CliTest, SilentAndRefusedModulesFailOnlyThemselves)
         ++failed;
         EXPECT_EQ(line["status"].toInt(), 1);
         EXPECT_EQ(line["error"].toString(), "Нет ответа");
+        EXPECT_FALSE(line.contains("exception"));
     }
     EXPECT_EQ(failed, 2);
+}
+
+// A module that answers with a Modbus exception: the status text keeps its form, the exception's
+// name follows it for people, and the JSON line carries the code and the name beside it.
+TEST_F(CliTest, AnExceptionIsToldByItsName)
+{
+    const QString file = ConfigFile("wanted.ini", Changed());
+    struct TCase {
+        QStringList Arguments;
+        bool AnswerWrites;  // the write is taken and only the read that checks it is refused
+        uint8_t Code;
+        const char* Outcome;  // what the line says before the status text
+        const char* Name;
+    };
+    const TCase cases[] = {
+        {{"info"}, false, 2, "ошибка: ", "недопустимый адрес данных"},
+        {{"read"}, false, 4, "ошибка: ", "отказ устройства"},
+        {{"write", file}, false, 3, "ошибка: ", "недопустимое значение данных"},
+        {{"write", file}, true, 6, "конфигурация записана, но не проверена: ", "устройство занято"},
+        {{"info"}, false, 9, "ошибка: ", "код 9"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Arguments.join(' ').toStdString() + ", exception " + std::to_string(c.Code));
+        TScriptedServer refusing([&](const TScriptedRequest& request) {
+            if (c.AnswerWrites && request.FunctionCode() == FunctionWriteMultipleRegisters)
+                return TScriptedAnswer{WriteReply(request)};
+            return TScriptedAnswer{ExceptionReply(request, c.Code)};
+        });
+        ASSERT_TRUE(refusing.Listen());
+        const QStringList arguments = c.Arguments + QStringList{QString("127.0.0.1:%1").arg(refusing.Port())};
+
+        const TRun text = RunCli(arguments);
+        EXPECT_EQ(text.Exit, 3) << text.Err.toStdString();
+        const QString told =
+            QString::fromUtf8(c.Outcome) + QString("Исключение (код: %1): ").arg(c.Code) + QString::fromUtf8(c.Name);
+        EXPECT_TRUE(QString::fromUtf8(text.Out + text.Err).contains(told))
+            << text.Out.toStdString() << text.Err.toStdString();
+
+        const TRun json = RunCli(QStringList{"--json"} + arguments);
+        EXPECT_EQ(json.Exit, 3);
+        ASSERT_EQ(json.JsonLines().size(), 1u) << json.Out.toStdString();
+        const QJsonObject line = json.JsonLines()[0];
+        EXPECT_FALSE(line["ok"].toBool());
+        EXPECT_EQ(line["status"].toInt(), StatusException);
+        EXPECT_EQ(line["error"].toString(), QString("Исключение (код: %1)").arg(c.Code));
+        EXPECT_EQ(line["exception"].toInt(-1), c.Code);
+        EXPECT_EQ(line["exception_name"].toString(), QString::fromUtf8(c.Name));
+        EXPECT_EQ(line.contains("verified"), c.AnswerWrites);
+    }
 }
 
 // Exit statuses for what goes wrong before any module is asked; nothing reaches the module.

@@ -7,6 +7,7 @@
 #include "FleetRunner.h"
 #include "ModuleInfo.h"
 #include "WholeFile.h"
+#include "modbus.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -42,12 +43,23 @@ QJsonObject InfoJson(const TModuleInfo& info)
 
 QJsonObject FailureJson(const TModuleResult& result)
 {
-    return {{"status", result.Status}, {"error", QString::fromStdString(result.Text)}};
+    QJsonObject fields{{"status", result.Status}, {"error", QString::fromStdString(result.Text)}};
+    if (result.Status == StatusException) {
+        fields.insert("exception", result.Exception);
+        fields.insert("exception_name", QString::fromStdString(ExceptionName(result.Exception)));
+    }
+    return fields;
+}
+
+// The status text, and for an exception what the module meant by its code.
+std::string StatusDescription(const TModuleResult& result)
+{
+    return result.Status == StatusException ? result.Text + ": " + ExceptionName(result.Exception) : result.Text;
 }
 
 std::string FailureText(const TModuleResult& result)
 {
-    return "ошибка: " + result.Text;
+    return "ошибка: " + StatusDescription(result);
 }
 
 std::string FieldNames(const std::vector<const TConfigField*>& fields)
@@ -269,7 +281,8 @@ private:
                 tally.Count(ok);
                 if (!result.Ok() && written) {
                     fields.insert("verified", false);
-                    report.Module(module, command, false, Ms(begun), text + "записана, но не проверена: " + result.Text,
+                    report.Module(module, command, false, Ms(begun),
+                                  text + "записана, но не проверена: " + StatusDescription(result),
                                   Merged(fields, FailureJson(result)));
                 } else if (!result.Ok()) {
                     report.Module(module, command, false, Ms(begun), FailureText(result),

@@ -64,13 +64,19 @@ def host_operand(module):
 
 
 def fail_from_cli(module, rc, objects, err):
-    """Fails the task with korvel-cli's own message: the module's status text, or what it refused."""
+    """Fails the task with korvel-cli's own message: the module's status text (with the exception's
+    name when the module answered with one), or what it refused."""
     for obj in objects:
         if not obj.get('ok', True):
             # "verified" comes only once the module has taken the write: it changed even though the
             # check after it failed.
             if 'error' in obj:
-                module.fail_json(msg=obj['error'], status=obj.get('status'), changed='verified' in obj, rc=rc)
+                msg, more = obj['error'], {}
+                if 'exception_name' in obj:
+                    msg = '%s: %s' % (msg, obj['exception_name'])
+                    # "exception" is Ansible's own key, for a traceback.
+                    more['modbus_exception'] = obj.get('exception')
+                module.fail_json(msg=msg, status=obj.get('status'), changed='verified' in obj, rc=rc, **more)
             if obj.get('mismatch'):
                 keys = ', '.join('%s/%s' % (m['section'], m['key']) for m in obj['mismatch'])
                 module.fail_json(msg='verification failed: the module holds other values for %s' % keys,

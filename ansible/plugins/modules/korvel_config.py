@@ -16,7 +16,8 @@ description:
   - Runs C(korvel-cli apply) (C(korvel-cli diff) in check mode) on the node that runs the module,
     which talks ModbusTCP to the module at I(host):I(port).
   - A module that does not answer, answers with a Modbus exception or does not verify fails this host
-    only, with the status text as C(msg). A missing file, or one with a value the program would not
+    only, with the status text as C(msg) (for an exception followed by its name, the code in
+    C(modbus_exception)). A missing file, or one with a value the program would not
     take as written, fails before anything is sent to the module.
 options:
   src:
