@@ -79,26 +79,27 @@ void TModuleClient::Track(int orderId, TReplyHandler handler)
         });
 }
 
+template <class TBlock>
+void TModuleClient::ReadBlock(uint16_t firstRegister, std::function<void(const TModuleResult&, const TBlock&)> done)
+{
+    static_assert(sizeof(TBlock) % 2 == 0);
+    Track(Active().ReadHoldingRegisters(ModuleUnitId, firstRegister, sizeof(TBlock) / 2, OrderOneShot),
+          [done = std::move(done)](const TModuleResult& result, TModbusMaster* master) {
+              TBlock block{};
+              if (result.Ok())
+                  master->GetReplyData(&block);
+              done(result, block);
+          });
+}
+
 void TModuleClient::ReadInfo(TInfoDone done)
 {
-    Track(Active().ReadHoldingRegisters(ModuleUnitId, InfoFirstRegister, InfoRegisterCount, OrderOneShot),
-          [done = std::move(done)](const TModuleResult& result, TModbusMaster* master) {
-              TModuleInfo info{};
-              if (result.Ok())
-                  master->GetReplyData(&info);
-              done(result, info);
-          });
+    ReadBlock<TModuleInfo>(InfoFirstRegister, std::move(done));
 }
 
 void TModuleClient::ReadConfig(TConfigDone done)
 {
-    Track(Active().ReadHoldingRegisters(ModuleUnitId, ConfigFirstRegister, ConfigReadRegisterCount, OrderOneShot),
-          [done = std::move(done)](const TModuleResult& result, TModbusMaster* master) {
-              TModuleConfig config{};
-              if (result.Ok())
-                  master->GetReplyData(&config);
-              done(result, config);
-          });
+    ReadBlock<TModuleConfig>(ConfigFirstRegister, std::move(done));
 }
 
 void TModuleClient::WriteConfig(const TModuleConfig& config, TWriteDone done)

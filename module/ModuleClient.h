@@ -87,6 +87,9 @@ private:
     using TReplyHandler = std::function<void(const TModuleResult&, TModbusMaster*)>;
     void Track(int orderId, TReplyHandler handler);
     TModbusTCPMaster& Active();
+    // A block of the module's holding registers read into its record.
+    template <class TBlock>
+    void ReadBlock(uint16_t firstRegister, std::function<void(const TModuleResult&, const TBlock&)> done);
 
     std::unique_ptr<TModbusTCPMaster> Master_;
     // Raised by every cancellation, so that a completion of an earlier generation is not told.

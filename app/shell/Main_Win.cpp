@@ -684,25 +684,32 @@ void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
         });
 }
 
+void TMainWindow::ReadModuleConfig(const QString& operation, std::function<void(const TModuleConfig&)> onRead)
+{
+    const uint64_t token = StartRequest(operation);
+    Client->ReadConfig(
+        [this, token, onRead = std::move(onRead)](const TModuleResult& result, const TModuleConfig& config) {
+            EndRequest(token, [&] {
+                if (result.Ok())
+                    onRead(config);
+                else
+                    TellFailure(ReadFailedPrefix, result);
+            });
+        });
+}
+
 void TMainWindow::ReadConfigFromModule()
 {
-    const uint64_t token = StartRequest(ReadingText);
-    Client->ReadConfig([this, token](const TModuleResult& result, const TModuleConfig& config) {
-        EndRequest(token, [&] {
-            if (!result.Ok()) {
-                TellFailure(ReadFailedPrefix, result);
-                return;
-            }
-            Config = config;
-            ConfigToControls(Config);
-            SetFileName({});
-            // Refilling the controls announced changes; what they show now is the module's.
-            SetModified(false);
-            if (ChecksumValid(Config))
-                Tell(ReadText, MB::Information);
-            else
-                Tell(BadChecksumText, MB::Warning);
-        });
+    ReadModuleConfig(ReadingText, [this](const TModuleConfig& config) {
+        Config = config;
+        ConfigToControls(Config);
+        SetFileName({});
+        // Refilling the controls announced changes; what they show now is the module's.
+        SetModified(false);
+        if (ChecksumValid(Config))
+            Tell(ReadText, MB::Information);
+        else
+            Tell(BadChecksumText, MB::Warning);
     });
 }
 
@@ -721,18 +728,11 @@ void TMainWindow::ReadModuleInfo()
 
 void TMainWindow::CompareWithModule()
 {
-    const uint64_t token = StartRequest(ComparingText);
-    Client->ReadConfig([this, token](const TModuleResult& result, const TModuleConfig& module) {
-        EndRequest(token, [&] {
-            if (!result.Ok()) {
-                TellFailure(ReadFailedPrefix, result);
-                return;
-            }
-            // Config holds what the controls showed when the comparison was asked for; the window is
-            // modal, so nothing changes it until the operator decides.
-            if (ShowCompareWindow(Config, module, [this](const QString& topic) { ShowHelpTopic(topic); }))
-                WriteConfigToModule(Config);
-        });
+    ReadModuleConfig(ComparingText, [this](const TModuleConfig& module) {
+        // Config holds what the controls showed when the comparison was asked for; the window is
+        // modal, so nothing changes it until the operator decides.
+        if (ShowCompareWindow(Config, module, [this](const QString& topic) { ShowHelpTopic(topic); }))
+            WriteConfigToModule(Config);
     });
 }
 

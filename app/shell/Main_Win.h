@@ -141,6 +141,8 @@ private:
     uint64_t StartRequest(const QString& operation);
     void EndRequest(uint64_t token, const std::function<void()>& tell);
     void TellFailure(const QString& prefix, const TModuleResult& result);
+    // Reads the module's configuration for a command; a failed read is told as one.
+    void ReadModuleConfig(const QString& operation, std::function<void(const TModuleConfig&)> onRead);
     // Tells the operator that the module did not keep what was written, field by field.
     void TellNotKept(const TModuleConfig& held);
     // Tells the outcome of a write the module took and offers to follow the module's new address.
