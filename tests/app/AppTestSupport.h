@@ -113,6 +113,15 @@ public:
 
     QString Path(const char* name) const { return Folder.filePath(name); }
 
+    // The settings file the next window reads: the module at this loopback port.
+    void PointSettingsAt(quint16 port)
+    {
+        QFile file(SettingsPath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>" + QByteArray::number(port) +
+                   "</TCPPort>\r\n</CONNECT>\r\n");
+    }
+
     QTemporaryDir Folder;
     QString SettingsPath;
     QString HelpFolder;

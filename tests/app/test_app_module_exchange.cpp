@@ -14,7 +14,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -30,12 +29,6 @@ const QString BadChecksumText =
     QStringLiteral("Контрольная сумма конфигурации модуля неверна: модуль хранит повреждённую конфигурацию.");
 const QString ChangeQuestion =
     QStringLiteral("Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
-
-QByteArray SettingsXml(quint16 port)
-{
-    return "<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>" + QByteArray::number(port) +
-           "</TCPPort>\r\n</CONNECT>\r\n";
-}
 
 // A configuration whose own address and port are the ones the window reaches the module at, so
 // that a write asks no question.
@@ -67,13 +60,6 @@ protected:
         MainWindowFixture::SetUp();
         ASSERT_TRUE(Module.Listen(QHostAddress::LocalHost, 0)) << Module.ErrorText().toStdString();
         PointSettingsAt(Module.Port());
-    }
-
-    void PointSettingsAt(quint16 port)
-    {
-        QFile file(SettingsPath);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(SettingsXml(port));
     }
 
     // The module's configuration registers 84..139 as a record.
@@ -426,10 +412,7 @@ TEST_P(ModuleFailureTest, ReportsThePrefixAndTheStatus)
         return c.Silent ? TScriptedAnswer{} : TScriptedAnswer{ExceptionReply(request, 2)};
     });
     ASSERT_TRUE(server.Listen());
-    QFile file(SettingsPath);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(SettingsXml(server.Port()));
-    file.close();
+    PointSettingsAt(server.Port());
 
     Window().ConfigToControls(LoopbackConfig(server.Port()));
     Window().SetModified(false);

@@ -31,14 +31,6 @@ bool AllShown(const TMonitorWindow& monitor)
 
 class MonitorTest : public MainWindowFixture {
 protected:
-    void PointSettingsAt(quint16 port)
-    {
-        QFile file(SettingsPath);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>" + QByteArray::number(port) +
-                   "</TCPPort>\r\n</CONNECT>\r\n");
-    }
-
     TMonitorWindow* OpenMonitor()
     {
         Action("ShowMonitorAction")->trigger();
