@@ -342,6 +342,26 @@ TEST_F(CliTest, ReadToAFolderFailsOnlyTheModuleWhoseFileCannotBeWritten)
     EXPECT_TRUE(QFileInfo(blocked).isDir());
 }
 
+// Files are saved while a slow module is still being asked, not only once it has ended: its lines
+// come after those of the modules that answered.
+TEST_F(CliTest, ReadToAFolderSavesTheFilesOfTheModulesThatAnsweredWithoutWaitingForTheSlowOne)
+{
+    TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(silent.Listen());
+    const QString folder = Folder.filePath("fleet");
+    const TRun run = RunCli(QStringList{"--json", "--timeout", "1000", "--retries", "0", "read", "-o", folder} +
+                            AllHosts() + QStringList{QString("127.0.0.1:%1").arg(silent.Port())});
+    EXPECT_EQ(run.Exit, 3) << run.Err.toStdString();
+    const std::vector<QJsonObject> lines = run.JsonLines();
+    ASSERT_EQ(lines.size(), 4u) << run.Out.toStdString();
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(lines[i]["ok"].toBool()) << run.Out.toStdString();
+        EXPECT_TRUE(QFile::exists(lines[i]["file"].toString()));
+    }
+    EXPECT_EQ(lines[3]["port"].toInt(), silent.Port());
+    EXPECT_EQ(lines[3]["error"].toString(), "Нет ответа");
+}
+
 TEST_F(CliTest, ApplyWritesOnlyWhereTheModuleDiffersAndASecondRunChangesNothing)
 {
     const TModuleConfig wanted = Changed();

@@ -1,20 +1,23 @@
 #include "BatchedSave.h"
 
-#include <QTimer>
+TBatchedSave::TBatchedSave(std::chrono::milliseconds longestWait)
+{
+    Timer_.setSingleShot(true);
+    Timer_.setInterval(longestWait);
+    connect(&Timer_, &QTimer::timeout, this, &TBatchedSave::Flush);
+}
 
 void TBatchedSave::Save(std::string fileName, std::string content, TSaved saved)
 {
     Files_.push_back({std::move(fileName), std::move(content)});
     Saved_.push_back(std::move(saved));
-    if (Scheduled_)
-        return;
-    Scheduled_ = true;
-    QTimer::singleShot(0, this, [this] { Flush(); });
+    if (!Timer_.isActive())
+        Timer_.start();
 }
 
 void TBatchedSave::Flush()
 {
-    Scheduled_ = false;
+    Timer_.stop();
     // Taken out first: a handler told below may save the next file.
     const std::vector<TWholeFile> files = std::move(Files_);
     const std::vector<TSaved> saved = std::move(Saved_);

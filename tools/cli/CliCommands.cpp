@@ -22,6 +22,11 @@ using Clock = std::chrono::steady_clock;
 
 const std::string NoVerifyText = "записана";
 
+// How long a configuration read waits for others to be saved with it: a fleet on a fast network
+// costs one flush of the disk, a slow one a flush per this much time, and no module's line waits
+// longer than this after its answer.
+constexpr std::chrono::milliseconds SaveBatchWait{100};
+
 struct TTally {
     size_t Succeeded = 0;
     size_t Failed = 0;
@@ -134,14 +139,18 @@ private:
     }
 
     // Runs the job on every module with the report's progress and summary; the exit status.
+    // settle finishes what the jobs left once no module is being asked, before the summary.
     int RunFleet(std::vector<TModuleAddress> modules, TCliReport& report, const TFleetRunner::TJob& job,
-                 const TTally& tally, const std::function<std::string()>& extra = {})
+                 const TTally& tally, const std::function<std::string()>& extra = {},
+                 const std::function<void()>& settle = {})
     {
         const auto started = Clock::now();
         const size_t count = modules.size();
         TFleetRunner runner(std::move(modules), Options_.Client, Options_.Jobs);
         size_t done = 0;
         RunJobs(runner, job, [&](size_t, double) { report.Progress(++done); });
+        if (settle)
+            settle();
         std::string more = extra ? extra() : std::string();
         if (Interrupted())
             more += ", прервано: не обработано " + std::to_string(count - tally.Succeeded - tally.Failed);
@@ -191,7 +200,7 @@ private:
         TCliReport report(Options_.Json, Options_.Quiet || toStdout, modules.size(), toStdout);
         TTally tally;
         bool fileFailed = false;
-        TBatchedSave save;
+        TBatchedSave save(SaveBatchWait);
         const int result = RunFleet(
             modules, report,
             [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
@@ -215,7 +224,7 @@ private:
                             toFolder ? output + "/" + module.Address + "_" + std::to_string(module.Port) + ".ini"
                                      : output;
                         QJsonObject fields{{"config", ConfigJson(config)}, {"file", QString::fromStdString(fileName)}};
-                        // The module is done with once its file is saved, so that the line tells the outcome.
+                        // The line tells the file's outcome; the module is free for the next one at once.
                         save.Save(fileName, ConfigFileText(config),
                                   [&, index, ms, fileName, fields, finish](TFileWriteResult written) mutable {
                                       const bool saved = written == TFileWriteResult::Written;
@@ -229,14 +238,12 @@ private:
                                       }
                                       tally.Count(saved);
                                       report.Module(modules[index], "read", saved, ms, text, fields);
-                                      finish();
                                   });
-                        return;
                     }
                     finish();
                 });
             },
-            tally);
+            tally, {}, [&] { save.Flush(); });
         return fileFailed ? ExitFileError : result;
     }
 
