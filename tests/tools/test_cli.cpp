@@ -5,6 +5,7 @@
 #include "ModbusMaster.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
+#include "ConfigVerdict.h"
 #include "ModuleSimServer.h"
 #include "ScriptedServer.h"
 #include "Wait.h"
@@ -256,6 +257,19 @@ TEST_F(CliTest, UsageAndFileErrorsAreRefusedBeforeAnythingIsSent)
         {{"apply", badPort, host}, 4, "Недопустимое значение [IP] TCP_PORT=65536"},
         {{"write", noConfig, host}, 4, "не содержит конфигурации модуля"},
         {{"apply", withBom, host}, 4, "начинается с метки порядка байтов (BOM)"},
+        // The window refuses it: its own message, then the key.
+        {{"apply", WriteIni("repeats.ini", "[CHANNEL_0]\r\nREPLIES=2\r\n"), host},
+         4,
+         "Недопустимое значение количества повторов 2. Допускаются значения 0..0 ([CHANNEL_0] REPLIES в файле"},
+        // The window would show, and send, another value: the key, the value and the range.
+        {{"write", WriteIni("timeout.ini", "[CHANNEL_1]\r\nTIMEOUT=2\r\n"), host},
+         4,
+         "Недопустимое значение [CHANNEL_1] TIMEOUT=2 в файле"},
+        {{"write", WriteIni("port0.ini", "[IP]\r\nTCP_PORT=0\r\n"), host}, 4, ": допускаются значения 1..65535"},
+        {{"write", WriteIni("slave.ini", "[CHANNEL_0]\r\nSLAVE_ADDRESS=300\r\n"), host},
+         4,
+         "SLAVE_ADDRESS=300 в файле"},
+        {{"write", WriteIni("stop.ini", "[CHANNEL_0]\r\nSTOPBITS=3\r\n"), host}, 4, ": допускаются значения 1..2"},
         {{"--hosts", Folder.filePath("missing.txt"), "info"}, 4, "Ошибка открытия файла"},
     };
     for (const TCase& c : cases) {
@@ -462,6 +476,31 @@ TEST_F(CliTest, DiffComparesFilesAndModulesFieldByField)
     EXPECT_EQ(silent.Exit, 3);
 }
 
+// A module whose stored checksum is wrong holds a damaged configuration, whatever its fields say: diff
+// tells it, apply repairs it, and then both find nothing to do.
+TEST_F(CliTest, ADamagedConfigurationIsToldAndRepaired)
+{
+    const QString factory = ConfigFile("factory.ini", FactoryDefaults);
+    TModuleSimServer& module = *Modules[0];
+    const int checksumRegister = ConfigFirstRegister + int(ConfigCRCOffset / 2);
+    module.SetRegister(checksumRegister, uint16_t(module.Register(checksumRegister) ^ 0x5A5A));
+
+    const TRun diff = RunCli({"diff", factory, Host(module)});
+    EXPECT_EQ(diff.Exit, 1);
+    EXPECT_TRUE(QString::fromUtf8(diff.Out).contains(QString::fromUtf8(DamagedConfigText))) << diff.Out.toStdString();
+
+    const TRun apply = RunCli({"--json", "apply", factory, Host(module)});
+    EXPECT_EQ(apply.Exit, 0) << apply.Err.toStdString();
+    ASSERT_FALSE(apply.JsonLines().empty());
+    EXPECT_TRUE(apply.JsonLines()[0]["changed"].toBool());
+    EXPECT_FALSE(apply.JsonLines()[0]["checksum_valid"].toBool());
+    EXPECT_TRUE(ChecksumValid(StoredConfig(module)));
+
+    EXPECT_EQ(RunCli({"diff", factory, Host(module)}).Exit, 0);
+    const TRun again = RunCli({"apply", factory, Host(module)});
+    EXPECT_TRUE(QString::fromUtf8(again.Out).contains("без изменений")) << again.Out.toStdString();
+}
+
 TEST(CliScan, FindsExactlyTheAnsweringModules)
 {
     std::vector<std::unique_ptr<TModuleSimServer>> modules;
@@ -503,8 +542,11 @@ TEST_F(CliTest, InterruptionTellsTheModuleInFlightAndStartsNoOther)
                 return TScriptedAnswer{};  // answered only when sent again
             if (request.FunctionCode() == FunctionWriteMultipleRegisters)
                 return TScriptedAnswer{WriteReply(request)};
+            // A module keeps the checksum it was given.
+            TModuleConfig held = c.Held;
+            SetConfigCRC(held);
             std::vector<uint16_t> registers(ConfigReadRegisterCount);
-            std::memcpy(registers.data(), &c.Held, sizeof c.Held);
+            std::memcpy(registers.data(), &held, sizeof held);
             return TScriptedAnswer{ReadRegistersReply(request, registers)};
         });
         ASSERT_TRUE(slow.Listen());

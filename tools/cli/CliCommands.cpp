@@ -4,6 +4,7 @@
 #include "CliInterruption.h"
 #include "CliReport.h"
 #include "ConfigFileCheck.h"
+#include "ConfigVerdict.h"
 #include "FleetRunner.h"
 #include "ModuleInfo.h"
 #include "WholeFile.h"
@@ -72,7 +73,8 @@ std::string FieldNames(const std::vector<const TConfigField*>& fields)
     std::string names;
     for (const TConfigField* field : fields)
         names += (names.empty() ? "" : ", ") + field->Section + "/" + field->Key;
-    return names;
+    // Every field as sent: the module holds other reserved bytes or another checksum.
+    return names.empty() ? "резерв или контрольная сумма" : names;
 }
 
 // The bytes SaveConfigToFile writes for the record into a new file: a file saved by read holds this
@@ -329,7 +331,7 @@ private:
                     return;
                 }
                 const std::vector<const TConfigField*> differing = DifferingFields(before, config);
-                if (differing.empty()) {
+                if (!ModuleDiffers(config, before)) {
                     tally.Count(true);
                     report.Module(modules[index], command, true, Ms(begun), "без изменений",
                                   {{"changed", false}, {"config", ConfigJson(before)}});
@@ -337,10 +339,13 @@ private:
                     return;
                 }
                 ++changedCount;
-                written(
-                    index, begun, finish, client,
-                    {{"changed", true}, {"differences", DifferencesJson(differing, before, "before", config, "after")}},
-                    "изменено полей " + std::to_string(differing.size()) + ", конфигурация ");
+                written(index, begun, finish, client,
+                        {{"changed", true},
+                         {"checksum_valid", ChecksumValid(before)},
+                         {"differences", DifferencesJson(differing, before, "before", config, "after")}},
+                        "изменено полей " + std::to_string(differing.size()) +
+                            (ChecksumValid(before) ? "" : " (" + std::string(DamagedConfigText) + ")") +
+                            ", конфигурация ");
             });
         };
         return RunFleet(modules, report, job, tally,
@@ -385,21 +390,30 @@ private:
             return ExitModuleFailed;
 
         const std::vector<const TConfigField*> differing = DifferingFields(configs[0], configs[1]);
+        // A module whose stored configuration is damaged matches no file, whatever its fields hold.
+        bool damaged = false;
+        for (size_t i = 0; i < 2; ++i)
+            damaged = damaged || (isHost[i] && !ChecksumValid(configs[i]));
+        const bool equal = differing.empty() && !damaged;
         if (report.IsJson()) {
             report.Json({{"command", "diff"},
                          {"a", QString::fromStdString(Options_.Operands[0])},
                          {"b", QString::fromStdString(Options_.Operands[1])},
                          {"ok", true},
-                         {"equal", differing.empty()},
+                         {"equal", equal},
+                         {"damaged", damaged},
                          {"differences", DifferencesJson(differing, configs[0], "a", configs[1], "b")},
                          {"config_a", ConfigJson(configs[0])},
                          {"config_b", ConfigJson(configs[1])}});
-        } else if (differing.empty()) {
-            report.Line("Конфигурации совпадают");
         } else {
-            PrintDiffTable(report, differing, configs);
+            if (damaged)
+                report.Line(DamagedConfigText);
+            if (differing.empty() && !damaged)
+                report.Line("Конфигурации совпадают");
+            else if (!differing.empty())
+                PrintDiffTable(report, differing, configs);
         }
-        return differing.empty() ? ExitOk : ExitDifferent;
+        return equal ? ExitOk : ExitDifferent;
     }
 
     void PrintDiffTable(TCliReport& report, const std::vector<const TConfigField*>& differing,
@@ -429,7 +443,7 @@ private:
         TCliReport report(Options_.Json, Options_.Quiet, modules.size());
         TCliOptions single = Options_;
         // A silent address costs one time-out, not one per repeat.
-        single.Client.Retries = 0;
+        single.Client.Transmissions = 1;
         const auto started = Clock::now();
         TFleetRunner runner(modules, single.Client, Options_.Jobs);
         size_t found = 0, done = 0;
