@@ -27,7 +27,7 @@ void TAboutWindow::FillAbout(const QWidget* mainWindow)
     int major = 0;
     int minor = 0;
     GetProgramVersion(major, minor);
-    Label3->setText(QStringLiteral("Версия: %1.%2").arg(major).arg(minor));
+    Label3->setText(tr("Версия: %1.%2").arg(major).arg(minor));
 }
 
 void TAboutWindow::ShowAbout(const QWidget* mainWindow)

@@ -6,7 +6,6 @@
 #include <utility>
 
 namespace {
-const QString EqualText = QStringLiteral("Конфигурация в окне и в модуле совпадают");
 const QColor DifferenceColour(255, 221, 221);
 constexpr int ColumnCount = 3;
 constexpr int RowPadding = 6;
@@ -38,7 +37,7 @@ void TCompareWindow::ShowRows()
     const bool equal = std::none_of(Rows.begin(), Rows.end(), [](const TFieldComparison& row) { return row.Differs; });
     if (equal && CheckBox1->isChecked()) {
         TableWidget1->setRowCount(1);
-        TableWidget1->setItem(0, 0, new QTableWidgetItem(EqualText));
+        TableWidget1->setItem(0, 0, new QTableWidgetItem(tr("Конфигурация в окне и в модуле совпадают")));
         TableWidget1->setSpan(0, 0, 1, ColumnCount);
         return;
     }

@@ -2,6 +2,8 @@
 
 #include "ConfigFields.h"
 
+#include <QCoreApplication>
+
 #include <cstddef>
 #include <cstring>
 
@@ -64,10 +66,13 @@ QStringList ConfigDifferenceLines(const TModuleConfig& sent, const TModuleConfig
         const uint8_t* a = Bytes(sent) + range.Offset;
         const uint8_t* b = Bytes(held) + range.Offset;
         if (std::memcmp(a, b, range.Size) != 0)
-            lines << QStringLiteral("Резерв, байты %1..%2: ").arg(range.Offset).arg(range.Offset + range.Size - 1) +
-                         HexBytes(a, range.Size) + Arrow + HexBytes(b, range.Size);
+            lines << QCoreApplication::translate("TConfigComparison", "Резерв, байты %1..%2")
+                             .arg(range.Offset)
+                             .arg(range.Offset + range.Size - 1) +
+                         ": " + HexBytes(a, range.Size) + Arrow + HexBytes(b, range.Size);
     }
     if (sent.CRC != held.CRC)
-        lines << QStringLiteral("Контрольная сумма: ") + ChecksumText(sent.CRC) + Arrow + ChecksumText(held.CRC);
+        lines << QCoreApplication::translate("TConfigComparison", "Контрольная сумма") + ": " + ChecksumText(sent.CRC) +
+                     Arrow + ChecksumText(held.CRC);
     return lines;
 }

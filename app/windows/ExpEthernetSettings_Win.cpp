@@ -12,13 +12,13 @@ TExpEthernetSettingsWindow::TExpEthernetSettingsWindow(QWidget* parent) : TEditF
 bool TExpEthernetSettingsWindow::ValidateInput()
 {
     if (!SpinEdit1->IsTextInRange()) {
-        ShowInputError(QStringLiteral("Недопустимое значение таймаута ModbusTCP. Допускаются значения ") +
-                       SpinEdit1->RangeText());
+        ShowInputError(
+            tr("Недопустимое значение таймаута ModbusTCP. Допускаются значения %1").arg(SpinEdit1->RangeText()));
         return false;
     }
     if (!SpinEdit2->IsTextInRange()) {
-        ShowInputError(QStringLiteral("Недопустимое значение времени установления соединения. Допускаются значения ") +
-                       SpinEdit2->RangeText());
+        ShowInputError(tr("Недопустимое значение времени установления соединения. Допускаются значения %1")
+                           .arg(SpinEdit2->RangeText()));
         return false;
     }
     return true;

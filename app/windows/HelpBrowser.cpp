@@ -4,16 +4,13 @@
 #include <QTextDocument>
 #include <QUrl>
 
-namespace {
-const QString MissingPageText = QStringLiteral("Страница справки не найдена: ");
-}  // namespace
-
 THelpBrowser::THelpBrowser(QWidget* parent) : QTextBrowser(parent)
 {}
 
 QVariant THelpBrowser::loadResource(int type, const QUrl& name)
 {
     if (type == QTextDocument::HtmlResource && name.isLocalFile() && !QFileInfo::exists(name.toLocalFile()))
-        return QStringLiteral("<p>%1%2</p>").arg(MissingPageText, name.toLocalFile().toHtmlEscaped());
+        return QStringLiteral("<p>%1</p>")
+            .arg(tr("Страница справки не найдена: %1").arg(name.toLocalFile().toHtmlEscaped()));
     return QTextBrowser::loadResource(type, name);
 }

@@ -30,7 +30,7 @@ void TInfoWindow::FillInfo(const TModuleInfo& info)
     Edit2->setText(QString::fromStdString(MacText(info)));
 
     const bool fitted = JumperFitted(info);
-    Label4->setText(fitted ? QStringLiteral("Установлена") : QStringLiteral("Не установлена"));
+    Label4->setText(fitted ? tr("Установлена") : tr("Не установлена"));
     QPalette palette = Label4->palette();
     palette.setColor(QPalette::WindowText, fitted ? Qt::red : Qt::black);
     Label4->setPalette(palette);

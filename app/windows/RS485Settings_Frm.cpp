@@ -11,7 +11,6 @@ namespace {
 
 const QStringList ParityTexts{QStringLiteral("NONE"), QStringLiteral("ODD"), QStringLiteral("EVEN")};
 const QStringList StopBitsTexts{QStringLiteral("1"), QStringLiteral("2")};
-const QStringList ModeTexts{QStringLiteral("Ведущий"), QStringLiteral("Ведомый")};
 
 // The frame starts with the factory values of the servers, time-out and repeats; its lists start
 // at their first entries, unlike the factory record.
@@ -100,7 +99,7 @@ void TRS485SettingsFrame::FillLists()
     FillList(ComboBox1, baudRates);
     FillList(ComboBox2, ParityTexts);
     FillList(ComboBox3, StopBitsTexts);
-    FillList(ComboBox4, ModeTexts);
+    FillList(ComboBox4, {tr("Ведущий"), tr("Ведомый")});  // in the order of TMode
     MaskEdit1->setText(QString::fromStdString(IPToStr(Initial.IPAddress0)));
     SpinEdit4->SetValue(Initial.TCPPort0);
     MaskEdit2->setText(QString::fromStdString(IPToStr(Initial.IPAddress1)));

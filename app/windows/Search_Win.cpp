@@ -16,8 +16,6 @@ namespace {
 // Enough at once for a /24 to take about one time-out.
 constexpr int SearchJobs = 256;
 constexpr int AddressColumn = 0;
-const QString InvalidAddressText = QStringLiteral("Недопустимое значение IP адреса !");
-const QString InvalidRangeText = QStringLiteral("Недопустимый диапазон адресов: ");
 
 std::string WithoutBlanks(const QString& text)
 {
@@ -65,18 +63,18 @@ void TSearchWindow::Button1Click()
     const std::string last = WithoutBlanks(MaskEdit2->Text());
     TIPAddress parsed{};
     if (!StrToIP(first, parsed) || !StrToIP(last, parsed)) {
-        ShowInputError(InvalidAddressText);
+        ShowInputError(tr("Недопустимое значение IP адреса !"));
         return;
     }
     if (!SpinEdit1->IsTextInRange()) {
-        ShowInputError(QStringLiteral("Недопустимое значение TCP порта !. Интервал допустимых значений ") +
-                       SpinEdit1->RangeText());
+        ShowInputError(
+            tr("Недопустимое значение TCP порта !. Интервал допустимых значений %1").arg(SpinEdit1->RangeText()));
         return;
     }
     std::vector<TModuleAddress> addresses;
     std::string error;
     if (!ParseAddressRange(first + "-" + last, uint16_t(SpinEdit1->Value()), addresses, error)) {
-        ShowInputError(InvalidRangeText + QString::fromStdString(error));
+        ShowInputError(tr("Недопустимый диапазон адресов: %1").arg(QString::fromStdString(error)));
         return;
     }
 
@@ -95,19 +93,19 @@ void TSearchWindow::Button1Click()
     int asked = 0;
     runner.Run(
         [this, &addresses](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
-            client.ReadInfo([this, module = addresses[index], finish](const TModuleResult& result,
-                                                                      const TModuleInfo& info) {
-                if (result.Ok())
-                    AddModule(module.Address, module.Port,
-                              {QString::fromStdString(FirmwareText(info)), QString::fromStdString(MacText(info)),
-                               JumperFitted(info) ? QStringLiteral("Установлена") : QStringLiteral("Не установлена")});
-                finish();
-            });
+            client.ReadInfo(
+                [this, module = addresses[index], finish](const TModuleResult& result, const TModuleInfo& info) {
+                    if (result.Ok())
+                        AddModule(module.Address, module.Port,
+                                  {QString::fromStdString(FirmwareText(info)), QString::fromStdString(MacText(info)),
+                                   JumperFitted(info) ? tr("Установлена") : tr("Не установлена")});
+                    finish();
+                });
         },
         [this, &asked](size_t, double) { ProgressBar1->setValue(++asked); });
     Runner = nullptr;
     SetSearching(false);
-    Label4->setText(QStringLiteral("Опрошено адресов: %1 из %2, найдено модулей: %3, %4 с")
+    Label4->setText(tr("Опрошено адресов: %1 из %2, найдено модулей: %3, %4 с")
                         .arg(asked)
                         .arg(addresses.size())
                         .arg(TableWidget1->rowCount())
@@ -143,7 +141,7 @@ void TSearchWindow::SetSearching(bool searching)
     Button2->setEnabled(searching);
     Button3->setEnabled(!searching && !TableWidget1->selectedItems().isEmpty());
     if (searching)
-        Label4->setText(QStringLiteral("Поиск..."));
+        Label4->setText(tr("Поиск..."));
 }
 
 void TSearchWindow::AddModule(const std::string& address, uint16_t port, const QStringList& texts)

@@ -28,24 +28,24 @@ std::string TSettingsWindow::AddressWithoutBlanks() const
 bool TSettingsWindow::ValidateInput()
 {
     if (!SpinEdit1->IsTextInRange()) {
-        ShowInputError(QStringLiteral("Недопустимое значение TCP порта !. Интервал допустимых значений ") +
-                       SpinEdit1->RangeText());
+        ShowInputError(
+            tr("Недопустимое значение TCP порта !. Интервал допустимых значений %1").arg(SpinEdit1->RangeText()));
         return false;
     }
     // The address must be one the program can reach: four numbers 0..255, none of them missing.
     TIPAddress address;
     if (!StrToIP(AddressWithoutBlanks(), address)) {
-        ShowInputError(QStringLiteral("Недопустимое значение IP адреса !"));
+        ShowInputError(tr("Недопустимое значение IP адреса !"));
         return false;
     }
     if (!SpinEdit2->IsTextInRange()) {
-        ShowInputError(QStringLiteral("Недопустимое значение таймаута ответа !. Интервал допустимых значений ") +
-                       SpinEdit2->RangeText());
+        ShowInputError(
+            tr("Недопустимое значение таймаута ответа !. Интервал допустимых значений %1").arg(SpinEdit2->RangeText()));
         return false;
     }
     if (!SpinEdit3->IsTextInRange()) {
-        ShowInputError(QStringLiteral("Недопустимое значение количества передач !. Интервал допустимых значений ") +
-                       SpinEdit3->RangeText());
+        ShowInputError(tr("Недопустимое значение количества передач !. Интервал допустимых значений %1")
+                           .arg(SpinEdit3->RangeText()));
         return false;
     }
     return true;
