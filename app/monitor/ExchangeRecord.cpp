@@ -3,6 +3,7 @@
 #include "ModbusMaster.h"
 #include "ModuleRegisters.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 namespace {
@@ -39,34 +40,39 @@ QString RequestMeaning(int unit, int function, int firstRegister, int count)
 {
     if (unit == ModuleUnitId && firstRegister == ConfigFirstRegister) {
         if (function == FunctionReadHoldingRegisters && count == ConfigReadRegisterCount)
-            return QStringLiteral("чтение конфигурации");
+            return QCoreApplication::translate("TExchangeRecord", "чтение конфигурации");
         if (function == FunctionWriteMultipleRegisters && count == ConfigWriteRegisterCount)
-            return QStringLiteral("запись конфигурации");
+            return QCoreApplication::translate("TExchangeRecord", "запись конфигурации");
     }
     if (unit == ModuleUnitId && function == FunctionReadHoldingRegisters && firstRegister == InfoFirstRegister &&
         count == InfoRegisterCount)
-        return QStringLiteral("чтение информации");
+        return QCoreApplication::translate("TExchangeRecord", "чтение информации");
     if (function == FunctionReadHoldingRegisters)
-        return QStringLiteral("чтение регистров");
+        return QCoreApplication::translate("TExchangeRecord", "чтение регистров");
     if (function == FunctionWriteMultipleRegisters)
-        return QStringLiteral("запись регистров");
-    return QStringLiteral("функция %1").arg(function);
+        return QCoreApplication::translate("TExchangeRecord", "запись регистров");
+    return QCoreApplication::translate("TExchangeRecord", "функция %1").arg(function);
 }
 
 QString ExceptionName(int code)
 {
     switch (code) {
-    case 1: return QStringLiteral("недопустимая функция");
-    case 2: return QStringLiteral("недопустимый адрес данных");
-    case 3: return QStringLiteral("недопустимое значение данных");
-    case 4: return QStringLiteral("отказ устройства");
-    case 5: return QStringLiteral("запрос принят, выполняется");
-    case 6: return QStringLiteral("устройство занято");
-    case 8: return QStringLiteral("ошибка четности памяти");
-    case 10: return QStringLiteral("шлюз: путь недоступен");
-    case 11: return QStringLiteral("шлюз: устройство не отвечает");
-    default: return QStringLiteral("код %1").arg(code);
+    case 1: return QCoreApplication::translate("TExchangeRecord", "недопустимая функция");
+    case 2: return QCoreApplication::translate("TExchangeRecord", "недопустимый адрес данных");
+    case 3: return QCoreApplication::translate("TExchangeRecord", "недопустимое значение данных");
+    case 4: return QCoreApplication::translate("TExchangeRecord", "отказ устройства");
+    case 5: return QCoreApplication::translate("TExchangeRecord", "запрос принят, выполняется");
+    case 6: return QCoreApplication::translate("TExchangeRecord", "устройство занято");
+    case 8: return QCoreApplication::translate("TExchangeRecord", "ошибка четности памяти");
+    case 10: return QCoreApplication::translate("TExchangeRecord", "шлюз: путь недоступен");
+    case 11: return QCoreApplication::translate("TExchangeRecord", "шлюз: устройство не отвечает");
+    default: return QCoreApplication::translate("TExchangeRecord", "код %1").arg(code);
     }
+}
+
+QString ExceptionMeaning(int code)
+{
+    return QCoreApplication::translate("TExchangeRecord", "исключение: %1").arg(ExceptionName(code));
 }
 
 TExchangeRecord DecodeRequest(const QByteArray& frame)
@@ -91,7 +97,7 @@ TExchangeRecord DecodeReply(const QByteArray& frame, const TExchangeRecord* requ
     if (record.Function >= 0 && (record.Function & ExceptionFlag) != 0) {
         record.IsException = true;
         const int code = frame.size() > DataOffset ? uint8_t(frame[DataOffset]) : 0;
-        record.Meaning = QStringLiteral("исключение: ") + ExceptionName(code);
+        record.Meaning = ExceptionMeaning(code);
     }
     return record;
 }
@@ -135,6 +141,8 @@ QString TraceFileLine(const TExchangeRecord& record)
     QString line = QString::number(record.TimeMs, 'f', 1) + ' ' + Marks[int(record.Direction)];
     if (!record.Bytes.isEmpty())
         line += ' ' + HexText(record.Bytes);
+    // The field names are the file's own layout, the same whatever language the window speaks, so
+    // that traces read and parse alike; only the meaning is the window's text.
     QStringList text;
     if (record.TransactionId >= 0)
         text << QStringLiteral("транзакция %1").arg(record.TransactionId);

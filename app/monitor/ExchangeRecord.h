@@ -46,6 +46,8 @@ TExchangeRecord EventRecord(TExchangeEvent event, const QString& meaning);
 QString RequestMeaning(int unit, int function, int firstRegister, int count);
 // The Modbus exception's name: "недопустимый адрес данных" for 2.
 QString ExceptionName(int code);
+// The meaning of a reply carrying that exception: "исключение: недопустимый адрес данных".
+QString ExceptionMeaning(int code);
 
 // "→", "←" or "×".
 QString DirectionArrow(TExchangeDirection direction);

@@ -37,20 +37,20 @@ void TExchangeRecorder::Trace(TModbusTraceEvent event, const uint8_t* bytes, int
             record.Meaning += QStringLiteral(": ") + QString::fromStdString(StatusText(status, 0));
         break;
     case TModbusTraceEvent::Timeout:
-        record = EventRecord(TExchangeEvent::Timeout, QStringLiteral("таймаут: нет ответа"));
+        record = EventRecord(TExchangeEvent::Timeout, tr("таймаут: нет ответа"));
         record.Bytes = frame;  // what came of the reply, if anything
         break;
     case TModbusTraceEvent::Retransmission:
-        record = EventRecord(TExchangeEvent::Retransmission, QStringLiteral("повторная передача"));
+        record = EventRecord(TExchangeEvent::Retransmission, tr("повторная передача"));
         break;
     case TModbusTraceEvent::Connected:
-        record = EventRecord(TExchangeEvent::Connection, QStringLiteral("соединение установлено"));
+        record = EventRecord(TExchangeEvent::Connection, tr("соединение установлено"));
         break;
     case TModbusTraceEvent::Disconnected:
-        record = EventRecord(TExchangeEvent::Connection, QStringLiteral("соединение закрыто"));
+        record = EventRecord(TExchangeEvent::Connection, tr("соединение закрыто"));
         break;
     case TModbusTraceEvent::ConnectionFailed:
-        record = EventRecord(TExchangeEvent::Connection, QStringLiteral("ошибка соединения"));
+        record = EventRecord(TExchangeEvent::Connection, tr("ошибка соединения"));
         break;
     }
     record.TimeMs = now;

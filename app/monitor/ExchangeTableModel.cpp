@@ -5,8 +5,13 @@
 
 namespace {
 
+// Translated where they are shown.
 const char* const Headers[TExchangeTableModel::ColumnCount] = {
-    "Время, мс", "", "Транзакция", "Устройство", "Функция", "Регистры", "Длина", "Задержка, мс", "Расшифровка", "Байты",
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Время, мс"),   "",
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Транзакция"),  QT_TRANSLATE_NOOP("TExchangeTableModel", "Устройство"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Функция"),     QT_TRANSLATE_NOOP("TExchangeTableModel", "Регистры"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Длина"),       QT_TRANSLATE_NOOP("TExchangeTableModel", "Задержка, мс"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Расшифровка"), QT_TRANSLATE_NOOP("TExchangeTableModel", "Байты"),
 };
 
 const QColor EventColour(255, 240, 200);
@@ -93,5 +98,5 @@ QVariant TExchangeTableModel::headerData(int section, Qt::Orientation orientatio
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
         return {};
-    return QString::fromUtf8(Headers[section]);
+    return tr(Headers[section]);
 }

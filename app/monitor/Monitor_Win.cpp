@@ -2,6 +2,7 @@
 
 #include "Dialogs.h"
 
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QSaveFile>
 #include <QScreen>
@@ -16,20 +17,20 @@ namespace {
 constexpr int RefreshMs = 50;
 constexpr int RowPadding = 4;
 constexpr int CellPadding = 16;
-// The widest text each column but the bytes usually holds; the meaning's is the longest exception
-// name, which the operator must read whole.
-const QString ColumnSamples[TExchangeTableModel::BytesColumn] = {
+// The widest text each column but the meaning and the bytes usually holds.
+const QString ColumnSamples[TExchangeTableModel::MeaningColumn] = {
     QStringLiteral("99999.9"), QStringLiteral("←"),      QStringLiteral("65535"),
     QStringLiteral("255"),     QStringLiteral("144"),    QStringLiteral("84..140 (57)"),
-    QStringLiteral("127"),     QStringLiteral("9999.9"), QStringLiteral("исключение: недопустимое значение данных"),
+    QStringLiteral("127"),     QStringLiteral("9999.9"),
 };
-const QString SaveFilter = QStringLiteral("Текстовые файлы (*.txt)|*.txt");
+// The meaning's samples are the named exceptions (codes up to this one), which the operator must
+// read whole; which is the longest depends on the language shown.
+constexpr int LastExceptionCode = 11;
 const QString SaveExt = QStringLiteral("txt");
-const QString WriteErrorText = QStringLiteral("Ошибка записи в файл ");
 
 QString LatencyText(double ms)
 {
-    return ms < 0 ? QStringLiteral("—") : QString::number(ms, 'f', 1) + QStringLiteral(" мс");
+    return ms < 0 ? QStringLiteral("—") : QCoreApplication::translate("TMonitorWindow", "%1 мс").arg(ms, 0, 'f', 1);
 }
 }  // namespace
 
@@ -48,12 +49,16 @@ TMonitorWindow::TMonitorWindow(TShowHelpTopic showHelpTopic, QWidget* parent) : 
     // Wide enough for what the columns hold, so the bytes get the rest of the row.
     QHeaderView* header = TableView1->horizontalHeader();
     for (int column = 0; column < TExchangeTableModel::BytesColumn; ++column) {
-        const QString widest =
-            std::max(Model.headerData(column, Qt::Horizontal).toString(), ColumnSamples[column],
-                     [this](const QString& a, const QString& b) {
-                         return fontMetrics().horizontalAdvance(a) < fontMetrics().horizontalAdvance(b);
-                     });
-        header->resizeSection(column, fontMetrics().horizontalAdvance(widest) + CellPadding);
+        QStringList samples{Model.headerData(column, Qt::Horizontal).toString()};
+        if (column < TExchangeTableModel::MeaningColumn)
+            samples << ColumnSamples[column];
+        else
+            for (int code = 1; code <= LastExceptionCode; ++code)
+                samples << ExceptionMeaning(code);
+        int widest = 0;
+        for (const QString& sample : samples)
+            widest = std::max(widest, fontMetrics().horizontalAdvance(sample));
+        header->resizeSection(column, widest + CellPadding);
     }
     RefreshTimer.setSingleShot(true);
     RefreshTimer.setInterval(RefreshMs);
@@ -88,8 +93,8 @@ void TMonitorWindow::Refresh()
 
 QString TMonitorWindow::CountersText() const
 {
-    return QStringLiteral("Запросов: %1   Ответов: %2   Таймаутов: %3   Повторов: %4   Исключений: %5   "
-                          "Задержка: медиана %6, худшая %7")
+    return tr("Запросов: %1   Ответов: %2   Таймаутов: %3   Повторов: %4   Исключений: %5   "
+              "Задержка: медиана %6, худшая %7")
         .arg(Counters_.Requests)
         .arg(Counters_.Replies)
         .arg(Counters_.Timeouts)
@@ -113,7 +118,7 @@ void TMonitorWindow::Button2Click()
 void TMonitorWindow::Button3Click()
 {
     TFileDialog dialog(TFileDialog::TKind::Save, this);
-    dialog.Filter = SaveFilter;
+    dialog.Filter = tr("Текстовые файлы (*.txt)|*.txt");
     dialog.DefaultExt = SaveExt;
     if (!dialog.Execute())
         return;
@@ -124,5 +129,5 @@ void TMonitorWindow::Button3Click()
     // Replaced whole or not at all: a failed save leaves the previous file as it was.
     QSaveFile file(dialog.FileName);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-        ShowInputError(WriteErrorText + dialog.FileName);
+        ShowInputError(tr("Ошибка записи в файл %1").arg(dialog.FileName));
 }
