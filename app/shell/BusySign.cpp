@@ -58,5 +58,7 @@ void TBusySign::ShowElapsed()
 {
     // Tenths of a second, written as the operator's locale writes them ("0,4 с").
     const double seconds = double(Clock.elapsed()) / 1000.0;
-    Panel->setText(Operation + u' ' + QLocale(QLocale::Russian).toString(seconds, 'f', 1) + QStringLiteral(" с"));
+    //: %1 is the operation running, %2 the seconds it has taken so far
+    Panel->setText(QCoreApplication::translate("TBusySign", "%1 %2 с")
+                       .arg(Operation, QLocale(QLocale::Russian).toString(seconds, 'f', 1)));
 }

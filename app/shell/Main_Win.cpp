@@ -38,31 +38,36 @@
 #include <map>
 
 namespace {
-const QString ModifiedText = QStringLiteral("Изменен");
-const QString SaveChangesQuestion = QStringLiteral("В конфигурацию внесены изменения. Сохранить их в файле ?");
-const QString OpenErrorText = QStringLiteral("Ошибка открытия файла ");
+// The window's texts, translated where they are shown.
+const char* const ModifiedText = QT_TRANSLATE_NOOP("TMainWindow", "Изменен");
+const char* const SaveChangesQuestion =
+    QT_TRANSLATE_NOOP("TMainWindow", "В конфигурацию внесены изменения. Сохранить их в файле ?");
+const char* const OpenErrorText = QT_TRANSLATE_NOOP("TMainWindow", "Ошибка открытия файла %1");
 
-const QString ConfigOpenFilter = QStringLiteral("Ini-файлы  (*.ini)|*.ini");
-const QString ConfigSaveFilter = QStringLiteral("Ini-файлы (*.ini)|*.ini");
+const char* const ConfigOpenFilter = QT_TRANSLATE_NOOP("TMainWindow", "Ini-файлы  (*.ini)|*.ini");
+const char* const ConfigSaveFilter = QT_TRANSLATE_NOOP("TMainWindow", "Ini-файлы (*.ini)|*.ini");
 const QString ConfigExt = QStringLiteral("ini");
-const QString FirmwareFilter = QStringLiteral("Hex - файлы (*.hex)|*.hex");
+const char* const FirmwareFilter = QT_TRANSLATE_NOOP("TMainWindow", "Hex - файлы (*.hex)|*.hex");
 const QString FirmwareExt = QStringLiteral("hex");
 
-const QString WriteFailedPrefix = QStringLiteral("Ошибка загрузки конфигурации (");
-const QString ReadFailedPrefix = QStringLiteral("Ошибка считывания конфигурации (");
-const QString InfoFailedPrefix = QStringLiteral("Ошибка считывания информации (");
-const QString WrittenText = QStringLiteral("Конфигурация успешно загружена");
-const QString ReadText = QStringLiteral("Конфигурация успешно считана");
+// %1 is the reason, as the module client tells it.
+const char* const WriteFailedText = QT_TRANSLATE_NOOP("TMainWindow", "Ошибка загрузки конфигурации (%1)");
+const char* const ReadFailedText = QT_TRANSLATE_NOOP("TMainWindow", "Ошибка считывания конфигурации (%1)");
+const char* const InfoFailedText = QT_TRANSLATE_NOOP("TMainWindow", "Ошибка считывания информации (%1)");
+const char* const NotVerifiedText = QT_TRANSLATE_NOOP("TMainWindow", "Конфигурация записана, но не проверена (%1)");
+const char* const WrittenText = QT_TRANSLATE_NOOP("TMainWindow", "Конфигурация успешно загружена");
+const char* const ReadText = QT_TRANSLATE_NOOP("TMainWindow", "Конфигурация успешно считана");
+// The configuration layer's words, which korvel-cli tells too.
 const QString BadChecksumText = QString::fromUtf8(DamagedConfigText);
-const QString ChangeSettingsQuestion =
-    QStringLiteral("Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
-const QString NotVerifiedPrefix = QStringLiteral("Конфигурация записана, но не проверена (");
-const QString NotKeptText = QStringLiteral("Модуль подтвердил запись, но хранит другую конфигурацию:");
-const QString WritingText = QStringLiteral("Загрузка конфигурации…");
-const QString ReadingText = QStringLiteral("Считывание конфигурации…");
-const QString ReadingInfoText = QStringLiteral("Считывание информации…");
-const QString ComparingText = QStringLiteral("Сравнение с модулем…");
-const QString VerifyingText = QStringLiteral("Проверка конфигурации…");
+const char* const ChangeSettingsQuestion =
+    QT_TRANSLATE_NOOP("TMainWindow", "Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
+const char* const NotKeptText =
+    QT_TRANSLATE_NOOP("TMainWindow", "Модуль подтвердил запись, но хранит другую конфигурацию:");
+const char* const WritingText = QT_TRANSLATE_NOOP("TMainWindow", "Загрузка конфигурации…");
+const char* const ReadingText = QT_TRANSLATE_NOOP("TMainWindow", "Считывание конфигурации…");
+const char* const ReadingInfoText = QT_TRANSLATE_NOOP("TMainWindow", "Считывание информации…");
+const char* const ComparingText = QT_TRANSLATE_NOOP("TMainWindow", "Сравнение с модулем…");
+const char* const VerifyingText = QT_TRANSLATE_NOOP("TMainWindow", "Проверка конфигурации…");
 
 const QString ContentTopic = QStringLiteral("KorvelService_Conent.htm");
 const QString TCPIPTopic = QStringLiteral("KorvelService_TCP_IP.htm");
@@ -166,9 +171,9 @@ void TMainWindow::SetUpToolBar()
 {
     // Buttons without a hint of their own show their action's; every hint names its shortcut.
     const std::map<QAction*, QString> ownHints{
-        {ui->FileOpenAction, QStringLiteral("Открыть файл конфигурации...")},
-        {ui->SaveFileAction, QStringLiteral("Сохранить файл конфигурации")},
-        {ui->ReadConfigAction, QStringLiteral("Считать конфигурацию из модуля")},
+        {ui->FileOpenAction, tr("Открыть файл конфигурации...")},
+        {ui->SaveFileAction, tr("Сохранить файл конфигурации")},
+        {ui->ReadConfigAction, tr("Считать конфигурацию из модуля")},
     };
     for (QAction* action : ui->ToolBar1->actions()) {
         auto* button = qobject_cast<QToolButton*>(ui->ToolBar1->widgetForAction(action));
@@ -227,7 +232,7 @@ void TMainWindow::FormCreate()
 bool TMainWindow::FormClose()
 {
     if (Modified) {
-        switch (Ask(SaveChangesQuestion, MB::YesNoCancelQuestion)) {
+        switch (Ask(tr(SaveChangesQuestion), MB::YesNoCancelQuestion)) {
         case ID::Cancel: return false;
         case ID::Yes:
             // The operator asked for the edits to be kept: a cancelled dialog or an invalid value
@@ -365,7 +370,7 @@ void TMainWindow::ShowAboutActionExecute()
 void TMainWindow::Button1Click()
 {
     TFileDialog dialog(TFileDialog::TKind::Open, this);
-    dialog.Filter = FirmwareFilter;
+    dialog.Filter = tr(FirmwareFilter);
     dialog.DefaultExt = FirmwareExt;
     if (dialog.Execute())
         ui->Edit1->setText(dialog.FileName);
@@ -396,7 +401,7 @@ void TMainWindow::SpinEdit1Change()
 void TMainWindow::SetModified(bool value)
 {
     Modified = value;
-    StatusPanels[ModifiedPanel]->setText(value ? ModifiedText : QString());
+    StatusPanels[ModifiedPanel]->setText(value ? tr(ModifiedText) : QString());
 }
 
 void TMainWindow::SetFileName(const QString& name)
@@ -459,7 +464,7 @@ bool TMainWindow::ControlsToConfig()
 bool TMainWindow::OpenFile(const QString& name)
 {
     if (!LoadConfigFromFile(name.toStdString(), Config)) {
-        Tell(OpenErrorText + name, MB::IconError);
+        Tell(tr(OpenErrorText).arg(name), MB::IconError);
         return false;
     }
     SetFileName(name);
@@ -487,7 +492,7 @@ void TMainWindow::SaveFile(const QString& name)
 bool TMainWindow::SaveFileAs()
 {
     TFileDialog dialog(TFileDialog::TKind::Save, this);
-    dialog.Filter = ConfigSaveFilter;
+    dialog.Filter = tr(ConfigSaveFilter);
     dialog.DefaultExt = ConfigExt;
     dialog.FileName = FileName;
     if (!dialog.Execute() || !ControlsToConfig())
@@ -503,7 +508,7 @@ void TMainWindow::FileOpenActionExecute()
         if (Modified && !SaveFileAs())
             return;
         TFileDialog dialog(TFileDialog::TKind::Open, this);
-        dialog.Filter = ConfigOpenFilter;
+        dialog.Filter = tr(ConfigOpenFilter);
         dialog.DefaultExt = ConfigExt;
         if (!dialog.Execute())
             return;
@@ -519,7 +524,7 @@ void TMainWindow::SaveFileActionExecute()
         QString name = FileName;
         if (name.isEmpty()) {
             TFileDialog dialog(TFileDialog::TKind::Save, this);
-            dialog.Filter = ConfigSaveFilter;
+            dialog.Filter = tr(ConfigSaveFilter);
             dialog.DefaultExt = ConfigExt;
             if (!dialog.Execute())
                 return;
@@ -583,7 +588,7 @@ void TMainWindow::WriteConfigActionExecute()
 void TMainWindow::ReadConfigActionExecute()
 {
     if (Modified) {
-        switch (Ask(SaveChangesQuestion, MB::YesNoCancelQuestion)) {
+        switch (Ask(tr(SaveChangesQuestion), MB::YesNoCancelQuestion)) {
         case ID::Cancel: return;
         case ID::Yes: {
             bool saved = false;
@@ -606,7 +611,7 @@ void TMainWindow::ReadInfoActionExecute()
 void TMainWindow::StartTrace(const QString& fileName)
 {
     if (!ExchangeTrace->OpenTraceFile(fileName))
-        Tell(OpenErrorText + fileName, MB::IconError);
+        Tell(tr(OpenErrorText).arg(fileName), MB::IconError);
 }
 
 void TMainWindow::ShowMonitorActionExecute()
@@ -640,9 +645,9 @@ void TMainWindow::EndRequest(uint64_t token, const std::function<void()>& tell)
         Busy->EnableCommands();
 }
 
-void TMainWindow::TellFailure(const QString& prefix, const TModuleResult& result)
+void TMainWindow::TellFailure(const char* message, const TModuleResult& result)
 {
-    Tell(prefix + QString::fromStdString(result.Text) + ")", MB::Information);
+    Tell(tr(message).arg(QString::fromStdString(result.Text)), MB::Information);
 }
 
 void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
@@ -650,14 +655,14 @@ void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
     // What is written, so that the outcome compares the module's new address with it rather than
     // with whatever the record holds by then.
     WrittenConfig = config;
-    const uint64_t token = StartRequest(WritingText);
+    const uint64_t token = StartRequest(tr(WritingText));
     if (!Settings.VerifyWrite) {
         Client->WriteConfig(config, [this, token](const TModuleResult& result) {
             EndRequest(token, [&] {
                 if (result.Ok())
-                    ReportWritten(WrittenText);
+                    ReportWritten(tr(WrittenText));
                 else
-                    TellFailure(WriteFailedPrefix, result);
+                    TellFailure(WriteFailedText, result);
             });
         });
         return;
@@ -669,18 +674,18 @@ void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
                       const std::vector<const TConfigField*>&) {
             EndRequest(token, [&] {
                 if (!written)
-                    TellFailure(WriteFailedPrefix, result);
+                    TellFailure(WriteFailedText, result);
                 else if (!result.Ok())
-                    ReportWritten(NotVerifiedPrefix + QString::fromStdString(result.Text) + ")");
+                    ReportWritten(tr(NotVerifiedText).arg(QString::fromStdString(result.Text)));
                 else if (verified)
-                    ReportWritten(WrittenText);
+                    ReportWritten(tr(WrittenText));
                 else
                     TellNotKept(held);
             });
         },
         [this, token] {
             if (token == RequestToken)
-                Busy->Start(VerifyingText);
+                Busy->Start(tr(VerifyingText));
         });
 }
 
@@ -693,21 +698,21 @@ void TMainWindow::ReadModuleConfig(const QString& operation, std::function<void(
                 if (result.Ok())
                     onRead(config);
                 else
-                    TellFailure(ReadFailedPrefix, result);
+                    TellFailure(ReadFailedText, result);
             });
         });
 }
 
 void TMainWindow::ReadConfigFromModule()
 {
-    ReadModuleConfig(ReadingText, [this](const TModuleConfig& config) {
+    ReadModuleConfig(tr(ReadingText), [this](const TModuleConfig& config) {
         Config = config;
         ConfigToControls(Config);
         SetFileName({});
         // Refilling the controls announced changes; what they show now is the module's.
         SetModified(false);
         if (ChecksumValid(Config))
-            Tell(ReadText, MB::Information);
+            Tell(tr(ReadText), MB::Information);
         else
             Tell(BadChecksumText, MB::Warning);
     });
@@ -715,20 +720,20 @@ void TMainWindow::ReadConfigFromModule()
 
 void TMainWindow::ReadModuleInfo()
 {
-    const uint64_t token = StartRequest(ReadingInfoText);
+    const uint64_t token = StartRequest(tr(ReadingInfoText));
     Client->ReadInfo([this, token](const TModuleResult& result, const TModuleInfo& info) {
         EndRequest(token, [&] {
             if (result.Ok())
                 ShowModuleInfo(info, [this](const QString& topic) { ShowHelpTopic(topic); });
             else
-                TellFailure(InfoFailedPrefix, result);
+                TellFailure(InfoFailedText, result);
         });
     });
 }
 
 void TMainWindow::CompareWithModule()
 {
-    ReadModuleConfig(ComparingText, [this](const TModuleConfig& module) {
+    ReadModuleConfig(tr(ComparingText), [this](const TModuleConfig& module) {
         // Config holds what the controls showed when the comparison was asked for; the window is
         // modal, so nothing changes it until the operator decides.
         if (ShowCompareWindow(Config, module, [this](const QString& topic) { ShowHelpTopic(topic); }))
@@ -740,7 +745,7 @@ void TMainWindow::TellNotKept(const TModuleConfig& held)
 {
     TModuleConfig sent = WrittenConfig;
     SetConfigCRC(sent);
-    QStringList message{NotKeptText};
+    QStringList message{tr(NotKeptText)};
     message += ConfigDifferenceLines(sent, held);
     Tell(message.join(u'\n'), MB::Warning);
 }
@@ -751,7 +756,7 @@ void TMainWindow::ReportWritten(const QString& outcome)
     const std::string address = IPToStr(WrittenConfig.Address);
     if (address == Settings.IPAddress && WrittenConfig.TCPPort == Settings.TCPPort)
         return;
-    if (Ask(ChangeSettingsQuestion, MB::YesNoQuestion) != ID::Yes)
+    if (Ask(tr(ChangeSettingsQuestion), MB::YesNoQuestion) != ID::Yes)
         return;
     Settings.IPAddress = address;
     Settings.TCPPort = WrittenConfig.TCPPort;

@@ -140,7 +140,8 @@ private:
     // request started while another waits replaces it, whose outcome then goes untold.
     uint64_t StartRequest(const QString& operation);
     void EndRequest(uint64_t token, const std::function<void()>& tell);
-    void TellFailure(const QString& prefix, const TModuleResult& result);
+    // message: a text to translate whose %1 is the reason.
+    void TellFailure(const char* message, const TModuleResult& result);
     // Reads the module's configuration for a command; a failed read is told as one.
     void ReadModuleConfig(const QString& operation, std::function<void(const TModuleConfig&)> onRead);
     // Tells the operator that the module did not keep what was written, field by field.

@@ -3,15 +3,25 @@
 
 #include "AppTestSupport.h"
 
+#include "BusySign.h"
+#include "ConfigComparison.h"
 #include "ConnectionSettings.h"
+#include "ExchangeRecord.h"
+#include "ExchangeRecorder.h"
+#include "ExchangeTrace.h"
 #include "LocalDefines.h"
 #include "ModbusMaster.h"
+#include "ModuleRegisters.h"
+#include "Monitor_Win.h"
+#include "Settings_Win.h"
 #include "TerminationSignals.h"
 #include "Wait.h"
 
 #include <QDialog>
 #include <QEventLoop>
+#include <QRegularExpression>
 #include <QTimer>
+#include <QTranslator>
 
 #include <QComboBox>
 #include <QFile>
@@ -676,3 +686,154 @@ TEST(ApplicationErrorDisplay, ShowsWhatNoHandlerCaughtWithTheProgramsCaption)
     EXPECT_EQ(dialogs.Boxes[0].Caption, "KorvelService");
     EXPECT_EQ(dialogs.Boxes[0].Flags, 0x10u);
 }
+
+// --- translatable texts -------------------------------------------------------------------------
+
+// What the window shows of one text, with a translation that marks every text installed.
+struct TTranslatedCase {
+    const char* What;
+    std::function<QString(MainWindowFixture&)> Shown;
+    QString Expected;
+};
+
+namespace {
+
+// Answers every text with its context and source text, as a translation file would replace it: a
+// text shown unmarked was never offered for translation, and one marked with another context than
+// its unit's would not be found in a translation file.
+class TMarkingTranslator : public QTranslator {
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* sourceText, const char*, int) const override
+    {
+        if (!sourceText || !*sourceText)
+            return {};
+        return QStringLiteral("[%1] %2").arg(QString::fromUtf8(context), QString::fromUtf8(sourceText));
+    }
+};
+
+class MainWindowTranslationTest : public MainWindowFixture, public ::testing::WithParamInterface<TTranslatedCase> {
+public:
+    // Installed before the window exists, as a program installs its translation before it builds
+    // its windows.
+    void SetUp() override
+    {
+        MainWindowFixture::SetUp();
+        ASSERT_TRUE(QCoreApplication::installTranslator(&Marking));
+    }
+    void TearDown() override
+    {
+        Window_.reset();
+        QCoreApplication::removeTranslator(&Marking);
+    }
+
+    TMarkingTranslator Marking;
+};
+
+TMonitorWindow& ShownMonitor(MainWindowFixture& f)
+{
+    f.Action("ShowMonitorAction")->trigger();
+    return *f.Window().ExchangeTrace->Monitor();
+}
+
+QString RecordedMeaning(TModbusTraceEvent event)
+{
+    TExchangeRecorder recorder;
+    QString meaning;
+    QObject::connect(&recorder, &TExchangeRecorder::Recorded,
+                     [&](const TExchangeRecord& record) { meaning = record.Meaning; });
+    recorder.Trace(event, nullptr, 0, StatusOk);
+    return meaning;
+}
+
+}  // namespace
+
+TEST_P(MainWindowTranslationTest, TheWindowShowsTheTranslation)
+{
+    EXPECT_EQ(GetParam().Shown(*this), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TextsOfEachKind, MainWindowTranslationTest,
+    ::testing::Values(
+        TTranslatedCase{"status of an edit",
+                        [](MainWindowFixture& f) {
+                            f.PortEdit()->SetText("503");
+                            return f.Panel(0);
+                        },
+                        "[TMainWindow] Изменен"},
+        TTranslatedCase{"file filter",
+                        [](MainWindowFixture& f) {
+                            f.Action("SaveAsFileAction")->trigger();
+                            return f.Dialogs.FileDialogs.empty() ? QString() : f.Dialogs.FileDialogs.back().Filter;
+                        },
+                        "[TMainWindow] Ini-файлы (*.ini)|*.ini"},
+        TTranslatedCase{"message naming a file",
+                        [](MainWindowFixture& f) {
+                            f.Dialogs.FileAnswers = {f.Path("missing.ini")};
+                            f.Action("FileOpenAction")->trigger();
+                            return f.Dialogs.Boxes.empty()
+                                       ? QString()
+                                       : f.Dialogs.Boxes.back().Text.replace(f.Path("missing.ini"), "FILE");
+                        },
+                        "[TMainWindow] Ошибка открытия файла FILE"},
+        TTranslatedCase{"form text",
+                        [](MainWindowFixture& f) {
+                            auto* pages = f.Window().findChild<QTabWidget*>("PageControl2");
+                            return pages->tabText(pages->indexOf(f.Window().findChild<QWidget*>("TabSheet4")));
+                        },
+                        "[TMainWindow] RS-485 Канал 1"},
+        TTranslatedCase{"list filled by the frame",
+                        [](MainWindowFixture& f) {
+                            const QComboBox* modes = f.Frame(1)->ComboBox4;
+                            return modes->itemText(0) + " / " + modes->itemText(1);
+                        },
+                        "[TRS485SettingsFrame] Ведущий / [TRS485SettingsFrame] Ведомый"},
+        TTranslatedCase{"message with a value",
+                        [](MainWindowFixture& f) {
+                            TSettingsWindow settings(TShowHelpTopic{});
+                            settings.MaskEdit1->setText("127.0.0.1");
+                            settings.SpinEdit1->SetText("0");
+                            settings.ValidateInput();
+                            return f.Dialogs.Boxes.empty() ? QString() : f.Dialogs.Boxes.back().Text;
+                        },
+                        "[TSettingsWindow] Недопустимое значение TCP порта !. Интервал допустимых значений "
+                        "1..65535"},
+        TTranslatedCase{
+            "monitor heading",
+            [](MainWindowFixture& f) { return ShownMonitor(f).Rows().headerData(0, Qt::Horizontal).toString(); },
+            "[TExchangeTableModel] Время, мс"},
+        TTranslatedCase{"monitor sums", [](MainWindowFixture& f) { return ShownMonitor(f).CountersText(); },
+                        "[TMonitorWindow] Запросов: 0   Ответов: 0   Таймаутов: 0   Повторов: 0   Исключений: 0   "
+                        "Задержка: медиана —, худшая —"},
+        TTranslatedCase{"meaning of a request",
+                        [](MainWindowFixture&) {
+                            return RequestMeaning(ModuleUnitId, FunctionReadHoldingRegisters, ConfigFirstRegister,
+                                                  ConfigReadRegisterCount);
+                        },
+                        "[TExchangeRecord] чтение конфигурации"},
+        TTranslatedCase{"meaning of an exception", [](MainWindowFixture&) { return ExceptionMeaning(2); },
+                        "[TExchangeRecord] исключение: [TExchangeRecord] недопустимый адрес данных"},
+        TTranslatedCase{"meaning of an event",
+                        [](MainWindowFixture&) { return RecordedMeaning(TModbusTraceEvent::Timeout); },
+                        "[TExchangeRecorder] таймаут: нет ответа"},
+        TTranslatedCase{"difference the module kept",
+                        [](MainWindowFixture&) {
+                            TModuleConfig sent{};
+                            TModuleConfig held{};
+                            held.CRC = 0xBEEF;
+                            return ConfigDifferenceLines(sent, held).join('\n');
+                        },
+                        "[TConfigComparison] Контрольная сумма: 0000 → BEEF"},
+        TTranslatedCase{"running request",
+                        [](MainWindowFixture&) {
+                            QLabel panel;
+                            TBusySign busy(&panel, {});
+                            busy.Start("Чтение");
+                            // Only the words matter here, not how long the request has run.
+                            const QString shown = panel.text().replace(QRegularExpression("\\d+,\\d"), "N");
+                            busy.Stop();
+                            return shown;
+                        },
+                        "[TBusySign] Чтение N с"}),
+    ParamNameFromWhat<TTranslatedCase>);
