@@ -2,6 +2,7 @@
 
 #include "ModbusMaster.h"
 #include "ModuleRegisters.h"
+#include "modbus.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -54,25 +55,11 @@ QString RequestMeaning(int unit, int function, int firstRegister, int count)
     return QCoreApplication::translate("TExchangeRecord", "функция %1").arg(function);
 }
 
-QString ExceptionName(int code)
-{
-    switch (code) {
-    case 1: return QCoreApplication::translate("TExchangeRecord", "недопустимая функция");
-    case 2: return QCoreApplication::translate("TExchangeRecord", "недопустимый адрес данных");
-    case 3: return QCoreApplication::translate("TExchangeRecord", "недопустимое значение данных");
-    case 4: return QCoreApplication::translate("TExchangeRecord", "отказ устройства");
-    case 5: return QCoreApplication::translate("TExchangeRecord", "запрос принят, выполняется");
-    case 6: return QCoreApplication::translate("TExchangeRecord", "устройство занято");
-    case 8: return QCoreApplication::translate("TExchangeRecord", "ошибка четности памяти");
-    case 10: return QCoreApplication::translate("TExchangeRecord", "шлюз: путь недоступен");
-    case 11: return QCoreApplication::translate("TExchangeRecord", "шлюз: устройство не отвечает");
-    default: return QCoreApplication::translate("TExchangeRecord", "код %1").arg(code);
-    }
-}
-
 QString ExceptionMeaning(int code)
 {
-    return QCoreApplication::translate("TExchangeRecord", "исключение: %1").arg(ExceptionName(code));
+    // The name is the one korvel-cli and the collection tell too.
+    return QCoreApplication::translate("TExchangeRecord", "исключение: %1")
+        .arg(QString::fromStdString(ExceptionName(uint8_t(code))));
 }
 
 TExchangeRecord DecodeRequest(const QByteArray& frame)

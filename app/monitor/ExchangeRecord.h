@@ -44,8 +44,6 @@ TExchangeRecord EventRecord(TExchangeEvent event, const QString& meaning);
 // What a request does to the module: "чтение конфигурации", "запись конфигурации",
 // "чтение информации", or the function by number.
 QString RequestMeaning(int unit, int function, int firstRegister, int count);
-// The Modbus exception's name: "недопустимый адрес данных" for 2.
-QString ExceptionName(int code);
 // The meaning of a reply carrying that exception: "исключение: недопустимый адрес данных".
 QString ExceptionMeaning(int code);
 

@@ -813,7 +813,7 @@ INSTANTIATE_TEST_SUITE_P(
                         },
                         "[TExchangeRecord] чтение конфигурации"},
         TTranslatedCase{"meaning of an exception", [](MainWindowFixture&) { return ExceptionMeaning(2); },
-                        "[TExchangeRecord] исключение: [TExchangeRecord] недопустимый адрес данных"},
+                        "[TExchangeRecord] исключение: недопустимый адрес данных"},
         TTranslatedCase{"meaning of an event",
                         [](MainWindowFixture&) { return RecordedMeaning(TModbusTraceEvent::Timeout); },
                         "[TExchangeRecorder] таймаут: нет ответа"},
