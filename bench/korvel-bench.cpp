@@ -3,10 +3,9 @@
 // client against its own fast libmodbus server in another process (korvel-bench-server), where
 // the clients' own cost is not hidden behind the server's.
 #include "BenchClients.h"
+#include "BenchCommandLine.h"
 #include "ModuleSimServer.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QThread>
 
 #include <algorithm>
@@ -91,9 +90,6 @@ bool StartServers(const QString& kind, quint16 givenPort, bool master, bool libm
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription("Configuration reads through TModbusTCPMaster and libmodbus, side by side.");
-    parser.addHelpOption();
     const QCommandLineOption countOption("count", "Exchanges per client.", "n", "2000");
     const QCommandLineOption serverOption(
         "server",
@@ -101,23 +97,19 @@ int main(int argc, char* argv[])
         "simulator");
     const QCommandLineOption clientOption("client", "Which clients run: both, master or libmodbus.", "name", "both");
     const QCommandLineOption portOption("port", "Use the server already listening at 127.0.0.1:port.", "port");
-    parser.addOptions({countOption, serverOption, clientOption, portOption});
-    parser.process(app);
-    bool countOk = false;
-    const int count = parser.value(countOption).toInt(&countOk);
-    if (!countOk || count < 1) {
-        std::fprintf(stderr, "korvel-bench: --count needs a positive number\n");
+    const TBenchCommandLine line(app, "Configuration reads through TModbusTCPMaster and libmodbus, side by side.",
+                                 {countOption, serverOption, clientOption, portOption});
+    int count = 0;
+    int givenPort = 0;
+    if (!line.Number(countOption, count, 1) ||
+        (line.IsSet(portOption) && !line.Number(portOption, givenPort, 1, 65535)))
         return 2;
-    }
-    const QString kind = parser.value(serverOption);
-    const QString client = parser.value(clientOption);
+    const QString kind = line.Value(serverOption);
+    const QString client = line.Value(clientOption);
     const bool runMaster = client == "both" || client == "master";
     const bool runLibmodbus = client == "both" || client == "libmodbus";
-    const uint givenPort = parser.isSet(portOption) ? parser.value(portOption).toUInt() : 0;
-    if ((kind != "simulator" && kind != "fast") || !(runMaster || runLibmodbus) ||
-        (parser.isSet(portOption) && (givenPort < 1 || givenPort > 65535))) {
-        std::fprintf(stderr, "korvel-bench: --server is simulator or fast, --client both, master or libmodbus, "
-                             "--port 1..65535\n");
+    if ((kind != "simulator" && kind != "fast") || !(runMaster || runLibmodbus)) {
+        std::fprintf(stderr, "korvel-bench: --server is simulator or fast, --client both, master or libmodbus\n");
         return 2;
     }
 

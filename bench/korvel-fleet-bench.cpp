@@ -2,12 +2,11 @@
 // through korvel-cli's engine (one master per module in flight, many at once) and through
 // libmodbus one module after another, in one run; and a scan of a /24 where most addresses are
 // silent.
+#include "BenchCommandLine.h"
 #include "FleetRunner.h"
 #include "ModuleRegisters.h"
 #include "Percentile.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -179,46 +178,26 @@ bool Scan(int delayMs, int jobs)
     return range.size() - ours.Failed == answering.size() && range.size() - reference.Failed == answering.size();
 }
 
-std::vector<int> Numbers(const QString& text)
-{
-    std::vector<int> numbers;
-    for (const QString& part : text.split(',')) {
-        bool ok = false;
-        const int value = part.toInt(&ok);
-        if (!ok || value < 1)
-            return {};
-        numbers.push_back(value);
-    }
-    return numbers;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription("Fleet reads through korvel-cli's engine and through libmodbus, side by side.");
-    parser.addHelpOption();
     const QCommandLineOption modulesOption("modules", "Fleet sizes, comma-separated.", "n,...", "256");
     const QCommandLineOption delayOption("delay", "Every module answers after this many milliseconds.", "ms", "20");
     const QCommandLineOption jobsOption("jobs", "Modules in flight at once, comma-separated.", "n,...", "64,256");
     const QCommandLineOption noScanOption("no-scan", "Skip the scan of a /24.");
-    parser.addOptions({modulesOption, delayOption, jobsOption, noScanOption});
-    parser.process(app);
-    const std::vector<int> sizes = Numbers(parser.value(modulesOption));
-    const std::vector<int> jobs = Numbers(parser.value(jobsOption));
-    bool delayOk = false;
-    const int delay = parser.value(delayOption).toInt(&delayOk);
-    if (sizes.empty() || jobs.empty() || !delayOk || delay < 0) {
-        std::fprintf(stderr,
-                     "korvel-fleet-bench: --modules and --jobs need positive numbers, --delay a number of ms\n");
+    const TBenchCommandLine line(app, "Fleet reads through korvel-cli's engine and through libmodbus, side by side.",
+                                 {modulesOption, delayOption, jobsOption, noScanOption});
+    std::vector<int> sizes, jobs;
+    int delay = 0;
+    if (!line.Numbers(modulesOption, sizes, 1) || !line.Numbers(jobsOption, jobs, 1) ||
+        !line.Number(delayOption, delay, 0))
         return 2;
-    }
     for (int size : sizes)
         if (!ReadFleet(size, delay, jobs))
             return 1;
-    if (!parser.isSet(noScanOption) && !Scan(delay, jobs.back()))
+    if (!line.IsSet(noScanOption) && !Scan(delay, jobs.back()))
         return 1;
     return 0;
 }

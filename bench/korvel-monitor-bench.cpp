@@ -4,11 +4,11 @@
 // them libmodbus without and with its debug print, the nearest thing it has. Then the same frames
 // handed straight to the master's trace hook, without the network, for the listening alone.
 #include "BenchClients.h"
+#include "BenchCommandLine.h"
 #include "ExchangeTrace.h"
 #include "Monitor_Win.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -116,19 +116,13 @@ int main(int argc, char* argv[])
         qInstallMessageHandler(QuietAboutThePlatform);
     }
     QApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription("The exchange monitor's and the trace file's cost per frame, beside libmodbus's "
-                                     "debug print.");
-    parser.addHelpOption();
     const QCommandLineOption countOption("count", "Reads in each way.", "n", "4000");
-    parser.addOption(countOption);
-    parser.process(app);
-    bool countOk = false;
-    const int count = parser.value(countOption).toInt(&countOk);
-    if (!countOk || count < 1) {
-        std::fprintf(stderr, "korvel-monitor-bench: --count needs a positive number\n");
+    const TBenchCommandLine line(
+        app, "The exchange monitor's and the trace file's cost per frame, beside libmodbus's debug print.",
+        {countOption});
+    int count = 0;
+    if (!line.Number(countOption, count, 1))
         return 2;
-    }
 
     QTemporaryDir folder;
     TFastServer forMaster, forLibmodbus;
