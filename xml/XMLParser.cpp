@@ -203,6 +203,7 @@ private:
     bool LeaveFrame();
     [[noreturn]] void Fail(uint8_t kind, const std::string& message, uint8_t state) const;
     [[noreturn]] void InvalidCharacter(char c, uint8_t state) const;
+    void CollectName(char c, bool refused, uint8_t state);
 
     std::string_view Text_;
     int32_t& Line_;
@@ -256,6 +257,15 @@ void TXMLParser::Fail(uint8_t kind, const std::string& message, uint8_t state) c
 void TXMLParser::InvalidCharacter(char c, uint8_t state) const
 {
     Fail(XMLErrorKind::InvalidCharacter, InvalidCharacterMessage + Cp1251ToUtf8(std::string_view(&c, 1)), state);
+}
+
+// The names of declarations, elements and attributes are read alike; only which characters each
+// refuses differs.
+void TXMLParser::CollectName(char c, bool refused, uint8_t state)
+{
+    if (refused)
+        InvalidCharacter(c, state);
+    Frame().Collected.push_back(c);
 }
 
 // The first name met in a frame names its node; any later one names a new child, which is read by a
@@ -327,10 +337,8 @@ bool TXMLParser::OnDeclarationName(char c)
     TXMLParseFrame& f = Frame();
     if (IsBlank(static_cast<unsigned char>(c)))
         NameNode(DecodeEntities(f.Collected), true, InsideTag);
-    else if (c == '<')
-        InvalidCharacter(c, DeclarationName);
     else
-        f.Collected.push_back(c);
+        CollectName(c, c == '<', DeclarationName);
     return false;
 }
 
@@ -352,10 +360,8 @@ bool TXMLParser::OnElementName(char c)
     if (IsBlank(static_cast<unsigned char>(c)) || c == '>') {
         // Only the name of the frame's own node is decoded, not those of its children.
         NameNode(f.FirstName ? DecodeEntities(f.Collected) : f.Collected, false, c == '>' ? Content : InsideTag);
-    } else if (c == '<') {
-        InvalidCharacter(c, ElementName);
     } else {
-        f.Collected.push_back(c);
+        CollectName(c, c == '<', ElementName);
     }
     return false;
 }
@@ -402,10 +408,8 @@ bool TXMLParser::OnAttributeName(char c)
             Fail(XMLErrorKind::AttributeAllocation, AttributeAllocationMessage, AttributeName);
         }
         f.State = AfterEquals;
-    } else if (IsForbidden(static_cast<unsigned char>(c))) {
-        InvalidCharacter(c, AttributeName);
     } else {
-        f.Collected.push_back(c);
+        CollectName(c, IsForbidden(static_cast<unsigned char>(c)), AttributeName);
     }
     return false;
 }
