@@ -46,29 +46,10 @@ struct TModuleConfig {
 constexpr size_t ChannelCount = 2;
 constexpr size_t ConfigCRCOffset = 110;  // bytes covered by the checksum
 
+// The sizes pin the block; where each field lies in it is checked over the field table, which
+// every reader and writer of the block goes through.
 static_assert(sizeof(TChannelConfig) == 34);
-static_assert(offsetof(TChannelConfig, SlaveAddress) == 0);
-static_assert(offsetof(TChannelConfig, BaudIndex) == 2);
-static_assert(offsetof(TChannelConfig, Parity) == 4);
-static_assert(offsetof(TChannelConfig, StopBits) == 6);
-static_assert(offsetof(TChannelConfig, Timeout) == 8);
-static_assert(offsetof(TChannelConfig, Replies) == 10);
-static_assert(offsetof(TChannelConfig, IPAddress0) == 12);
-static_assert(offsetof(TChannelConfig, IPAddress1) == 16);
-static_assert(offsetof(TChannelConfig, EthRecvTout) == 20);
-static_assert(offsetof(TChannelConfig, EthConnTout) == 22);
-static_assert(offsetof(TChannelConfig, TCPPort0) == 24);
-static_assert(offsetof(TChannelConfig, TCPPort1) == 26);
-static_assert(offsetof(TChannelConfig, Reserved) == 28);
-
 static_assert(sizeof(TModuleConfig) == 112);
-static_assert(offsetof(TModuleConfig, Address) == 0);
-static_assert(offsetof(TModuleConfig, Gateway) == 4);
-static_assert(offsetof(TModuleConfig, NetMask) == 8);
-static_assert(offsetof(TModuleConfig, TCPPort) == 12);
-static_assert(offsetof(TModuleConfig, Reserved1) == 14);
-static_assert(offsetof(TModuleConfig, Channels) == 18);
-static_assert(offsetof(TModuleConfig, Reserved2) == 86);
 static_assert(offsetof(TModuleConfig, CRC) == ConfigCRCOffset);
 
 constexpr size_t BaudRateCount = 20;

@@ -50,18 +50,9 @@ const TBlockPlace NetworkPlaces[] = {
 
 // Within a channel's part of the block, which starts at byte 18 + 34 * channel.
 const TBlockPlace ChannelPlaces[] = {
-    {"SLAVE_ADDRESS", 0, 2},
-    {"BAUDRATE", 2, 2},
-    {"PARITY", 4, 2},
-    {"STOPBITS", 6, 2},
-    {"TIMEOUT", 8, 2},
-    {"REPLIES", 10, 2},
-    {"IP_ADDRESS_0", 12, 4},
-    {"IP_ADDRESS_1", 16, 4},
-    {"ETH_RECV_TOUT", 20, 2},
-    {"ETH_CONN_TOUT", 22, 2},
-    {"TCP_PORT_0", 24, 2},
-    {"TCP_PORT_1", 26, 2},
+    {"SLAVE_ADDRESS", 0, 2},  {"BAUDRATE", 2, 2},       {"PARITY", 4, 2},        {"STOPBITS", 6, 2},
+    {"TIMEOUT", 8, 2},        {"REPLIES", 10, 2},       {"IP_ADDRESS_0", 12, 4}, {"IP_ADDRESS_1", 16, 4},
+    {"ETH_RECV_TOUT", 20, 2}, {"ETH_CONN_TOUT", 22, 2}, {"TCP_PORT_0", 24, 2},   {"TCP_PORT_1", 26, 2},
 };
 
 void ExpectPlace(const std::string& section, const TBlockPlace& place, size_t partStart)
