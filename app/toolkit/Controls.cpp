@@ -1,5 +1,6 @@
 #include "Controls.h"
 
+#include "Dialogs.h"
 #include "RConvert.h"
 
 #include <QFocusEvent>
@@ -58,6 +59,14 @@ bool TSpinEdit::IsTextInRange() const
 QString TSpinEdit::RangeText() const
 {
     return QStringLiteral("%1..%2").arg(FMinValue).arg(FMaxValue);
+}
+
+bool CheckTextInRange(const TSpinEdit& edit, const QString& message)
+{
+    if (edit.IsTextInRange())
+        return true;
+    ShowInputError(message.arg(edit.RangeText()));
+    return false;
 }
 
 void TSpinEdit::stepBy(int steps)

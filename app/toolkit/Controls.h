@@ -59,6 +59,10 @@ private:
     int32_t FMaxValue = 0;
 };
 
+// The check of a spin edit's text before its value is used: when the text is out of range, the
+// message is shown with the range in place of %1 and the answer is false.
+bool CheckTextInRange(const TSpinEdit& edit, const QString& message);
+
 // An IPv4 address edit: four fields of up to three digits between fixed dots.
 class TMaskEdit : public QLineEdit {
     Q_OBJECT

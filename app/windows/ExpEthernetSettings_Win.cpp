@@ -1,7 +1,5 @@
 #include "ExpEthernetSettings_Win.h"
 
-#include "Dialogs.h"
-
 TExpEthernetSettingsWindow::TExpEthernetSettingsWindow(QWidget* parent) : TEditForm(parent)
 {
     setupUi(this);
@@ -11,17 +9,9 @@ TExpEthernetSettingsWindow::TExpEthernetSettingsWindow(QWidget* parent) : TEditF
 
 bool TExpEthernetSettingsWindow::ValidateInput()
 {
-    if (!SpinEdit1->IsTextInRange()) {
-        ShowInputError(
-            tr("Недопустимое значение таймаута ModbusTCP. Допускаются значения %1").arg(SpinEdit1->RangeText()));
-        return false;
-    }
-    if (!SpinEdit2->IsTextInRange()) {
-        ShowInputError(tr("Недопустимое значение времени установления соединения. Допускаются значения %1")
-                           .arg(SpinEdit2->RangeText()));
-        return false;
-    }
-    return true;
+    return CheckTextInRange(*SpinEdit1, tr("Недопустимое значение таймаута ModbusTCP. Допускаются значения %1")) &&
+           CheckTextInRange(*SpinEdit2,
+                            tr("Недопустимое значение времени установления соединения. Допускаются значения %1"));
 }
 
 bool EditExpEthernetSettings(TExpEthernetValues& values)

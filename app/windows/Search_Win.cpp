@@ -66,11 +66,8 @@ void TSearchWindow::Button1Click()
         ShowInputError(tr("Недопустимое значение IP адреса !"));
         return;
     }
-    if (!SpinEdit1->IsTextInRange()) {
-        ShowInputError(
-            tr("Недопустимое значение TCP порта !. Интервал допустимых значений %1").arg(SpinEdit1->RangeText()));
+    if (!CheckTextInRange(*SpinEdit1, tr("Недопустимое значение TCP порта !. Интервал допустимых значений %1")))
         return;
-    }
     std::vector<TModuleAddress> addresses;
     std::string error;
     if (!ParseAddressRange(first + "-" + last, uint16_t(SpinEdit1->Value()), addresses, error)) {

@@ -27,28 +27,18 @@ std::string TSettingsWindow::AddressWithoutBlanks() const
 
 bool TSettingsWindow::ValidateInput()
 {
-    if (!SpinEdit1->IsTextInRange()) {
-        ShowInputError(
-            tr("Недопустимое значение TCP порта !. Интервал допустимых значений %1").arg(SpinEdit1->RangeText()));
+    if (!CheckTextInRange(*SpinEdit1, tr("Недопустимое значение TCP порта !. Интервал допустимых значений %1")))
         return false;
-    }
     // The address must be one the program can reach: four numbers 0..255, none of them missing.
     TIPAddress address;
     if (!StrToIP(AddressWithoutBlanks(), address)) {
         ShowInputError(tr("Недопустимое значение IP адреса !"));
         return false;
     }
-    if (!SpinEdit2->IsTextInRange()) {
-        ShowInputError(
-            tr("Недопустимое значение таймаута ответа !. Интервал допустимых значений %1").arg(SpinEdit2->RangeText()));
-        return false;
-    }
-    if (!SpinEdit3->IsTextInRange()) {
-        ShowInputError(tr("Недопустимое значение количества передач !. Интервал допустимых значений %1")
-                           .arg(SpinEdit3->RangeText()));
-        return false;
-    }
-    return true;
+    return CheckTextInRange(*SpinEdit2,
+                            tr("Недопустимое значение таймаута ответа !. Интервал допустимых значений %1")) &&
+           CheckTextInRange(*SpinEdit3,
+                            tr("Недопустимое значение количества передач !. Интервал допустимых значений %1"));
 }
 
 void TSettingsWindow::Button3Click()
