@@ -3,7 +3,25 @@
 #include "modbus.h"
 
 namespace {
+
 constexpr double NanosecondsPerMs = 1e6;
+
+// The events that are not frames: the kind the monitor files them under and the words it shows.
+struct TEventWords {
+    TModbusTraceEvent Event;
+    TExchangeEvent Kind;
+    const char* Meaning;
+};
+using E = TModbusTraceEvent;
+using K = TExchangeEvent;
+constexpr TEventWords EventWords[] = {
+    {E::Timeout, K::Timeout, QT_TRANSLATE_NOOP("TExchangeRecorder", "таймаут: нет ответа")},
+    {E::Retransmission, K::Retransmission, QT_TRANSLATE_NOOP("TExchangeRecorder", "повторная передача")},
+    {E::Connected, K::Connection, QT_TRANSLATE_NOOP("TExchangeRecorder", "соединение установлено")},
+    {E::Disconnected, K::Connection, QT_TRANSLATE_NOOP("TExchangeRecorder", "соединение закрыто")},
+    {E::ConnectionFailed, K::Connection, QT_TRANSLATE_NOOP("TExchangeRecorder", "ошибка соединения")},
+};
+
 }  // namespace
 
 TExchangeRecorder::TExchangeRecorder(QObject* parent) : QObject(parent)
@@ -21,37 +39,23 @@ void TExchangeRecorder::Trace(TModbusTraceEvent event, const uint8_t* bytes, int
     const double now = Now();
     const QByteArray frame(reinterpret_cast<const char*>(bytes), bytes ? count : 0);
     TExchangeRecord record;
-    switch (event) {
-    case TModbusTraceEvent::Sent:
+    if (event == TModbusTraceEvent::Sent) {
         record = DecodeRequest(frame);
         LastRequest = record;
         LastRequest.TimeMs = now;
         HasRequest = true;
-        break;
-    case TModbusTraceEvent::Received:
+    } else if (event == TModbusTraceEvent::Received) {
         record = DecodeReply(frame, HasRequest ? &LastRequest : nullptr);
         if (HasRequest)
             record.LatencyMs = now - LastRequest.TimeMs;
         // The reply's judgement, where it is not what the frame already says.
         if (status != StatusOk && status != StatusException)
             record.Meaning += QStringLiteral(": ") + QString::fromStdString(StatusText(status, 0));
-        break;
-    case TModbusTraceEvent::Timeout:
-        record = EventRecord(TExchangeEvent::Timeout, tr("таймаут: нет ответа"));
-        record.Bytes = frame;  // what came of the reply, if anything
-        break;
-    case TModbusTraceEvent::Retransmission:
-        record = EventRecord(TExchangeEvent::Retransmission, tr("повторная передача"));
-        break;
-    case TModbusTraceEvent::Connected:
-        record = EventRecord(TExchangeEvent::Connection, tr("соединение установлено"));
-        break;
-    case TModbusTraceEvent::Disconnected:
-        record = EventRecord(TExchangeEvent::Connection, tr("соединение закрыто"));
-        break;
-    case TModbusTraceEvent::ConnectionFailed:
-        record = EventRecord(TExchangeEvent::Connection, tr("ошибка соединения"));
-        break;
+    } else {
+        for (const TEventWords& words : EventWords)
+            if (words.Event == event)
+                record = EventRecord(words.Kind, tr(words.Meaning));
+        record.Bytes = frame;  // what came of a reply cut off by the time-out, if anything
     }
     record.TimeMs = now;
     emit Recorded(record);

@@ -258,6 +258,36 @@ TEST(MonitorWindow, OpensNoLargerThanItsScreen)
     EXPECT_LE(monitor.height(), screen.height());
 }
 
+// Each event of the connection becomes one record of its kind with its words; a time-out keeps
+// what came of the reply.
+TEST(ExchangeRecorder, EachConnectionEventIsRecordedWithItsKindAndWords)
+{
+    const struct {
+        TModbusTraceEvent Event;
+        TExchangeEvent Kind;
+        const char* Meaning;
+    } cases[] = {
+        {TModbusTraceEvent::Timeout, TExchangeEvent::Timeout, "таймаут: нет ответа"},
+        {TModbusTraceEvent::Retransmission, TExchangeEvent::Retransmission, "повторная передача"},
+        {TModbusTraceEvent::Connected, TExchangeEvent::Connection, "соединение установлено"},
+        {TModbusTraceEvent::Disconnected, TExchangeEvent::Connection, "соединение закрыто"},
+        {TModbusTraceEvent::ConnectionFailed, TExchangeEvent::Connection, "ошибка соединения"},
+    };
+    const uint8_t partOfReply[] = {0, 1, 0, 0};
+    for (const auto& c : cases) {
+        TExchangeRecorder recorder;
+        std::vector<TExchangeRecord> records;
+        QObject::connect(&recorder, &TExchangeRecorder::Recorded,
+                         [&](const TExchangeRecord& record) { records.push_back(record); });
+        const bool withBytes = c.Event == TModbusTraceEvent::Timeout;
+        recorder.Trace(c.Event, withBytes ? partOfReply : nullptr, withBytes ? int(sizeof partOfReply) : 0, StatusOk);
+        ASSERT_EQ(records.size(), 1u) << c.Meaning;
+        EXPECT_EQ(records[0].Event, c.Kind) << c.Meaning;
+        EXPECT_EQ(records[0].Meaning, QString::fromUtf8(c.Meaning));
+        EXPECT_EQ(records[0].Bytes, withBytes ? QByteArray("\0\1\0\0", 4) : QByteArray()) << c.Meaning;
+    }
+}
+
 // At the window's first size the meaning column shows every event and every exception name whole:
 // they are what the operator looks for when a module misbehaves.
 TEST(MonitorWindow, TheMeaningColumnShowsEveryEventAndExceptionWhole)
