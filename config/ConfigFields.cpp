@@ -1,5 +1,6 @@
 #include "ConfigFields.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -132,6 +133,32 @@ const TConfigField* FindConfigField(const std::string& section, const std::strin
 size_t FieldSize(const TConfigField& field)
 {
     return field.Format == TFieldFormat::Address ? sizeof(TIPAddress) : sizeof(uint16_t);
+}
+
+const std::vector<TByteRange>& ReservedRanges()
+{
+    static const std::vector<TByteRange> ranges = [] {
+        std::array<bool, ConfigCRCOffset> covered{};
+        for (const TConfigField& field : ConfigFields())
+            std::fill_n(covered.begin() + field.Offset, FieldSize(field), true);
+        // A run ends where a channel's record ends: each record has reserved bytes of its own.
+        const auto channelStart = [](size_t at) {
+            const size_t first = offsetof(TModuleConfig, Channels);
+            return at >= first && at <= first + ChannelCount * sizeof(TChannelConfig) &&
+                   (at - first) % sizeof(TChannelConfig) == 0;
+        };
+        std::vector<TByteRange> found;
+        for (size_t at = 0; at < covered.size(); ++at) {
+            if (covered[at])
+                continue;
+            if (!found.empty() && found.back().Offset + found.back().Size == at && !channelStart(at))
+                ++found.back().Size;
+            else
+                found.push_back({at, 1});
+        }
+        return found;
+    }();
+    return ranges;
 }
 
 bool FieldEquals(const TModuleConfig& a, const TModuleConfig& b, const TConfigField& field)

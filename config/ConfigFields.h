@@ -59,6 +59,14 @@ const std::vector<TConfigField>& ConfigFields();
 const TConfigField* FindConfigField(const std::string& section, const std::string& key);
 
 size_t FieldSize(const TConfigField& field);
+
+struct TByteRange {
+    size_t Offset;
+    size_t Size;
+};
+// The runs of bytes before the checksum that no field covers, each within its record (the module's,
+// a channel's): the reserved bytes.
+const std::vector<TByteRange>& ReservedRanges();
 bool FieldEquals(const TModuleConfig& a, const TModuleConfig& b, const TConfigField& field);
 std::vector<const TConfigField*> DifferingFields(const TModuleConfig& a, const TModuleConfig& b);
 

@@ -74,8 +74,20 @@ const QString TCPIPTopic = QStringLiteral("KorvelService_TCP_IP.htm");
 const QString RS485Topic = QStringLiteral("KorvelService_RS485.htm");
 
 // Collection defaults: what stays in the record's fields after the one at which a collection stops.
-// The factory values, except the time-out and the lists, which start at their first entries.
+// The factory values, except the time-out, and the parity and stop bits, which start at their lists'
+// first entries; the module's own port is the one its spin edit holds.
 constexpr uint16_t PrefillTimeout = 1000;
+
+TModuleConfig CollectionDefaults()
+{
+    TModuleConfig defaults = FactoryDefaults;
+    for (TChannelConfig& channel : defaults.Channels) {
+        channel.Parity = 0;
+        channel.StopBits = 0;
+        channel.Timeout = PrefillTimeout;
+    }
+    return defaults;
+}
 
 // Status bar panels: width and alignment.
 struct TPanelLayout {
@@ -426,25 +438,15 @@ void TMainWindow::ConfigToControls(const TModuleConfig& config)
 
 void TMainWindow::PrefillConfig()
 {
-    Config.Address = FactoryDefaults.Address;
-    Config.Gateway = FactoryDefaults.Gateway;
-    Config.NetMask = FactoryDefaults.NetMask;
-    Config.TCPPort = static_cast<uint16_t>(ui->SpinEdit1->Value());
-    const TChannelConfig& factory = FactoryChannelDefaults;
-    for (TChannelConfig& channel : Config.Channels) {
-        channel.SlaveAddress = factory.SlaveAddress;
-        channel.BaudIndex = factory.BaudIndex;
-        channel.Parity = 0;
-        channel.StopBits = 0;
-        channel.Replies = factory.Replies;
-        channel.Timeout = PrefillTimeout;
-        channel.IPAddress0 = factory.IPAddress0;
-        channel.TCPPort0 = factory.TCPPort0;
-        channel.IPAddress1 = factory.IPAddress1;
-        channel.TCPPort1 = factory.TCPPort1;
-        channel.EthRecvTout = factory.EthRecvTout;
-        channel.EthConnTout = factory.EthConnTout;
+    static const TModuleConfig defaults = CollectionDefaults();
+    // The reserved bytes and the checksum are not touched.
+    for (const TConfigField& field : ConfigFields()) {
+        if (field.Format == TFieldFormat::Address)
+            SetFieldAddress(Config, field, FieldAddress(defaults, field));
+        else
+            SetFieldWord(Config, field, FieldWord(defaults, field));
     }
+    Config.TCPPort = static_cast<uint16_t>(ui->SpinEdit1->Value());
 }
 
 bool TMainWindow::ControlsToConfig()

@@ -9,19 +9,6 @@
 
 namespace {
 
-// The parts of the block that no field of the table covers, apart from the checksum.
-struct TReservedRange {
-    size_t Offset;
-    size_t Size;
-};
-constexpr TReservedRange ReservedRanges[] = {
-    {offsetof(TModuleConfig, Reserved1), sizeof(TModuleConfig::Reserved1)},
-    {offsetof(TModuleConfig, Channels) + offsetof(TChannelConfig, Reserved), sizeof(TChannelConfig::Reserved)},
-    {offsetof(TModuleConfig, Channels) + sizeof(TChannelConfig) + offsetof(TChannelConfig, Reserved),
-     sizeof(TChannelConfig::Reserved)},
-    {offsetof(TModuleConfig, Reserved2), sizeof(TModuleConfig::Reserved2)},
-};
-
 const QString Arrow = QStringLiteral(" → ");
 
 const uint8_t* Bytes(const TModuleConfig& config)
@@ -62,7 +49,7 @@ QStringList ConfigDifferenceLines(const TModuleConfig& sent, const TModuleConfig
     for (const TFieldComparison& row : CompareConfigs(sent, held))
         if (row.Differs)
             lines << row.Label + ": " + row.Ours + Arrow + row.Theirs;
-    for (const TReservedRange& range : ReservedRanges) {
+    for (const TByteRange& range : ReservedRanges()) {
         const uint8_t* a = Bytes(sent) + range.Offset;
         const uint8_t* b = Bytes(held) + range.Offset;
         if (std::memcmp(a, b, range.Size) != 0)

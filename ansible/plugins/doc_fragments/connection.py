@@ -17,13 +17,11 @@ options:
     type: int
     default: 502
   timeout_ms:
-    description: How long to wait for each reply, in milliseconds.
+    description: How long to wait for each reply, in milliseconds; korvel-cli's own default, the window's, when not given.
     type: int
-    default: 510
   retries:
-    description: How many times a request is sent again after no reply.
+    description: How many times a request is sent again after no reply; korvel-cli's own default, the window's, when not given.
     type: int
-    default: 2
   cli_path:
     description: The korvel-cli program; found on C(PATH) when not given.
     type: path

@@ -18,8 +18,9 @@ EXIT_FILE_ERROR = 4
 COMMON_ARGUMENT_SPEC = dict(
     host=dict(type='str', required=True),
     port=dict(type='int', default=502),
-    timeout_ms=dict(type='int', default=510),
-    retries=dict(type='int', default=2),
+    # Not given: korvel-cli's own defaults, which are the window's.
+    timeout_ms=dict(type='int'),
+    retries=dict(type='int'),
     cli_path=dict(type='path'),
 )
 
@@ -33,10 +34,10 @@ def find_cli(module):
 
 def run_cli(module, command, *operands, **flags):
     """Runs one korvel-cli command for the module's host; answers (exit status, JSON objects, stderr)."""
-    arguments = [find_cli(module), '--json',
-                 '--port', str(module.params['port']),
-                 '--timeout', str(module.params['timeout_ms']),
-                 '--retries', str(module.params['retries'])]
+    arguments = [find_cli(module), '--json', '--port', str(module.params['port'])]
+    for option, name in (('--timeout', 'timeout_ms'), ('--retries', 'retries')):
+        if module.params[name] is not None:
+            arguments += [option, str(module.params[name])]
     if flags.get('no_verify'):
         arguments.append('--no-verify')
     arguments.append(command)
