@@ -172,12 +172,18 @@ class AnsibleCollectionTest(unittest.TestCase):
             self.assertEqual(self.module_differs(self.first, port), 0)
 
     def test_a_bad_or_missing_file_fails_before_anything_is_sent(self):
-        bad = self.write('bad.ini', '[CHANNEL_0]\r\nBAUDRATE=9601\r\n')
-        for src in (bad, os.path.join(self.folder, 'missing.ini')):
+        # The window refuses REPLIES=2 and would show TIMEOUT=2 as 5: a play sends neither.
+        cases = (
+            (self.write('bad.ini', '[CHANNEL_0]\r\nBAUDRATE=9601\r\n'), 'BAUDRATE=9601'),
+            (self.write('repeats.ini', '[CHANNEL_0]\r\nREPLIES=2\r\n'),
+             'Недопустимое значение количества повторов 2. Допускаются значения 0..0'),
+            (self.write('timeout.ini', '[CHANNEL_1]\r\nTIMEOUT=2\r\n'), '[CHANNEL_1] TIMEOUT=2'),
+            (os.path.join(self.folder, 'missing.ini'), 'cannot be read'),
+        )
+        for src, told in cases:
             stats, results = self.play(src, '--limit', 'gw-03')
             self.assertEqual(stats['gw-03']['failures'], 1)
-            self.assertTrue('BAUDRATE=9601' in results['gw-03']['msg'] or 'cannot be read' in results['gw-03']['msg'],
-                            results['gw-03']['msg'])
+            self.assertIn(told, results['gw-03']['msg'])
 
     def test_a_bad_host_or_option_is_told_in_one_line(self):
         # In check mode the host is an operand of korvel-cli diff, where a text that is no address
