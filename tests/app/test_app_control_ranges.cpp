@@ -126,3 +126,21 @@ TEST_F(ControlRangesTest, EverySpinEditAndListOfTheFormsEditsAFieldOfTheTable)
 }
 
 }  // namespace
+
+// The role the table gives a field is the one in which the frame lets the operator edit it.
+TEST_F(ControlRangesTest, EveryChannelControlIsEditableInItsFieldsRole)
+{
+    for (const int mode : {TRS485SettingsFrame::Master, TRS485SettingsFrame::Slave}) {
+        for (size_t n = 0; n < ChannelCount; ++n)
+            Frame(int(n))->SetMode(mode);
+        for (const TConfigField& field : ConfigFields()) {
+            const auto* control = Holder(field)->findChild<QWidget*>(QString::fromStdString(field.Control));
+            if (field.Channel < 0 || !control)
+                continue;  // the TCP/IP page has no roles; a held time has no control
+            SCOPED_TRACE(FieldName(field) + (mode == TRS485SettingsFrame::Master ? ", master" : ", slave"));
+            const bool editable = field.Role == TFieldRole::Always ||
+                                  (field.Role == TFieldRole::Master) == (mode == TRS485SettingsFrame::Master);
+            EXPECT_EQ(control->isEnabledTo(Frame(field.Channel)), editable);
+        }
+    }
+}
