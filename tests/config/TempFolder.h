@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 class TTempFolder {
@@ -19,6 +20,7 @@ public:
     }
     ~TTempFolder()
     {
+        UndoMountsBelow();
         std::error_code ignored;
         std::filesystem::permissions(Path_, std::filesystem::perms::owner_all, ignored);
         std::filesystem::remove_all(Path_, ignored);
@@ -30,6 +32,22 @@ public:
     std::string File(const std::string& name) const { return (Path_ / name).string(); }
 
 private:
+    // A scratch mount below the folder (a test's full disk or read-only folder) keeps the folder from
+    // being removed: undone first, innermost first.
+    void UndoMountsBelow() const
+    {
+        std::ifstream mounts("/proc/self/mounts");
+        std::vector<std::string> below;
+        std::string device, point, rest;
+        while (mounts >> device >> point && std::getline(mounts, rest))
+            if (point.rfind(Path_.string(), 0) == 0)
+                below.push_back(point);
+        std::stable_sort(below.begin(), below.end(),
+                         [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+        for (const std::string& mountPoint : below)
+            umount2(mountPoint.c_str(), MNT_DETACH);
+    }
+
     std::filesystem::path Path_;
 };
 

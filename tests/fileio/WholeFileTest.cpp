@@ -5,37 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <vector>
 
-#include <sys/mount.h>
-
 namespace {
-
-// Undoes the scratch mounts below a test's folder, innermost first, before the folder is removed:
-// a mounted folder cannot be, and would be left behind in the temporary folder.
-class TScratchMountsUndone {
-public:
-    explicit TScratchMountsUndone(std::filesystem::path root) : Root_(std::move(root)) {}
-    ~TScratchMountsUndone()
-    {
-        std::ifstream mounts("/proc/self/mounts");
-        std::vector<std::string> below;
-        std::string device, point, rest;
-        while (mounts >> device >> point && std::getline(mounts, rest))
-            if (point.rfind(Root_.string(), 0) == 0)
-                below.push_back(point);
-        std::stable_sort(below.begin(), below.end(),
-                         [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-        for (const std::string& mountPoint : below)
-            umount2(mountPoint.c_str(), MNT_DETACH);
-    }
-    TScratchMountsUndone(const TScratchMountsUndone&) = delete;
-    TScratchMountsUndone& operator=(const TScratchMountsUndone&) = delete;
-
-private:
-    std::filesystem::path Root_;
-};
 
 TEST(WholeFileTest, AFolderThatTakesNoNewFileStillLetsItsWritableFileBeSavedInPlace)
 {
@@ -50,7 +22,6 @@ TEST(WholeFileTest, AFolderThatTakesNoNewFileStillLetsItsWritableFileBeSavedInPl
     };
     for (const auto& c : cases) {
         TTempFolder folder;
-        const TScratchMountsUndone undone(folder.Path());
         const std::string name = folder.File("existing.ini");
         WriteBytes(name, c.Previous);
         std::filesystem::permissions(name, std::filesystem::perms(0640));
@@ -72,7 +43,6 @@ TEST(WholeFileTest, AFolderThatTakesNoNewFileStillLetsItsWritableFileBeSavedInPl
 TEST(WholeFileTest, AFullDiskLeavesThePreviousFileWhole)
 {
     TTempFolder folder;
-    const TScratchMountsUndone undone(folder.Path());
     const std::filesystem::path disk = folder.Path() / "disk";
     std::filesystem::create_directory(disk);
     if (const std::string reason = MountSmallFileSystem(disk, 64 * 1024); !reason.empty())
@@ -168,7 +138,6 @@ TEST(WholeFileTest, ManyFilesWrittenTogetherEachGetTheirOwnContent)
 TEST(WholeFileTest, FilesWrittenTogetherOnAFullDiskLeaveThePreviousFilesWhole)
 {
     TTempFolder folder;
-    const TScratchMountsUndone undone(folder.Path());
     const std::filesystem::path disk = folder.Path() / "disk";
     std::filesystem::create_directory(disk);
     if (const std::string reason = MountSmallFileSystem(disk, 64 * 1024); !reason.empty())
