@@ -41,6 +41,14 @@ bool StrToIP(const std::string& text, TIPAddress& address)
     return true;
 }
 
+bool DecimalStrToIP(const std::string& text, TIPAddress& address)
+{
+    const bool decimalOnly = std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= '0' && c <= '9') || c == '.' || IPBlankChars.find(c) != std::string_view::npos;
+    });
+    return decimalOnly && StrToIP(text, address);
+}
+
 int BaudRateToIndex(const std::string& text)
 {
     for (size_t i = 0; i < BaudRates.size(); ++i)

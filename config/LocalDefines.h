@@ -61,6 +61,10 @@ inline constexpr std::string_view IPBlankChars{" \xFF", 2};
 
 std::string IPToStr(const TIPAddress& address);
 bool StrToIP(const std::string& text, TIPAddress& address);
+// The rule for an address that is dialled: decimal groups only, blanks allowed where StrToIP allows
+// them. StrToIP reads a group by the integer rule, which also takes "$7F", "0x7F" or "+8"; the
+// socket, the settings file and the command line all read an address by this one rule instead.
+bool DecimalStrToIP(const std::string& text, TIPAddress& address);
 int BaudRateToIndex(const std::string& text);
 // An index outside the table (a block taken from the module as it came) gives the rate that
 // reading the file back would give it anyway, instead of reading past the table.

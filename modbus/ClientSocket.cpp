@@ -8,20 +8,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// Four decimal groups by the program's own rule. The integer rule behind StrToIP would also take
-// "$7F" or "0x7F" for a group; an address never carries those.
-bool DecimalAddress(const std::string& text, TIPAddress& address)
-{
-    const bool decimalOnly = std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= '0' && c <= '9') || c == '.' || IPBlankChars.find(c) != std::string_view::npos;
-    });
-    return decimalOnly && StrToIP(text, address);
-}
-
-}  // namespace
-
 TClientSocket::TClientSocket(QObject* parent) : QObject(parent), Socket_(this)
 {
     Socket_.setReadBufferSize(ReadBufferLimit);
@@ -87,7 +73,7 @@ void TClientSocket::SetActive(bool active)
     // The program's own decimal rule, not the system's: 127.000.000.010 is 127.0.0.10, where the
     // system would read the zero-led group as octal and reach 127.0.0.8.
     TIPAddress ip{};
-    if (!DecimalAddress(Address_, ip) || Port_ < 1 || Port_ > 65535) {
+    if (!DecimalStrToIP(Address_, ip) || Port_ < 1 || Port_ > 65535) {
         Post([this] { RaiseError(QAbstractSocket::HostNotFoundError); });
         return;
     }

@@ -24,11 +24,10 @@ std::string Trimmed(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-// Decimal groups only: StrToIP also lets blanks pass (the masked editors pad with them) and takes
-// "$7F" or "0x7F" for a group by the integer rule; a command line carries neither.
+// The decimal rule without the blanks the masked editors pad with: a command line carries none.
 bool ParseDotted(const std::string& text, TIPAddress& address)
 {
-    return text.find_first_not_of("0123456789.") == std::string::npos && StrToIP(text, address);
+    return text.find_first_of(IPBlankChars) == std::string::npos && DecimalStrToIP(text, address);
 }
 
 }  // namespace
