@@ -248,6 +248,8 @@ protected:
     void BuildFrame(TModbusMasterOrder& order);
 
 private:
+    // The reply received is an exception reply, whatever its code.
+    bool IsExceptionReply() const;
     int SendFrame();
     void SocketConnect();
     void SocketDisconnect();

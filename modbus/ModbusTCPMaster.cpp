@@ -79,12 +79,16 @@ std::string TModbusTCPMaster::GetConnectionText() const
     return Socket_.Address() + ":" + std::to_string(Socket_.Port());
 }
 
+// Told by its shape, not by its code: code 0 is no valid exception code, but a peer that sends it
+// has answered, and waiting on for more bytes would turn its answer into a time-out.
+bool TModbusTCPMaster::IsExceptionReply() const
+{
+    return RxCount() == ExceptionReplyLength && (ReceiveBuffer()[FunctionCodeAt] & ExceptionFlag) != 0;
+}
+
 uint8_t TModbusTCPMaster::GetExceptionCode() const
 {
-    const uint8_t* reply = ReceiveBuffer();
-    if (RxCount() == ExceptionReplyLength && (reply[FunctionCodeAt] & ExceptionFlag) != 0)
-        return reply[ExceptionCodeAt];
-    return 0;
+    return IsExceptionReply() ? ReceiveBuffer()[ExceptionCodeAt] : 0;
 }
 
 int TModbusTCPMaster::GetReplyRegisterCount() const
@@ -151,7 +155,7 @@ bool TModbusTCPMaster::CheckReply(uint8_t& status)
     for (;;) {
         const uint8_t* reply = ReceiveBuffer();
         const int received = RxCount() - MbapHeaderSize;
-        if (received < int(order.ExpectedLength) && GetExceptionCode() == 0)
+        if (received < int(order.ExpectedLength) && !IsExceptionReply())
             return false;
         if (reply[UnitIdAt] != order.UnitId) {
             status = StatusWrongUnit;
@@ -174,7 +178,7 @@ bool TModbusTCPMaster::CheckReply(uint8_t& status)
             status = StatusWrongFunction;
             return true;
         }
-        status = received != lengthField ? StatusWrongLength : GetExceptionCode() != 0 ? StatusException : StatusOk;
+        status = received != lengthField ? StatusWrongLength : IsExceptionReply() ? StatusException : StatusOk;
         return true;
     }
 }

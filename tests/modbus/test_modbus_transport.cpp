@@ -322,6 +322,15 @@ INSTANTIATE_TEST_SUITE_P(
                     BrokenReplyCase{"exceptionCode2",
                                     [](const TScriptedRequest& r) { return TScriptedAnswer{ExceptionReply(r, 2)}; },
                                     StatusException, 1, 2},
+                    // Code 0 is no code the protocol defines, but it is an answer: told at once.
+                    BrokenReplyCase{"exceptionCode0",
+                                    [](const TScriptedRequest& r) { return TScriptedAnswer{ExceptionReply(r, 0)}; },
+                                    StatusException, 1, 0},
+                    BrokenReplyCase{"exceptionCode0InPieces",
+                                    [](const TScriptedRequest& r) {
+                                        return TScriptedAnswer{ExceptionReply(r, 0), 4};
+                                    },
+                                    StatusException, 1, 0},
                     BrokenReplyCase{"oneByteChunks",
                                     [](const TScriptedRequest& r) {
                                         return TScriptedAnswer{ReadRegistersReply(r, Registers(6)), 1};
