@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +139,56 @@ TFileReadResult ReadSmallRegularFile(const std::string& fileName, size_t maxSize
         return TFileReadResult::ReadFailed;
     }
     return ReadOpenedFile(fd, maxSize, content);
+}
+
+TFileReadResult ReadBoundedFile(const std::string& fileName, size_t maxSize, std::string& content)
+{
+    content.clear();
+    // Opening without waiting: a FIFO with no writer yet must not hold the open, a device the reads.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::OpenFailed;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        ::close(fd);
+        return TFileReadResult::ReadFailed;
+    }
+    if (S_ISREG(status.st_mode) && static_cast<uintmax_t>(status.st_size) > maxSize) {
+        ::close(fd);
+        return TFileReadResult::TooLarge;
+    }
+    // A pipe is waited on, as any reader of a pipeline waits; poll, unlike a read, does not take a
+    // FIFO whose writer has not come yet for one that has ended.
+    const bool pipe = S_ISFIFO(status.st_mode);
+    // One byte past the limit tells that the file is larger.
+    const size_t limit = maxSize == SIZE_MAX ? maxSize : maxSize + 1;
+    size_t used = 0;
+    TFileReadResult result = TFileReadResult::ReadFailed;
+    for (;;) {
+        if (pipe) {
+            pollfd ready{fd, POLLIN, 0};
+            if (::poll(&ready, 1, -1) < 0 && errno != EINTR)
+                break;
+        }
+        if (content.size() == used)
+            content.resize(std::min(limit, used + ReadChunk));
+        const ssize_t got = ::read(fd, content.data() + used, content.size() - used);
+        if (got > 0) {
+            used += static_cast<size_t>(got);
+            if (used > maxSize) {
+                result = TFileReadResult::TooLarge;
+                break;
+            }
+        } else if (got == 0) {
+            result = TFileReadResult::Read;
+            break;
+        } else if (errno != EINTR && !(pipe && errno == EAGAIN)) {
+            break;
+        }
+    }
+    ::close(fd);
+    content.resize(result == TFileReadResult::Read ? used : 0);
+    return result;
 }
 
 TSafeFileWriter::TSafeFileWriter(const std::string& fileName) : Target_(LinkTarget(fileName))

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-enum class TFileReadResult { Read, Missing, OpenFailed, ReadFailed };
+enum class TFileReadResult { Read, Missing, OpenFailed, ReadFailed, TooLarge };
 
 // The file's bytes into content; content is empty unless the answer is Read.
 TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content);
@@ -14,6 +14,13 @@ TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content)
 // The same for a file that must be a regular file (a link to one is fine) of at most maxSize bytes:
 // anything else, a FIFO or a device included, answers ReadFailed at once without blocking.
 TFileReadResult ReadSmallRegularFile(const std::string& fileName, size_t maxSize, std::string& content);
+
+// The same for a file named on a command line, which may also be a pipe: a regular file, a FIFO or
+// a pipe read until its writer closes it, or a device read as far as it has bytes ready. More than
+// maxSize bytes answer TooLarge as soon as they are seen, so that neither a large file nor an
+// endless writer is read through; a device with nothing ready (a terminal) answers ReadFailed at
+// once rather than waiting for it.
+TFileReadResult ReadBoundedFile(const std::string& fileName, size_t maxSize, std::string& content);
 
 enum class TFileWriteResult { Written, CreateFailed, WriteFailed };
 

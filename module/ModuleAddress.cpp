@@ -1,8 +1,9 @@
 #include "ModuleAddress.h"
 
+#include "CommandFile.h"
 #include "RConvert.h"
 
-#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -89,11 +90,10 @@ bool ParseAddressRange(const std::string& text, uint16_t port, std::vector<TModu
 bool ReadHostsFile(const std::string& fileName, uint16_t defaultPort, std::vector<TModuleAddress>& addresses,
                    std::string& error)
 {
-    std::ifstream in(fileName);
-    if (!in) {
-        error = "Ошибка открытия файла " + fileName;
+    std::string text;
+    if (!ReadCommandFile(fileName, text, error))
         return false;
-    }
+    std::istringstream in(text);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         const std::string host = Trimmed(line.substr(0, line.find('#')));
@@ -105,10 +105,6 @@ bool ReadHostsFile(const std::string& fileName, uint16_t defaultPort, std::vecto
             return false;
         }
         addresses.push_back(address);
-    }
-    if (in.bad()) {
-        error = "Ошибка открытия файла " + fileName;
-        return false;
     }
     return true;
 }

@@ -25,6 +25,7 @@ bool ParseModuleAddress(const std::string& text, uint16_t defaultPort, TModuleAd
 bool ParseAddressRange(const std::string& text, uint16_t port, std::vector<TModuleAddress>& addresses,
                        std::string& error);
 // One HOST a line; blank lines and text after "#" are ignored. False with a message naming the
-// line when a line is not a HOST or the file cannot be read.
+// line when a line is not a HOST, or telling why the file cannot be read (it may be a pipe; it is
+// read no further than MaxCommandFileSize).
 bool ReadHostsFile(const std::string& fileName, uint16_t defaultPort, std::vector<TModuleAddress>& addresses,
                    std::string& error);

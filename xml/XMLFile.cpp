@@ -26,7 +26,8 @@ void TXMLDocument::LoadFromFile(const std::string& fileName)
     case TFileReadResult::Read: break;
     case TFileReadResult::Missing:
     case TFileReadResult::OpenFailed: FailFile(XMLErrorKind::FileOpen, FileOpenMessage, fileName);
-    case TFileReadResult::ReadFailed: FailFile(XMLErrorKind::FileRead, FileReadMessage, fileName);
+    case TFileReadResult::ReadFailed:
+    case TFileReadResult::TooLarge: FailFile(XMLErrorKind::FileRead, FileReadMessage, fileName);
     }
     LoadFromText(text);
 }

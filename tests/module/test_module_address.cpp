@@ -1,11 +1,18 @@
 // HOST, RANGE and host files as korvel-cli reads them: by the decimal rule, and nothing else.
+#include "CommandFile.h"
 #include "ModuleAddress.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <functional>
+#include <thread>
+#include <unistd.h>
 
 TEST(ModuleAddress, HostsAreReadByTheDecimalRuleAndPrintedPlain)
 {
@@ -100,4 +107,94 @@ TEST(ModuleAddress, HostFilesSkipCommentsAndNameTheBadLine)
     const std::string folderName = folder.path().toStdString();
     EXPECT_FALSE(ReadHostsFile(folderName, 1502, addresses, error));
     EXPECT_EQ(error, "Ошибка открытия файла " + folderName);
+}
+
+namespace {
+
+std::string FdPath(int fd)
+{
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+}  // namespace
+
+// A host list may come from a pipe, but neither a huge file, a device without end, a writer that
+// never stops nor a terminal nobody types into is read for ever.
+TEST(ModuleAddress, HostFilesAreReadNoFurtherThanTheLimit)
+{
+    QTemporaryDir folder;
+    const std::string hosts = "127.0.0.11\n";
+    const auto padded = [&](size_t size) {
+        const std::string name = folder.filePath(QString::number(size)).toStdString();
+        std::ofstream(name) << hosts << '#' << std::string(size - hosts.size() - 2, 'x') << '\n';
+        return name;
+    };
+    std::vector<int> held;  // ends the cases keep open until the end
+    const auto tooLarge = [](const std::string& name) {
+        return "Файл " + name + " слишком велик: допускается не более 1048576 байт";
+    };
+    const struct {
+        const char* What;
+        std::function<std::string()> Name;
+        std::function<std::string(const std::string&)> Error;  // empty: read
+    } cases[] = {
+        {"a file of the limit", [&] { return padded(MaxCommandFileSize); }, {}},
+        {"one byte more", [&] { return padded(MaxCommandFileSize + 1); }, tooLarge},
+        {"a device without end", [] { return std::string("/dev/zero"); }, tooLarge},
+        {"a pipe whose writer has finished",
+         [&] {
+             int ends[2];
+             EXPECT_EQ(::pipe(ends), 0);
+             EXPECT_EQ(::write(ends[1], hosts.data(), hosts.size()), ssize_t(hosts.size()));
+             ::close(ends[1]);
+             held.push_back(ends[0]);
+             return FdPath(ends[0]);
+         },
+         {}},
+        {"a terminal with nothing typed",
+         [&] {
+             const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+             if (terminal >= 0)
+                 held.push_back(terminal);
+             if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0)
+                 return std::string("/dev/null");  // no terminals here: an empty list instead
+             return std::string(::ptsname(terminal));
+         },
+         [](const std::string& name) { return name == "/dev/null" ? std::string() : "Ошибка открытия файла " + name; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        const std::string name = c.Name();
+        const std::string expected = c.Error ? c.Error(name) : std::string();
+        std::vector<TModuleAddress> addresses;
+        std::string error;
+        EXPECT_EQ(ReadHostsFile(name, 1502, addresses, error), expected.empty());
+        EXPECT_EQ(error, expected);
+        if (expected.empty() && name != "/dev/null") {
+            EXPECT_EQ(addresses.size(), 1u);
+        }
+    }
+    for (int end : held)
+        ::close(end);
+}
+
+TEST(ModuleAddress, AWriterThatNeverStopsIsCutOffAtTheLimit)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    std::thread writer([out = ends[1]] {
+        std::string lines;
+        for (int i = 0; i < 4096; ++i)
+            lines += "127.0.0.11\n";
+        while (::write(out, lines.data(), lines.size()) > 0) {}
+        ::close(out);
+    });
+    std::vector<TModuleAddress> addresses;
+    std::string error;
+    const std::string name = FdPath(ends[0]);
+    EXPECT_FALSE(ReadHostsFile(name, 1502, addresses, error));
+    EXPECT_EQ(error, "Файл " + name + " слишком велик: допускается не более 1048576 байт");
+    ::close(ends[0]);  // the writer's next write fails: it ends
+    writer.join();
 }

@@ -281,6 +281,22 @@ TEST_F(CliTest, UsageAndFileErrorsAreRefusedBeforeAnythingIsSent)
     EXPECT_EQ(Modules[0]->RequestCount(), 0);
 }
 
+// A file that never ends is refused as soon as it passes the limit, not read through first.
+TEST_F(CliTest, FilesWithoutEndAreRefusedAtOnce)
+{
+    const QStringList runs[] = {{"--hosts", "/dev/zero", "info"}, {"write", "/dev/zero", Host(*Modules[0])}};
+    for (const QStringList& arguments : runs) {
+        QProcess program;
+        program.start(KORVEL_CLI, arguments);
+        ASSERT_TRUE(WaitUntil([&] { return program.state() == QProcess::NotRunning; }, std::chrono::seconds(10)))
+            << arguments.join(' ').toStdString();
+        EXPECT_EQ(program.exitCode(), 4) << arguments.join(' ').toStdString();
+        EXPECT_EQ(QString::fromUtf8(program.readAllStandardError()),
+                  "korvel-cli: Файл /dev/zero слишком велик: допускается не более 1048576 байт\n");
+    }
+    EXPECT_EQ(Modules[0]->RequestCount(), 0);
+}
+
 // The file is what the window's Save writes for the module's record, on stdout and in files.
 TEST_F(CliTest, ReadGivesTheFileSaveConfigToFileWrites)
 {

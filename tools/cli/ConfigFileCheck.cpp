@@ -1,10 +1,10 @@
 #include "ConfigFileCheck.h"
 
+#include "CommandFile.h"
 #include "ConfigFields.h"
 #include "ControlsFit.h"
 #include "IniText.h"
 #include "RConvert.h"
-#include "WholeFile.h"
 
 #include <optional>
 #include <string_view>
@@ -54,10 +54,8 @@ std::string KeyText(const TConfigField& field)
 TConfigFileState LoadCheckedConfig(const std::string& fileName, TModuleConfig& config, std::string& error)
 {
     std::string text;
-    if (ReadWholeFile(fileName, text) != TFileReadResult::Read) {
-        error = "Ошибка открытия файла " + fileName;
+    if (!ReadCommandFile(fileName, text, error))
         return TConfigFileState::Unreadable;
-    }
     if (ByteOrderMarkHidesFirstSection(text)) {
         error = "Файл " + fileName +
                 " начинается с метки порядка байтов (BOM), из-за которой его первый раздел не читается";
