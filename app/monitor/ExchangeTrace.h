@@ -5,9 +5,10 @@
 #include "ExchangeRecorder.h"
 #include "Forms.h"
 
-#include <QFile>
 #include <QObject>
 #include <QPointer>
+
+#include <functional>
 
 class TModbusMaster;
 class TMonitorWindow;
@@ -23,14 +24,21 @@ public:
     void ShowMonitor(QWidget* parent, const TShowHelpTopic& showHelpTopic);
     TMonitorWindow* Monitor() const;
     // Appends the rows to the file from now on; false when it cannot be opened for appending.
+    // A FIFO or a pipe is written to as well, while something reads it; "-" is the standard output.
     bool OpenTraceFile(const QString& fileName);
+    bool TraceFileOpen() const;
+
+    // Called once when a write to the trace file fails and the trace stops, with the reason.
+    std::function<void(const QString& reason)> OnTraceStopped;
 
 private:
     void Attach();
     void Record(const TExchangeRecord& record);
+    void WriteTraceLine(const QByteArray& line);
+    void CloseTraceFile();
 
     TExchangeRecorder Recorder;
     TModbusMaster* Master = nullptr;
     QPointer<TMonitorWindow> Monitor_;
-    QFile TraceFile;
+    int TraceFile = -1;  // the descriptor; -1 when no trace is kept
 };

@@ -9,7 +9,7 @@ struct TCommandLine {
     TKind Kind = TKind::Run;
     QString FileName;   // the configuration file to open at start; empty for none
     QString Error;      // what was wrong, for TKind::Error
-    QString TraceFile;  // where the exchange with the module is appended; empty for nowhere
+    QString TraceFile;  // where the exchange with the module is appended ("-": stdout); empty for nowhere
 };
 
 // arguments[0] is the program itself.

@@ -43,6 +43,10 @@ const char* const ModifiedText = QT_TRANSLATE_NOOP("TMainWindow", "Измене�
 const char* const SaveChangesQuestion =
     QT_TRANSLATE_NOOP("TMainWindow", "В конфигурацию внесены изменения. Сохранить их в файле ?");
 const char* const OpenErrorText = QT_TRANSLATE_NOOP("TMainWindow", "Ошибка открытия файла %1");
+// %1 is why the trace file took no more lines.
+const char* const TraceStoppedText = QT_TRANSLATE_NOOP("TMainWindow", "Запись трассировки прекращена: %1");
+// Long enough to be read, then the panels come back.
+constexpr int TraceStoppedMessageMs = 30000;
 
 const char* const ConfigOpenFilter = QT_TRANSLATE_NOOP("TMainWindow", "Ini-файлы  (*.ini)|*.ini");
 const char* const ConfigSaveFilter = QT_TRANSLATE_NOOP("TMainWindow", "Ini-файлы (*.ini)|*.ini");
@@ -612,6 +616,12 @@ void TMainWindow::ReadInfoActionExecute()
 
 void TMainWindow::StartTrace(const QString& fileName)
 {
+    // Told once and without a box: the work with the module goes on without the trace.
+    ExchangeTrace->OnTraceStopped = [this](const QString& reason) {
+        const QString text = tr(TraceStoppedText).arg(reason);
+        ui->StatusBar1->showMessage(text, TraceStoppedMessageMs);
+        std::fprintf(stderr, "KorvelService: %s\n", text.toUtf8().constData());
+    };
     if (!ExchangeTrace->OpenTraceFile(fileName))
         Tell(tr(OpenErrorText).arg(fileName), MB::IconError);
 }

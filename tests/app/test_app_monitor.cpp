@@ -10,14 +10,22 @@
 #include "ScriptedServer.h"
 #include "Wait.h"
 
+#include "ScratchMount.h"
+
 #include <QHeaderView>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTableView>
 
 #include <sys/stat.h>
 #include <QRegularExpression>
 #include <QStyle>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +36,44 @@ bool AllShown(const TMonitorWindow& monitor)
 {
     return monitor.Rows().rowCount() == int(monitor.Rows().Records().size());
 }
+
+// What arrives at a non-blocking descriptor until it holds count lines, or the deadline passes.
+QStringList ReadLines(int fd, int count)
+{
+    QByteArray text;
+    WaitUntil([&] {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+            text.append(buffer, n);
+        return text.count('\n') >= count;
+    });
+    return QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts);
+}
+
+// The process's stderr goes to a file while this lives.
+class TStderrCapture {
+public:
+    explicit TStderrCapture(const QString& fileName) : FileName(fileName), Saved(::dup(STDERR_FILENO))
+    {
+        const int fd = ::open(QFile::encodeName(fileName).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
+    }
+    ~TStderrCapture()
+    {
+        ::dup2(Saved, STDERR_FILENO);
+        ::close(Saved);
+    }
+    TStderrCapture(const TStderrCapture&) = delete;
+    TStderrCapture& operator=(const TStderrCapture&) = delete;
+    QString Text() const { return QString::fromUtf8(FileBytes(FileName)); }
+
+private:
+    QString FileName;
+    int Saved;
+};
+
+const QString NoSpaceToldText = QStringLiteral("Запись трассировки прекращена: нет места на диске");
 
 class MonitorTest : public MainWindowFixture {
 protected:
@@ -248,6 +294,138 @@ TEST_F(MonitorTest, ATraceFileThatCannotBeOpenedIsToldAndNothingIsTraced)
         EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
         EXPECT_EQ(Window().Client->Master().TraceSink, nullptr);
     }
+}
+
+// A trace can be watched live: through a FIFO something reads, and through the standard output
+// when it is a pipe.
+TEST_F(MonitorTest, TheTraceGoesThroughAFifoOrAPipeThatIsRead)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    PointSettingsAt(module.Port());
+    for (const bool toStandardOutput : {false, true}) {
+        SCOPED_TRACE(toStandardOutput ? "- with the standard output a pipe" : "a FIFO with a reader");
+        Window_.reset();  // a window of its own, which connects anew
+        Dialogs.Boxes.clear();
+        int reader = -1;
+        if (toStandardOutput) {
+            int ends[2];
+            ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+            reader = ends[0];
+            const int output = ::dup(STDOUT_FILENO);
+            std::fflush(stdout);
+            ::dup2(ends[1], STDOUT_FILENO);
+            Window().StartTrace("-");
+            ::dup2(output, STDOUT_FILENO);
+            ::close(output);
+            ::close(ends[1]);
+        } else {
+            const QString fifo = Path("watched-fifo");
+            ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+            reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            ASSERT_GE(reader, 0);
+            Window().StartTrace(fifo);
+        }
+        // The window goes first: a reader gone before it would stop its trace.
+        const auto closeReader = qScopeGuard([this, reader] {
+            Window_.reset();
+            ::close(reader);
+        });
+        EXPECT_TRUE(Dialogs.Boxes.empty());
+        Run("ReadConfigAction");
+        const QStringList lines = ReadLines(reader, 3);
+        ASSERT_EQ(lines.size(), 3) << lines.join('\n').toStdString();
+        EXPECT_TRUE(lines[0].endsWith(" !! | соединение установлено")) << lines[0].toStdString();
+        EXPECT_TRUE(lines[1].contains(" >> 00 01 00 00 00 06 FF 03 00 54 00 38 | ")) << lines[1].toStdString();
+        EXPECT_TRUE(lines[2].contains(" << 00 01 00 00 00 73 FF 03 70 ")) << lines[2].toStdString();
+    }
+}
+
+// A trace that cannot be written any more is told once, in the status bar and on stderr, and the
+// exchange goes on without it.
+TEST_F(MonitorTest, ATraceWriteThatFailsIsToldOnceAndStopsTheTrace)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    PointSettingsAt(module.Port());
+    const struct {
+        const char* Name;
+        bool ClosedPipe;  // else /dev/full
+        QString Told;
+    } cases[] = {
+        {"/dev/full", false, NoSpaceToldText},
+        {"a FIFO whose reader went away", true,
+         QStringLiteral("Запись трассировки прекращена: читающая сторона канала закрыта")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Window_.reset();
+        Dialogs.Boxes.clear();
+        TStderrCapture errors(Path("stderr.txt"));
+        if (c.ClosedPipe) {
+            const QString fifo = Path("abandoned-fifo");
+            ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+            const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            ASSERT_GE(reader, 0);
+            Window().StartTrace(fifo);
+            ::close(reader);
+        } else {
+            Window().StartTrace("/dev/full");
+        }
+        EXPECT_TRUE(Dialogs.Boxes.empty());
+        Run("ReadConfigAction");
+        Run("ReadConfigAction");
+        EXPECT_EQ(Dialogs.Boxes.back().Text, ReadText);
+        EXPECT_EQ(Window().statusBar()->currentMessage(), c.Told);
+        EXPECT_EQ(errors.Text().count("KorvelService: " + c.Told + "\n"), 1) << errors.Text().toStdString();
+        EXPECT_EQ(Window().Client->Master().TraceSink, nullptr);
+    }
+}
+
+// A disk that fills up mid-line: the file keeps its lines up to the last whole one, and the stop is
+// told once however many frames follow.
+TEST_F(MonitorTest, AFullDiskLeavesTheTraceWithWholeLinesOnly)
+{
+    const QString small = Path("small");
+    ASSERT_TRUE(QDir().mkpath(small));
+    if (const std::string failure = MountSmallFileSystem(small.toStdString(), 64 * 1024); !failure.empty())
+        GTEST_SKIP() << failure;
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(small).constData(), MNT_DETACH); });
+    // Earlier lines end a little short of the file's first page, and a filler takes every other one:
+    // the next lines fit until one crosses into the page the disk has not got.
+    const QString trace = small + "/trace.txt";
+    QByteArray earlier;
+    while (earlier.size() < 4000)
+        earlier += "earlier session\n";
+    {
+        QFile file(trace);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(earlier), earlier.size());
+    }
+    const int filler = ::open(QFile::encodeName(small + "/filler").constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(filler, 0);
+    const QByteArray block(4096, 'x');
+    while (::write(filler, block.constData(), size_t(block.size())) > 0) {}
+    ::close(filler);
+
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    PointSettingsAt(module.Port());
+    TStderrCapture errors(Path("stderr.txt"));
+    Window().StartTrace(trace);
+    EXPECT_TRUE(Dialogs.Boxes.empty());
+    for (int i = 0; i < 3; ++i)
+        Run("ReadConfigAction");
+    EXPECT_EQ(Window().statusBar()->currentMessage(), NoSpaceToldText);
+    EXPECT_EQ(errors.Text().count("KorvelService: " + NoSpaceToldText + "\n"), 1) << errors.Text().toStdString();
+
+    const QByteArray kept = FileBytes(trace);
+    ASSERT_TRUE(kept.startsWith(earlier));
+    const QStringList added = QString::fromUtf8(kept.mid(earlier.size())).split('\n');
+    ASSERT_EQ(added.size(), 2) << kept.mid(earlier.size()).toStdString();  // one line and its end
+    EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d !! \\| соединение установлено$").match(added[0]).hasMatch())
+        << added[0].toStdString();
+    EXPECT_EQ(added[1], "");
 }
 
 TEST(MonitorWindow, OpensNoLargerThanItsScreen)

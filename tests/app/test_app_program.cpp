@@ -14,6 +14,9 @@
 
 #include <csignal>
 #include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -64,6 +67,25 @@ bool TerminateWhenUp(QProcess& process)
         return false;
     }
     return true;
+}
+
+// What the process's descriptor fd leads to, as the kernel names it ("pipe:[…]" for a pipe).
+std::string DescriptorTarget(qint64 pid, const std::string& fd)
+{
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + fd, error).string();
+}
+
+// True while the process holds a descriptor beyond stdin, stdout and stderr that leads to target.
+bool HoldsOpen(qint64 pid, const std::string& target)
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const std::string fd = entry.path().filename();
+        if (std::stoi(fd) > STDERR_FILENO && DescriptorTarget(pid, fd) == target)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -160,6 +182,47 @@ TEST(Program, ATerminationSignalEndsItWhileAStartMessageWaits)
         ASSERT_TRUE(TerminateWhenUp(process));
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), 0);
+    }
+}
+
+// A trace that something reads is taken and kept open, not refused: a FIFO with a reader, and the
+// standard output as a pipe, named "-" or /dev/stdout (KorvelService --trace - | cat).
+TEST(Program, KeepsATraceThroughAFifoWithAReaderOrAPipe)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    for (const char* trace : {"fifo", "-", "/dev/stdout"}) {
+        SCOPED_TRACE(trace);
+        TProgramCopy copy;
+        ASSERT_TRUE(copy.Made());
+        copy.WriteSettings("<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>" + QByteArray::number(module.Port()) +
+                           "</TCPPort></CONNECT>");
+        const bool toFifo = QByteArray(trace) == "fifo";
+        const QString fifo = copy.Folder.filePath("trace-fifo");
+        int reader = -1;
+        if (toFifo) {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+            reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            ASSERT_GE(reader, 0);
+        }
+        const auto closeReader = qScopeGuard([reader] {
+            if (reader >= 0)
+                ::close(reader);
+        });
+
+        QProcess process;  // its standard output is a pipe to this test
+        process.setProcessEnvironment(OffscreenEnvironment());
+        process.setWorkingDirectory(copy.Folder.path());
+        process.start(copy.Program, {"--trace", toFifo ? fifo : QString::fromUtf8(trace)});
+        ASSERT_TRUE(process.waitForStarted());
+        const qint64 pid = process.processId();
+        const std::string target = toFifo ? QFile::encodeName(fifo).toStdString() : DescriptorTarget(pid, "1");
+        EXPECT_TRUE(WaitUntil([&] { return HoldsOpen(pid, target); }, std::chrono::seconds(20))) << target;
+        ASSERT_TRUE(TerminateWhenUp(process));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_FALSE(process.readAllStandardError().contains("KorvelService:"));
+        EXPECT_FALSE(QFile::exists(copy.Folder.filePath("-")));
     }
 }
 
