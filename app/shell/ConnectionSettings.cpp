@@ -25,11 +25,54 @@ constexpr int32_t MaxTCPPort = 65535;
 // A settings file holds two short values; anything larger is not one, and is not read.
 constexpr size_t MaxSettingsFileSize = 64 * 1024;
 
-// The number in the text when it is an integer in min..max, else the default.
-int32_t NumberOr(const std::string& text, int32_t min, int32_t max, int32_t defaultValue)
-{
-    return IsValueInRange(text, min, max) ? StrToIntDefault(text, defaultValue) : defaultValue;
-}
+// The file's values, each checked; one that is there but fails its check takes its default, and the
+// file is then one to keep aside before it is replaced, as an unreadable one is.
+class TSettingsValues {
+public:
+    explicit TSettingsValues(const TXMLDocument& document) : Document_(document) {}
+
+    bool Refused() const { return Refused_; }
+
+    // The element's text without blanks around it; empty for a missing element.
+    std::string Text(const char* path) const
+    {
+        // The blanks are those an address may hold. A number has always been read past the ones
+        // before it; those after it are read past too, so that every element reads alike.
+        const std::string value = Document_.GetValue(path);
+        const size_t first = value.find_first_not_of(IPBlankChars);
+        if (first == std::string::npos)
+            return {};
+        return value.substr(first, value.find_last_not_of(IPBlankChars) - first + 1);
+    }
+
+    // The address the socket would dial, read by the socket's own rule: an address it would not
+    // dial is never shown as the module's.
+    std::string Address(const char* path, const std::string& defaultValue)
+    {
+        const std::string text = Text(path);
+        if (text.empty())
+            return defaultValue;
+        if (TIPAddress parsed{}; DecimalStrToIP(text, parsed))
+            return text;
+        Refused_ = true;
+        return defaultValue;
+    }
+
+    int32_t Number(const char* path, int32_t min, int32_t max, int32_t defaultValue)
+    {
+        const std::string text = Text(path);
+        if (text.empty())
+            return defaultValue;  // files of older programs lack the later elements
+        if (IsValueInRange(text, min, max))
+            return StrToIntDefault(text, defaultValue);
+        Refused_ = true;
+        return defaultValue;
+    }
+
+private:
+    const TXMLDocument& Document_;
+    bool Refused_ = false;
+};
 }  // namespace
 
 TSettings LoadSettingsFile(const std::string& fileName, bool* unusable)
@@ -50,16 +93,14 @@ TSettings LoadSettingsFile(const std::string& fileName, bool* unusable)
         *unusable = !parsed && read != TFileReadResult::Missing;
     if (!parsed)
         return settings;  // no usable file: the defaults, silently
-    // The loose text check never looks past the third dot; the strict conversion does, so that
-    // a hand-edited "10.0.0.300" cannot become the address the master dials.
-    const std::string address = document.GetValue(IPAddressPath);
-    if (TIPAddress parsed; IsIPAddressText(address) && StrToIP(address, parsed))
-        settings.IPAddress = address;
-    settings.TCPPort = NumberOr(document.GetValue(TCPPortPath), MinTCPPort, MaxTCPPort, DefaultModuleTCPPort);
-    settings.Timeout = NumberOr(document.GetValue(TimeoutPath), MinReplyTimeout, MaxReplyTimeout, DefaultReplyTimeout);
-    settings.Transmissions =
-        NumberOr(document.GetValue(RepeatsPath), MinTransmissions, MaxTransmissions, DefaultTransmissions);
-    settings.VerifyWrite = document.GetValue(VerifyWritePath) != "0";
+    TSettingsValues values(document);
+    settings.IPAddress = values.Address(IPAddressPath, settings.IPAddress);
+    settings.TCPPort = values.Number(TCPPortPath, MinTCPPort, MaxTCPPort, DefaultModuleTCPPort);
+    settings.Timeout = values.Number(TimeoutPath, MinReplyTimeout, MaxReplyTimeout, DefaultReplyTimeout);
+    settings.Transmissions = values.Number(RepeatsPath, MinTransmissions, MaxTransmissions, DefaultTransmissions);
+    settings.VerifyWrite = values.Text(VerifyWritePath) != "0";
+    if (unusable)
+        *unusable = values.Refused();
     return settings;
 }
 

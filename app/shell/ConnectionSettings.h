@@ -10,7 +10,7 @@
 // Settings read from the file; a missing, unreadable or malformed file gives the defaults, and a
 // field that fails its check alone takes its default. Only a regular file (or a link to one) of at
 // most 64 KiB is read, without ever blocking. unusable tells whether a file was there but could not
-// be used, so that it can be kept aside before it is replaced.
+// be used, wholly or in one of its values, so that it can be kept aside before it is replaced.
 TSettings LoadSettingsFile(const std::string& fileName, bool* unusable = nullptr);
 
 // Renames the file to the same name with ".bak" (replacing an older one), so that text the

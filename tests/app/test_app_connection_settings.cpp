@@ -133,6 +133,81 @@ TEST(SettingsFile, OnlyASmallRegularFileIsReadAndAnythingElseIsKeptAside)
     }
 }
 
+// The address is read as the socket reads it, so that the window never shows, nor keeps, one that
+// no command could reach; an unusable one is kept aside with the file, as an unusable file is.
+TEST(SettingsFile, TheAddressIsReadByTheSocketsDecimalRule)
+{
+    const struct {
+        const char* What;
+        QByteArray Address;
+        const char* Read;  // the setting read
+        bool Unusable;
+    } cases[] = {
+        {"hexadecimal with 0x", "0x7F.0.0.1", "192.168.127.10", true},
+        {"hexadecimal with $", "$7F.0.0.1", "192.168.127.10", true},
+        {"hexadecimal last group", "127.0.0.x1", "192.168.127.10", true},
+        {"signed group", "127.0.0.+1", "192.168.127.10", true},
+        {"a group too large", "10.0.0.300", "192.168.127.10", true},
+        {"three groups", "127.0.1", "192.168.127.10", true},
+        {"a name", "localhost", "192.168.127.10", true},
+        {"blank inside a group, as the masked editors pad", "127.0.0 .1", "127.0.0 .1", false},
+        {"blanks around it", " 127.0.0.1 ", "127.0.0.1", false},
+        {"empty", "", "192.168.127.10", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        QTemporaryDir folder;
+        const QString path = folder.filePath("KorvelService.xml");
+        WriteFile(path, SettingsXml(c.Address, "1502"));
+        bool unusable = !c.Unusable;
+        const TSettings settings = LoadSettingsFile(path.toStdString(), &unusable);
+        EXPECT_EQ(settings.IPAddress, c.Read);
+        EXPECT_EQ(unusable, c.Unusable);
+        EXPECT_EQ(settings.TCPPort, 1502) << "the other values are still read";
+    }
+}
+
+// Blanks around a value are read past in every element alike: a leading one always was in the
+// numbers, and the program never writes either.
+TEST(SettingsFile, BlanksAroundAValueAreReadPastInEveryElement)
+{
+    const struct {
+        const char* What;
+        QByteArray Port;
+        QByteArray Extra;
+        int32_t TCPPort;
+        int32_t Timeout;
+        int32_t Transmissions;
+        bool Verify;
+        bool Unusable;
+    } cases[] = {
+        {"blank after the timeout", "1502", " <Timeout>700 </Timeout>\r\n", 1502, 700, 3, true, false},
+        {"blank before the port", " 16000", "", 16000, 510, 3, true, false},
+        {"blank after the port", "16000 ", "", 16000, 510, 3, true, false},
+        {"blanks around the repeats and the check", "1502",
+         " <Repeats>  2  </Repeats>\r\n <VerifyWrite> 0 </VerifyWrite>\r\n", 1502, 510, 2, false, false},
+        {"the byte 0xFF is a blank too",
+         "\xFF"
+         "1502\xFF",
+         "", 1502, 510, 3, true, false},
+        {"a blank inside a number", "15 02", " <Timeout>7 00</Timeout>\r\n", 502, 510, 3, true, true},
+        {"a tab is no blank", "\t1502", "", 502, 510, 3, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        QTemporaryDir folder;
+        const QString path = folder.filePath("KorvelService.xml");
+        WriteFile(path, SavedSettingsXml("127.0.0.1", c.Port, c.Extra));
+        bool unusable = !c.Unusable;
+        const TSettings settings = LoadSettingsFile(path.toStdString(), &unusable);
+        EXPECT_EQ(settings.TCPPort, c.TCPPort);
+        EXPECT_EQ(settings.Timeout, c.Timeout);
+        EXPECT_EQ(settings.Transmissions, c.Transmissions);
+        EXPECT_EQ(settings.VerifyWrite, c.Verify);
+        EXPECT_EQ(unusable, c.Unusable);
+    }
+}
+
 TEST(SettingsFile, LiesBesideTheProgramUnderItsBaseName)
 {
     EXPECT_EQ(SettingsFileNameFor("/opt/korvel/KorvelService"), "/opt/korvel/KorvelService.xml");
@@ -344,4 +419,16 @@ TEST_F(WindowSettingsTest, AFIFOInPlaceOfTheFileNeitherBlocksTheStartNorTheClose
     EXPECT_TRUE(QFileInfo(SettingsPath + ".bak").exists());
     EXPECT_TRUE(QFileInfo(SettingsPath).isFile());
     EXPECT_EQ(LoadSettingsFile(SettingsPath.toStdString()).TCPPort, 502);
+}
+
+TEST_F(WindowSettingsTest, AHexadecimalAddressIsNotUsedAndTheFileIsKeptAsBak)
+{
+    const QByteArray handWritten = SettingsXml("0x7F.0.0.1", "1502");
+    WriteFile(SettingsPath, handWritten);
+    EXPECT_EQ(Window().Settings.IPAddress, "192.168.127.10");
+    EXPECT_EQ(Panel(1), "192.168.127.10 : 1502");
+    EXPECT_EQ(Window().Client->Master().GetConnectionText(), "192.168.127.10:1502");
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_EQ(FileBytes(SettingsPath + ".bak"), handWritten);
+    EXPECT_EQ(FileBytes(SettingsPath), SavedSettingsXml("192.168.127.10", "1502"));
 }
