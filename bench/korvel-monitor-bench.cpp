@@ -2,7 +2,8 @@
 // TModbusTCPMaster against a fast libmodbus server process, in alternating batches with nobody
 // listening (the monitor closed), with the exchange monitor open and with the trace file; beside
 // them libmodbus without and with its debug print, the nearest thing it has. Then the same frames
-// handed straight to the master's trace hook, without the network, for the listening alone.
+// handed straight to the master's trace hook, without the network, for the listening alone; and
+// the memory the open monitor holds after many more of them.
 #include "BenchClients.h"
 #include "BenchCommandLine.h"
 #include "ExchangeTrace.h"
@@ -16,6 +17,7 @@
 #include <array>
 #include <cstdio>
 #include <functional>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -87,6 +89,13 @@ double FedStraight(TExchangeTrace& trace, int reads)
     return seconds * 1e6 / (FramesPerRead * reads);
 }
 
+double PeakRssMegabytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024;  // kilobytes on Linux
+}
+
 void Report(const TWay& way)
 {
     std::printf("%-34s median %7.1f us   p99 %7.1f us   mean %7.1f us\n", way.Name,
@@ -117,11 +126,13 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     const QCommandLineOption countOption("count", "Reads in each way.", "n", "4000");
+    const QCommandLineOption framesOption("frames", "Frames fed to the open monitor for its memory; 0: none.", "n",
+                                          "1000000");
     const TBenchCommandLine line(
         app, "The exchange monitor's and the trace file's cost per frame, beside libmodbus's debug print.",
-        {countOption});
-    int count = 0;
-    if (!line.Number(countOption, count, 1))
+        {countOption, framesOption});
+    int count = 0, frames = 0;
+    if (!line.Number(countOption, count, 1) || !line.Number(framesOption, frames, 0))
         return 2;
 
     QTemporaryDir folder;
@@ -198,5 +209,13 @@ int main(int argc, char* argv[])
     std::printf("per frame, %d reads fed straight to the trace hook: monitor open %.2f us (after %d rows), "
                 "trace file %.2f us\n",
                 count, FedStraight(monitor, count), rows, FedStraight(traceFile, count));
+
+    if (frames > 0) {
+        const double before = PeakRssMegabytes();
+        const double perFrame = FedStraight(monitor, frames / FramesPerRead);
+        std::printf("memory, %d more frames fed to the open monitor (%.2f us each): peak RSS %.1f MB before, "
+                    "%.1f MB after, %d rows held\n",
+                    frames, perFrame, before, PeakRssMegabytes(), int(monitor.Monitor()->Rows().Records().size()));
+    }
     return 0;
 }

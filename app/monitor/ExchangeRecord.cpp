@@ -13,7 +13,9 @@ constexpr int MbapHeaderSize = TModbusTCPMaster::MbapHeaderSize;
 constexpr int UnitOffset = MbapHeaderSize;
 constexpr int FunctionOffset = MbapHeaderSize + 1;
 constexpr int DataOffset = MbapHeaderSize + 2;
-constexpr int ExceptionFlag = 0x80;
+constexpr int LengthOffset = TModbusTCPMaster::LengthFieldAt;
+constexpr int ExceptionFlag = TModbusTCPMaster::ExceptionFlag;
+constexpr int ExceptionFrameSize = TModbusTCPMaster::ExceptionReplyLength;
 
 int Word(const QByteArray& frame, int at)
 {
@@ -33,6 +35,12 @@ TExchangeRecord DecodeHeader(const QByteArray& frame, TExchangeDirection directi
     if (frame.size() > FunctionOffset)
         record.Function = uint8_t(frame[FunctionOffset]);
     return record;
+}
+
+// The frame is exactly as long as its MBAP header says, and long enough to hold a function.
+bool HasItsOwnLength(const QByteArray& frame)
+{
+    return frame.size() > FunctionOffset && frame.size() == MbapHeaderSize + Word(frame, LengthOffset);
 }
 
 }  // namespace
@@ -81,10 +89,15 @@ TExchangeRecord DecodeReply(const QByteArray& frame, const TExchangeRecord* requ
         record.Count = request->Count;
         record.Meaning = request->Meaning;
     }
-    if (record.Function >= 0 && (record.Function & ExceptionFlag) != 0) {
+    // Bit 7 alone is no exception: stray bytes have it as often as not. An exception is unit,
+    // function and code, nothing more.
+    const bool exceptionFlag = record.Function >= 0 && (record.Function & ExceptionFlag) != 0;
+    if (!HasItsOwnLength(frame) || (exceptionFlag && frame.size() != ExceptionFrameSize)) {
+        record.IsMalformed = true;
+        record.Meaning = QCoreApplication::translate("TExchangeRecord", "кадр неверной длины");
+    } else if (exceptionFlag) {
         record.IsException = true;
-        const int code = frame.size() > DataOffset ? uint8_t(frame[DataOffset]) : 0;
-        record.Meaning = ExceptionMeaning(code);
+        record.Meaning = ExceptionMeaning(uint8_t(frame[DataOffset]));
     }
     return record;
 }

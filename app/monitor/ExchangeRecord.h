@@ -33,6 +33,8 @@ struct TExchangeRecord {
     QString Meaning;
     double LatencyMs = -1;  // a reply's time since its request was sent
     bool IsException = false;
+    // A reply whose length is not its header's, or an exception's that is not unit, function, code.
+    bool IsMalformed = false;
 };
 
 // A request frame (MBAP header and PDU) as the master sends it.

@@ -49,7 +49,7 @@ void TExchangeRecorder::Trace(TModbusTraceEvent event, const uint8_t* bytes, int
         if (HasRequest)
             record.LatencyMs = now - LastRequest.TimeMs;
         // The reply's judgement, where it is not what the frame already says.
-        if (status != StatusOk && status != StatusException)
+        if (status != StatusOk && status != StatusException && !(record.IsMalformed && status == StatusWrongLength))
             record.Meaning += QStringLiteral(": ") + QString::fromStdString(StatusText(status, 0));
     } else {
         for (const TEventWords& words : EventWords)

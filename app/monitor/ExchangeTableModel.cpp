@@ -3,6 +3,8 @@
 #include <QBrush>
 #include <QColor>
 
+#include <algorithm>
+
 namespace {
 
 // Translated where they are shown.
@@ -13,6 +15,9 @@ const char* const Headers[TExchangeTableModel::ColumnCount] = {
     QT_TRANSLATE_NOOP("TExchangeTableModel", "Длина"),       QT_TRANSLATE_NOOP("TExchangeTableModel", "Задержка, мс"),
     QT_TRANSLATE_NOOP("TExchangeTableModel", "Расшифровка"), QT_TRANSLATE_NOOP("TExchangeTableModel", "Байты"),
 };
+
+// The share of the capacity dropped at once.
+constexpr int DropBlocksPerCapacity = 100;
 
 const QColor EventColour(255, 240, 200);
 const QColor ExceptionColour(255, 221, 221);
@@ -29,16 +34,36 @@ QString MsText(double ms)
 
 }  // namespace
 
-TExchangeTableModel::TExchangeTableModel(QObject* parent) : QAbstractTableModel(parent)
+TExchangeTableModel::TExchangeTableModel(QObject* parent, int capacity)
+    : QAbstractTableModel(parent)
+    , Capacity_(std::max(capacity, 1))
 {}
 
 void TExchangeTableModel::Append(const TExchangeRecord& record)
 {
+    if (int(Records_.size()) >= Capacity_)
+        DropOldest(std::max(Capacity_ / DropBlocksPerCapacity, 1));
     Records_.push_back(record);
+}
+
+void TExchangeTableModel::DropOldest(int count)
+{
+    count = std::min(count, int(Records_.size()));
+    // The records go at once; the view hears of their rows with the next batch, once for all the
+    // blocks dropped meanwhile, as a removal costs it as much as an insertion. Rows it was never
+    // shown it never hears of.
+    Dropped += std::min(count, Shown - Dropped);
+    Records_.erase(Records_.begin(), Records_.begin() + count);
 }
 
 void TExchangeTableModel::ShowNewRows()
 {
+    if (Dropped > 0) {
+        beginRemoveRows({}, 0, Dropped - 1);
+        Shown -= Dropped;
+        Dropped = 0;
+        endRemoveRows();
+    }
     const int kept = int(Records_.size());
     if (Shown == kept)
         return;
@@ -52,6 +77,7 @@ void TExchangeTableModel::Clear()
     beginResetModel();
     Records_.clear();
     Shown = 0;
+    Dropped = 0;
     endResetModel();
 }
 
@@ -67,11 +93,12 @@ int TExchangeTableModel::columnCount(const QModelIndex& parent) const
 
 QVariant TExchangeTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= Shown)
+    // The rows of records dropped since the last batch are blank until it comes.
+    if (!index.isValid() || index.row() >= Shown || index.row() < Dropped)
         return {};
-    const TExchangeRecord& record = Records_[size_t(index.row())];
+    const TExchangeRecord& record = Records_[size_t(index.row() - Dropped)];
     if (role == Qt::BackgroundRole) {
-        if (record.IsException)
+        if (record.IsException || record.IsMalformed)
             return QBrush(ExceptionColour);
         if (record.Direction == TExchangeDirection::Event)
             return QBrush(EventColour);

@@ -27,6 +27,7 @@ const QString ColumnSamples[TExchangeTableModel::MeaningColumn] = {
 // read whole; which is the longest depends on the language shown.
 constexpr int LastExceptionCode = 11;
 const QString SaveExt = QStringLiteral("txt");
+const QString CountersSeparator = QStringLiteral("   ");
 
 QString LatencyText(double ms)
 {
@@ -34,7 +35,9 @@ QString LatencyText(double ms)
 }
 }  // namespace
 
-TMonitorWindow::TMonitorWindow(TShowHelpTopic showHelpTopic, QWidget* parent) : TForm(parent)
+TMonitorWindow::TMonitorWindow(TShowHelpTopic showHelpTopic, QWidget* parent, int capacity)
+    : TForm(parent)
+    , Model(nullptr, capacity)
 {
     setupUi(this);
     // A window of its own: it stays open and usable beside the main window.
@@ -93,14 +96,19 @@ void TMonitorWindow::Refresh()
 
 QString TMonitorWindow::CountersText() const
 {
-    return tr("Запросов: %1   Ответов: %2   Таймаутов: %3   Повторов: %4   Исключений: %5   "
-              "Задержка: медиана %6, худшая %7")
-        .arg(Counters_.Requests)
-        .arg(Counters_.Replies)
-        .arg(Counters_.Timeouts)
-        .arg(Counters_.Retransmissions)
-        .arg(Counters_.Exceptions)
-        .arg(LatencyText(Counters_.MedianLatencyMs()), LatencyText(Counters_.WorstLatencyMs()));
+    QString text = tr("Запросов: %1   Ответов: %2   Таймаутов: %3   Повторов: %4   Исключений: %5   "
+                      "Задержка: медиана %6, худшая %7")
+                       .arg(Counters_.Requests)
+                       .arg(Counters_.Replies)
+                       .arg(Counters_.Timeouts)
+                       .arg(Counters_.Retransmissions)
+                       .arg(Counters_.Exceptions)
+                       .arg(LatencyText(Counters_.MedianLatencyMs()), LatencyText(Counters_.WorstLatencyMs()));
+    // Told only when there are any: a sound exchange reads as it always has.
+    if (Counters_.MalformedFrames > 0)
+        text += CountersSeparator + tr("Ошибок кадра: %1").arg(Counters_.MalformedFrames);
+    return text + CountersSeparator +
+           tr("Строк: %1 из %2").arg(qlonglong(Model.Records().size())).arg(Model.Capacity());
 }
 
 void TMonitorWindow::ShowCounters()
@@ -122,12 +130,17 @@ void TMonitorWindow::Button3Click()
     dialog.DefaultExt = SaveExt;
     if (!dialog.Execute())
         return;
-    QByteArray text;
-    for (const TExchangeRecord& record : Model.Records())
-        text += TraceFileLine(record).toUtf8() + '\n';
-    text += CountersText().toUtf8() + '\n';
-    // Replaced whole or not at all: a failed save leaves the previous file as it was.
+    // Replaced whole or not at all: a failed save leaves the previous file as it was. Written line
+    // by line, so that saving a full monitor does not hold its text twice over.
     QSaveFile file(dialog.FileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+    bool written = file.open(QIODevice::WriteOnly);
+    const auto writeLine = [&file, &written](const QString& line) {
+        const QByteArray bytes = line.toUtf8() + '\n';
+        written = written && file.write(bytes) == bytes.size();
+    };
+    for (const TExchangeRecord& record : Model.Records())
+        writeLine(TraceFileLine(record));
+    writeLine(CountersText());
+    if (!written || !file.commit())
         ShowInputError(tr("Ошибка записи в файл %1").arg(dialog.FileName));
 }

@@ -14,12 +14,13 @@ class TMonitorWindow : public TForm, public Ui::TMonitorWindow {
     Q_OBJECT
 
 public:
-    explicit TMonitorWindow(TShowHelpTopic showHelpTopic = {}, QWidget* parent = nullptr);
+    explicit TMonitorWindow(TShowHelpTopic showHelpTopic = {}, QWidget* parent = nullptr,
+                            int capacity = TExchangeTableModel::DefaultCapacity);
 
     void AddRecord(const TExchangeRecord& record);
     const TExchangeCounters& Counters() const { return Counters_; }
     const TExchangeTableModel& Rows() const { return Model; }
-    // The text of the sums line.
+    // The text of the sums line, with the rows kept and the most that are.
     QString CountersText() const;
 
 public slots:

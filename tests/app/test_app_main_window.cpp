@@ -805,7 +805,7 @@ INSTANTIATE_TEST_SUITE_P(
             "[TExchangeTableModel] Время, мс"},
         TTranslatedCase{"monitor sums", [](MainWindowFixture& f) { return ShownMonitor(f).CountersText(); },
                         "[TMonitorWindow] Запросов: 0   Ответов: 0   Таймаутов: 0   Повторов: 0   Исключений: 0   "
-                        "Задержка: медиана —, худшая —"},
+                        "Задержка: медиана —, худшая —   [TMonitorWindow] Строк: 0 из 100000"},
         TTranslatedCase{"meaning of a request",
                         [](MainWindowFixture&) {
                             return RequestMeaning(ModuleUnitId, FunctionReadHoldingRegisters, ConfigFirstRegister,
