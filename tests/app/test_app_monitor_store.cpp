@@ -176,3 +176,22 @@ TEST(MonitorStore, KeepsAtMostItsCapacityOfRowsButCountsEveryFrame)
 }
 
 }  // namespace
+
+namespace {
+
+// The sums line at its longest, frame errors and a full store told, wraps rather than pushing the
+// window past a small screen.
+TEST(MonitorStore, TheLongestSumsLineKeepsTheWindowOnItsScreen)
+{
+    TMonitorWindow monitor;
+    monitor.show();
+    TExchangeRecord record = Reply("ABABABABABABABABAB");
+    record.LatencyMs = 99999.9;
+    for (int frame = 0; frame < 20; ++frame)
+        monitor.AddRecord(record);
+    ASSERT_TRUE(WaitUntil([&] { return monitor.Label1->text().contains("Ошибок кадра: 20"); }));
+    QCoreApplication::processEvents();
+    EXPECT_LE(monitor.width(), monitor.screen()->availableSize().width());
+}
+
+}  // namespace
