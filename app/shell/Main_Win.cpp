@@ -19,17 +19,21 @@
 #include "ModuleRegisters.h"
 #include "RS485Settings_Frm.h"
 #include "ProgramFiles.h"
+#include "RecoveryFile.h"
 #include "Settings_Win.h"
 #include "modbus.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScopeGuard>
 #include <QStatusBar>
+#include <QThread>
 #include <QToolButton>
 
 #include <algorithm>
@@ -43,6 +47,9 @@ const char* const ModifiedText = QT_TRANSLATE_NOOP("TMainWindow", "Измене�
 const char* const SaveChangesQuestion =
     QT_TRANSLATE_NOOP("TMainWindow", "В конфигурацию внесены изменения. Сохранить их в файле ?");
 const char* const OpenErrorText = QT_TRANSLATE_NOOP("TMainWindow", "Ошибка открытия файла %1");
+// %1 is when the edits were kept.
+const char* const RecoverQuestion = QT_TRANSLATE_NOOP("TMainWindow", "Восстановить несохранённую конфигурацию от %1?");
+const QString RecoveryTimeFormat = QStringLiteral("dd.MM.yyyy hh:mm:ss");
 // %1 is why the trace file took no more lines.
 const char* const TraceStoppedText = QT_TRANSLATE_NOOP("TMainWindow", "Запись трассировки прекращена: %1");
 // Long enough to be read, then the panels come back.
@@ -107,8 +114,15 @@ constexpr int ModifiedPanel = 0;
 constexpr int ConnectionPanel = 1;
 constexpr int BusyPanel = 2;
 
-// The program's exit status when a termination signal's close could not write the settings file.
-constexpr int SettingsNotWrittenStatus = 1;
+// The program's exit status when a termination signal's close could not write the recovery file or
+// the settings file.
+constexpr int NotWrittenStatus = 1;
+
+// A close for a termination signal has nobody to show a message to.
+void TellOnStderr(const char* reason)
+{
+    std::fprintf(stderr, "KorvelService: %s\n", reason);
+}
 
 constexpr int WindowClientWidth = 676;
 constexpr int WindowClientHeight = 533;
@@ -174,6 +188,7 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     SettingsFileName =
         settingsFileName.isEmpty() ? SettingsFileLocation(QCoreApplication::applicationFilePath()) : settingsFileName;
     HelpFolder = helpFolder.isEmpty() ? HelpFolderLocation(QCoreApplication::applicationDirPath()) : helpFolder;
+    RecoveryFolder = RecoveryFolderLocation();
     FormCreate();
 }
 
@@ -286,30 +301,95 @@ void TMainWindow::ForgetPendingRequests()
 
 void TMainWindow::closeEvent(QCloseEvent* event)
 {
+    if (ClosingOnSignal) {
+        // A session ending or a supervisor waits for no answer: what must be kept was written when
+        // the signal came.
+        ReleaseClient();
+        event->accept();
+        // Without a running loop there is nothing to end, and a loop started later would end at once.
+        if (QThread::currentThread()->loopLevel() > 0)
+            QCoreApplication::exit(SignalExitStatus);
+        return;
+    }
+    // A settings file that cannot be written is shown and keeps the window open; closing again
+    // tries again.
     bool mayClose = false;
-    if (!ClosingOnSignal) {
-        // A settings file that cannot be written is shown and keeps the window open; closing again
-        // tries again.
-        RunGuarded([&] { mayClose = FormClose(); });
-    } else {
-        try {
-            mayClose = FormClose();
-        } catch (const std::exception& error) {
-            // A session ending or a supervisor cannot wait for a message nobody may read: the reason
-            // goes to stderr and the program ends with a failure status.
-            std::fprintf(stderr, "KorvelService: %s\n", error.what());
-            ReleaseClient();
-            QCoreApplication::exit(SettingsNotWrittenStatus);
+    RunGuarded([&] { mayClose = FormClose(); });
+    event->setAccepted(mayClose);
+}
+
+TRecovery TMainWindow::RecoverableEdits() const
+{
+    // Every field on its own, rather than stopping at the first refused one as a save does: a value
+    // the record cannot take keeps the record's previous one, and its text goes beside it.
+    TRecovery recovery;
+    recovery.Config = Config;
+    for (const TConfigField& field : ConfigFields()) {
+        QString message;
+        if (!CollectField(FieldPage(field), field, recovery.Config, message))
+            recovery.Typed[TypedTextKey(field)] = FieldText(FieldPage(field), field);
+    }
+    return recovery;
+}
+
+int TMainWindow::SaveOnSignal()
+{
+    if (EndingOnSignal)
+        return SignalExitStatus;
+    EndingOnSignal = true;
+    if (Modified) {
+        QString error;
+        if (WriteRecoveryFile(RecoveryFolder, RecoverableEdits(), QDateTime::currentDateTime(), error).isEmpty()) {
+            TellOnStderr(error.toUtf8().constData());
+            SignalExitStatus = NotWrittenStatus;
         }
     }
-    event->setAccepted(mayClose);
+    try {
+        SaveConnectionSettings();
+    } catch (const std::exception& error) {
+        TellOnStderr(error.what());
+        SignalExitStatus = NotWrittenStatus;
+    }
+    return SignalExitStatus;
 }
 
 void TMainWindow::CloseOnSignal()
 {
+    SaveOnSignal();
     ClosingOnSignal = true;
     close();
     ClosingOnSignal = false;
+}
+
+void TMainWindow::OfferRecovery()
+{
+    for (const QString& fileName : RecoveryFiles(RecoveryFolder)) {
+        const QString time = RecoveryFileTime(fileName).toString(RecoveryTimeFormat);
+        const int answer = Ask(tr(RecoverQuestion).arg(time), MB::YesNoQuestion);
+        // A question ended by a termination signal was not answered: the file waits for the next start.
+        if (EndingOnSignal)
+            return;
+        if (answer != ID::Yes) {
+            QFile::remove(fileName);
+            continue;
+        }
+        TRecovery recovery;
+        if (!ReadRecoveryFile(fileName, recovery)) {
+            Tell(tr(OpenErrorText).arg(fileName), MB::IconError);
+            return;
+        }
+        Config = recovery.Config;
+        ConfigToControls(Config);
+        for (const TConfigField& field : ConfigFields())
+            if (const auto typed = recovery.Typed.find(TypedTextKey(field)); typed != recovery.Typed.end())
+                ShowFieldText(FieldPage(field), field, typed->second);
+        // Not the operator's file: a save asks where.
+        SetFileName({});
+        SetModified(true);
+        QFile::remove(fileName);
+        // One configuration at a time; the older ones are offered at the next start.
+        return;
+    }
 }
 
 void TMainWindow::keyPressEvent(QKeyEvent* event)

@@ -24,6 +24,7 @@ class TModuleClient;
 class TExchangeTrace;
 class THelpWindow;
 class TRS485SettingsFrame;
+struct TRecovery;
 
 namespace Ui {
 class TMainWindow;
@@ -40,9 +41,16 @@ public:
                          QWidget* parent = nullptr);
     ~TMainWindow() override;
 
-    // Closes as the operator's close does, for a termination signal; when the settings file cannot
-    // be written the program ends with status 1 instead of staying open.
+    // For a termination signal, from whatever loop runs: writes the unsaved edits to a recovery file
+    // and the settings file, asking nothing, and answers the program's exit status (1 when something
+    // could not be written, the reason then on stderr). Once only; a second call answers the same.
+    int SaveOnSignal();
+    // Ends the program for a termination signal: what SaveOnSignal keeps is kept, the window closes
+    // without a question and the program's loop ends with that status.
     void CloseOnSignal();
+    // At start: offers the configurations that a termination signal kept, the newest first. Yes opens
+    // one into the window as unsaved edits without a file name; the file goes once opened or declined.
+    void OfferRecovery();
 
     // Appends every frame of the exchange with the module to the file; one that cannot be opened
     // is told like a configuration file that cannot be opened.
@@ -93,6 +101,8 @@ public:
     // The one way to the module; its master carries the exchange the monitor watches.
     TModuleClient* Client = nullptr;
     QString HelpFolder;
+    // Where a termination signal keeps the unsaved edits.
+    QString RecoveryFolder;
     // The exchange monitor and the trace file.
     TExchangeTrace* ExchangeTrace = nullptr;
 
@@ -122,6 +132,8 @@ protected:
 
 private:
     void FormCreate();
+    // The edits as far as the controls hold values, with the texts of those that do not.
+    TRecovery RecoverableEdits() const;
     // Answers whether the window may close.
     bool FormClose();
     void FormKeyDown(int key);
@@ -152,6 +164,8 @@ private:
     std::unique_ptr<Ui::TMainWindow> ui;
     std::array<QLabel*, 3> StatusPanels{};
     bool ClosingOnSignal = false;
+    bool EndingOnSignal = false;
+    int SignalExitStatus = 0;
     TBusySign* Busy = nullptr;
     // What the pending write sent, so that its completion compares the module's new address
     // with what was written rather than with whatever the record holds by then.

@@ -11,18 +11,30 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 // A signal handler may only write to a descriptor; the event loop reads the other end.
 int SignalSocket[2] = {-1, -1};
+// Set by the first signal: the close is under way.
+volatile sig_atomic_t Ending = 0;
 
-// How often a close waits for a modal window's own loop to end.
+// How often a close waits for a modal window's own loop to end, and for how long at most: a window
+// that will not close must not keep the program alive once everything has been written.
 constexpr int RetryCloseMs = 50;
+constexpr int MaxCloseRetries = 40;
 
-void OnSignal(int)
+void OnSignal(int signal)
 {
+    if (Ending) {
+        // Whoever sends a second signal will not wait for the close: the signal's own ending, now.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    Ending = 1;
     // The interrupted code may be about to read errno.
     const int savedErrno = errno;
     const char byte = 1;
@@ -32,16 +44,22 @@ void OnSignal(int)
 
 // A modal window runs a loop of its own inside some command (a completion, a dialog); closing the
 // main window under it would pull the master away from that command. End the modal window first
-// and close once the command has returned to the main loop.
-void CloseFromMainLoop(TMainWindow* window)
+// (its command sees it cancelled) and close once the command has returned to the main loop.
+void CloseFromMainLoop(TMainWindow* window, int retries)
 {
     if (QThread::currentThread()->loopLevel() <= 1) {
         window->CloseOnSignal();
         return;
     }
+    if (retries >= MaxCloseRetries) {
+        std::fflush(nullptr);
+        ::_exit(window->SaveOnSignal());
+    }
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
     if (QWidget* modal = QApplication::activeModalWidget())
         modal->close();
-    QTimer::singleShot(RetryCloseMs, window, [window] { CloseFromMainLoop(window); });
+    QTimer::singleShot(RetryCloseMs, window, [window, retries] { CloseFromMainLoop(window, retries + 1); });
 }
 }  // namespace
 
@@ -49,13 +67,16 @@ void CloseOnTerminationSignals(TMainWindow* window)
 {
     // Non-blocking, so that a flood of signals cannot stall the handler; not inherited by the
     // help viewer the program starts.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, SignalSocket) != 0)
+    if (SignalSocket[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, SignalSocket) != 0)
         return;  // the program still runs; it just cannot be closed by a signal
+    Ending = 0;
     auto* notifier = new QSocketNotifier(SignalSocket[1], QSocketNotifier::Read, window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
         char byte;
         [[maybe_unused]] const auto read = ::read(SignalSocket[1], &byte, 1);
-        CloseFromMainLoop(window);
+        // Kept at once, from whatever loop runs: ending a modal window's command may take a while.
+        window->SaveOnSignal();
+        CloseFromMainLoop(window, 0);
     });
     struct sigaction action {};
     action.sa_handler = OnSignal;

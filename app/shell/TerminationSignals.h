@@ -1,8 +1,8 @@
 #pragma once
-// SIGTERM, SIGINT and SIGHUP close the main window as the operator would, so that a session end
-// or a supervising script still gets the settings file written and the connection closed; a
-// settings file that cannot be written then ends the program with status 1 rather than leaving it
-// open where nobody may be to close it.
+// SIGTERM, SIGINT and SIGHUP end the program without waiting for anyone: a session end or a
+// supervising script gets the unsaved edits kept in a recovery file, the settings file written and
+// the connection closed, and the program's status tells whether all of that could be written. A
+// second signal while that goes on ends the program at once.
 
 class TMainWindow;
 

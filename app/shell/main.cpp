@@ -33,6 +33,7 @@ int main(int argc, char** argv)
             window.StartTrace(commandLine.TraceFile);
         if (!commandLine.FileName.isEmpty())
             window.OpenFileAtStart(commandLine.FileName);
+        window.OfferRecovery();
     });
     return application.exec();
 }

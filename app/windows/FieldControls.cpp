@@ -52,3 +52,22 @@ bool CollectField(const QWidget* page, const TConfigField& field, TModuleConfig&
         SetFieldWord(config, field, uint16_t(page->property(field.Control.c_str()).toInt()));
     return true;
 }
+
+QString FieldText(const QWidget* page, const TConfigField& field)
+{
+    const QWidget* control = Control(page, field);
+    if (const auto* address = qobject_cast<const TMaskEdit*>(control))
+        return address->Text();
+    if (const auto* number = qobject_cast<const TSpinEdit*>(control))
+        return number->Text();
+    return {};
+}
+
+void ShowFieldText(QWidget* page, const TConfigField& field, const QString& text)
+{
+    QWidget* control = Control(page, field);
+    if (auto* address = qobject_cast<TMaskEdit*>(control))
+        address->setText(text);
+    else if (auto* number = qobject_cast<TSpinEdit*>(control))
+        number->SetText(text);
+}

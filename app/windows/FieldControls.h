@@ -17,3 +17,9 @@ void ShowField(QWidget* page, const TConfigField& field, const TModuleConfig& co
 // Stores the control's value in the field; false, with the window's message and nothing stored,
 // when the control's text is not a value the field takes.
 bool CollectField(const QWidget* page, const TConfigField& field, TModuleConfig& config, QString& message);
+
+// The text of the field's control as it stands, a value or not; empty for a field shown by a list
+// or held by its frame, which always holds a value.
+QString FieldText(const QWidget* page, const TConfigField& field);
+// Puts such a text back into the field's control.
+void ShowFieldText(QWidget* page, const TConfigField& field, const QString& text);

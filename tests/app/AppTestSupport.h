@@ -88,8 +88,10 @@ public:
     // Created on demand, so that a test can prepare the settings file first.
     TMainWindow& Window()
     {
-        if (!Window_)
+        if (!Window_) {
             Window_ = std::make_unique<TMainWindow>(SettingsPath, HelpFolder);
+            Window_->RecoveryFolder = RecoveryFolder();
+        }
         return *Window_;
     }
 
@@ -112,6 +114,8 @@ public:
     }
 
     QString Path(const char* name) const { return Folder.filePath(name); }
+    // Where a termination signal keeps the unsaved edits, never the user's own state folder.
+    QString RecoveryFolder() const { return Folder.filePath("state/KorvelService"); }
 
     // The settings file the next window reads: the module at this loopback port.
     void PointSettingsAt(quint16 port)

@@ -9,11 +9,13 @@
 #include "ExchangeRecord.h"
 #include "ExchangeRecorder.h"
 #include "ExchangeTrace.h"
+#include "FieldControls.h"
 #include "LocalDefines.h"
 #include "ModbusMaster.h"
 #include "ModuleRegisters.h"
 #include "Monitor_Win.h"
 #include "Settings_Win.h"
+#include "RecoveryFile.h"
 #include "TerminationSignals.h"
 #include "Wait.h"
 
@@ -36,6 +38,8 @@
 #include <QToolButton>
 
 #include <csignal>
+#include <functional>
+#include <map>
 
 namespace {
 
@@ -664,6 +668,162 @@ TEST_F(MainWindowCloseTest, TerminationSignalEndsAModalWindowFirstThenClosesNorm
     ASSERT_TRUE(WaitUntil([&] { return !Window().isVisible(); }));
     EXPECT_EQ(Window().Client, nullptr);
     EXPECT_EQ(FileBytes(SettingsPath), DefaultSettingsFile);
+}
+
+// --- a termination signal with unsaved edits ------------------------------------------------------
+
+namespace {
+
+// The text of every field's control, so that a window can be compared with another.
+std::map<std::string, QString> FieldTexts(TMainWindow& window)
+{
+    std::map<std::string, QString> texts;
+    for (const TConfigField& field : ConfigFields()) {
+        QWidget* page = field.Channel < 0 ? window.findChild<QWidget*>("TabSheet3") : window.Frames[field.Channel];
+        texts[TypedTextKey(field)] = FieldText(page, field);
+    }
+    return texts;
+}
+
+}  // namespace
+
+class MainWindowSignalTest : public MainWindowFixture {
+public:
+    QStringList RecoveryFiles() const { return ::RecoveryFiles(RecoveryFolder()); }
+
+    // Ends the window as a session end does and answers whether it closed.
+    bool Terminate()
+    {
+        CloseOnTerminationSignals(&Window());
+        Window().show();
+        std::raise(SIGTERM);
+        return WaitUntil([&] { return !Window().isVisible(); });
+    }
+};
+
+TEST_F(MainWindowSignalTest, UnsavedEditsGoToARecoveryFileWithoutAQuestionAndComeBackAtTheNextStart)
+{
+    struct TCase {
+        const char* What;
+        std::function<void(MainWindowSignalTest&)> Edit;
+        std::map<std::string, QString> Typed;  // what the file keeps beside the record
+    };
+    const TCase cases[] = {
+        {"values", [](MainWindowSignalTest&) {}, {}},
+        // A value the window does not take is kept as typed, the other fields as values.
+        {"an address and an empty port that are no values",
+         [](MainWindowSignalTest& t) {
+             t.AddressEdit(1)->setText("300.0.0.1");
+             t.Frame(1)->findChild<TSpinEdit*>("SpinEdit4")->SetText("");
+         },
+         {{"IP.ADDRESS", "300.0  .0  .1  "}, {"CHANNEL_1.TCP_PORT_0", ""}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        QDir(RecoveryFolder()).removeRecursively();
+        Window_.reset();
+        Dialogs.Boxes.clear();
+        Window().ConfigToControls(SampleConfig());
+        c.Edit(*this);
+        ASSERT_TRUE(Window().Modified);
+        const auto edited = FieldTexts(Window());
+
+        ASSERT_TRUE(Terminate());
+        EXPECT_TRUE(Dialogs.Boxes.empty());
+        EXPECT_EQ(FileBytes(SettingsPath), DefaultSettingsFile);
+        ASSERT_EQ(RecoveryFiles().size(), 1);
+        TRecovery kept;
+        ASSERT_TRUE(ReadRecoveryFile(RecoveryFiles()[0], kept));
+        EXPECT_EQ(kept.Typed, c.Typed);
+        for (const TConfigField& field : ConfigFields())
+            EXPECT_TRUE(c.Typed.count(TypedTextKey(field)) || FieldEquals(kept.Config, SampleConfig(), field))
+                << field.Key;
+
+        // The next start.
+        Window_.reset();
+        Dialogs.BoxAnswers = {ID::Yes};
+        Window().OfferRecovery();
+        ASSERT_EQ(Dialogs.Boxes.size(), 1u);
+        EXPECT_TRUE(QRegularExpression("^Восстановить несохранённую конфигурацию от "
+                                       "\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d\\?$")
+                        .match(Dialogs.Boxes[0].Text)
+                        .hasMatch())
+            << Dialogs.Boxes[0].Text.toStdString();
+        EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x24u);
+        EXPECT_EQ(FieldTexts(Window()), edited);
+        EXPECT_TRUE(Window().Modified);
+        EXPECT_TRUE(Window().FileName.isEmpty());
+        EXPECT_TRUE(RecoveryFiles().isEmpty());
+    }
+}
+
+TEST_F(MainWindowSignalTest, TheOfferNamesTheTimeAndADeclinedFileGoes)
+{
+    TRecovery recovery;
+    recovery.Config = SampleConfig();
+    QString error;
+    const QString older = WriteRecoveryFile(RecoveryFolder(), recovery, QDateTime({2026, 3, 1}, {9, 5, 7}), error);
+    const QString newer = WriteRecoveryFile(RecoveryFolder(), recovery, QDateTime({2026, 12, 7}, {18, 30, 15}), error);
+    ASSERT_FALSE(older.isEmpty());
+    ASSERT_FALSE(newer.isEmpty());
+    const auto untouched = FieldTexts(Window());
+
+    // The newest first; declining it offers the next.
+    Dialogs.BoxAnswers = {ID::No, ID::No};
+    Window().OfferRecovery();
+    ASSERT_EQ(Dialogs.Boxes.size(), 2u);
+    EXPECT_EQ(Dialogs.Boxes[0].Text, "Восстановить несохранённую конфигурацию от 07.12.2026 18:30:15?");
+    EXPECT_EQ(Dialogs.Boxes[1].Text, "Восстановить несохранённую конфигурацию от 01.03.2026 09:05:07?");
+    EXPECT_TRUE(RecoveryFiles().isEmpty());
+    EXPECT_EQ(FieldTexts(Window()), untouched);
+    EXPECT_FALSE(Window().Modified);
+}
+
+TEST_F(MainWindowSignalTest, ASignalWhileTheOfferWaitsKeepsTheFileForTheNextStart)
+{
+    TRecovery recovery;
+    QString error;
+    ASSERT_FALSE(WriteRecoveryFile(RecoveryFolder(), recovery, QDateTime::currentDateTime(), error).isEmpty());
+    CloseOnTerminationSignals(&Window());
+    Window().show();
+    // The box ends as a signal ends it: with the answer Esc gives.
+    DialogsTestHook::OnMessageBox = [&](const QString&, const QString&, unsigned) {
+        std::raise(SIGTERM);
+        WaitUntil([&] { return !Window().isVisible(); });
+        return ID::No;
+    };
+    Window().OfferRecovery();
+    EXPECT_FALSE(Window().isVisible());
+    EXPECT_EQ(RecoveryFiles().size(), 1);
+}
+
+TEST_F(MainWindowSignalTest, ASignalWhileTheCloseQuestionWaitsStillEndsTheWindowWithTheEditsKept)
+{
+    CloseOnTerminationSignals(&Window());
+    Window().show();
+    Window().ConfigToControls(SampleConfig());
+    // The question is a modal box in a loop of its own; a signal ends it with Cancel.
+    DialogsTestHook::OnMessageBox = [&](const QString&, const QString&, unsigned) {
+        QDialog box(&Window());
+        QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+        box.exec();
+        return ID::Cancel;
+    };
+    // The close ends the loop; the deadline only stops a close that never comes.
+    QEventLoop mainLoop;
+    QTimer::singleShot(0, [&] { Window().close(); });
+    QTimer::singleShot(5000, &mainLoop, &QEventLoop::quit);
+    mainLoop.exec();
+    // The close ended every loop, as it ends the program's; the application's own loop lets later
+    // loops of this test program run again.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QApplication::exec();
+    EXPECT_FALSE(Window().isVisible());
+    EXPECT_EQ(Window().Client, nullptr);
+    ASSERT_EQ(RecoveryFiles().size(), 1);
+    TRecovery kept;
+    ASSERT_TRUE(ReadRecoveryFile(RecoveryFiles()[0], kept));
+    EXPECT_TRUE(DifferingFields(kept.Config, SampleConfig()).empty());
 }
 
 // --- the application's error display -----------------------------------------------------------
