@@ -6,11 +6,13 @@
 // the memory the open monitor holds after many more of them.
 #include "BenchClients.h"
 #include "BenchCommandLine.h"
+#include "Dialogs.h"
 #include "ExchangeTrace.h"
 #include "Monitor_Win.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -216,6 +218,16 @@ int main(int argc, char* argv[])
         std::printf("memory, %d more frames fed to the open monitor (%.2f us each): peak RSS %.1f MB before, "
                     "%.1f MB after, %d rows held\n",
                     frames, perFrame, before, PeakRssMegabytes(), int(monitor.Monitor()->Rows().Records().size()));
+        // Saved as the operator saves them, the file dialog answered at once.
+        const QString saved = folder.filePath("monitor.txt");
+        DialogsTestHook::OnFileDialog = [&saved](TFileDialog& dialog) {
+            dialog.FileName = saved;
+            return true;
+        };
+        monitor.Monitor()->Button3Click();
+        DialogsTestHook::OnFileDialog = nullptr;
+        std::printf("saving them: peak RSS %.1f MB, %.1f MB written\n", PeakRssMegabytes(),
+                    double(QFileInfo(saved).size()) / (1024 * 1024));
     }
     return 0;
 }
