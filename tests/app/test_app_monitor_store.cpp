@@ -175,10 +175,6 @@ TEST(MonitorStore, KeepsAtMostItsCapacityOfRowsButCountsEveryFrame)
     EXPECT_EQ(monitor.Counters().WorstLatencyMs(), -1);
 }
 
-}  // namespace
-
-namespace {
-
 // The sums line at its longest, frame errors and a full store told, wraps rather than pushing the
 // window past a small screen.
 TEST(MonitorStore, TheLongestSumsLineKeepsTheWindowOnItsScreen)
