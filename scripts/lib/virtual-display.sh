@@ -7,7 +7,9 @@ start_virtual_display() {
   local fifo
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  # -noreset: a server that resets when its last client leaves refuses the next one meanwhile, as
+  # a program started on it just after another one ended.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
   VIRTUAL_DISPLAY_PID=$!
   local number=""
   read -r -t 10 number <"$fifo" || true

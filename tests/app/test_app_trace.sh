@@ -30,6 +30,9 @@ trap cleanup EXIT
 
 fail() {
   echo "FAIL: $*"
+  for errors in "$work"/errors-*; do
+    [ -s "$errors" ] && { echo "--- $(basename "$errors"):"; cat "$errors"; }
+  done
   exit 1
 }
 
