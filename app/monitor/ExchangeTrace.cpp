@@ -148,8 +148,10 @@ void TExchangeTrace::WriteTraceLine(const QByteArray& line)
         // A file that took part of the line (a disk filling up) gets it taken back: the file ends
         // with its last whole line. A pipe's reader is gone by then, or took whole lines.
         struct stat status {};
-        if (written > 0 && ::fstat(TraceFile, &status) == 0 && S_ISREG(status.st_mode))
-            (void)::ftruncate(TraceFile, status.st_size - written);
+        if (written > 0 && ::fstat(TraceFile, &status) == 0 && S_ISREG(status.st_mode)) {
+            // Should it fail too, the stop is told all the same.
+            [[maybe_unused]] const int truncated = ::ftruncate(TraceFile, status.st_size - written);
+        }
         CloseTraceFile();
         Attach();
         if (OnTraceStopped)
