@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,8 +19,10 @@
 namespace {
 // A signal handler may only write to a descriptor; the event loop reads the other end.
 int SignalSocket[2] = {-1, -1};
-// Set by the first signal: the close is under way.
-volatile sig_atomic_t Ending = 0;
+// Set by the first signal: the close is under way. Any thread may take a signal, so two at once
+// must not both see themselves first.
+std::atomic<bool> Ending = false;
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler may only use a lock-free atomic");
 
 // How often a close waits for a modal window's own loop to end, and for how long at most: a window
 // that will not close must not keep the program alive once everything has been written.
@@ -28,13 +31,12 @@ constexpr int MaxCloseRetries = 40;
 
 void OnSignal(int signal)
 {
-    if (Ending) {
+    if (Ending.exchange(true)) {
         // Whoever sends a second signal will not wait for the close: the signal's own ending, now.
         std::signal(signal, SIG_DFL);
         std::raise(signal);
         return;
     }
-    Ending = 1;
     // The interrupted code may be about to read errno.
     const int savedErrno = errno;
     const char byte = 1;
@@ -69,7 +71,7 @@ void CloseOnTerminationSignals(TMainWindow* window)
     // help viewer the program starts.
     if (SignalSocket[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, SignalSocket) != 0)
         return;  // the program still runs; it just cannot be closed by a signal
-    Ending = 0;
+    Ending = false;
     auto* notifier = new QSocketNotifier(SignalSocket[1], QSocketNotifier::Read, window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
         char byte;

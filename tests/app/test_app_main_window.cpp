@@ -757,6 +757,24 @@ TEST_F(MainWindowSignalTest, UnsavedEditsGoToARecoveryFileWithoutAQuestionAndCom
     }
 }
 
+TEST_F(MainWindowSignalTest, EditsThatCannotBeKeptEndWithStatus1AndTheReasonButTheSettingsAreWritten)
+{
+    // A plain file where the state folder would be: no folder can be made there, even by root.
+    QFile blocker(Path("blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    Window().RecoveryFolder = Path("blocker/KorvelService");
+    Window().ConfigToControls(SampleConfig());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Window().SaveOnSignal(), 1);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(errors.starts_with("KorvelService: Ошибка создания файла " +
+                                   Path("blocker/KorvelService/unsaved-").toStdString()))
+        << errors;
+    EXPECT_EQ(FileBytes(SettingsPath), DefaultSettingsFile);
+    EXPECT_TRUE(Dialogs.Boxes.empty());
+}
+
 TEST_F(MainWindowSignalTest, TheOfferNamesTheTimeAndADeclinedFileGoes)
 {
     TRecovery recovery;

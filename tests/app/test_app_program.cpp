@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -255,6 +256,33 @@ TEST(Program, AnswersHelpAndVersionWithoutADisplayAndRefusesUnknownArguments)
         EXPECT_EQ(process.exitCode(), c.ExitCode);
         const QByteArray output = c.OnStdout ? process.readAllStandardOutput() : process.readAllStandardError();
         EXPECT_TRUE(output.contains(c.Output)) << output.toStdString();
+    }
+}
+
+// --- a second termination signal -----------------------------------------------------------------
+
+// Whoever sends a second signal will not wait: the program ends by it, whatever the close was doing.
+TEST(Program, ASecondTerminationSignalEndsItAtOnce)
+{
+    const int signalPairs[][2] = {{SIGTERM, SIGINT}, {SIGHUP, SIGTERM}, {SIGINT, SIGHUP}};
+    for (const auto& pair : signalPairs) {
+        SCOPED_TRACE(std::string(strsignal(pair[0])) + ", then " + strsignal(pair[1]));
+        TProgramCopy copy;
+        ASSERT_TRUE(copy.Made());
+        QProcess process;
+        process.setProcessEnvironment(OffscreenEnvironment());
+        process.start(copy.Program, {});
+        ASSERT_TRUE(process.waitForStarted());
+        const auto pid = pid_t(process.processId());
+        ASSERT_TRUE(WaitUntil([&] { return CatchesSignal(pid, SIGHUP); }, std::chrono::seconds(20)));
+        // Stopped, the program gets both signals before its loop can begin the close for the first.
+        ::kill(pid, SIGSTOP);
+        ::kill(pid, pair[0]);
+        ::kill(pid, pair[1]);
+        ::kill(pid, SIGCONT);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
+        EXPECT_FALSE(QFile::exists(copy.Settings));
     }
 }
 
