@@ -25,9 +25,10 @@ std::atomic<bool> Ending = false;
 static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler may only use a lock-free atomic");
 
 // How often a close waits for a modal window's own loop to end, and for how long at most: a window
-// that will not close must not keep the program alive once everything has been written.
+// that will not close must not keep the program alive once everything has been written, and a
+// session end allows a couple of seconds before it kills.
 constexpr int RetryCloseMs = 50;
-constexpr int MaxCloseRetries = 40;
+constexpr int MaxCloseRetries = 20;
 
 void OnSignal(int signal)
 {
