@@ -115,6 +115,20 @@ TFileReadResult ReadOpenedFile(int fd, size_t limit, std::string& content)
     return read ? TFileReadResult::Read : TFileReadResult::ReadFailed;
 }
 
+// Opens for reading without waiting: a FIFO with no writer yet must not hold the open, a device the
+// reads. Read when fd is open and status tells what it is; fd is closed on any other answer.
+TFileReadResult OpenWithoutWaiting(const std::string& fileName, int& fd, struct stat& status)
+{
+    fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::OpenFailed;
+    if (::fstat(fd, &status) != 0) {
+        ::close(fd);
+        return TFileReadResult::ReadFailed;
+    }
+    return TFileReadResult::Read;
+}
+
 }  // namespace
 
 TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content)
@@ -129,12 +143,11 @@ TFileReadResult ReadWholeFile(const std::string& fileName, std::string& content)
 TFileReadResult ReadSmallRegularFile(const std::string& fileName, size_t maxSize, std::string& content)
 {
     content.clear();
-    // Opening without waiting, so that a FIFO with no writer cannot hold the caller.
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::OpenFailed;
+    int fd = -1;
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || static_cast<uintmax_t>(status.st_size) > maxSize) {
+    if (const TFileReadResult opened = OpenWithoutWaiting(fileName, fd, status); opened != TFileReadResult::Read)
+        return opened;
+    if (!S_ISREG(status.st_mode) || static_cast<uintmax_t>(status.st_size) > maxSize) {
         ::close(fd);
         return TFileReadResult::ReadFailed;
     }
@@ -144,15 +157,10 @@ TFileReadResult ReadSmallRegularFile(const std::string& fileName, size_t maxSize
 TFileReadResult ReadBoundedFile(const std::string& fileName, size_t maxSize, std::string& content)
 {
     content.clear();
-    // Opening without waiting: a FIFO with no writer yet must not hold the open, a device the reads.
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::OpenFailed;
+    int fd = -1;
     struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        ::close(fd);
-        return TFileReadResult::ReadFailed;
-    }
+    if (const TFileReadResult opened = OpenWithoutWaiting(fileName, fd, status); opened != TFileReadResult::Read)
+        return opened;
     if (S_ISREG(status.st_mode) && static_cast<uintmax_t>(status.st_size) > maxSize) {
         ::close(fd);
         return TFileReadResult::TooLarge;
