@@ -57,7 +57,7 @@ std::string TypedTextKey(const TConfigField& field)
 QString RecoveryFolderLocation()
 {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores a relative path.
+    // A relative XDG_STATE_HOME is not to be used: the XDG rules say to ignore it.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::home().filePath(QStringLiteral(".local/state"));
     return QDir(base).filePath(FolderName);

@@ -4,6 +4,7 @@
 #include "ControlsFit.h"
 #include "IniFile.h"
 #include "ModuleDefaults.h"
+#include "SampleConfig.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -14,19 +15,6 @@
 #include <string>
 
 namespace {
-
-TModuleConfig DistinctConfig()
-{
-    TModuleConfig config = FactoryDefaults;
-    config.Address = {10, 0, 0, 5};
-    config.TCPPort = 1502;
-    config.Channels[1].SlaveAddress = 17;
-    config.Channels[1].BaudIndex = 4;
-    config.Channels[1].Parity = 1;
-    config.Channels[1].StopBits = 0;
-    config.Channels[0].TCPPort1 = 5021;
-    return config;
-}
 
 const TConfigField& Field(const char* section, const char* key)
 {

@@ -2,6 +2,7 @@
 // configuration image, and the one verdict on what a module holds.
 #include "ConfigVerdict.h"
 #include "ModuleDefaults.h"
+#include "SampleConfig.h"
 #include "ModuleInfo.h"
 #include "ModuleRegisters.h"
 
@@ -18,19 +19,6 @@ TModuleInfo InfoOf(uint16_t version, std::array<uint8_t, 6> mac, uint8_t flags)
     std::memcpy(info.MAC, mac.data(), mac.size());
     info.Flags = flags;
     return info;
-}
-
-TModuleConfig DistinctConfig()
-{
-    TModuleConfig config = FactoryDefaults;
-    config.Address = {10, 0, 0, 5};
-    config.TCPPort = 1502;
-    config.Channels[1].SlaveAddress = 17;
-    config.Channels[1].BaudIndex = 4;
-    config.Channels[1].Parity = 1;
-    config.Channels[1].StopBits = 0;
-    config.Channels[0].TCPPort1 = 5021;
-    return config;
 }
 
 }  // namespace
