@@ -3,6 +3,17 @@
 # (xvfb-run -a guesses from lock files and races with a server that is just going away), exports
 # DISPLAY and sets VIRTUAL_DISPLAY_PID once the server answers. stop_virtual_display ends it.
 
+# require_tools TOOL...: a test script that cannot run without them is skipped (status 77).
+require_tools() {
+  local tool
+  for tool in "$@"; do
+    if ! command -v "$tool" >/dev/null; then
+      echo "SKIP: $tool is not installed"
+      exit 77
+    fi
+  done
+}
+
 start_virtual_display() {
   local fifo
   fifo=$(mktemp -u)

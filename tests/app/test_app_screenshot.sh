@@ -8,14 +8,8 @@ set -euo pipefail
 program=$1
 output=$2
 
-for tool in Xvfb xwininfo import; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed"
-    exit 77
-  fi
-done
-
 source "$(dirname "$0")/../../scripts/lib/virtual-display.sh"
+require_tools Xvfb xwininfo import
 
 # The program keeps its settings file beside itself: run a copy in a folder of its own.
 work=$(mktemp -d)

@@ -8,14 +8,8 @@ set -euo pipefail
 program=$1
 simulator=$2
 
-for tool in Xvfb xwininfo xdotool xdpyinfo; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed"
-    exit 77
-  fi
-done
-
 source "$(dirname "$0")/../../scripts/lib/virtual-display.sh"
+require_tools Xvfb xwininfo xdotool xdpyinfo
 
 work=$(mktemp -d)
 simulator_pid=""
