@@ -2,6 +2,7 @@
 
 #include "BatchedSave.h"
 #include "CliInterruption.h"
+#include "CliJsonLine.h"
 #include "CliReport.h"
 #include "ConfigFileCheck.h"
 #include "ConfigVerdict.h"
@@ -49,12 +50,7 @@ QJsonObject InfoJson(const TModuleInfo& info)
 
 QJsonObject FailureJson(const TModuleResult& result)
 {
-    QJsonObject fields{{"status", result.Status}, {"error", QString::fromStdString(result.Text)}};
-    if (result.Status == StatusException) {
-        fields.insert("exception", result.Exception);
-        fields.insert("exception_name", QString::fromStdString(ExceptionName(result.Exception)));
-    }
-    return fields;
+    return FailureJson(ModuleFailure(result));
 }
 
 // The status text, and for an exception what the module meant by its code.

@@ -1,5 +1,7 @@
 #include "CliReport.h"
 
+#include "CliJsonLine.h"
+
 #include <QJsonDocument>
 
 #include <cstdio>
@@ -71,12 +73,7 @@ void TCliReport::Module(const TModuleAddress& module, const std::string& command
                         const std::string& text, QJsonObject fields)
 {
     if (Json_) {
-        fields.insert("host", Text(module.Address));
-        fields.insert("port", module.Port);
-        fields.insert("command", Text(command));
-        fields.insert("ok", ok);
-        fields.insert("ms", double(qRound(ms * 10)) / 10);
-        Json(fields);
+        Json(ModuleLine(module, command, ok, ms, std::move(fields)));
         return;
     }
     if (Quiet_ && ok)
