@@ -36,6 +36,15 @@ std::string ExceptionName(uint8_t code)
     }
 }
 
+std::string LineExceptionName(uint8_t code)
+{
+    switch (code) {
+    case ExceptionGatewayPath: return "нет пути к линии";
+    case ExceptionGatewayTarget: return "устройство на линии не ответило";
+    default: return ExceptionName(code);
+    }
+}
+
 void SwapBytePairs(const void* source, void* destination, size_t wordCount)
 {
     const auto* from = static_cast<const uint8_t*>(source);

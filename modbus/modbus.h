@@ -23,6 +23,13 @@ std::string StatusText(uint8_t status, uint8_t exceptionCode);
 // The name of a Modbus exception code: "недопустимый адрес данных" for 2, "код N" for a code the
 // protocol does not define.
 std::string ExceptionName(uint8_t code);
+// The same told from the side of a device on the module's line: the two gateway exceptions say what
+// happened on the line ("нет пути к линии", "устройство на линии не ответило").
+std::string LineExceptionName(uint8_t code);
+
+// The gateway exceptions: no path to the line asked for, and no answer from the device on it.
+inline constexpr uint8_t ExceptionGatewayPath = 0x0A;
+inline constexpr uint8_t ExceptionGatewayTarget = 0x0B;
 
 // Copies wordCount 16-bit words, exchanging the two bytes of each: caller buffers hold registers
 // low byte first, the wire carries them high byte first. Source and destination may be the same.

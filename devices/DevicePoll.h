@@ -1,0 +1,49 @@
+#pragma once
+// Polls one read of a device again and again: the next request goes one period after the previous
+// one started, or as soon as its answer came when that took longer (a line serves one request at a
+// time). Each sample is told with its wall-clock time and counted in the statistics.
+
+#include "DeviceRequests.h"
+#include "PollStatistics.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+class QElapsedTimer;
+
+struct TDeviceSample {
+    std::chrono::system_clock::time_point Time;  // when the request went out
+    TDeviceRead Read;
+    TDeviceReply Reply;
+};
+
+class TDevicePoll : public QObject {
+public:
+    explicit TDevicePoll(TModuleClient& client, QObject* owner = nullptr);
+
+    // periodMs < 0: one request only; 0: each as soon as the previous answer came.
+    void Start(const TDeviceRead& read, int periodMs);
+    // No sample is told after this, even of the request in flight.
+    void Stop();
+    bool IsRunning() const { return Running_; }
+
+    const TPollStatistics& Statistics() const { return Statistics_; }
+    void ClearStatistics() { Statistics_.Clear(); }
+
+    std::function<void(const TDeviceSample&)> OnSample;
+
+private:
+    void Request();
+
+    TModuleClient& Client_;
+    TDeviceRead Read_;
+    int PeriodMs_ = -1;
+    bool Running_ = false;
+    uint64_t Generation_ = 0;
+    std::chrono::steady_clock::time_point LastStart_;
+    QTimer Next_;
+    TPollStatistics Statistics_;
+};
