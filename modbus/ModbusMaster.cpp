@@ -176,6 +176,11 @@ void TModbusMaster::GetReplyData(std::span<uint16_t> destination) const
     std::copy_n(reply.begin(), count, destination.begin());
 }
 
+std::span<const uint8_t> TModbusMaster::GetReplyFrame() const
+{
+    return {};
+}
+
 int TModbusMaster::SetOrderCallback(int orderId, TModbusOrderCompleteEvent callback)
 {
     if (orderId < 0 || orderId >= OrderSlots || !Orders_[orderId])
@@ -388,6 +393,7 @@ int TModbusMaster::SelectNextOrder(int after) const
 void TModbusMaster::SendCurrentOrder()
 {
     TimeoutFlag_ = false;
+    TransmissionFailed_ = false;
     TimeoutCountdown_ = Timeout_;
     ResponseTimer_.start();
     RxCount_ = 0;
@@ -423,7 +429,8 @@ void TModbusMaster::ProcessExchange()
             return;
         TimeoutFlag_ = false;
         status = StatusNoReply;
-        Trace(TModbusTraceEvent::Timeout, ReceiveBuffer_.data(), RxCount_);
+        if (!TransmissionFailed_)
+            Trace(TModbusTraceEvent::Timeout, ReceiveBuffer_.data(), RxCount_);
     } else {
         Trace(TModbusTraceEvent::Received, ReceiveBuffer_.data(), RxCount_, status);
     }
@@ -443,6 +450,14 @@ void TModbusMaster::AbortCurrentOrder(uint8_t status)
         return;
     ResponseTimer_.stop();
     CompleteOrder(status);
+}
+
+void TModbusMaster::TransmissionFailed()
+{
+    if (!AwaitingReply())
+        return;
+    TransmissionFailed_ = true;
+    TimeoutCountdown_ = 0;
 }
 
 void TModbusMaster::CompleteOrder(uint8_t status)

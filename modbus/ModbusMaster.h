@@ -4,6 +4,7 @@
 // the transport-independent engine; TModbusTCPMaster carries it over one ModbusTCP connection.
 
 #include "ClientSocket.h"
+#include "ConnectionFailure.h"
 #include "modbus.h"
 
 #include <QObject>
@@ -77,6 +78,7 @@ enum class TModbusTraceEvent : uint8_t {
     Connected,
     Disconnected,
     ConnectionFailed,
+    ConnectionRefused,  // nothing listens on the port
 };
 
 // Told every transmission, reply and connection event while attached to a master; a master
@@ -124,6 +126,9 @@ public:
     virtual void GetReplyData(void* destination) const = 0;
     // The same, never beyond the destination's end.
     void GetReplyData(std::span<uint16_t> destination) const;
+    // The reply as received from its unit identifier on, for an order whose reply carries no
+    // registers (a raw frame); meant for the completion callback. Empty where the transport has none.
+    virtual std::span<const uint8_t> GetReplyFrame() const;
     virtual void ResponseTimerTick();
     virtual void SaveParametersToIni(const std::string& fileName, const std::string& section) const;
     virtual void LoadParametersFromIni(const std::string& fileName, const std::string& section);
@@ -170,6 +175,10 @@ protected:
     void DiscardReceived(int count);
     // Ends the exchange in progress with a status, as if the transport had judged it.
     void AbortCurrentOrder(uint8_t status);
+    // The request in progress cannot reach the peer (its connection failed): the wait ends at the
+    // next tick of the response timer instead of running out, with no time-out traced. The next
+    // transmission then follows as after a time-out, so a refused port costs a tick per try.
+    void TransmissionFailed();
     void ProcessExchange();
     // True when the next tick of the response timer declares the time-out.
     bool TimeoutCountdownExpired() const { return TimeoutCountdown_ == 0; }
@@ -199,6 +208,7 @@ private:
     QTimer ResponseTimer_;
     uint32_t TimeoutCountdown_ = 0;
     bool TimeoutFlag_ = false;
+    bool TransmissionFailed_ = false;
     std::array<uint8_t, ReceiveBufferSize> ReceiveBuffer_{};
     int RxCount_ = 0;
     int PriorityCount_ = 0;
@@ -237,9 +247,13 @@ public:
     uint8_t GetExceptionCode() const override;
     using TModbusMaster::GetReplyData;
     void GetReplyData(void* destination) const override;
+    std::span<const uint8_t> GetReplyFrame() const override;
     void ResponseTimerTick() override;
 
     uint16_t TransactionId() const { return TransactionId_; }
+    // Why the connection of the last transmission could not be made; None when it was made, so
+    // that an order completed without reply tells a refused port from a silent peer.
+    TConnectionFailure ConnectionFailure() const { return ConnectionFailure_; }
 
 protected:
     int SendOrder(TModbusMasterOrder& order) override;
@@ -259,6 +273,8 @@ private:
 
     TClientSocket Socket_;
     bool Connected_ = false;
+    bool Connecting_ = false;
+    TConnectionFailure ConnectionFailure_ = TConnectionFailure::None;
     bool Started_ = false;
     uint16_t TransactionId_ = 0;
     std::array<uint8_t, TxBufferSize> TxBuffer_{};

@@ -107,6 +107,13 @@ void TModbusTCPMaster::GetReplyData(void* destination) const
     SwapBytePairs(ReceiveBuffer() + RegistersAt, destination, size_t(count));
 }
 
+std::span<const uint8_t> TModbusTCPMaster::GetReplyFrame() const
+{
+    if (!CurrentOrder() || RxCount() <= UnitIdAt)
+        return {};
+    return {ReceiveBuffer() + UnitIdAt, size_t(RxCount() - UnitIdAt)};
+}
+
 void TModbusTCPMaster::ResponseTimerTick()
 {
     // A retransmission after a time-out always goes out on a new connection.
@@ -132,8 +139,10 @@ void TModbusTCPMaster::BuildFrame(TModbusMasterOrder& order)
 int TModbusTCPMaster::SendOrder(TModbusMasterOrder& order)
 {
     BuildFrame(order);
+    ConnectionFailure_ = TConnectionFailure::None;
     if (Connected_)
         return SendFrame();
+    Connecting_ = true;
     Socket_.SetActive(true);
     return RequestBuilt;
 }
@@ -188,12 +197,14 @@ void TModbusTCPMaster::CloseConnection()
     if (Connected_)
         Trace(TModbusTraceEvent::Disconnected);
     Connected_ = false;
+    Connecting_ = false;
     Socket_.SetActive(false);
 }
 
 void TModbusTCPMaster::SocketConnect()
 {
     Connected_ = true;
+    Connecting_ = false;
     Trace(TModbusTraceEvent::Connected);
     if (TxLength_ > 0)
         SendFrame();
@@ -208,9 +219,20 @@ void TModbusTCPMaster::SocketDisconnect()
 
 void TModbusTCPMaster::SocketError(int& errorCode)
 {
-    Trace(TModbusTraceEvent::ConnectionFailed);
+    const int code = errorCode;
+    errorCode = 0;  // silenced: the exchange in progress ends without reply
     Connected_ = false;
-    errorCode = 0;  // silenced: the exchange in progress ends by time-out
+    if (!Connecting_) {
+        // The request may have reached the peer before the connection broke: its reply is waited for.
+        Trace(TModbusTraceEvent::ConnectionFailed);
+        return;
+    }
+    // The request never left: waiting out the time-out would only delay the same outcome.
+    Connecting_ = false;
+    ConnectionFailure_ = ConnectionFailureOf(code);
+    Trace(ConnectionFailure_ == TConnectionFailure::Refused ? TModbusTraceEvent::ConnectionRefused
+                                                            : TModbusTraceEvent::ConnectionFailed);
+    TransmissionFailed();
 }
 
 void TModbusTCPMaster::SocketRead()

@@ -61,7 +61,7 @@ uint32_t TModuleClient::TimeoutTicks(int timeoutMs)
     return uint32_t(ticks - 1);
 }
 
-void TModuleClient::Track(int orderId, TReplyHandler handler)
+void TModuleClient::Track(int orderId, TOrderDone handler)
 {
     const uint64_t generation = Generation_;
     if (orderId < 0) {
@@ -74,9 +74,20 @@ void TModuleClient::Track(int orderId, TReplyHandler handler)
     }
     Master_->SetOrderCallback(
         orderId, [this, generation, handler = std::move(handler)](TModbusMaster* sender, int, uint8_t status) {
-            if (generation == Generation_)
-                handler({status, StatusText(status, sender->GetExceptionCode()), sender->GetExceptionCode()}, sender);
+            if (generation != Generation_)
+                return;
+            const uint8_t exception = sender->GetExceptionCode();
+            const TConnectionFailure failure =
+                status == StatusNoReply ? Master_->ConnectionFailure() : TConnectionFailure::None;
+            handler({status, failure == TConnectionFailure::None ? StatusText(status, exception) : NoReplyText(failure),
+                     exception, failure},
+                    sender);
         });
+}
+
+void TModuleClient::Exchange(const std::function<int(TModbusMaster&)>& queue, TOrderDone done)
+{
+    Track(queue(Active()), std::move(done));
 }
 
 template <class TBlock>

@@ -6,6 +6,7 @@
 // (its master is still completing): deleteLater.
 
 #include "ConfigFields.h"
+#include "ConnectionFailure.h"
 #include "LocalDefines.h"
 #include "ModuleInfo.h"
 
@@ -41,6 +42,8 @@ struct TModuleResult {
     int Status = 0;
     std::string Text;
     uint8_t Exception = 0;  // the module's exception code when Status says it answered with one
+    // Why no reply came when the module could not be connected to; Text names it too.
+    TConnectionFailure Connection = TConnectionFailure::None;
     bool Ok() const { return Status == 0; }
 };
 
@@ -74,6 +77,12 @@ public:
     // checking, when given, is told when the module has taken the write and the read-back starts.
     void WriteAndVerify(const TModuleConfig& config, TVerifyDone done, std::function<void()> checking = {});
 
+    // Any other exchange with whatever sits behind the module: queue() puts one order on the master
+    // (connected on demand) and answers its id or the master's refusal; done is told like every
+    // operation above, with the master to take the reply from inside the call.
+    using TOrderDone = std::function<void(const TModuleResult&, TModbusMaster*)>;
+    void Exchange(const std::function<int(TModbusMaster&)>& queue, TOrderDone done);
+
     // The master, for whoever watches its frames.
     TModbusTCPMaster& Master() { return *Master_; }
 
@@ -84,8 +93,7 @@ public:
     static uint32_t TimeoutTicks(int timeoutMs);
 
 private:
-    using TReplyHandler = std::function<void(const TModuleResult&, TModbusMaster*)>;
-    void Track(int orderId, TReplyHandler handler);
+    void Track(int orderId, TOrderDone handler);
     TModbusTCPMaster& Active();
     // A block of the module's holding registers read into its record.
     template <class TBlock>

@@ -6,6 +6,7 @@
 #include "ScriptedServer.h"
 #include "Wait.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 
 #include <gtest/gtest.h>
@@ -171,7 +172,10 @@ TEST(ModbusTransport, SilentServerThreeTransmissionsEachOnANewConnection)
     EXPECT_FALSE(master->IsResponseTimerActive());
 }
 
-TEST(ModbusTransport, ClosedPortAndUnusableAddressesGiveNoReply)
+// A connection that cannot be made keeps the no-reply status, but is told with its cause and is not
+// waited out: each of the three transmissions follows the failure within a tick, where a silent
+// peer costs the whole time-out.
+TEST(ModbusTransport, ConnectionsThatCannotBeMadeAreToldAtOnceWithTheirCause)
 {
     quint16 closedPort = 0;
     {
@@ -183,20 +187,45 @@ TEST(ModbusTransport, ClosedPortAndUnusableAddressesGiveNoReply)
         [](const TScriptedRequest& request) { return TScriptedAnswer{ReadRegistersReply(request, Registers(6))}; });
     ASSERT_TRUE(listening.Listen());
 
+    struct TEvents : TModbusTraceSink {
+        void Trace(TModbusTraceEvent event, const uint8_t*, int, uint8_t) override { Seen.push_back(event); }
+        std::vector<TModbusTraceEvent> Seen;
+    };
+    using E = TModbusTraceEvent;
     const struct {
         const char* address;
         quint16 port;
+        TConnectionFailure failure;
+        E told;
     } cases[] = {
-        {"127.0.0.1", closedPort},
-        {"localhost", listening.Port()},  // a name, not an address: nothing is looked up
-        {"127.0.0.999", listening.Port()},
-        {"", listening.Port()},
+        {"127.0.0.1", closedPort, TConnectionFailure::Refused, E::ConnectionRefused},
+        // Names are not looked up, and a malformed address is not guessed at.
+        {"localhost", listening.Port(), TConnectionFailure::Unreachable, E::ConnectionFailed},
+        {"127.0.0.999", listening.Port(), TConnectionFailure::Unreachable, E::ConnectionFailed},
+        {"", listening.Port(), TConnectionFailure::Unreachable, E::ConnectionFailed},
     };
     for (const auto& c : cases) {
-        auto master = MasterFor(c.port, QuickTimeout, 1, c.address);
+        auto master = MasterFor(c.port, PatientTimeout, 2, c.address);
+        TEvents events;
+        master->TraceSink = &events;
+        QElapsedTimer clock;
+        clock.start();
         EXPECT_EQ(Read(*master, 78, 6).Status, StatusNoReply) << c.address;
+        // Three transmissions against a time-out of half a second each.
+        EXPECT_LT(clock.elapsed(), 100) << c.address;
+        EXPECT_EQ(master->ConnectionFailure(), c.failure) << c.address;
+        EXPECT_EQ(events.Seen, (std::vector<E>{c.told, E::Retransmission, c.told, E::Retransmission, c.told}))
+            << c.address;
+        master->TraceSink = nullptr;
     }
     EXPECT_EQ(listening.ConnectionCount(), 0);
+
+    // A peer that takes the connection and stays silent is waited out, and no connection failed.
+    TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(silent.Listen());
+    auto master = MasterFor(silent.Port(), QuickTimeout, 0);
+    EXPECT_EQ(Read(*master, 78, 6).Status, StatusNoReply);
+    EXPECT_EQ(master->ConnectionFailure(), TConnectionFailure::None);
 }
 
 TEST(ModbusTransport, AddressesAreReadByTheDecimalRule)
