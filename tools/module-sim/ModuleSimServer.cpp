@@ -1,10 +1,13 @@
 #include "ModuleSimServer.h"
 
-#include "DelayedRelay.h"
+#include "GatewayFront.h"
 #include "ModuleDefaults.h"
+#include "SimLines.h"
 
 #include <QModbusTcpServer>
 #include <QTcpServer>
+
+#include <cstring>
 
 namespace {
 
@@ -35,7 +38,10 @@ private:
     TModuleSimServer& Owner_;
 };
 
-TModuleSimServer::TModuleSimServer(QObject* parent) : QObject(parent), Server_(new TModuleSimModbusServer(*this))
+TModuleSimServer::TModuleSimServer(QObject* parent)
+    : QObject(parent)
+    , Server_(new TModuleSimModbusServer(*this))
+    , Lines_(new TSimLines(this))
 {
     Server_->setServerAddress(ModuleUnitId);
     QModbusDataUnitMap map;
@@ -56,21 +62,21 @@ TModuleSimServer::~TModuleSimServer() = default;
 
 bool TModuleSimServer::Listen(const QHostAddress& address, quint16 port)
 {
-    const bool delayed = AnswerDelayMs_ > 0;
     Server_->setConnectionParameter(QModbusDevice::NetworkAddressParameter,
-                                    delayed ? QHostAddress(QHostAddress::LocalHost).toString() : address.toString());
-    Server_->setConnectionParameter(QModbusDevice::NetworkPortParameter, delayed ? 0 : port);
+                                    QHostAddress(QHostAddress::LocalHost).toString());
+    Server_->setConnectionParameter(QModbusDevice::NetworkPortParameter, 0);
     if (!Server_->connectDevice())
         return false;
-    if (!delayed)
-        return true;
-    Relay_ = new TDelayedRelay(AnswerDelayMs_, this);
-    return Relay_->Listen(address, port, ServerPort());
+    Front_ = new TGatewayFront(
+        AnswerDelayMs_,
+        [this](const QByteArray& frame, const TGatewayFront::TReply& reply) { Lines_->Serve(Config(), frame, reply); },
+        this);
+    return Front_->Listen(address, port, ServerPort());
 }
 
 quint16 TModuleSimServer::Port() const
 {
-    return Relay_ ? Relay_->Port() : ServerPort();
+    return Front_ ? Front_->Port() : 0;
 }
 
 quint16 TModuleSimServer::ServerPort() const
@@ -83,7 +89,20 @@ quint16 TModuleSimServer::ServerPort() const
 
 QString TModuleSimServer::ErrorText() const
 {
-    return Relay_ ? Relay_->ErrorText() : Server_->errorString();
+    return Front_ ? Front_->ErrorText() : Server_->errorString();
+}
+
+TModuleConfig TModuleSimServer::Config() const
+{
+    std::array<uint8_t, sizeof(TModuleConfig)> image{};
+    for (size_t k = 0; k < ConfigReadRegisterCount; ++k) {
+        const uint16_t value = Register(ConfigFirstRegister + int(k));
+        image[2 * k] = uint8_t(value);
+        image[2 * k + 1] = uint8_t(value >> 8);
+    }
+    TModuleConfig config;
+    std::memcpy(&config, image.data(), sizeof config);
+    return config;
 }
 
 void TModuleSimServer::SetVersion(uint8_t major, uint8_t minor)

@@ -1,7 +1,8 @@
 #pragma once
 // A simulated module: the ModbusTCP server of unit 255 with the information block (registers
 // 78..83) and the configuration block (84..140). It starts with a plausible information block
-// and the factory configuration, and keeps whatever is written.
+// and the factory configuration, and keeps whatever is written. Requests for other units reach
+// the simulated devices on its RS-485 lines, routed by the configuration it holds.
 
 #include "ModuleRegisters.h"
 
@@ -11,8 +12,9 @@
 #include <array>
 #include <cstdint>
 
-class TDelayedRelay;
+class TGatewayFront;
 class TModuleSimModbusServer;
+class TSimLines;
 
 class TModuleSimServer : public QObject {
     Q_OBJECT
@@ -42,6 +44,11 @@ public:
 
     int RequestCount() const { return RequestCount_; }
 
+    // The configuration block as the module holds it now.
+    TModuleConfig Config() const;
+    // The lines and their devices; add devices before Listen.
+    TSimLines& Lines() { return *Lines_; }
+
 signals:
     // One per request answered or refused by the server, after the registers were updated.
     void RequestServed(int functionCode, int startAddress, int count);
@@ -52,7 +59,8 @@ private:
     quint16 ServerPort() const;
 
     TModuleSimModbusServer* Server_;  // a child, so that it follows the object to another thread
-    TDelayedRelay* Relay_ = nullptr;  // in front of the server when answers are delayed
+    TSimLines* Lines_;                // a child, as the server
+    TGatewayFront* Front_ = nullptr;  // takes the connections, in front of the server
     int AnswerDelayMs_ = 0;
     int RequestCount_ = 0;
 };

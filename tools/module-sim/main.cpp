@@ -1,12 +1,15 @@
 // korvel-module-sim: simulated modules on a loopback (or chosen) address: one, or a fleet on
 // consecutive ports.
+#include "DeviceOption.h"
 #include "ModuleSimServer.h"
+#include "SimLines.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -14,6 +17,28 @@ namespace {
 
 constexpr uint MaxModules = 1000;
 constexpr uint MaxDelayMs = 60000;
+constexpr double MaxLineTimeFactor = 100;
+
+const char* const DeviceHelp =
+    "A device on an RS-485 line: CH:UNIT[:BAUD:PARITY:STOPBITS], channel 1 or 2, unit 1..247, "
+    "e.g. 1:5 or 2:17:9600:N:1 (parity N, O or E; without them the channel's factory settings, "
+    "115200 E 2). Repeatable.\n"
+    "A request for another unit than 255 is routed by the module's current configuration: the "
+    "device with that unit on a master channel (SLAVE_ADDRESS 0) whose baud rate, parity and stop "
+    "bits are the device's answers after the time request and reply take on the line (11 bits a "
+    "byte); a device with other settings, or no device with that unit, gives exception 0x0B after "
+    "the request's time on the line and the channel's TIMEOUT (with no device, every master "
+    "channel is tried and the longest TIMEOUT counts); a device on a slave channel, or no master "
+    "channel at all, gives exception 0x0A at once. A line serves one request at a time.\n"
+    "Each device is a meter; registers as on the wire, 0-based, 32/64-bit values high word first:\n"
+    "  input 0-1 voltage float32 = 230 + 10 sin(2 pi t/60); 2-3 current float32 = 5 + UNIT/10 + "
+    "2 sin(2 pi t/90); 4-5 power float32 = voltage * current; 6-7 energy uint32 = 1000 UNIT + "
+    "floor(t/10); 8 status (bit 0 set, bit 1 set in odd 30 s periods); 9 temperature int16 in "
+    "0.1 C = round(100 sin(2 pi t/120)) - 50; 10-13 frequency float64 = 50 + 0.05 sin(2 pi t/30); "
+    "t in seconds since start.\n"
+    "  discrete inputs 0-15: input k is bit k of floor(t); coils 0-15: coil 0 set; holding 0-63: "
+    "0 = UNIT, 1-2 set point 50.0 float32, 8-12 \"METER-UUU\" ASCII; writes to coils and holding "
+    "registers are kept.";
 
 bool ParseVersion(const QString& text, uint8_t& major, uint8_t& minor)
 {
@@ -70,12 +95,17 @@ int main(int argc, char* argv[])
                                        "mac", "00-1A-4B-00-00-01");
     const QCommandLineOption jumperOption("jumper", "The factory-configuration jumper is fitted.");
     const QCommandLineOption verboseOption("verbose", "Print one line per request.");
-    parser.addOptions(
-        {portOption, bindOption, countOption, delayOption, firmwareOption, macOption, jumperOption, verboseOption});
+    const QCommandLineOption deviceOption("device", DeviceHelp, "device");
+    const QCommandLineOption lineTimeOption(
+        "line-time", "Scale of the time bytes take on the RS-485 lines: 1 as at the baud rate, 0 for none.", "factor",
+        "1");
+    parser.addOptions({portOption, bindOption, countOption, delayOption, firmwareOption, macOption, jumperOption,
+                       verboseOption, deviceOption, lineTimeOption});
     parser.process(app);
 
     QTextStream err(stderr);
-    bool portOk = false, countOk = false, delayOk = false;
+    bool portOk = false, countOk = false, delayOk = false, lineTimeOk = false;
+    const double lineTime = parser.value(lineTimeOption).toDouble(&lineTimeOk);
     const uint port = parser.value(portOption).toUInt(&portOk);
     const uint count = parser.value(countOption).toUInt(&countOk);
     const uint delay = parser.value(delayOption).toUInt(&delayOk);
@@ -109,6 +139,25 @@ int main(int argc, char* argv[])
         return 2;
     }
 
+    if (!lineTimeOk || !(lineTime >= 0 && lineTime <= MaxLineTimeFactor)) {
+        err << "korvel-module-sim: bad line time " << parser.value(lineTimeOption) << " (0.." << MaxLineTimeFactor
+            << ")\n";
+        return 2;
+    }
+    std::vector<TSimDevice> devices;
+    for (const QString& text : parser.values(deviceOption)) {
+        const auto device = ParseDeviceOption(text);
+        const bool repeated = device && std::any_of(devices.begin(), devices.end(), [&](const TSimDevice& other) {
+                                  return other.Channel() == device->Channel() && other.Unit() == device->Unit();
+                              });
+        if (!device || repeated) {
+            err << "korvel-module-sim: bad device " << text
+                << (repeated ? " (that unit is on that channel already)\n" : " (expected e.g. 1:5 or 2:17:9600:N:1)\n");
+            return 2;
+        }
+        devices.push_back(*device);
+    }
+
     // One event loop serves the whole fleet; each module keeps its own registers.
     std::vector<std::unique_ptr<TModuleSimServer>> modules;
     QTextStream out(stdout);
@@ -120,6 +169,9 @@ int main(int argc, char* argv[])
         module->SetMac(moduleMac);
         module->SetJumperFitted(parser.isSet(jumperOption));
         module->SetAnswerDelay(int(delay));
+        module->Lines().SetLineTimeFactor(lineTime);
+        for (const TSimDevice& device : devices)
+            module->Lines().AddDevice(device);
         const quint16 modulePort = quint16(port == 0 ? 0 : port + i);
         if (!module->Listen(address, modulePort)) {
             err << "korvel-module-sim: cannot listen on " << address.toString() << ":" << modulePort << ": "
