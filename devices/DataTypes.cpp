@@ -5,7 +5,6 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <limits>
 
 namespace {
 
@@ -153,7 +152,7 @@ std::optional<uint64_t> EncodeBits(std::string_view text, TDataType type)
     case TDataType::Float32: {
         const auto value = ParseReal(text);
         // A finite number past the float's range would silently become an infinity.
-        if (!value || (std::isfinite(*value) && std::fabs(*value) > std::numeric_limits<float>::max()))
+        if (!value || (std::isfinite(*value) && std::isinf(float(*value))))
             return std::nullopt;
         return std::bit_cast<uint32_t>(float(*value));
     }
