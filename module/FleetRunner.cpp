@@ -46,6 +46,8 @@ void TFleetRunner::StartNext()
         if (done)
             return;
         done = true;
+        // Its connection closes now, not when the client goes: the next job may need the descriptor.
+        client->Cancel();
         client->deleteLater();
         ++Finished_;
         if (JobFinished_)
