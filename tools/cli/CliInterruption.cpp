@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -29,22 +31,20 @@ void OnSignal(int signal)
 
 }  // namespace
 
-TCliInterruption::TCliInterruption(std::function<void()> onFirst)
+TCliInterruption::TCliInterruption(std::function<void()> onFirst) : OnFirst_(std::move(onFirst))
 {
+    WatchOutput();
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, SignalSocket) != 0)
         return;  // a signal then ends the program at once, as without this
     Notifier_ = std::make_unique<QSocketNotifier>(SignalSocket[1], QSocketNotifier::Read);
-    QObject::connect(Notifier_.get(), &QSocketNotifier::activated, Notifier_.get(),
-                     [this, onFirst = std::move(onFirst)] {
-                         char byte = 0;
-                         if (::read(SignalSocket[1], &byte, 1) != 1 || Signal_ != 0)
-                             return;
-                         Signal_ = byte;
-                         std::fputs("korvel-cli: прервано: новые модули не опрашиваются, ожидаются ответы тех, "
-                                    "которым запрос уже отправлен (повторное прерывание: выход сразу)\n",
-                                    stderr);
-                         onFirst();
-                     });
+    QObject::connect(Notifier_.get(), &QSocketNotifier::activated, Notifier_.get(), [this] {
+        char byte = 0;
+        if (::read(SignalSocket[1], &byte, 1) != 1 || Signal_ != 0)
+            return;
+        Signal_ = byte;
+        Stop("прервано: новые модули не опрашиваются, ожидаются ответы тех, которым запрос уже отправлен "
+             "(повторное прерывание: выход сразу)");
+    });
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
@@ -71,6 +71,38 @@ TCliInterruption::~TCliInterruption()
         ::close(end);
         end = -1;
     }
+}
+
+void TCliInterruption::WatchOutput()
+{
+    struct stat output {};
+    if (::fstat(STDOUT_FILENO, &output) != 0 || !S_ISFIFO(output.st_mode))
+        return;
+    // The write end of a pipe never turns readable: the read notification comes only with the
+    // error that tells the reader has closed it.
+    OutputWatch_ = std::make_unique<QSocketNotifier>(STDOUT_FILENO, QSocketNotifier::Read);
+    QObject::connect(OutputWatch_.get(), &QSocketNotifier::activated, OutputWatch_.get(), [this] {
+        // Told once; a pipe opened for reading too would otherwise wake the loop for every byte.
+        OutputWatch_->setEnabled(false);
+        pollfd output{STDOUT_FILENO, POLLOUT, 0};
+        if (::poll(&output, 1, 0) != 1 || (output.revents & POLLERR) == 0)
+            return;
+        OutputLost_ = true;
+        if (Signal_ == 0)
+            Stop("стандартный вывод закрыт: новые модули не опрашиваются, ожидаются ответы тех, которым запрос "
+                 "уже отправлен");
+    });
+}
+
+void TCliInterruption::Stop(const char* message)
+{
+    std::fprintf(stderr, "korvel-cli: %s\n", message);
+    OnFirst_();
+}
+
+void IgnoreBrokenPipe()
+{
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void EndBySignal(int signal)

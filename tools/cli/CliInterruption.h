@@ -2,6 +2,8 @@
 // Ctrl+C (SIGINT) or SIGTERM while modules are being asked: a module whose request is already on
 // its way may take it, so those modules are waited for and reported; no further module is started.
 // A second signal ends the program at once. Outside that time a signal ends the program as usual.
+// A reader of stdout that goes away (`| head`) stops the run the same way: what is written after
+// it could reach nobody.
 
 #include <functional>
 #include <memory>
@@ -10,17 +12,30 @@ class QSocketNotifier;
 
 class TCliInterruption {
 public:
-    // onFirst runs from the event loop when the first signal arrives.
+    // onFirst runs from the event loop when the first signal arrives or stdout's reader is gone.
     explicit TCliInterruption(std::function<void()> onFirst);
     ~TCliInterruption();
 
     // The signal received, 0 while none.
     int Signal() const { return Signal_; }
+    // True once stdout is a pipe that nobody reads any more.
+    bool OutputLost() const { return OutputLost_; }
+    bool Stopped() const { return Signal_ != 0 || OutputLost_; }
 
 private:
+    void WatchOutput();
+    void Stop(const char* message);
+
+    std::function<void()> OnFirst_;
     std::unique_ptr<QSocketNotifier> Notifier_;
+    std::unique_ptr<QSocketNotifier> OutputWatch_;
     int Signal_ = 0;
+    bool OutputLost_ = false;
 };
+
+// Writes to a stdout nobody reads fail with EPIPE instead of killing the program, so that the run
+// can finish the modules in flight and tell them. For the whole process, before anything is written.
+void IgnoreBrokenPipe();
 
 // After the report: ends the program by the signal it received, so that the shell or script that
 // started it stops as well; returns when the signal is 0.
