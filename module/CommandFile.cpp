@@ -2,9 +2,23 @@
 
 #include "WholeFile.h"
 
+namespace {
+
+// stdin, once read, has nothing left for a second file.
+bool StdinTaken = false;
+
+}  // namespace
+
 bool ReadCommandFile(const std::string& fileName, std::string& text, std::string& error)
 {
-    switch (ReadBoundedFile(fileName, MaxCommandFileSize, text)) {
+    const bool fromStdin = fileName == StandardStreamName;
+    if (fromStdin && StdinTaken) {
+        error = "Стандартный ввод уже прочитан: \"-\" можно указать только для одного файла";
+        return false;
+    }
+    StdinTaken = StdinTaken || fromStdin;
+    // The same bounded read as for a named pipe; a terminal is refused at once, not waited on.
+    switch (ReadBoundedFile(fromStdin ? "/dev/stdin" : fileName, MaxCommandFileSize, text)) {
     case TFileReadResult::Read: return true;
     case TFileReadResult::TooLarge:
         error =
