@@ -39,17 +39,21 @@ QJsonObject FailureJson(const TCliFailure& failure)
     QJsonObject fields{{"status", failure.Status},
                        {"reason", ReasonWord(failure.Reason)},
                        {"error", QString::fromStdString(failure.Text)}};
-    if (failure.Reason == TReason::Exception) {
+    if (failure.Reason == TReason::Exception || failure.Reason == TReason::GatewayPath ||
+        failure.Reason == TReason::GatewayTarget) {
         fields.insert("exception", failure.Exception);
         fields.insert("exception_name", QString::fromStdString(ExceptionName(failure.Exception)));
     }
     return fields;
 }
 
-QJsonObject SummaryLine(size_t total, size_t succeeded, size_t failed, std::optional<size_t> changed, double ms)
+QJsonObject SummaryLine(const TRunCounts& counts, double ms)
 {
-    QJsonObject counts{{"total", qint64(total)}, {"succeeded", qint64(succeeded)}, {"failed", qint64(failed)}};
-    if (changed)
-        counts.insert("changed", qint64(*changed));
-    return RunLine("summary", failed == 0, ms, counts);
+    QJsonObject fields{{"total", qint64(counts.Total)},
+                       {"succeeded", qint64(counts.Succeeded)},
+                       {"failed", qint64(counts.Failed)},
+                       {"interrupted", qint64(counts.Interrupted)}};
+    if (counts.Changed)
+        fields.insert("changed", qint64(*counts.Changed));
+    return RunLine("summary", counts.Failed == 0 && counts.Interrupted == 0, ms, fields);
 }

@@ -16,6 +16,14 @@ QJsonObject ModuleLine(const TModuleAddress& module, const std::string& command,
                        QJsonObject fields = {});
 QJsonObject RunLine(const std::string& command, bool ok, double ms, QJsonObject fields = {});
 QJsonObject FailureJson(const TCliFailure& failure);
-// The last line of a run: how many modules, how many succeeded and failed, and for commands that
-// write, how many were changed.
-QJsonObject SummaryLine(size_t total, size_t succeeded, size_t failed, std::optional<size_t> changed, double ms);
+// What the last line of a run counts: every module of the run is one of succeeded, failed or
+// interrupted (not done because the run was stopped); commands that write count the changed too.
+struct TRunCounts {
+    size_t Total = 0;
+    size_t Succeeded = 0;
+    size_t Failed = 0;
+    size_t Interrupted = 0;
+    std::optional<size_t> Changed;
+};
+
+QJsonObject SummaryLine(const TRunCounts& counts, double ms);

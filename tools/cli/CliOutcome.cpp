@@ -9,6 +9,8 @@ const char* ReasonWord(TReason reason)
     case TReason::Refused: return "refused";
     case TReason::Unreachable: return "unreachable";
     case TReason::Exception: return "exception";
+    case TReason::GatewayPath: return "gateway_path";
+    case TReason::GatewayTarget: return "gateway_target";
     case TReason::Mismatch: return "mismatch";
     case TReason::Checksum: return "checksum";
     case TReason::NotAModule: return "not_a_module";
@@ -23,9 +25,19 @@ TCliFailure ModuleFailure(const TModuleResult& result)
 {
     TCliFailure failure{result.Status, TReason::Io, 0, result.Text};
     switch (result.Status) {
-    case StatusNoReply: failure.Reason = TReason::Timeout; break;
+    case StatusNoReply:
+        switch (result.Connection) {
+        case TConnectionFailure::None: failure.Reason = TReason::Timeout; break;
+        case TConnectionFailure::Refused: failure.Reason = TReason::Refused; break;
+        case TConnectionFailure::Unreachable: failure.Reason = TReason::Unreachable; break;
+        // The tool's own lack of a descriptor, not the module's doing.
+        case TConnectionFailure::NoSocket: failure.Reason = TReason::Io; break;
+        }
+        break;
     case StatusException:
-        failure.Reason = TReason::Exception;
+        failure.Reason = result.Exception == ExceptionGatewayPath     ? TReason::GatewayPath
+                         : result.Exception == ExceptionGatewayTarget ? TReason::GatewayTarget
+                                                                      : TReason::Exception;
         failure.Exception = result.Exception;
         break;
     default:

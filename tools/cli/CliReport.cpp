@@ -1,9 +1,11 @@
 #include "CliReport.h"
 
 #include "CliJsonLine.h"
+#include "CliOptions.h"
 
 #include <QJsonDocument>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -61,6 +63,20 @@ QJsonArray DifferencesJson(const std::vector<const TConfigField*>& fields, const
     return differences;
 }
 
+int ReportRunFailure(bool json, const std::string& command, const TCliFailure& failure, int exitStatus)
+{
+    if (failure.Reason == TReason::Usage)
+        std::fprintf(stderr, "korvel-cli: %s\n\n%s\n", failure.Text.c_str(), HelpPointer(command).c_str());
+    else
+        std::fprintf(stderr, "korvel-cli: %s\n", failure.Text.c_str());
+    if (json) {
+        std::fputs(QJsonDocument(RunLine(command, false, 0, FailureJson(failure))).toJson(QJsonDocument::Compact),
+                   stdout);
+        std::fputc('\n', stdout);
+    }
+    return exitStatus;
+}
+
 TCliReport::TCliReport(bool json, bool quiet, size_t moduleCount, bool stdoutTaken)
     : Json_(json)
     , Quiet_(quiet)
@@ -84,20 +100,29 @@ void TCliReport::Module(const TModuleAddress& module, const std::string& command
 
 void TCliReport::Json(const QJsonObject& object)
 {
-    ClearProgress();
-    std::fputs(QJsonDocument(object).toJson(QJsonDocument::Compact).constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    Put(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString(), stdout);
 }
 
 void TCliReport::Line(const std::string& text)
 {
     if (Json_)
         return;
+    Put(text, Lines_);
+}
+
+void TCliReport::Put(const std::string& line, FILE* to)
+{
     ClearProgress();
-    std::fputs(text.c_str(), Lines_);
-    std::fputc('\n', Lines_);
-    std::fflush(Lines_);
+    // Once the reader of a pipe has gone, what is left to tell goes to stderr: a module written
+    // after that is still told somewhere.
+    if (to == stdout && StdoutClosed_)
+        to = stderr;
+    std::fputs(line.c_str(), to);
+    std::fputc('\n', to);
+    if (std::fflush(to) == 0 || to != stdout || errno != EPIPE)
+        return;
+    StdoutClosed_ = true;
+    Put(line, stderr);
 }
 
 void TCliReport::Error(const std::string& text)
@@ -123,11 +148,14 @@ void TCliReport::ClearProgress()
     ProgressShown_ = false;
 }
 
-void TCliReport::Summary(size_t succeeded, size_t failed, double seconds, const std::string& extra)
+void TCliReport::Summary(const TRunCounts& counts, double seconds, const std::string& extra)
 {
     ClearProgress();
-    if (Json_)
+    if (Json_) {
+        Json(SummaryLine(counts, seconds * 1000));
         return;
-    Line("Итого: модулей " + std::to_string(succeeded + failed) + ", успешно " + std::to_string(succeeded) +
-         ", с ошибкой " + std::to_string(failed) + extra + ", " + Fixed(seconds, 2) + " с");
+    }
+    Line("Итого: модулей " + std::to_string(counts.Succeeded + counts.Failed) + ", успешно " +
+         std::to_string(counts.Succeeded) + ", с ошибкой " + std::to_string(counts.Failed) + extra + ", " +
+         Fixed(seconds, 2) + " с");
 }

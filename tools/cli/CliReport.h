@@ -2,6 +2,8 @@
 // What korvel-cli tells: one line per module for people (or one JSON object with --json) on
 // stdout, a progress line on stderr when that is a terminal, messages on stderr, and a summary.
 
+#include "CliJsonLine.h"
+#include "CliOutcome.h"
 #include "ConfigFields.h"
 #include "LocalDefines.h"
 #include "ModuleAddress.h"
@@ -20,6 +22,11 @@ QJsonObject ConfigJson(const TModuleConfig& config);
 QJsonArray DifferencesJson(const std::vector<const TConfigField*>& fields, const TModuleConfig& first,
                            const char* firstName, const TModuleConfig& second, const char* secondName);
 
+// A failure of the whole run before any module is asked (usage, a file): the message on stderr,
+// for usage with the pointer to the command's help, and with --json its line on stdout. Answers
+// exitStatus.
+int ReportRunFailure(bool json, const std::string& command, const TCliFailure& failure, int exitStatus);
+
 class TCliReport {
 public:
     // stdoutTaken: stdout carries the result itself (a configuration file), so the lines for
@@ -34,12 +41,20 @@ public:
     void Line(const std::string& text);   // for people only
     void Error(const std::string& text);  // stderr, always
     void Progress(size_t done);
-    void Summary(size_t succeeded, size_t failed, double seconds, const std::string& extra = {});
+    // For people: the modules told, how many succeeded and failed, then extra; with --json the
+    // summary line.
+    void Summary(const TRunCounts& counts, double seconds, const std::string& extra = {});
+    // A run whose every module succeeded or failed.
+    void Summary(size_t succeeded, size_t failed, double seconds, const std::string& extra = {})
+    {
+        Summary({succeeded + failed, succeeded, failed, 0, std::nullopt}, seconds, extra);
+    }
 
     bool IsJson() const { return Json_; }
 
 private:
     void ClearProgress();
+    void Put(const std::string& line, FILE* to);
 
     bool Json_;
     bool Quiet_;
@@ -47,4 +62,5 @@ private:
     FILE* Lines_;
     bool ShowProgress_;
     bool ProgressShown_ = false;
+    bool StdoutClosed_ = false;
 };

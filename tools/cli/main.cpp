@@ -1,19 +1,26 @@
 // korvel-cli: configure, verify and find Korvel modules from the command line, many at once.
 #include "CliCommands.h"
+#include "CliInterruption.h"
+#include "CliReport.h"
+#include "DescriptorLimit.h"
 
 #include <QCoreApplication>
 
-#include <cstdio>
+#include <algorithm>
 
 int main(int argc, char* argv[])
 {
+    // Before anything opens a descriptor: a fleet may need many more sockets than the soft limit.
+    RaiseDescriptorLimit();
+    IgnoreBrokenPipe();
     QCoreApplication app(argc, argv);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     TCliOptions options;
     std::string error;
     if (!ParseCommandLine(arguments, options, error)) {
-        std::fprintf(stderr, "korvel-cli: %s\n\n%s", error.c_str(), UsageText().c_str());
-        return ExitUsage;
+        // --json may stand after the error; a script that asked for JSON still gets its line.
+        const bool json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
+        return ReportRunFailure(json, options.Command, CliFailure(TReason::Usage, error), ExitUsage);
     }
     return RunCliCommand(options);
 }

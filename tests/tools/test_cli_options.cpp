@@ -1,0 +1,178 @@
+// korvel-cli's command line: options that mean nothing for a command are refused, not dropped; a
+// value given twice is a conflict; host lists accumulate and name each module once; every command
+// has its own help, and the man page keeps up with it.
+#include "CliRun.h"
+#include "ModuleSimServer.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+QString Host(const TModuleSimServer& module)
+{
+    return QString("127.0.0.1:%1").arg(module.Port());
+}
+
+class CliOptionsTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Folder.isValid());
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(Modules.emplace_back(std::make_unique<TModuleSimServer>())->Listen(QHostAddress::LocalHost, 0));
+    }
+
+    QString WriteFile(const QString& name, const QByteArray& text)
+    {
+        const QString path = Folder.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        return path;
+    }
+
+    int Requests() const
+    {
+        int count = 0;
+        for (const auto& module : Modules)
+            count += module->RequestCount();
+        return count;
+    }
+
+    QTemporaryDir Folder;
+    std::vector<std::unique_ptr<TModuleSimServer>> Modules;
+};
+
+}  // namespace
+
+// Refused before anything is sent, with one line and where to read more, not the whole usage.
+TEST_F(CliOptionsTest, AnOptionThatMeansNothingForTheCommandOrIsGivenTwiceIsRefused)
+{
+    const QString host = Host(*Modules[0]);
+    const QString hosts = WriteFile("hosts.txt", host.toUtf8() + "\n");
+    const QString ini = WriteFile("a.ini", "[CHANNEL_0]\r\nBAUDRATE=9600\r\n");
+    struct TCase {
+        QStringList Arguments;
+        const char* Message;
+        const char* Pointer;
+    };
+    const TCase cases[] = {
+        {{"info", "-o", Folder.filePath("x.ini"), host}, "параметр -o не применим к команде info", "help info"},
+        {{"read", "--no-verify", host}, "параметр --no-verify не применим к команде read", "help read"},
+        {{"--hosts", hosts, "diff", ini, host}, "параметр --hosts не применим к команде diff", "help diff"},
+        {{"scan", "--retries", "2", "127.0.0.1"}, "параметр --retries не применим к команде scan", "help scan"},
+        {{"info", "127.0.0.1", "--port", "1503", "127.0.0.2", "--port", "1504"},
+         "параметр --port задан дважды",
+         "help info"},
+        {{"read", host, "-o", Folder.filePath("a.ini"), "--output", Folder.filePath("b.ini")},
+         "параметр --output задан дважды",
+         "help read"},
+        {{"info", host, "--bogus"}, "неизвестный параметр --bogus", "help info"},
+        {{"reboot", host}, "неизвестная команда reboot", "korvel-cli --help"},
+        {{"help", "reboot"}, "неизвестная команда reboot", "korvel-cli --help"},
+    };
+    for (const TCase& c : cases) {
+        const TRun run = RunCli(c.Arguments);
+        const QString err = QString::fromUtf8(run.Err);
+        EXPECT_EQ(run.Exit, 2) << c.Arguments.join(' ').toStdString();
+        EXPECT_TRUE(err.startsWith("korvel-cli: " + QString::fromUtf8(c.Message) + "\n"))
+            << c.Arguments.join(' ').toStdString() << ": " << err.toStdString();
+        EXPECT_TRUE(err.contains(c.Pointer)) << err.toStdString();
+        EXPECT_FALSE(err.contains("Использование")) << err.toStdString();
+        EXPECT_TRUE(run.Out.isEmpty());
+    }
+    EXPECT_EQ(Requests(), 0);
+}
+
+// --port is the default of the hosts without their own port wherever it stands; several --hosts
+// add up; a module named twice, in any way, is asked once and the repeat is told.
+TEST_F(CliOptionsTest, HostsAccumulateAndEachModuleIsAskedOnce)
+{
+    const QString first = WriteFile("first.txt", Host(*Modules[0]).toUtf8() + "\n" + Host(*Modules[1]).toUtf8());
+    const QString second = WriteFile("second.txt", Host(*Modules[1]).toUtf8() + "\n" + Host(*Modules[2]).toUtf8());
+    const TRun run = RunCli({"--json", "--hosts", first, "info", "127.0.0.1", "--hosts", second, "--port",
+                             QString::number(Modules[0]->Port())});
+    EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
+    QSet<int> ports;
+    int moduleLines = 0;
+    for (const QJsonObject& line : run.JsonLines()) {
+        if (line["command"] != "info")
+            continue;
+        ++moduleLines;
+        EXPECT_TRUE(line["ok"].toBool()) << QJsonDocument(line).toJson().toStdString();
+        ports.insert(line["port"].toInt());
+    }
+    EXPECT_EQ(moduleLines, 3);
+    EXPECT_EQ(ports, (QSet<int>{Modules[0]->Port(), Modules[1]->Port(), Modules[2]->Port()}));
+    const QString err = QString::fromUtf8(run.Err);
+    EXPECT_TRUE(err.contains(Host(*Modules[0]) + " задан более одного раза")) << err.toStdString();
+    EXPECT_TRUE(err.contains(Host(*Modules[1]) + " задан более одного раза")) << err.toStdString();
+    for (const auto& module : Modules)
+        EXPECT_EQ(module->RequestCount(), Modules[2]->RequestCount());
+}
+
+// Every way of asking for a command's help gives the same text, naming only the options the
+// command takes.
+TEST(CliHelp, EachCommandHasItsOwnHelp)
+{
+    struct TCase {
+        const char* Command;
+        QStringList Takes;
+        QStringList Refuses;
+    };
+    const TCase cases[] = {
+        {"apply", {"--no-verify", "--hosts", "--port"}, {"--output"}},
+        {"read", {"--output", "--hosts"}, {"--no-verify"}},
+        {"diff", {"--port", "--timeout"}, {"--hosts", "--jobs"}},
+        {"scan", {"--jobs"}, {"--retries", "--hosts"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Command);
+        const TRun help = RunCli({"help", c.Command});
+        EXPECT_EQ(help.Exit, 0);
+        EXPECT_TRUE(help.Out.startsWith(QByteArray("Использование: korvel-cli ") + c.Command))
+            << help.Out.toStdString();
+        for (const QString& option : c.Takes)
+            EXPECT_TRUE(help.Out.contains(option.toUtf8())) << option.toStdString();
+        for (const QString& option : c.Refuses)
+            EXPECT_FALSE(help.Out.contains(option.toUtf8())) << option.toStdString();
+        EXPECT_EQ(RunCli({c.Command, "--help"}).Out, help.Out);
+        EXPECT_EQ(RunCli({"--help", c.Command}).Out, help.Out);
+    }
+    const TRun version = RunCli({"--version"});
+    EXPECT_EQ(version.Exit, 0);
+    EXPECT_TRUE(QString::fromUtf8(version.Out).contains(QRegularExpression("^korvel-cli \\d+(\\.\\d+)+\\n$")))
+        << version.Out.toStdString();
+}
+
+// The man page is written by hand: it must name every command and option the program's help does.
+TEST(CliHelp, TheManPageNamesEveryCommandAndOption)
+{
+    QFile page(KORVEL_CLI_MAN_PAGE);
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    // troff writes a minus sign as \-.
+    const QString man = QString::fromUtf8(page.readAll()).replace("\\-", "-");
+    const QString usage = QString::fromUtf8(RunCli({"--help"}).Out);
+    const QString commands = usage.section("Команды:", 1).section("\n\n", 0, 0);
+    const QRegularExpression commandName("^  ([a-z]+) ", QRegularExpression::MultilineOption);
+    int named = 0;
+    for (auto it = commandName.globalMatch(commands); it.hasNext(); ++named) {
+        const QString command = it.next().captured(1);
+        EXPECT_TRUE(man.contains(QRegularExpression("\\.B " + command + "\\b"))) << command.toStdString();
+    }
+    EXPECT_GE(named, 7);
+    const QRegularExpression optionName("(?<![\\w-])(--?[a-z][a-z-]*)");
+    QSet<QString> options;
+    for (auto it = optionName.globalMatch(usage.section("Параметры:", 1)); it.hasNext();)
+        options.insert(it.next().captured(1));
+    EXPECT_GE(options.size(), 10);
+    for (const QString& option : options)
+        EXPECT_TRUE(man.contains(option)) << option.toStdString();
+}
