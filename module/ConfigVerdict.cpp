@@ -1,6 +1,9 @@
 #include "ConfigVerdict.h"
 
 #include "ConfigFields.h"
+#include "modbus.h"
+
+#include <algorithm>
 
 #include <cstring>
 
@@ -17,4 +20,16 @@ bool WriteVerified(const TModuleConfig& sent, const TModuleConfig& held)
 bool ModuleDiffers(const TModuleConfig& wanted, const TModuleConfig& held)
 {
     return !ChecksumValid(held) || !DifferingFields(wanted, held).empty();
+}
+
+bool NotAModule(const TModuleResult& result, const TModuleInfo& info)
+{
+    constexpr uint8_t IllegalFunction = 1;
+    constexpr uint8_t IllegalDataAddress = 2;
+    if (result.Status == StatusException)
+        return result.Exception == IllegalFunction || result.Exception == IllegalDataAddress;
+    if (!result.Ok())
+        return false;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
+    return std::all_of(bytes, bytes + sizeof info, [](uint8_t byte) { return byte == 0; });
 }

@@ -2,6 +2,8 @@
 // The one verdict on a module's configuration, the same for the window and korvel-cli.
 
 #include "LocalDefines.h"
+#include "ModuleClient.h"
+#include "ModuleInfo.h"
 
 // What the window and korvel-cli say of a module whose checksum is wrong.
 inline constexpr const char* DamagedConfigText =
@@ -17,3 +19,10 @@ bool WriteVerified(const TModuleConfig& sent, const TModuleConfig& held);
 // The module must be written to hold wanted: a field of the table differs, or its stored
 // configuration is damaged (its checksum is wrong), whatever its fields hold.
 bool ModuleDiffers(const TModuleConfig& wanted, const TModuleConfig& held);
+
+// What the window and korvel-cli say of a device that answers, but not as a module does.
+inline constexpr const char* NotAModuleText = "устройство не похоже на модуль";
+
+// The device has no module's registers: it refuses them as an unknown function or address, or its
+// information block is all zero (no firmware, no MAC), as a plain register server's would be.
+bool NotAModule(const TModuleResult& result, const TModuleInfo& info);

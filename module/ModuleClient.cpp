@@ -113,6 +113,14 @@ void TModuleClient::ReadConfig(TConfigDone done)
     ReadBlock<TModuleConfig>(ConfigFirstRegister, std::move(done));
 }
 
+void TModuleClient::ReadModule(TModuleDone done)
+{
+    ReadBlock<TModuleBlocks>(InfoFirstRegister,
+                             [done = std::move(done)](const TModuleResult& result, const TModuleBlocks& blocks) {
+                                 done(result, blocks.Info, blocks.Config);
+                             });
+}
+
 void TModuleClient::WriteConfig(const TModuleConfig& config, TWriteDone done)
 {
     const TConfigImage image = BuildConfigImage(config);

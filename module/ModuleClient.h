@@ -72,6 +72,9 @@ public:
 
     void ReadInfo(TInfoDone done);
     void ReadConfig(TConfigDone done);
+    // Both blocks in one request: what tells a module from another device, and its configuration.
+    using TModuleDone = std::function<void(const TModuleResult&, const TModuleInfo&, const TModuleConfig&)>;
+    void ReadModule(TModuleDone done);
     // Sends the image the window sends for this record: checksum and marker added.
     void WriteConfig(const TModuleConfig& config, TWriteDone done);
     // checking, when given, is told when the module has taken the write and the read-back starts.

@@ -25,6 +25,15 @@ static_assert(ConfigReadRegisterCount * 2 == sizeof(TModuleConfig));
 static_assert(InfoFirstRegister + InfoRegisterCount == ConfigFirstRegister);
 static_assert(MarkerRegister == 140);
 
+// The information block and the configuration block after it, read in one request.
+#pragma pack(push, 1)
+struct TModuleBlocks {
+    TModuleInfo Info;
+    TModuleConfig Config;
+};
+#pragma pack(pop)
+static_assert(sizeof(TModuleBlocks) == (InfoRegisterCount + ConfigReadRegisterCount) * 2);
+
 // Register k of the block is word k: image bytes 2k (low) and 2k+1 (high) on this little-endian
 // host, the order in which the master expects register buffers.
 using TConfigImage = std::array<uint16_t, ConfigWriteRegisterCount>;
