@@ -3,7 +3,9 @@
 #include "CommandFile.h"
 #include "RConvert.h"
 
+#include <cstdio>
 #include <sstream>
+#include <string_view>
 
 namespace {
 
@@ -17,12 +19,35 @@ TIPAddress AddressOf(uint32_t value)
     return {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
 }
 
-std::string Trimmed(const std::string& text)
+// The text with every byte but printable ASCII shown by its code: a mark that a host list was
+// saved with (a byte-order mark, a no-break space) is invisible in a message that quotes it.
+std::string VisibleText(const std::string& text)
 {
-    const size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+    std::string visible;
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead > 0x20 && lead < 0x7F) {
+            visible += char(lead);
+            ++i;
+            continue;
+        }
+        // A whole UTF-8 sequence by its code point, a control or stray byte by its value.
+        const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        uint32_t code = lead & (0xFF >> (length + 1));
+        size_t used = 1;
+        while (used < length && i + used < text.size() && (static_cast<unsigned char>(text[i + used]) & 0xC0) == 0x80)
+            code = code << 6 | (static_cast<unsigned char>(text[i + used++]) & 0x3F);
+        char shown[16];
+        if (length > 1 && used == length) {
+            std::snprintf(shown, sizeof shown, "<U+%04X>", unsigned(code));
+        } else {
+            std::snprintf(shown, sizeof shown, "<0x%02X>", unsigned(lead));
+            used = 1;
+        }
+        visible += shown;
+        i += used;
+    }
+    return visible;
 }
 
 // The decimal rule without the blanks the masked editors pad with: a command line carries none.
@@ -71,6 +96,8 @@ bool ParseAddressRange(const std::string& text, uint16_t port, std::vector<TModu
         const uint32_t edge = prefix <= 30 ? 1 : 0;
         first = AddressOf(base + edge);
         last = AddressOf((base | ~mask) - edge);
+    } else if (dash == std::string::npos && ParseDotted(text, first)) {
+        last = first;
     } else if (dash == std::string::npos || !ParseDotted(text.substr(0, dash), first) ||
                !ParseDotted(text.substr(dash + 1), last) || AddressValue(last) < AddressValue(first)) {
         error = "неверный диапазон " + text;
@@ -93,17 +120,24 @@ bool ReadHostsFile(const std::string& fileName, uint16_t defaultPort, std::vecto
     std::string text;
     if (!ReadCommandFile(fileName, text, error))
         return false;
+    // Editors on some systems save a list with a byte-order mark: it is no part of the first host.
+    constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+    if (std::string_view(text).substr(0, ByteOrderMark.size()) == ByteOrderMark)
+        text.erase(0, ByteOrderMark.size());
     std::istringstream in(text);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
-        const std::string host = Trimmed(line.substr(0, line.find('#')));
-        if (host.empty())
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string host;
+        if (!(words >> host))
             continue;
         TModuleAddress address;
         if (!ParseModuleAddress(host, defaultPort, address)) {
-            error = fileName + ":" + std::to_string(number) + ": неверный адрес " + host;
+            error = fileName + ":" + std::to_string(number) + ": неверный адрес " + VisibleText(host);
             return false;
         }
+        for (std::string value; words >> value;)
+            address.Values.push_back(value);
         addresses.push_back(address);
     }
     return true;

@@ -12,6 +12,9 @@
 struct TModuleAddress {
     std::string Address;  // dotted, as IPToStr prints it
     uint16_t Port = 0;
+    // SECTION/KEY=VALUE texts given for this module alone (after its address in a hosts file),
+    // unchecked here.
+    std::vector<std::string> Values{};
 
     std::string Text() const { return Address + ":" + std::to_string(Port); }
 };
@@ -20,11 +23,12 @@ constexpr size_t MaxScanAddresses = 4096;
 
 // "10.0.0.5" or "10.0.0.5:1502"; the port is 1..65535.
 bool ParseModuleAddress(const std::string& text, uint16_t defaultPort, TModuleAddress& address);
-// "10.0.0.0/24" (its hosts: without the network and broadcast addresses) or "10.0.0.5-10.0.0.40",
-// at most MaxScanAddresses addresses, all on port.
+// "10.0.0.0/24" (its hosts: without the network and broadcast addresses), "10.0.0.5-10.0.0.40" or
+// the one address "10.0.0.5", at most MaxScanAddresses addresses, all on port.
 bool ParseAddressRange(const std::string& text, uint16_t port, std::vector<TModuleAddress>& addresses,
                        std::string& error);
-// One HOST a line; blank lines and text after "#" are ignored. False with a message naming the
+// One HOST a line, optionally followed by blank-separated values for that module alone (Values); blank
+// lines and text after "#" are ignored. False with a message naming the
 // line when a line is not a HOST, or telling why the file cannot be read (it may be a pipe; it is
 // read no further than MaxCommandFileSize).
 bool ReadHostsFile(const std::string& fileName, uint16_t defaultPort, std::vector<TModuleAddress>& addresses,
