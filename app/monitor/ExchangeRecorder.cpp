@@ -20,6 +20,7 @@ constexpr TEventWords EventWords[] = {
     {E::Connected, K::Connection, QT_TRANSLATE_NOOP("TExchangeRecorder", "соединение установлено")},
     {E::Disconnected, K::Connection, QT_TRANSLATE_NOOP("TExchangeRecorder", "соединение закрыто")},
     {E::ConnectionFailed, K::Connection, QT_TRANSLATE_NOOP("TExchangeRecorder", "ошибка соединения")},
+    {E::ConnectionRefused, K::Connection, QT_TRANSLATE_NOOP("TExchangeRecorder", "соединение отвергнуто")},
 };
 
 }  // namespace
