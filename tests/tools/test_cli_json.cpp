@@ -1,0 +1,191 @@
+// The JSON Lines contract of korvel-cli, checked on every line of every command: what a script may
+// rely on whatever the command and however it ended.
+#include "CliRun.h"
+#include "LocalDefines.h"
+#include "ModuleDefaults.h"
+#include "ModuleSimServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QSet>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+const QSet<QString> ReasonWords{"timeout",  "refused",  "unreachable",  "exception",
+                                "mismatch", "checksum", "not_a_module", "interrupted",
+                                "io",       "usage",    "gateway_path", "gateway_target"};
+
+// A port on which nothing listens: taken from the system, then let go.
+quint16 ClosedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+// Every line: host and port (null only on a line about no one module), command, ok, ms; a failure
+// says why. Answers a description of the first breach, empty when the line keeps the contract.
+std::string Breach(const QJsonObject& line)
+{
+    const auto has = [&](const char* key, QJsonValue::Type type) { return line.value(key).type() == type; };
+    if (!has("command", QJsonValue::String) || !has("ok", QJsonValue::Bool) || !has("ms", QJsonValue::Double))
+        return "command, ok or ms missing";
+    if (line["ms"].toDouble() < 0)
+        return "negative ms";
+    const bool aboutModule = has("host", QJsonValue::String) && has("port", QJsonValue::Double);
+    const bool aboutRun = has("host", QJsonValue::Null) && has("port", QJsonValue::Null);
+    if (!aboutModule && !aboutRun)
+        return "host and port neither a module nor null";
+    if (aboutModule && (line["port"].toInt() < 1 || line["port"].toInt() > 65535))
+        return "port out of range";
+    if (line["command"] == "summary") {
+        for (const char* key : {"total", "succeeded", "failed", "interrupted"})
+            if (!has(key, QJsonValue::Double))
+                return std::string("summary without ") + key;
+        if (aboutModule)
+            return "summary names a module";
+        return {};
+    }
+    if (line["ok"].toBool())
+        return line.contains("reason") ? "a success with a reason" : "";
+    if (!has("status", QJsonValue::Double) || !has("reason", QJsonValue::String))
+        return "failure without status or reason";
+    if (!ReasonWords.contains(line["reason"].toString()))
+        return "unknown reason " + line["reason"].toString().toStdString();
+    if (line["reason"] != "mismatch" && !has("error", QJsonValue::String))
+        return "failure without error";
+    if (line["reason"] == "exception" && !has("exception", QJsonValue::Double))
+        return "exception without its code";
+    if (aboutRun && line["reason"] != "usage" && line["reason"] != "io")
+        return "a module's failure without the module";
+    return {};
+}
+
+class CliJsonTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Folder.isValid());
+        for (int i = 0; i < 2; ++i)
+            ASSERT_TRUE(Modules.emplace_back(std::make_unique<TModuleSimServer>())->Listen(QHostAddress::LocalHost, 0));
+    }
+
+    QString Host(int i) const { return QString("127.0.0.1:%1").arg(Modules[size_t(i)]->Port()); }
+
+    QString ConfigFile(const QString& name, const TModuleConfig& config)
+    {
+        const QString path = Folder.filePath(name);
+        SaveConfigToFile(path.toStdString(), config);
+        return path;
+    }
+
+    // Checks every line and how the run ends: a summary that counts every module, or one line for
+    // a run refused before any module was asked.
+    void ExpectContract(const QStringList& arguments)
+    {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const TRun run = RunCli(QStringList{"--json"} + arguments);
+        const std::vector<QJsonObject> lines = run.JsonLines();
+        ASSERT_FALSE(lines.empty()) << run.Err.toStdString();
+        EXPECT_EQ(size_t(run.Out.count('\n')), lines.size()) << "a line that is not one JSON object";
+        for (const QJsonObject& line : lines)
+            EXPECT_EQ(Breach(line), "") << QJsonDocument(line).toJson(QJsonDocument::Compact).toStdString();
+        const QJsonObject& last = lines.back();
+        if (last["command"] != "summary") {
+            EXPECT_EQ(lines.size(), 1u);
+            EXPECT_TRUE(last["host"].isNull() && (last["reason"] == "usage" || last["reason"] == "io"));
+            EXPECT_NE(run.Exit, 0);
+            return;
+        }
+        const QString command = arguments[arguments.indexOf(QRegularExpression("^[a-z]+$"))];
+        size_t told = 0;
+        for (const QJsonObject& line : lines)
+            told += line["command"] == command && !line["host"].isNull() ? 1 : 0;
+        const int counted = last["succeeded"].toInt() + last["failed"].toInt() + last["interrupted"].toInt();
+        EXPECT_LE(counted, last["total"].toInt());
+        // Every module of a fleet command has its line; a scan lists only what answered.
+        if (command == "info" || command == "read" || command == "write" || command == "apply") {
+            EXPECT_EQ(int(told), last["total"].toInt());
+        }
+        EXPECT_EQ(last["ok"].toBool(), run.Exit == 0 || (command == "diff" && run.Exit == 1));
+    }
+
+    QTemporaryDir Folder;
+    std::vector<std::unique_ptr<TModuleSimServer>> Modules;
+};
+
+}  // namespace
+
+TEST_F(CliJsonTest, EveryLineOfEveryCommandKeepsTheContract)
+{
+    const QString refused = QString("127.0.0.1:%1").arg(ClosedPort());
+    TModuleConfig changed = FactoryDefaults;
+    changed.Channels[0].SlaveAddress = 17;
+    const QString wanted = ConfigFile("wanted.ini", changed);
+    const QString defaults = ConfigFile("defaults.ini", FactoryDefaults);
+    const QString blocked = Folder.filePath("blocked");
+    QDir().mkpath(blocked + "/" + "127.0.0.1_" + QString::number(Modules[1]->Port()) + ".ini");
+    const QStringList runs[] = {
+        {"info", Host(0), Host(1), refused},
+        {"read", Host(0)},
+        {"read", Host(0), Host(1), "-o", blocked},
+        {"write", "--port", QString::number(Modules[0]->Port()), wanted, "127.0.0.1", refused},
+        {"apply", wanted, Host(0), Host(1)},
+        {"apply", defaults, Host(0)},
+        {"diff", wanted, Host(1)},
+        {"diff", wanted, defaults},
+        {"diff", Host(0), refused},
+        {"scan", "--port", QString::number(Modules[0]->Port()), "127.0.0.1-127.0.0.3"},
+        {"info", "-o", "x.ini", Host(0)},
+        {"write", Folder.filePath("missing.ini"), Host(0)},
+        {"--hosts", Folder.filePath("missing.txt"), "info"},
+    };
+    for (const QStringList& arguments : runs)
+        ExpectContract(arguments);
+    // Commands added later keep it too, whatever their device answers.
+    const QString usage = QString::fromUtf8(RunCli({"--help"}).Out);
+    const QStringList deviceRuns[] = {
+        {"poll", Host(0), "--unit", "5", "--address", "0", "--samples", "1"},
+        {"units", Host(0), "--units", "1-2"},
+        {"set", Host(0), "--unit", "5", "--address", "0", "7"},
+    };
+    for (const QStringList& arguments : deviceRuns)
+        if (usage.contains("  " + arguments[0] + " "))
+            ExpectContract(arguments);
+}
+
+// Stopped with modules still to go: the one in flight is told as it ended, every other one as not
+// asked, and the summary counts them.
+TEST_F(CliJsonTest, AStoppedRunStillGivesEveryModuleALine)
+{
+    QTcpServer silent;  // takes the connection and never answers
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    QProcess program;
+    program.start(KORVEL_CLI, {"--json", "--jobs", "1", "--timeout", "1500", "--retries", "0", "info",
+                               QString("127.0.0.1:%1").arg(silent.serverPort()), Host(0), Host(1)});
+    ASSERT_TRUE(WaitUntil([&] { return silent.hasPendingConnections(); }, std::chrono::seconds(10)));
+    ::kill(pid_t(program.processId()), SIGINT);
+    ASSERT_TRUE(WaitUntil([&] { return program.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+    TRun run;
+    run.Out = program.readAllStandardOutput();
+    const std::vector<QJsonObject> lines = run.JsonLines();
+    ASSERT_EQ(lines.size(), 4u) << run.Out.toStdString();
+    QSet<int> notAsked;
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ(Breach(lines[i]), "");
+        EXPECT_EQ(lines[i]["reason"], "interrupted");
+        notAsked.insert(lines[i]["port"].toInt());
+    }
+    EXPECT_EQ(notAsked, (QSet<int>{Modules[0]->Port(), Modules[1]->Port()}));
+    EXPECT_EQ(lines.back()["interrupted"].toInt(), 2);
+    EXPECT_EQ(lines.back()["total"].toInt(), 3);
+    EXPECT_EQ(Modules[0]->RequestCount() + Modules[1]->RequestCount(), 0);
+}
