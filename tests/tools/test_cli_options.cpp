@@ -152,27 +152,36 @@ TEST(CliHelp, EachCommandHasItsOwnHelp)
         << version.Out.toStdString();
 }
 
-// The man page is written by hand: it must name every command and option the program's help does.
-TEST(CliHelp, TheManPageNamesEveryCommandAndOption)
+// The man page and the completion are written by hand: each must name every command and option
+// the program's help does.
+TEST(CliHelp, TheManPageAndTheCompletionNameEveryCommandAndOption)
 {
-    QFile page(KORVEL_CLI_MAN_PAGE);
-    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
-    // troff writes a minus sign as \-.
-    const QString man = QString::fromUtf8(page.readAll()).replace("\\-", "-");
     const QString usage = QString::fromUtf8(RunCli({"--help"}).Out);
-    const QString commands = usage.section("Команды:", 1).section("\n\n", 0, 0);
+    QStringList commands;
     const QRegularExpression commandName("^  ([a-z]+) ", QRegularExpression::MultilineOption);
-    int named = 0;
-    for (auto it = commandName.globalMatch(commands); it.hasNext(); ++named) {
-        const QString command = it.next().captured(1);
-        EXPECT_TRUE(man.contains(QRegularExpression("\\.B " + command + "\\b"))) << command.toStdString();
-    }
-    EXPECT_GE(named, 7);
-    const QRegularExpression optionName("(?<![\\w-])(--?[a-z][a-z-]*)");
+    for (auto it = commandName.globalMatch(usage.section("Команды:", 1).section("\n\n", 0, 0)); it.hasNext();)
+        commands << it.next().captured(1);
+    EXPECT_GE(commands.size(), 7);
     QSet<QString> options;
-    for (auto it = optionName.globalMatch(usage.section("Параметры:", 1)); it.hasNext();)
-        options.insert(it.next().captured(1));
+    const QRegularExpression optionName("^  (?:(-[a-z]), )?(--[a-z][a-z-]*)", QRegularExpression::MultilineOption);
+    for (auto it = optionName.globalMatch(usage.section("Параметры:", 1)); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        for (int i = 1; i <= 2; ++i)
+            if (match.hasCaptured(i))
+                options.insert(match.captured(i));
+    }
     EXPECT_GE(options.size(), 10);
-    for (const QString& option : options)
-        EXPECT_TRUE(man.contains(option)) << option.toStdString();
+
+    for (const char* path : {KORVEL_CLI_MAN_PAGE, KORVEL_CLI_COMPLETION}) {
+        SCOPED_TRACE(path);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        // troff writes a minus sign as \-.
+        const QString text = QString::fromUtf8(file.readAll()).replace("\\-", "-");
+        for (const QString& command : commands)
+            EXPECT_TRUE(text.contains(QRegularExpression("\\b" + command + "\\b"))) << command.toStdString();
+        for (const QString& option : options)
+            EXPECT_TRUE(text.contains(QRegularExpression(QRegularExpression::escape(option) + "(?![\\w-])")))
+                << option.toStdString();
+    }
 }

@@ -7,11 +7,13 @@ namespace {
 constexpr size_t SynopsisWidth = 28;
 constexpr size_t OptionWidth = 18;
 
+// "  name   text": the text starts in its column, or on the next line when the name fills it.
 // Columns count characters, not bytes: the texts are Russian.
-std::string Column(const std::string& text, size_t width)
+std::string TwoColumns(const std::string& name, size_t width, const std::string& text)
 {
-    const size_t length = size_t(QString::fromStdString(text).size());
-    return text + std::string(length < width ? width - length : 1, ' ');
+    const size_t length = size_t(QString::fromStdString(name).size());
+    const std::string gap = length < width ? std::string(width - length, ' ') : "\n" + std::string(width + 2, ' ');
+    return "  " + name + gap + text + "\n";
 }
 
 std::string OptionLines(const std::vector<const TCliOptionSpec*>& options)
@@ -21,7 +23,7 @@ std::string OptionLines(const std::vector<const TCliOptionSpec*>& options)
         std::string name = option->Short.empty() ? option->Name : option->Short + ", " + option->Name;
         if (!option->Value.empty())
             name += " " + option->Value;
-        lines += "  " + Column(name, OptionWidth) + option->Help + "\n";
+        lines += TwoColumns(name, OptionWidth, option->Help);
     }
     return lines;
 }
@@ -45,7 +47,7 @@ std::string UsageText()
                        "Команды:\n";
     for (const TCliCommandSpec& command : CliCommandTable())
         for (const TCliUsageLine& line : command.Usage)
-            text += "  " + Column(line.Synopsis, SynopsisWidth) + line.Summary + "\n";
+            text += TwoColumns(line.Synopsis, SynopsisWidth, line.Summary);
     text += std::string("\n") + HostText + "\nПараметры:\n";
     std::vector<const TCliOptionSpec*> options;
     for (const TCliOptionSpec& option : CliOptionTable())
@@ -60,8 +62,11 @@ std::string CommandHelpText(const TCliCommandSpec& command)
     for (const TCliUsageLine& line : command.Usage)
         text += (text.empty() ? "Использование: korvel-cli " : "               korvel-cli ") + line.Synopsis + "\n";
     text += "\n";
-    for (const TCliUsageLine& line : command.Usage)
-        text += line.Summary + ".\n";
+    for (const TCliUsageLine& line : command.Usage) {
+        QString summary = QString::fromStdString(line.Summary);
+        summary[0] = summary[0].toUpper();
+        text += summary.toStdString() + ".\n";
+    }
     if (!command.Details.empty())
         text += command.Details + "\n";
     std::vector<const TCliOptionSpec*> options;
