@@ -25,7 +25,9 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for path in ./usr/bin/KorvelService ./usr/bin/korvel-cli ./usr/bin/korvel-module-sim \
             ./usr/share/KorvelService/Help/KorvelService_Conent.htm \
             ./usr/share/applications/KorvelService.desktop \
-            ./usr/share/icons/hicolor/scalable/apps/KorvelService.svg; do
+            ./usr/share/icons/hicolor/scalable/apps/KorvelService.svg \
+            ./usr/share/man/man1/korvel-cli.1 \
+            ./usr/share/bash-completion/completions/korvel-cli; do
   grep -qxF "$path" <<<"$contents" || { echo "FAIL: the package lacks $path"; failed=1; }
 done
 grep -q '^./usr/share/metainfo/.*\.metainfo\.xml$' <<<"$contents" || { echo "FAIL: the package lacks its AppStream metainfo"; failed=1; }
