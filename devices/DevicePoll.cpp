@@ -1,7 +1,5 @@
 #include "DevicePoll.h"
 
-#include <algorithm>
-
 TDevicePoll::TDevicePoll(TModuleClient& client, QObject* owner) : QObject(owner), Client_(client), Next_(this)
 {
     Next_.setSingleShot(true);
@@ -36,13 +34,17 @@ void TDevicePoll::Request()
         Statistics_.Count(reply);
         if (PeriodMs_ < 0)
             Running_ = false;
-        else {
-            const auto due = LastStart_ + std::chrono::milliseconds(PeriodMs_);
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
-            Next_.start(int(std::max<int64_t>(wait.count(), 0)));
-        }
-        // Last: the handler may stop the poll or start another.
         if (OnSample)
             OnSample({time, Read_, reply});
+        // The handler may have stopped the poll or started another.
+        if (generation != Generation_ || !Running_)
+            return;
+        const auto due = LastStart_ + std::chrono::milliseconds(PeriodMs_);
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+        // Due already: queued at once, the master sends it as soon as this answer is done with.
+        if (wait.count() <= 0)
+            Request();
+        else
+            Next_.start(int(wait.count()));
     });
 }

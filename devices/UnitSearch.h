@@ -57,6 +57,8 @@ public:
     // Ends the search after the unit in flight; the summary is told with Stopped.
     void Stop();
     bool IsRunning() const { return Running_; }
+    // The search's own client, so that a front end can trace its frames with the rest.
+    TModuleClient& Client() { return Client_; }
 
     std::function<void(const TUnitResult&)> OnUnit;
     // Units asked, of how many, and the time the rest should take at the pace so far.
