@@ -66,16 +66,10 @@ void TExchangeTrace::Attach()
 
 void TExchangeTrace::ShowMonitor(QWidget* parent, const TShowHelpTopic& showHelpTopic)
 {
-    if (!Monitor_) {
+    // Closed, it is only hidden and goes on recording: its rows are the evidence of a fault, kept
+    // until Очистить or the program's end, without a gap for the time it was out of the way.
+    if (!Monitor_)
         Monitor_ = new TMonitorWindow(showHelpTopic, parent);
-        // Closed, it is gone, and with it the cost of tracing for it.
-        connect(Monitor_, &QDialog::finished, this, [this] {
-            TMonitorWindow* closed = Monitor_;
-            Monitor_.clear();
-            closed->deleteLater();
-            Attach();
-        });
-    }
     Monitor_->show();
     Monitor_->raise();
     Monitor_->activateWindow();

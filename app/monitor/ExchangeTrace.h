@@ -1,6 +1,6 @@
 #pragma once
-// Where the exchange with the module is shown and kept: the exchange monitor while it is open,
-// and the trace file named on the command line. The master traces only while one of them listens.
+// Where the exchange with the module is shown and kept: the exchange monitor from its first opening
+// on, and the trace file named on the command line. The master traces only while one of them listens.
 
 #include "ExchangeRecorder.h"
 #include "Forms.h"
@@ -20,7 +20,7 @@ public:
 
     // The master whose exchange is traced; null when it is gone.
     void SetMaster(TModbusMaster* master);
-    // Opens the monitor beside parent, or brings the open one up.
+    // Opens the monitor beside parent, or brings it up again with the rows it kept.
     void ShowMonitor(QWidget* parent, const TShowHelpTopic& showHelpTopic);
     TMonitorWindow* Monitor() const;
     // Appends the rows to the file from now on; false when it cannot be opened for appending.

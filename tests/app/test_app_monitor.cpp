@@ -23,6 +23,8 @@
 #include <QRegularExpression>
 #include <QStyle>
 
+#include <functional>
+
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -179,17 +181,57 @@ TEST_F(MonitorTest, AnExceptionIsNamedAndCounted)
     EXPECT_EQ(monitor->Counters().Replies, 1);
 }
 
-TEST_F(MonitorTest, TheMasterTracesOnlyWhileTheMonitorIsOpenOrAFileIsKept)
+TEST_F(MonitorTest, TheMasterTracesFromTheMonitorsFirstOpeningOrWhileAFileIsKept)
 {
+    EXPECT_EQ(Window().Client->Master().TraceSink, nullptr);
+    ASSERT_TRUE(Window().ExchangeTrace->OpenTraceFile(Path("trace.txt")));
+    EXPECT_NE(Window().Client->Master().TraceSink, nullptr);
+
+    Window_.reset();
     EXPECT_EQ(Window().Client->Master().TraceSink, nullptr);
     TMonitorWindow* monitor = OpenMonitor();
     EXPECT_NE(Window().Client->Master().TraceSink, nullptr);
     QTest::mouseClick(monitor->Button4, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return Window().ExchangeTrace->Monitor() == nullptr; }));
-    EXPECT_EQ(Window().Client->Master().TraceSink, nullptr);
-
-    ASSERT_TRUE(Window().ExchangeTrace->OpenTraceFile(Path("trace.txt")));
     EXPECT_NE(Window().Client->Master().TraceSink, nullptr);
+}
+
+// Closed by Esc or Закрыть, the monitor keeps its rows and goes on recording; reopened, it shows
+// them all, until Очистить.
+TEST_F(MonitorTest, TheRowsOutliveClosingAndReopening)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    PointSettingsAt(module.Port());
+    const struct {
+        const char* Name;
+        std::function<void(TMonitorWindow*)> Close;
+    } closings[] = {
+        {"Esc", [](TMonitorWindow* monitor) { QTest::keyClick(monitor->TableView1, Qt::Key_Escape); }},
+        {"Закрыть", [](TMonitorWindow* monitor) { QTest::mouseClick(monitor->Button4, Qt::LeftButton); }},
+    };
+    TMonitorWindow* monitor = OpenMonitor();
+    Run("ReadConfigAction");
+    size_t rows = monitor->Rows().Records().size();
+    ASSERT_EQ(rows, 3u);
+    for (const auto& closing : closings) {
+        SCOPED_TRACE(closing.Name);
+        closing.Close(monitor);
+        ASSERT_TRUE(WaitUntil([&] { return !monitor->isVisible(); }));
+        // What happens while it is closed is kept too.
+        Run("ReadConfigAction");
+        rows += 2;
+        TMonitorWindow* reopened = OpenMonitor();
+        ASSERT_EQ(reopened, monitor);
+        EXPECT_TRUE(reopened->isVisible());
+        const QStringList texts = RowTexts(*reopened);
+        ASSERT_EQ(size_t(texts.size()), rows);
+        EXPECT_EQ(texts[1], "→ | 1 | 255 | 3 | 84..139 (56) | 12 | чтение конфигурации");
+        EXPECT_EQ(texts.last(), "← | " + QString::number(rows / 2) + " | 255 | 3 | 84..139 (56) | 121 | чтение конфигурации");
+        EXPECT_EQ(reopened->Counters().Requests, int(rows - 1) / 2);
+    }
+    QTest::mouseClick(monitor->Button2, Qt::LeftButton);
+    QTest::mouseClick(monitor->Button4, Qt::LeftButton);
+    EXPECT_TRUE(OpenMonitor()->Rows().Records().empty());
 }
 
 TEST_F(MonitorTest, PauseKeepsTheRowsClearEmptiesThemAndSaveWritesThem)
