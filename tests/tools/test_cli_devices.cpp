@@ -1,0 +1,174 @@
+// korvel-cli's poll, units and set as a script runs them: the real program against a simulated
+// module in this process with meters on its lines, their clock held still so that every value is
+// known. JSON output is parsed back.
+#include "CliRun.h"
+#include "ModuleDefaults.h"
+#include "ModuleRegisters.h"
+#include "ModuleSimServer.h"
+#include "SimLines.h"
+
+#include <QJsonArray>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr TSerialSettings Factory{FactoryChannelDefaults.BaudIndex, FactoryChannelDefaults.Parity,
+                                  FactoryChannelDefaults.StopBits};
+constexpr TSerialSettings Slow{4, 0, 0};  // 9600 N 1
+
+class CliDevicesTest : public testing::Test {
+protected:
+    // Starts the module with the devices and the configuration; the channels wait 5 ms for a device.
+    void Start(const std::vector<TSimDevice>& devices, TModuleConfig config = FactoryDefaults)
+    {
+        for (TChannelConfig& channel : config.Channels)
+            channel.Timeout = 5;
+        const TConfigImage image = BuildConfigImage(config);
+        for (size_t k = 0; k < image.size(); ++k)
+            Module.SetRegister(ConfigFirstRegister + int(k), image[k]);
+        for (const TSimDevice& device : devices)
+            ASSERT_TRUE(Module.Lines().AddDevice(device));
+        Module.Lines().FreezeClock(0);
+        Module.Lines().SetLineTimeFactor(0);
+        ASSERT_TRUE(Module.Listen(QHostAddress::LocalHost, 0));
+    }
+
+    QString Host() const { return QString("127.0.0.1:%1").arg(Module.Port()); }
+
+    TModuleSimServer Module;
+};
+
+QJsonArray Json(std::initializer_list<QJsonValue> values)
+{
+    return QJsonArray(values);
+}
+
+}  // namespace
+
+// The values of the meter at t = 0 as its documentation states them, read with each function.
+TEST_F(CliDevicesTest, PollShowsTheDocumentedValues)
+{
+    Start({TSimDevice(0, 5, Factory)});
+    const struct {
+        QStringList Arguments;
+        QJsonArray Values;
+    } cases[] = {
+        // voltage 230, current 5 + 5/10, power their product
+        {{"--function", "4", "--address", "0", "--count", "6", "--type", "float32"}, Json({230, 5.5, 1265})},
+        {{"--function", "4", "--address", "6", "--type", "uint32"}, Json({5000})},
+        {{"--function", "4", "--address", "9", "--type", "int16"}, Json({-50})},
+        {{"--function", "4", "--address", "10", "--type", "float64"}, Json({50})},
+        {{"--address", "0", "--count", "3"}, Json({5, 0x4248, 0})},
+        {{"--address", "1", "--type", "float32"}, Json({50})},
+        {{"--address", "8", "--count", "5", "--type", "ascii"}, Json({"METER-005"})},
+        {{"--function", "1", "--address", "0", "--count", "2"}, Json({true, false})},
+        {{"--function", "2", "--address", "0", "--count", "2"}, Json({false, false})},
+    };
+    for (const auto& c : cases) {
+        const TRun run = RunCli(
+            QStringList{"--json", "poll", Host(), "--unit", "5", "--samples", "2", "--interval", "0"} + c.Arguments);
+        ASSERT_EQ(run.Exit, 0) << c.Arguments.join(' ').toStdString() << run.Err.toStdString();
+        const auto lines = run.JsonLines();
+        ASSERT_EQ(lines.size(), 3u) << run.Out.toStdString();
+        for (size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(lines[i]["values"].toArray(), c.Values)
+                << c.Arguments.join(' ').toStdString() << ": " << run.Out.toStdString();
+            EXPECT_EQ(lines[i]["unit"].toInt(), 5);
+            EXPECT_TRUE(lines[i]["ok"].toBool());
+        }
+        EXPECT_EQ(lines[2]["succeeded"].toInt(), 2);
+    }
+}
+
+TEST_F(CliDevicesTest, UnitsFindsExactlyTheDevicesPresent)
+{
+    Start({TSimDevice(0, 5, Factory), TSimDevice(0, 17, Factory), TSimDevice(1, 30, Factory)});
+    const TRun run = RunCli({"--json", "units", Host(), "--units", "1-40"});
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    const auto lines = run.JsonLines();
+    ASSERT_EQ(lines.size(), 41u);
+    std::vector<int> found;
+    for (size_t i = 0; i < 40; ++i) {
+        EXPECT_EQ(lines[i]["unit"].toInt(), int(i + 1));
+        if (lines[i]["found"].toBool())
+            found.push_back(lines[i]["unit"].toInt());
+        else
+            EXPECT_EQ(lines[i]["exception"].toInt(), 0x0B);
+    }
+    EXPECT_EQ(found, (std::vector<int>{5, 17, 30}));
+    EXPECT_EQ(lines[40]["found"].toArray(), Json({5, 17, 30}));
+    EXPECT_FALSE(lines[40].contains("hint"));
+}
+
+// The wrong baud rate and parity on the device's side: the module answers for it with 0x0B, and a
+// search that finds nothing names the channels' settings as the first thing to check.
+TEST_F(CliDevicesTest, OtherSerialSettingsGiveTargetFailedAndTheChannelSettings)
+{
+    Start({TSimDevice(0, 5, Slow)});
+    const TRun poll = RunCli({"--json", "poll", Host(), "--unit", "5", "--address", "0", "--samples", "1"});
+    EXPECT_EQ(poll.Exit, 3);
+    ASSERT_FALSE(poll.JsonLines().empty());
+    EXPECT_EQ(poll.JsonLines()[0]["reason"].toString(), "gateway_target");
+    EXPECT_EQ(poll.JsonLines()[0]["exception"].toInt(), 0x0B);
+
+    const TRun units = RunCli({"units", Host(), "--units", "4-6"});
+    EXPECT_EQ(units.Exit, 0) << units.Err.toStdString();
+    EXPECT_TRUE(units.Out.contains("найдено устройств 0")) << units.Out.toStdString();
+    EXPECT_TRUE(units.Out.contains("Канал 1: Ведущий, Скорость 115200, Паритет EVEN, Стоп-биты 2"))
+        << units.Out.toStdString();
+}
+
+TEST_F(CliDevicesTest, SlaveChannelGivesPathUnavailable)
+{
+    TModuleConfig config = FactoryDefaults;
+    config.Channels[0].SlaveAddress = 1;
+    config.Channels[1].SlaveAddress = 2;
+    Start({TSimDevice(0, 5, Factory)}, config);
+    const TRun poll = RunCli({"--json", "poll", Host(), "--unit", "5", "--address", "0", "--samples", "1"});
+    EXPECT_EQ(poll.Exit, 3);
+    ASSERT_FALSE(poll.JsonLines().empty());
+    EXPECT_EQ(poll.JsonLines()[0]["reason"].toString(), "gateway_path");
+    EXPECT_EQ(poll.JsonLines()[0]["exception_name"].toString(), "нет пути к линии");
+
+    const TRun units = RunCli({"--json", "units", Host(), "--units", "5-5"});
+    ASSERT_EQ(units.JsonLines().size(), 2u);
+    EXPECT_EQ(units.JsonLines()[0]["exception"].toInt(), 0x0A);
+    EXPECT_TRUE(units.JsonLines()[1]["hint"].toString().contains("Канал 1: Ведомый"));
+}
+
+// A write lands in the device's registers and is read back; a value its type cannot hold writes
+// nothing.
+TEST_F(CliDevicesTest, SetChangesTheDeviceRegisters)
+{
+    Start({TSimDevice(0, 5, Factory)});
+    const TSimDevice* device = Module.Lines().Device(0, 5);
+    ASSERT_NE(device, nullptr);
+
+    TRun run = RunCli(
+        {"--json", "set", Host(), "--unit", "5", "--address", "1", "--type", "float32", "--order", "CDAB", "-12.5"});
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    EXPECT_TRUE(run.JsonLines()[0]["verified"].toBool());
+    EXPECT_EQ(run.JsonLines()[0]["function"].toInt(), 16);
+    EXPECT_EQ(device->HoldingRegister(1), 0x0000);  // -12.5 is 0xC1480000, low word first
+    EXPECT_EQ(device->HoldingRegister(2), 0xC148);
+
+    run = RunCli({"set", Host(), "--unit", "5", "--address", "20", "--type", "int16", "-7"});
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    EXPECT_EQ(device->HoldingRegister(20), 0xFFF9);
+
+    run = RunCli({"set", Host(), "--unit", "5", "--address", "3", "--coil", "1"});
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    EXPECT_TRUE(device->Coil(3));
+
+    run = RunCli({"set", Host(), "--unit", "5", "--address", "21", "--type", "int16", "40000"});
+    EXPECT_EQ(run.Exit, 2);
+    EXPECT_EQ(device->HoldingRegister(21), 0);
+
+    run = RunCli({"--json", "set", Host(), "--unit", "5", "--address", "500", "7"});
+    EXPECT_EQ(run.Exit, 3);
+    EXPECT_EQ(run.JsonLines()[0]["exception"].toInt(), 2);
+}

@@ -1,0 +1,490 @@
+#include "DeviceCommands.h"
+
+#include "CliInterruption.h"
+#include "CliJsonLine.h"
+#include "CliReport.h"
+#include "DevicePoll.h"
+#include "UnitSearch.h"
+#include "modbus.h"
+
+#include <QDateTime>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QTimer>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point begun)
+{
+    return std::chrono::duration<double>(Clock::now() - begun).count();
+}
+
+int Usage(const TCliOptions& options, const std::string& message)
+{
+    return ReportRunFailure(options.Json, options.Command, CliFailure(TReason::Usage, message), ExitUsage);
+}
+
+// The status text, and for an exception what it means for a device on the line.
+std::string FailureText(const TModuleResult& result)
+{
+    return "ошибка: " +
+           (result.Status == StatusException ? result.Text + ": " + LineExceptionName(result.Exception) : result.Text);
+}
+
+QJsonObject FailureFields(const TModuleResult& result)
+{
+    QJsonObject fields = FailureJson(ModuleFailure(result));
+    if (fields.contains("exception_name"))
+        fields.insert("exception_name", QString::fromStdString(LineExceptionName(result.Exception)));
+    return fields;
+}
+
+void Merge(QJsonObject& fields, const QJsonObject& more)
+{
+    for (auto it = more.begin(); it != more.end(); ++it)
+        fields.insert(it.key(), it.value());
+}
+
+std::string HexWord(uint16_t word)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", word);
+    return text;
+}
+
+// The decoded values of a sample: bits as they are, registers by the chosen type and order.
+std::vector<TDeviceValue> SampleValues(const TDeviceRead& read, const std::vector<uint16_t>& raw,
+                                       const TCliDeviceOptions& device)
+{
+    if (IsBitFunction(read.Function)) {
+        std::vector<TDeviceValue> bits;
+        for (uint16_t bit : raw)
+            bits.emplace_back(bit != 0);
+        return bits;
+    }
+    return DecodeRegisters(raw, device.Type, device.Order);
+}
+
+// A number where JSON has one; NaN and the infinities have none and go as their text.
+QJsonValue ValueJson(const TDeviceValue& value)
+{
+    if (const bool* bit = std::get_if<bool>(&value))
+        return *bit;
+    if (const int64_t* integer = std::get_if<int64_t>(&value))
+        return qint64(*integer);
+    if (const std::string* text = std::get_if<std::string>(&value))
+        return QString::fromStdString(*text);
+    const double real = std::holds_alternative<float>(value) ? double(std::get<float>(value)) : std::get<double>(value);
+    if (!std::isfinite(real))
+        return QString::fromStdString(DeviceValueText(value));
+    // A float32 goes by its shortest text, not by the double that holds it (230.1, not 230.10000610...).
+    return std::holds_alternative<float>(value) ? QString::fromStdString(DeviceValueText(value)).toDouble() : real;
+}
+
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\n\r") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+std::string TimeText(std::chrono::system_clock::time_point time)
+{
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs).toStdString();
+}
+
+class TPollOutput {
+public:
+    TPollOutput(const TCliOptions& options, TCliReport& report, size_t valueCount, size_t rawCount)
+        : Options_(options)
+        , Report_(report)
+    {
+        if (!options.Device.Csv)
+            return;
+        std::string header = "time,host,port,unit,function,address";
+        for (size_t i = 0; i < rawCount; ++i)
+            header += ",raw_" + std::to_string(i);
+        for (size_t i = 0; i < valueCount; ++i)
+            header += ",value_" + std::to_string(i);
+        std::printf("%s,error\n", header.c_str());
+        ValueCount_ = valueCount;
+        RawCount_ = rawCount;
+    }
+
+    void Sample(const TModuleAddress& module, const TDeviceSample& sample)
+    {
+        const TDeviceReply& reply = sample.Reply;
+        const std::vector<TDeviceValue> values =
+            reply.Result.Ok() ? SampleValues(sample.Read, reply.Raw, Options_.Device) : std::vector<TDeviceValue>();
+        const std::string time = TimeText(sample.Time);
+        if (Options_.Device.Csv)
+            Csv(module, sample, values, time);
+        else if (Report_.IsJson())
+            Json(module, sample, values, time);
+        else
+            People(module, sample, values, time);
+    }
+
+private:
+    void Csv(const TModuleAddress& module, const TDeviceSample& sample, const std::vector<TDeviceValue>& values,
+             const std::string& time)
+    {
+        std::string row = time + "," + module.Address + "," + std::to_string(module.Port) + "," +
+                          std::to_string(sample.Read.Unit) + "," + std::to_string(sample.Read.Function) + "," +
+                          std::to_string(sample.Read.Address);
+        for (size_t i = 0; i < RawCount_; ++i)
+            row += "," + (i < sample.Reply.Raw.size() ? std::to_string(sample.Reply.Raw[i]) : std::string());
+        for (size_t i = 0; i < ValueCount_; ++i)
+            row += "," + (i < values.size() ? CsvField(DeviceValueText(values[i])) : std::string());
+        row += "," + (sample.Reply.Result.Ok() ? std::string() : CsvField(FailureText(sample.Reply.Result)));
+        std::printf("%s\n", row.c_str());
+    }
+
+    void Json(const TModuleAddress& module, const TDeviceSample& sample, const std::vector<TDeviceValue>& values,
+              const std::string& time)
+    {
+        QJsonArray raw, decoded;
+        for (uint16_t word : sample.Reply.Raw)
+            raw.append(word);
+        for (const TDeviceValue& value : values)
+            decoded.append(ValueJson(value));
+        QJsonObject fields{{"time", QString::fromStdString(time)},
+                           {"unit", sample.Read.Unit},
+                           {"function", sample.Read.Function},
+                           {"address", sample.Read.Address},
+                           {"raw", raw},
+                           {"values", decoded}};
+        const bool ok = sample.Reply.Result.Ok();
+        if (!ok)
+            Merge(fields, FailureFields(sample.Reply.Result));
+        Report_.Json(ModuleLine(module, "poll", ok, sample.Reply.Ms, fields));
+    }
+
+    void People(const TModuleAddress& module, const TDeviceSample& sample, const std::vector<TDeviceValue>& values,
+                const std::string& time)
+    {
+        std::string line = time + "  " + module.Text() + "  ";
+        if (!sample.Reply.Result.Ok()) {
+            Report_.Error(line + FailureText(sample.Reply.Result));
+            return;
+        }
+        for (uint16_t word : sample.Reply.Raw)
+            line += (IsBitFunction(sample.Read.Function) ? std::to_string(word) : HexWord(word)) + " ";
+        line += " =";
+        for (const TDeviceValue& value : values)
+            line += " " + DeviceValueText(value);
+        Report_.Line(line);
+    }
+
+    const TCliOptions& Options_;
+    TCliReport& Report_;
+    size_t ValueCount_ = 0;
+    size_t RawCount_ = 0;
+};
+
+std::string LatencyText(const TPollStatistics& statistics)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, ", задержка: последняя %.1f мс, медиана %.1f мс, наибольшая %.1f мс",
+                  statistics.LastMs(), statistics.MedianMs(), statistics.WorstMs());
+    return text;
+}
+
+// The one module of units and set, from the first operand.
+bool SingleModule(const TCliOptions& options, size_t operands, TModuleAddress& module, int& status)
+{
+    if (options.Operands.size() != operands) {
+        status = Usage(options, options.Command + (operands == 1 ? " ожидает один адрес модуля"
+                                                                 : " ожидает адрес модуля и значение"));
+        return false;
+    }
+    if (!ParseModuleAddress(options.Operands[0], options.Port, module)) {
+        status = Usage(options, "неверный адрес модуля " + options.Operands[0]);
+        return false;
+    }
+    return true;
+}
+
+// Runs the event loop until done() holds; a first Ctrl+C calls stop(), which must lead to done().
+void RunUntil(const std::function<bool()>& done, const std::function<void()>& stop)
+{
+    QEventLoop loop;
+    TCliInterruption interruption(stop);
+    while (!done())
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+const char* OutcomeText(TUnitOutcome outcome)
+{
+    switch (outcome) {
+    case TUnitOutcome::Answered: return "отвечает";
+    case TUnitOutcome::DeviceException: return "отвечает исключением";
+    case TUnitOutcome::TargetFailed: return "не ответило";
+    case TUnitOutcome::PathUnavailable: return "нет пути к линии";
+    case TUnitOutcome::NoModuleAnswer: return "модуль не ответил";
+    }
+    return "";
+}
+
+}  // namespace
+
+int RunPoll(const TCliOptions& options, const std::vector<TModuleAddress>& modules)
+{
+    const TCliDeviceOptions& device = options.Device;
+    if (device.Unit == 0)
+        return Usage(options, "poll: не задан адрес устройства (--unit)");
+    if (device.Address < 0)
+        return Usage(options, "poll: не задан начальный адрес (--address)");
+    if (device.Samples > 0 && device.DurationS > 0)
+        return Usage(options, "poll: задайте либо --samples, либо --duration");
+    const bool bits = IsBitFunction(uint8_t(device.Function));
+    TDeviceRead read{uint8_t(device.Unit), uint8_t(device.Function), uint16_t(device.Address),
+                     uint16_t(device.Count ? device.Count
+                              : bits       ? 1
+                                           : RegistersPerValue(device.Type))};
+    if (read.Count > MaxReadCount(read.Function))
+        return Usage(options, "poll: за один запрос читается не более " + std::to_string(MaxReadCount(read.Function)) +
+                                  (bits ? " битов" : " регистров"));
+
+    TCliReport report(options.Json && !device.Csv, options.Quiet, 0);
+    const size_t valueCount =
+        bits ? read.Count : DecodeRegisters(std::vector<uint16_t>(read.Count), device.Type, device.Order).size();
+    TPollOutput output(options, report, valueCount, read.Count);
+
+    struct TPolled {
+        std::unique_ptr<TModuleClient> Client;
+        std::unique_ptr<TDevicePoll> Poll;
+        int Samples = 0;
+    };
+    std::vector<TPolled> polled(modules.size());
+    const auto started = Clock::now();
+    const auto deadline = started + std::chrono::seconds(device.DurationS);
+    size_t running = modules.size();
+    for (size_t i = 0; i < modules.size(); ++i) {
+        TPolled& one = polled[i];
+        one.Client = std::make_unique<TModuleClient>(modules[i].Address, modules[i].Port, options.Client);
+        one.Poll = std::make_unique<TDevicePoll>(*one.Client);
+        one.Poll->OnSample = [&, i](const TDeviceSample& sample) {
+            TPolled& self = polled[i];
+            output.Sample(modules[i], sample);
+            ++self.Samples;
+            const bool enough = (device.Samples > 0 && self.Samples >= device.Samples) ||
+                                (device.DurationS > 0 && Clock::now() >= deadline);
+            if (enough) {
+                self.Poll->Stop();
+                --running;
+            }
+        };
+        one.Poll->Start(read, device.IntervalMs);
+    }
+    // A duration also ends a poll whose request is still waiting for its time-out.
+    QTimer end;
+    end.setSingleShot(true);
+    const auto stopAll = [&] {
+        for (TPolled& one : polled)
+            if (one.Poll->IsRunning()) {
+                one.Poll->Stop();
+                --running;
+            }
+    };
+    QObject::connect(&end, &QTimer::timeout, stopAll);
+    if (device.DurationS > 0)
+        end.start(std::chrono::seconds(device.DurationS));
+    RunUntil([&] { return running == 0; }, stopAll);
+
+    uint64_t replies = 0, failed = 0;
+    TPollStatistics total;
+    for (const TPolled& one : polled) {
+        const TPollStatistics& statistics = one.Poll->Statistics();
+        replies += statistics.Replies();
+        failed += statistics.Requests() - statistics.Replies();
+    }
+    if (report.IsJson()) {
+        QJsonObject summary =
+            SummaryLine({size_t(replies + failed), size_t(replies), size_t(failed), 0, {}}, Seconds(started) * 1000);
+        QJsonArray latencies;
+        for (size_t i = 0; i < polled.size(); ++i) {
+            const TPollStatistics& statistics = polled[i].Poll->Statistics();
+            latencies.append(QJsonObject{{"host", QString::fromStdString(modules[i].Address)},
+                                         {"port", modules[i].Port},
+                                         {"last_ms", statistics.LastMs()},
+                                         {"median_ms", statistics.MedianMs()},
+                                         {"worst_ms", statistics.WorstMs()}});
+        }
+        summary.insert("latency", latencies);
+        report.Json(summary);
+    } else if (!device.Csv) {
+        std::string extra;
+        if (polled.size() == 1)
+            extra = LatencyText(polled.front().Poll->Statistics());
+        report.Line("Итого: опросов " + std::to_string(replies + failed) + ", успешно " + std::to_string(replies) +
+                    ", с ошибкой " + std::to_string(failed) + extra);
+    }
+    return failed == 0 ? ExitOk : ExitModuleFailed;
+}
+
+int RunUnits(const TCliOptions& options)
+{
+    TModuleAddress module;
+    int status = ExitOk;
+    if (!SingleModule(options, 1, module, status))
+        return status;
+    const TCliDeviceOptions& device = options.Device;
+    const size_t total = size_t(device.LastUnit - device.FirstUnit + 1);
+    TCliReport report(options.Json, options.Quiet, total);
+    TUnitSearch search(module.Address, module.Port, options.Client);
+    bool finished = false;
+    size_t unanswered = 0;
+    TUnitSearchSummary summary;
+    const auto started = Clock::now();
+    search.OnUnit = [&](const TUnitResult& unit) {
+        const bool moduleAnswered = unit.Outcome != TUnitOutcome::NoModuleAnswer;
+        unanswered += moduleAnswered ? 0 : 1;
+        QJsonObject fields{{"unit", unit.Unit}, {"found", unit.Found()}};
+        if (unit.Result.Status == StatusException)
+            fields.insert("exception", unit.Result.Exception);
+        if (report.IsJson()) {
+            if (!moduleAnswered)
+                Merge(fields, FailureFields(unit.Result));
+            report.Json(ModuleLine(module, "units", moduleAnswered, unit.Ms, fields));
+        } else if (unit.Found()) {
+            std::string text = "устройство " + std::to_string(unit.Unit) + ": " + OutcomeText(unit.Outcome);
+            if (unit.Outcome == TUnitOutcome::DeviceException)
+                text += " " + std::to_string(unit.Result.Exception) + " (" + ExceptionName(unit.Result.Exception) + ")";
+            report.Line(module.Text() + "  " + text);
+        }
+    };
+    search.OnProgress = [&](size_t done, size_t, std::chrono::milliseconds) { report.Progress(done); };
+    search.OnFinished = [&](const TUnitSearchSummary& result) {
+        summary = result;
+        finished = true;
+    };
+    search.Start(uint8_t(device.FirstUnit), uint8_t(device.LastUnit),
+                 {uint8_t(device.Function), uint16_t(device.Address < 0 ? 0 : device.Address)});
+    RunUntil([&] { return finished; }, [&] { search.Stop(); });
+
+    if (report.IsJson()) {
+        QJsonObject line = SummaryLine({total, summary.Asked - unanswered, unanswered, total - summary.Asked, {}},
+                                       Seconds(started) * 1000);
+        QJsonArray found;
+        for (uint8_t unit : summary.Found)
+            found.append(unit);
+        line.insert("found", found);
+        if (!summary.Hint.empty())
+            line.insert("hint", QString::fromStdString(summary.Hint));
+        if (summary.Stopped)
+            line.insert("interrupted", true);
+        report.Json(line);
+    } else {
+        std::string found;
+        for (uint8_t unit : summary.Found)
+            found += (found.empty() ? "" : ", ") + std::to_string(unit);
+        report.Line("Итого: опрошено адресов " + std::to_string(summary.Asked) + " из " + std::to_string(total) +
+                    ", найдено устройств " + std::to_string(summary.Found.size()) +
+                    (found.empty() ? "" : " (" + found + ")") + (summary.Stopped ? ", прервано" : "") +
+                    (unanswered ? ", модуль не ответил " + std::to_string(unanswered) + " раз" : ""));
+        if (!summary.Hint.empty())
+            report.Line("Ни одно устройство не ответило. Проверьте настройки каналов модуля: " + summary.Hint);
+    }
+    return unanswered == 0 ? ExitOk : ExitModuleFailed;
+}
+
+int RunSet(const TCliOptions& options)
+{
+    TModuleAddress module;
+    int status = ExitOk;
+    if (!SingleModule(options, 2, module, status))
+        return status;
+    const TCliDeviceOptions& device = options.Device;
+    if (device.Unit == 0)
+        return Usage(options, "set: не задан адрес устройства (--unit)");
+    if (device.Address < 0)
+        return Usage(options, "set: не задан адрес регистра (--address)");
+    if (device.Coil && device.TypeGiven)
+        return Usage(options, "set: --coil и --type несовместимы");
+    const std::string& text = options.Operands[1];
+    std::vector<uint16_t> words;
+    if (device.Coil) {
+        if (text == "1" || text == "0")
+            words = {uint16_t(text == "1")};
+    } else {
+        words = EncodeValue(text, device.Type, device.Order);
+    }
+    if (words.empty())
+        return Usage(options, "set: значение " + text + " не подходит для типа " +
+                                  (device.Coil ? std::string("coil") : std::string(DataTypeName(device.Type))));
+
+    TCliReport report(options.Json, options.Quiet, 1);
+    TModuleClient client(module.Address, module.Port, options.Client);
+    const auto unit = uint8_t(device.Unit);
+    const auto address = uint16_t(device.Address);
+    const uint8_t function = device.Coil         ? uint8_t(FunctionWriteSingleCoil)
+                             : words.size() == 1 ? uint8_t(FunctionWriteSingleRegister)
+                                                 : uint8_t(FunctionWriteMultipleRegisters);
+    QJsonArray raw;
+    for (uint16_t word : words)
+        raw.append(word);
+    QJsonObject fields{{"unit", unit},
+                       {"function", function},
+                       {"address", address},
+                       {"raw", raw},
+                       {"value", QString::fromStdString(text)}};
+    bool finished = false;
+    bool ok = false;
+    const auto started = Clock::now();
+    const auto tell = [&](bool success, const std::string& message, QJsonObject more) {
+        Merge(fields, more);
+        report.Module(module, "set", success, Seconds(started) * 1000, message, fields);
+        ok = success;
+        finished = true;
+    };
+    const auto verify = [&](const TDeviceReply& written) {
+        if (!written.Result.Ok()) {
+            tell(false, FailureText(written.Result), FailureFields(written.Result));
+            return;
+        }
+        const TDeviceRead back{unit, device.Coil ? uint8_t(FunctionReadCoils) : uint8_t(FunctionReadHoldingRegisters),
+                               address, uint16_t(words.size())};
+        ReadDevice(client, back, [&](const TDeviceReply& read) {
+            if (!read.Result.Ok()) {
+                // The write was taken; only its check failed.
+                QJsonObject more = FailureFields(read.Result);
+                more.insert("written", true);
+                tell(false, "записано, проверка не удалась: " + FailureText(read.Result), more);
+                return;
+            }
+            if (read.Raw != words) {
+                QJsonObject more = FailureJson(CliFailure(TReason::Mismatch, "считано другое значение"));
+                QJsonArray readBack;
+                for (uint16_t word : read.Raw)
+                    readBack.append(word);
+                more.insert("read_back", readBack);
+                more.insert("written", true);
+                tell(false, "записано, но считано другое значение", more);
+                return;
+            }
+            tell(true, "записано и проверено", {{"written", true}, {"verified", true}});
+        });
+    };
+    if (device.Coil)
+        WriteDeviceCoil(client, unit, address, words.front() != 0, verify);
+    else
+        WriteDeviceRegisters(client, unit, address, words, verify);
+    RunUntil([&] { return finished; },
+             [&] {
+                 client.Cancel();
+                 tell(false, "прервано", FailureJson(CliFailure(TReason::Interrupted, "прервано")));
+             });
+    return ok ? ExitOk : ExitModuleFailed;
+}
