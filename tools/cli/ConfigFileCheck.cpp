@@ -51,7 +51,7 @@ std::string KeyText(const TConfigField& field)
 
 }  // namespace
 
-TConfigFileState LoadCheckedConfig(const std::string& fileName, TModuleConfig& config, std::string& error)
+TConfigFileState LoadCheckedConfig(const std::string& fileName, TCheckedConfig& config, std::string& error)
 {
     std::string text;
     if (!ReadCommandFile(fileName, text, error))
@@ -61,21 +61,32 @@ TConfigFileState LoadCheckedConfig(const std::string& fileName, TModuleConfig& c
                 " начинается с метки порядка байтов (BOM), из-за которой его первый раздел не читается";
         return TConfigFileState::BadValue;
     }
+    const TConfigFileState state = CheckConfigText(text, "в файле " + fileName, config, error);
+    if (state == TConfigFileState::Ok && config.Held.empty()) {
+        error = "Файл " + fileName + " не содержит конфигурации модуля";
+        return TConfigFileState::BadValue;
+    }
+    return state;
+}
+
+TConfigFileState CheckConfigText(const std::string& text, const std::string& where, TCheckedConfig& config,
+                                 std::string& error)
+{
     const TIniText ini(text);
     TModuleConfig loaded{};
     ConfigFromIniText(text, loaded);
     const TControlsFit fit = FitToControls(loaded);
     if (fit.Refused) {
-        error = fit.Message + " (" + KeyText(*fit.Refused) + " в файле " + fileName + ")";
+        error = fit.Message + " (" + KeyText(*fit.Refused) + " " + where + ")";
         return TConfigFileState::BadValue;
     }
-    int present = 0;
+    std::vector<const TConfigField*> held;
     for (const TConfigField& field : ConfigFields()) {
         const std::string value = ini.ReadString(field.Section, field.Key, Missing);
         if (value == Missing)
             continue;
-        ++present;
-        const std::string bad = "Недопустимое значение " + KeyText(field) + "=" + value + " в файле " + fileName;
+        held.push_back(&field);
+        const std::string bad = "Недопустимое значение " + KeyText(field) + "=" + value + " " + where;
         if (field.Format == TFieldFormat::Address) {
             TIPAddress address{};
             if (!StrToIP(value, address)) {
@@ -95,10 +106,7 @@ TConfigFileState LoadCheckedConfig(const std::string& fileName, TModuleConfig& c
             return TConfigFileState::BadValue;
         }
     }
-    if (present == 0) {
-        error = "Файл " + fileName + " не содержит конфигурации модуля";
-        return TConfigFileState::BadValue;
-    }
-    config = fit.Collected;
+    config.Config = fit.Collected;
+    config.Held = std::move(held);
     return TConfigFileState::Ok;
 }
