@@ -22,7 +22,8 @@ ARGS = None
 
 
 def ini(baud, slave):
-    return ('[IP]\r\nADDRESS=192.168.127.10\r\nGATEWAY=192.168.127.100\r\nNETMASK=255.255.255.0\r\nTCP_PORT=502\r\n'
+    # Shared by the whole fleet: no gateway's own address or port.
+    return ('[IP]\r\nGATEWAY=192.168.127.100\r\nNETMASK=255.255.255.0\r\n'
             '[CHANNEL_0]\r\nBAUDRATE=%d\r\nPARITY=0\r\nSTOPBITS=1\r\n'
             '[CHANNEL_1]\r\nSLAVE_ADDRESS=%d\r\n' % (baud, slave))
 
@@ -38,6 +39,39 @@ PLAYBOOK = '''
         cli_path: "{{ korvel_cli }}"
         timeout_ms: 300
         retries: 0
+'''
+
+
+# Each gateway's own address and slave address from the inventory, over the shared file, and the
+# configuration as read before a change kept.
+PER_HOST_PLAYBOOK = '''
+- hosts: all
+  gather_facts: false
+  tasks:
+    - korvel.gateway.korvel_config:
+        host: "{{ korvel_host }}"
+        port: "{{ korvel_port }}"
+        src: "{{ korvel_src }}"
+        config:
+          IP/ADDRESS: "{{ korvel_address }}"
+          CHANNEL_1:
+            SLAVE_ADDRESS: "{{ korvel_slave }}"
+        backup: true
+        backup_dir: "{{ korvel_backup_dir }}"
+        cli_path: "{{ korvel_cli }}"
+        timeout_ms: 300
+        retries: 0
+'''
+
+INFO_PLAYBOOK = '''
+- hosts: all
+  gather_facts: false
+  tasks:
+    - korvel.gateway.korvel_info:
+        host: "{{ korvel_host }}"
+        port: "{{ korvel_port }}"
+        dest: "{{ korvel_backup_dir }}/{{ inventory_hostname }}.ini"
+        cli_path: "{{ korvel_cli }}"
 '''
 
 
@@ -72,7 +106,8 @@ def answer_writes_only(server):
             return frame[:4] + b'\x00\x06' + frame[6:12]
         if frame[7] == 3 and not reads:
             reads.append(frame)
-            data = bytes(2 * int.from_bytes(frame[10:12], 'big'))
+            data = bytearray(2 * int.from_bytes(frame[10:12], 'big'))
+            data[1] = 1  # firmware 1.0 where the information block starts: a module, not a blank device
             return frame[:4] + (3 + len(data)).to_bytes(2, 'big') + frame[6:8] + bytes([len(data)]) + data
         return None
     serve_frames(server, answer)
@@ -108,13 +143,19 @@ class AnsibleCollectionTest(unittest.TestCase):
                        ANSIBLE_LOCAL_TEMP=os.path.join(cls.folder, 'tmp'), ANSIBLE_HOME=os.path.join(cls.folder, 'home'),
                        ANSIBLE_NOCOLOR='1', ANSIBLE_HOST_KEY_CHECKING='0')
 
-        hosts = dict(('gw-%02d' % i, dict(korvel_host='127.0.0.1', korvel_port=port)) for i, port in enumerate(cls.ports))
-        hosts['gw-silent'] = dict(korvel_host='127.0.0.1', korvel_port=cls.silent.getsockname()[1])
+        hosts = dict(('gw-%02d' % i, dict(korvel_host='127.0.0.1', korvel_port=port, korvel_address='10.20.3.%d' % (i + 1),
+                                          korvel_slave=40 + i))
+                     for i, port in enumerate(cls.ports))
+        hosts['gw-silent'] = dict(korvel_host='127.0.0.1', korvel_port=cls.silent.getsockname()[1],
+                                  korvel_address='10.20.3.99', korvel_slave=99)
         inventory = dict(all=dict(hosts=hosts, vars=dict(ansible_connection='local',
                                                          ansible_python_interpreter=sys.executable,
                                                          korvel_cli=ARGS.cli)))
         cls.inventory = cls.write('inventory.json', json.dumps(inventory))
         cls.playbook = cls.write('apply.yml', PLAYBOOK)
+        cls.per_host = cls.write('per-host.yml', PER_HOST_PLAYBOOK)
+        cls.info = cls.write('info.yml', INFO_PLAYBOOK)
+        cls.backups = os.path.join(cls.folder, 'backups')
         cls.first = cls.write('first.ini', ini(9600, 17))
         cls.second = cls.write('second.ini', ini(19200, 33))
 
@@ -132,14 +173,19 @@ class AnsibleCollectionTest(unittest.TestCase):
             file.write(text)
         return path
 
-    def play(self, src, *options):
-        run = subprocess.run(['ansible-playbook', '-i', self.inventory, self.playbook, '--forks', str(FLEET + 1),
-                              '-e', 'korvel_src=' + src] + list(options),
+    def play(self, src, *options, playbook=None):
+        run = subprocess.run(['ansible-playbook', '-i', self.inventory, playbook or self.playbook, '--forks',
+                              str(FLEET + 1), '-e', 'korvel_src=' + src, '-e', 'korvel_backup_dir=' + self.backups]
+                             + list(options),
                              env=self.env, capture_output=True, text=True)
         self.assertIn(run.returncode, (0, 2), run.stderr)  # 2: some host failed
         output = json.loads(run.stdout)
         results = output['plays'][0]['tasks'][0]['hosts']
         return output['stats'], results
+
+    def module_config(self, port):
+        run = subprocess.run([ARGS.cli, '--json', 'read', '127.0.0.1:%d' % port], capture_output=True, text=True)
+        return json.loads(run.stdout.splitlines()[0])
 
     def module_differs(self, src, port):
         return subprocess.run([ARGS.cli, 'diff', src, '127.0.0.1:%d' % port], capture_output=True).returncode
@@ -149,7 +195,8 @@ class AnsibleCollectionTest(unittest.TestCase):
 
         # First run: every module differs from the file and is written; the silent one fails alone.
         stats, results = self.play(self.first)
-        self.assertEqual(sorted(h for h in stats if stats[h]['changed']), sorted('gw-%02d' % i for i in range(FLEET)))
+        self.assertEqual(sorted(h for h in stats if stats[h]['changed']), sorted('gw-%02d' % i for i in range(FLEET)),
+                         results['gw-00'])
         self.assertEqual(stats['gw-silent']['failures'], 1)
         self.assertEqual(results['gw-silent']['msg'], 'Нет ответа')
         self.assertTrue(all(results['gw-%02d' % i]['verified'] for i in range(FLEET)))
@@ -218,14 +265,72 @@ class AnsibleCollectionTest(unittest.TestCase):
         server = socket.socket()
         server.bind(('127.0.0.1', 0))
         server.listen(1)
+        thread = threading.Thread(target=answer_with_exception, args=(server, 4), daemon=True)
+        thread.start()
+        stats, results = self.play(self.first, '--limit', 'gw-03', '-e', 'korvel_port=%d' % server.getsockname()[1])
+        server.close()
+        self.assertEqual(stats['gw-03']['failures'], 1)
+        self.assertEqual(results['gw-03']['msg'], 'Исключение (код: 4): отказ устройства')
+        self.assertEqual(results['gw-03']['modbus_exception'], 4)
+        self.assertFalse(results['gw-03']['changed'])
+
+    def test_a_device_without_the_modules_registers_is_not_a_module(self):
+        server = socket.socket()
+        server.bind(('127.0.0.1', 0))
+        server.listen(1)
         thread = threading.Thread(target=answer_with_exception, args=(server, 2), daemon=True)
         thread.start()
         stats, results = self.play(self.first, '--limit', 'gw-03', '-e', 'korvel_port=%d' % server.getsockname()[1])
         server.close()
         self.assertEqual(stats['gw-03']['failures'], 1)
-        self.assertEqual(results['gw-03']['msg'], 'Исключение (код: 2): недопустимый адрес данных')
-        self.assertEqual(results['gw-03']['modbus_exception'], 2)
+        self.assertTrue(results['gw-03']['msg'].startswith('устройство не похоже на модуль'), results['gw-03'])
         self.assertFalse(results['gw-03']['changed'])
+
+    def test_shared_file_holding_an_address_is_refused(self):
+        full = self.write('full.ini', '[IP]\r\nADDRESS=192.168.127.10\r\n' + ini(9600, 17)[len('[IP]\r\n'):])
+        before = self.module_config(self.ports[3])['config']
+        stats, results = self.play(full, '--limit', 'gw-03')
+        self.assertEqual(stats['gw-03']['failures'], 1)
+        self.assertIn('IP/ADDRESS', results['gw-03']['msg'])
+        self.assertEqual(self.module_config(self.ports[3])['config'], before)
+
+    def test_per_host_values_backup_and_a_damaged_checksum(self):
+        # Runs after test_fleet: the fleet holds the first file.
+        stats, results = self.play(self.second, playbook=self.per_host)
+        self.assertEqual(sorted(h for h in stats if stats[h]['changed']), sorted('gw-%02d' % i for i in range(FLEET)),
+                         results['gw-00'])
+        for i, port in enumerate(self.ports):
+            config = self.module_config(port)['config']
+            self.assertEqual(config['IP']['ADDRESS'], '10.20.3.%d' % (i + 1))
+            self.assertEqual(config['CHANNEL_1']['SLAVE_ADDRESS'], 40 + i)
+            self.assertEqual(config['CHANNEL_0']['BAUDRATE'], 19200)
+        backups = sorted(os.listdir(self.backups))
+        self.assertEqual(len(backups), FLEET)
+        with open(results['gw-04']['backup_file'], 'rb') as file:
+            saved = file.read()
+        self.assertIn(b'BAUDRATE=9600', saved)
+        self.assertIn(b'SLAVE_ADDRESS=17', saved)
+
+        # Nothing to change: no new backup.
+        stats, results = self.play(self.second, playbook=self.per_host)
+        self.assertEqual([h for h in stats if stats[h]['changed']], [])
+        self.assertEqual(len(os.listdir(self.backups)), FLEET)
+
+        # The checksum register zeroed behind the tool's back: repaired, and told as a change.
+        damaged = self.ports[5]
+        with socket.create_connection(('127.0.0.1', damaged)) as connection:
+            connection.sendall(b'\x00\x01\x00\x00\x00\x06\xff\x06' + (139).to_bytes(2, 'big') + b'\x00\x00')
+            connection.recv(64)
+        self.assertFalse(self.module_config(damaged)['checksum_valid'])
+        stats, results = self.play(self.second, playbook=self.per_host)
+        self.assertEqual([h for h in stats if stats[h]['changed']], ['gw-05'])
+        self.assertFalse(results['gw-05']['checksum_valid'])
+        self.assertTrue(self.module_config(damaged)['checksum_valid'])
+
+        stats, results = self.play(self.second, '--limit', 'gw-02', playbook=self.info)
+        self.assertFalse(results['gw-02']['changed'])
+        with open(os.path.join(self.backups, 'gw-02.ini'), 'rb') as file:
+            self.assertIn(b'ADDRESS=10.20.3.3', file.read())
 
     def test_documentation_renders(self):
         for name in ('korvel_config', 'korvel_info'):

@@ -15,6 +15,9 @@ EXIT_USAGE = 2
 EXIT_MODULE_FAILED = 3
 EXIT_FILE_ERROR = 4
 
+# The gateway's own address and port: never taken from a file that a play shares.
+IDENTITY_KEYS = (('IP', 'ADDRESS'), ('IP', 'TCP_PORT'))
+
 COMMON_ARGUMENT_SPEC = dict(
     host=dict(type='str', required=True),
     port=dict(type='int', default=502),
@@ -40,6 +43,8 @@ def run_cli(module, command, *operands, **flags):
             arguments += [option, str(module.params[name])]
     if flags.get('no_verify'):
         arguments.append('--no-verify')
+    for value in flags.get('sets', ()):
+        arguments += ['--set', value]
     arguments.append(command)
     arguments.extend(operands)
     rc, out, err = module.run_command(arguments)
@@ -93,3 +98,48 @@ def diff_of(differences, before_key, after_key, before_header, after_header):
     before = dict(('%s/%s' % (d['section'], d['key']), d[before_key]) for d in differences)
     after = dict(('%s/%s' % (d['section'], d['key']), d[after_key]) for d in differences)
     return dict(before=before, after=after, before_header=before_header, after_header=after_header)
+
+
+def held_keys(src):
+    """The (SECTION, KEY) pairs an INI file holds, upper-case, as the program's reader finds them:
+    names in any case, the first of equal sections and keys counting."""
+    with open(src, 'rb') as file:
+        text = file.read().decode('latin-1')  # the program's files are bytes of Windows-1251
+    held = set()
+    seen_sections = set()
+    section = None
+    for line in text.splitlines():
+        line = line.strip()
+        if line.startswith('[') and line.endswith(']'):
+            name = line[1:-1].strip().upper()
+            section = None if name in seen_sections else name
+            seen_sections.add(name)
+        elif section and '=' in line:
+            held.add((section, line.split('=', 1)[0].strip().upper()))
+    return sorted(held)
+
+
+def config_values(module, config):
+    """{(SECTION, KEY): value} from a dict keyed SECTION/KEY or by section; fails the task on any other shape."""
+    values = {}
+    for name, value in config.items():
+        if isinstance(value, dict):
+            pairs = [('%s/%s' % (name, key), inner) for key, inner in value.items()]
+        else:
+            pairs = [(name, value)]
+        for key, item in pairs:
+            if '/' not in key or isinstance(item, (dict, list)):
+                module.fail_json(msg='config: %s: expected SECTION/KEY: value, or SECTION: {KEY: value}' % key)
+            section, field = key.split('/', 1)
+            if isinstance(item, bool):
+                item = int(item)
+            values[(section.strip().upper(), field.strip().upper())] = item
+    return values
+
+
+def ini_text(values):
+    """An INI file holding exactly these values, with the CR LF line ends the program writes."""
+    sections = {}
+    for (section, key), value in sorted(values.items()):
+        sections.setdefault(section, []).append('%s=%s' % (key, value))
+    return ''.join('[%s]\r\n%s\r\n' % (section, '\r\n'.join(lines)) for section, lines in sections.items())
