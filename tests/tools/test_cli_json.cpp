@@ -80,6 +80,16 @@ protected:
 
     QString Host(int i) const { return QString("127.0.0.1:%1").arg(Modules[size_t(i)]->Port()); }
 
+    // Keys every module may share: no address, no port.
+    QString ChannelFile()
+    {
+        const QString path = Folder.filePath("channel.ini");
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[CHANNEL_0]\r\nSLAVE_ADDRESS=17\r\n");
+        return path;
+    }
+
     QString ConfigFile(const QString& name, const TModuleConfig& config)
     {
         const QString path = Folder.filePath(name);
@@ -137,8 +147,9 @@ TEST_F(CliJsonTest, EveryLineOfEveryCommandKeepsTheContract)
         {"info", Host(0), Host(1), refused},
         {"read", Host(0)},
         {"read", Host(0), Host(1), "-o", blocked},
-        {"write", "--port", QString::number(Modules[0]->Port()), wanted, "127.0.0.1", refused},
-        {"apply", wanted, Host(0), Host(1)},
+        {"write", "--port", QString::number(Modules[0]->Port()), wanted, "127.0.0.1"},
+        {"write", wanted, refused},
+        {"apply", ChannelFile(), Host(0), Host(1), refused},
         {"apply", defaults, Host(0)},
         {"diff", wanted, Host(1)},
         {"diff", wanted, defaults},
@@ -162,30 +173,36 @@ TEST_F(CliJsonTest, EveryLineOfEveryCommandKeepsTheContract)
             ExpectContract(arguments);
 }
 
-// Stopped with modules still to go: the one in flight is told as it ended, every other one as not
+// Stopped with modules still to go: the one in flight is told as it ends, every other one as not
 // asked, and the summary counts them.
 TEST_F(CliJsonTest, AStoppedRunStillGivesEveryModuleALine)
 {
-    QTcpServer silent;  // takes the connection and never answers
-    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
-    QProcess program;
-    program.start(KORVEL_CLI, {"--json", "--jobs", "1", "--timeout", "1500", "--retries", "0", "info",
-                               QString("127.0.0.1:%1").arg(silent.serverPort()), Host(0), Host(1)});
-    ASSERT_TRUE(WaitUntil([&] { return silent.hasPendingConnections(); }, std::chrono::seconds(10)));
-    ::kill(pid_t(program.processId()), SIGINT);
-    ASSERT_TRUE(WaitUntil([&] { return program.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
-    TRun run;
-    run.Out = program.readAllStandardOutput();
-    const std::vector<QJsonObject> lines = run.JsonLines();
-    ASSERT_EQ(lines.size(), 4u) << run.Out.toStdString();
-    QSet<int> notAsked;
-    for (size_t i = 1; i < 3; ++i) {
-        EXPECT_EQ(Breach(lines[i]), "");
-        EXPECT_EQ(lines[i]["reason"], "interrupted");
-        notAsked.insert(lines[i]["port"].toInt());
+    const QString wanted = ChannelFile();
+    for (const QStringList& command : {QStringList{"info"}, QStringList{"apply", wanted}}) {
+        SCOPED_TRACE(command.join(' ').toStdString());
+        QTcpServer silent;  // takes the connection and never answers
+        ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+        QProcess program;
+        program.start(KORVEL_CLI, QStringList{"--json", "--jobs", "1", "--timeout", "600", "--retries", "0"} + command +
+                                      QStringList{QString("127.0.0.1:%1").arg(silent.serverPort()), Host(0), Host(1)});
+        ASSERT_TRUE(WaitUntil([&] { return silent.hasPendingConnections(); }, std::chrono::seconds(10)));
+        ::kill(pid_t(program.processId()), SIGINT);
+        ASSERT_TRUE(WaitUntil([&] { return program.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+        TRun run;
+        run.Out = program.readAllStandardOutput();
+        const std::vector<QJsonObject> lines = run.JsonLines();
+        ASSERT_EQ(lines.size(), 4u) << run.Out.toStdString();
+        for (const QJsonObject& line : lines)
+            EXPECT_EQ(Breach(line), "") << QJsonDocument(line).toJson(QJsonDocument::Compact).toStdString();
+        EXPECT_EQ(lines[0]["reason"], "timeout");
+        QSet<int> notAsked;
+        for (size_t i = 1; i < 3; ++i) {
+            EXPECT_EQ(lines[i]["reason"], "interrupted");
+            notAsked.insert(lines[i]["port"].toInt());
+        }
+        EXPECT_EQ(notAsked, (QSet<int>{Modules[0]->Port(), Modules[1]->Port()}));
+        EXPECT_EQ(lines.back()["interrupted"].toInt(), 2);
+        EXPECT_EQ(lines.back()["total"].toInt(), 3);
     }
-    EXPECT_EQ(notAsked, (QSet<int>{Modules[0]->Port(), Modules[1]->Port()}));
-    EXPECT_EQ(lines.back()["interrupted"].toInt(), 2);
-    EXPECT_EQ(lines.back()["total"].toInt(), 3);
     EXPECT_EQ(Modules[0]->RequestCount() + Modules[1]->RequestCount(), 0);
 }
