@@ -486,5 +486,8 @@ int RunSet(const TCliOptions& options)
                  client.Cancel();
                  tell(false, "прервано", FailureJson(CliFailure(TReason::Interrupted, "прервано")));
              });
+    // A script reads every run to its summary line, a one-module set too; people see the line above.
+    if (report.IsJson())
+        report.Summary(ok ? 1 : 0, ok ? 0 : 1, Seconds(started));
     return ok ? ExitOk : ExitModuleFailed;
 }
