@@ -148,8 +148,9 @@ TEST_F(CliTest, SilentAndRefusedModulesFailOnlyThemselves)
 {
     TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
     ASSERT_TRUE(silent.Listen());
+    const quint16 closed = ClosedPort();
     const TRun run = RunCli({"--json", "--retries", "0", "info", Host(*Modules[0]),
-                             QString("127.0.0.1:%1").arg(silent.Port()), QString("127.0.0.1:%1").arg(ClosedPort())});
+                             QString("127.0.0.1:%1").arg(silent.Port()), QString("127.0.0.1:%1").arg(closed)});
     EXPECT_EQ(run.Exit, 3);
     const std::vector<QJsonObject> lines = run.ModuleLines();
     ASSERT_EQ(lines.size(), 3u);
@@ -158,8 +159,11 @@ TEST_F(CliTest, SilentAndRefusedModulesFailOnlyThemselves)
         if (line["ok"].toBool())
             continue;
         ++failed;
+        // Both got no reply; the refused one says why.
+        const bool refused = line["port"].toInt() == closed;
         EXPECT_EQ(line["status"].toInt(), 1);
-        EXPECT_EQ(line["error"].toString(), "Нет ответа");
+        EXPECT_EQ(line["reason"].toString(), refused ? "refused" : "timeout");
+        EXPECT_EQ(line["error"].toString(), refused ? "Нет ответа (соединение отвергнуто)" : "Нет ответа");
         EXPECT_FALSE(line.contains("exception"));
     }
     EXPECT_EQ(failed, 2);
