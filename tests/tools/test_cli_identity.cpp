@@ -174,6 +174,9 @@ TEST_F(CliIdentityTest, ApplySetsTheFilesKeysAndWriteWantsThemAll)
     EXPECT_EQ(IPToStr(after.Gateway), "10.20.3.254");
     EXPECT_EQ(after.Channels[1].SlaveAddress, 42);
     EXPECT_EQ(IPToStr(after.Address), "10.20.3.11");
+    // diff of a file and a module compares what apply sets.
+    EXPECT_EQ(RunCli({"diff", partial, Host(0)}).Exit, 0);
+    EXPECT_EQ(RunCli({"diff", Host(1), partial}).Exit, 1);
 
     const int before = RequestCount();
     const TRun write = RunCli({"write", partial, Host(1)});

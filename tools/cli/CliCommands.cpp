@@ -524,18 +524,18 @@ private:
         std::array<TModuleConfig, 2> configs{};
         std::array<TModuleAddress, 2> hosts{};
         std::array<bool, 2> isHost{};
+        std::array<TCheckedConfig, 2> files;
         std::vector<TModuleAddress> modules;
         for (size_t i = 0; i < 2; ++i) {
             const std::string& operand = Options_.Operands[i];
             isHost[i] = ParseModuleAddress(operand, Options_.Port, hosts[i]);
             std::string error;
-            TCheckedConfig file;
             if (isHost[i])
                 modules.push_back(hosts[i]);
-            else if (LoadCheckedConfig(operand, file, error) != TConfigFileState::Ok)
+            else if (LoadCheckedConfig(operand, files[i], error) != TConfigFileState::Ok)
                 return FileError(error);
             else
-                configs[i] = file.Config;
+                configs[i] = files[i].Config;
         }
         TCliReport report(Options_.Json, true, modules.size());
         const auto started = Clock::now();
@@ -571,7 +571,14 @@ private:
             return ExitModuleFailed;
         }
 
-        const std::vector<const TConfigField*> differing = DifferingFields(configs[0], configs[1]);
+        std::vector<const TConfigField*> differing = DifferingFields(configs[0], configs[1]);
+        // A file against a module compares what apply would set: the keys the file holds.
+        if (isHost[0] != isHost[1]) {
+            const std::vector<const TConfigField*>& held = files[isHost[0] ? 1 : 0].Held;
+            std::erase_if(differing, [&held](const TConfigField* field) {
+                return std::find(held.begin(), held.end(), field) == held.end();
+            });
+        }
         // A module whose stored configuration is damaged matches no file, whatever its fields hold.
         bool damaged = false;
         for (size_t i = 0; i < 2; ++i)
