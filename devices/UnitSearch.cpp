@@ -63,6 +63,12 @@ void TUnitSearch::Start(uint8_t firstUnit, uint8_t lastUnit, const TUnitProbe& p
     Running_ = true;
     StopAsked_ = false;
     Client_.ReadConfig([this](const TModuleResult& result, const TModuleConfig& config) {
+        // An exception is an answer: something is there to ask, even if it keeps no configuration.
+        if (!result.Ok() && result.Status != StatusException) {
+            Summary_.ModuleFailure = result;
+            Finish();
+            return;
+        }
         if (result.Ok()) {
             Summary_.Config = config;
             int longest = 0;

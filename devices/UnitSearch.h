@@ -44,6 +44,9 @@ struct TUnitSearchSummary {
     // When nothing was found: what to check first, the channels' role, baud rate, parity and stop
     // bits; empty otherwise.
     std::string Hint;
+    // Set when the module itself did not answer the read of its configuration: then no unit is
+    // asked, as each would only wait out the same silence.
+    std::optional<TModuleResult> ModuleFailure;
 };
 
 class TUnitSearch : public QObject {

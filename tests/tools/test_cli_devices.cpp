@@ -8,6 +8,7 @@
 #include "SimLines.h"
 
 #include <QJsonArray>
+#include <QTcpServer>
 
 #include <gtest/gtest.h>
 
@@ -120,6 +121,21 @@ TEST_F(CliDevicesTest, OtherSerialSettingsGiveTargetFailedAndTheChannelSettings)
     EXPECT_TRUE(units.Out.contains("найдено устройств 0")) << units.Out.toStdString();
     EXPECT_TRUE(units.Out.contains("Канал 1: Ведущий, Скорость 115200, Паритет EVEN, Стоп-биты 2"))
         << units.Out.toStdString();
+}
+
+// A module that is not there is told once, not waited out for every unit.
+TEST(CliDevices, UnitsOfAModuleThatDoesNotAnswerEndsAtOnce)
+{
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    const QString host = QString("127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    const TRun run = RunCli({"--json", "units", host});
+    EXPECT_EQ(run.Exit, 3);
+    const auto lines = run.JsonLines();
+    ASSERT_EQ(lines.size(), 2u) << run.Out.toStdString();
+    EXPECT_FALSE(lines[0]["ok"].toBool());
+    EXPECT_EQ(lines[1]["interrupted"].toInt(), 247);
 }
 
 TEST_F(CliDevicesTest, SlaveChannelGivesPathUnavailable)

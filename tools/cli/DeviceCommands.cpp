@@ -374,6 +374,13 @@ int RunUnits(const TCliOptions& options)
     search.Start(uint8_t(device.FirstUnit), uint8_t(device.LastUnit),
                  {uint8_t(device.Function), uint16_t(device.Address < 0 ? 0 : device.Address)});
     RunUntil([&] { return finished; }, [&] { search.Stop(); });
+    if (summary.ModuleFailure) {
+        const TModuleResult& failure = *summary.ModuleFailure;
+        report.Module(module, "units", false, Seconds(started) * 1000, FailureText(failure), FailureFields(failure));
+        if (report.IsJson())
+            report.Json(SummaryLine({total, 0, 0, total, {}}, Seconds(started) * 1000));
+        return ExitModuleFailed;
+    }
 
     if (report.IsJson()) {
         QJsonObject line = SummaryLine({total, summary.Asked - unanswered, unanswered, total - summary.Asked, {}},
