@@ -118,6 +118,25 @@ TEST_F(CliOptionsTest, HostsAccumulateAndEachModuleIsAskedOnce)
         EXPECT_EQ(module->RequestCount(), Modules[2]->RequestCount());
 }
 
+// diff --quiet answers by its exit status alone, as a script's test of "has it drifted" wants.
+TEST_F(CliOptionsTest, QuietDiffAnswersByItsExitStatusAlone)
+{
+    const QString same = WriteFile("same.ini", "[CHANNEL_0]\r\nBAUDRATE=115200\r\n");
+    const QString other = WriteFile("other.ini", "[CHANNEL_0]\r\nBAUDRATE=9600\r\n");
+    struct TCase {
+        QString A, B;
+        int Exit;
+    };
+    const QString module = Host(*Modules[0]);  // holds the factory configuration
+    for (const TCase& c :
+         {TCase{same, same, 0}, TCase{same, other, 1}, TCase{same, module, 0}, TCase{other, module, 1}}) {
+        const TRun run = RunCli({"diff", "--quiet", c.A, c.B});
+        EXPECT_EQ(run.Exit, c.Exit) << c.B.toStdString() << run.Err.toStdString();
+        EXPECT_TRUE(run.Out.isEmpty()) << run.Out.toStdString();
+        EXPECT_TRUE(run.Err.isEmpty()) << run.Err.toStdString();
+    }
+}
+
 // Every way of asking for a command's help gives the same text, naming only the options the
 // command takes.
 TEST(CliHelp, EachCommandHasItsOwnHelp)
