@@ -98,6 +98,12 @@ std::string CsvField(const std::string& text)
     return quoted + "\"";
 }
 
+// As every ms of the JSON lines: a tenth is finer than an exchange can be told apart by.
+double TenthsOfMs(double ms)
+{
+    return std::round(ms * 10) / 10;
+}
+
 std::string TimeText(std::chrono::system_clock::time_point time)
 {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
@@ -180,6 +186,8 @@ private:
             Report_.Line(line + FailureText(sample.Reply.Result));
             return;
         }
+        if (Options_.Quiet)
+            return;
         for (uint16_t word : sample.Reply.Raw)
             line += (IsBitFunction(sample.Read.Function) ? std::to_string(word) : HexWord(word)) + " ";
         line += " =";
@@ -319,9 +327,9 @@ int RunPoll(const TCliOptions& options, const std::vector<TModuleAddress>& modul
             const TPollStatistics& statistics = polled[i].Poll->Statistics();
             latencies.append(QJsonObject{{"host", QString::fromStdString(modules[i].Address)},
                                          {"port", modules[i].Port},
-                                         {"last_ms", statistics.LastMs()},
-                                         {"median_ms", statistics.MedianMs()},
-                                         {"worst_ms", statistics.WorstMs()}});
+                                         {"last_ms", TenthsOfMs(statistics.LastMs())},
+                                         {"median_ms", TenthsOfMs(statistics.MedianMs())},
+                                         {"worst_ms", TenthsOfMs(statistics.WorstMs())}});
         }
         summary.insert("latency", latencies);
         report.Json(summary);
