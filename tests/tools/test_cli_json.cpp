@@ -1,35 +1,21 @@
 // The JSON Lines contract of korvel-cli, checked on every line of every command: what a script may
 // rely on whatever the command and however it ended.
+#include "CliFleetTest.h"
 #include "CliRun.h"
 #include "LocalDefines.h"
 #include "ModuleDefaults.h"
-#include "ModuleSimServer.h"
 
 #include <QDir>
-#include <QFile>
-#include <QJsonArray>
+#include <QRegularExpression>
 #include <QSet>
-#include <QTcpServer>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
-#include <memory>
 
 namespace {
 
 const QSet<QString> ReasonWords{"timeout",  "refused",  "unreachable",  "exception",
                                 "mismatch", "checksum", "not_a_module", "interrupted",
                                 "io",       "usage",    "gateway_path", "gateway_target"};
-
-// A port on which nothing listens: taken from the system, then let go.
-quint16 ClosedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
 
 // Every line: host and port (null only on a line about no one module), command, ok, ms; a failure
 // says why. Answers a description of the first breach, empty when the line keeps the contract.
@@ -69,26 +55,10 @@ std::string Breach(const QJsonObject& line)
     return {};
 }
 
-class CliJsonTest : public testing::Test {
+class CliJsonTest : public TCliFleetTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(Folder.isValid());
-        for (int i = 0; i < 2; ++i)
-            ASSERT_TRUE(Modules.emplace_back(std::make_unique<TModuleSimServer>())->Listen(QHostAddress::LocalHost, 0));
-    }
-
-    QString Host(int i) const { return QString("127.0.0.1:%1").arg(Modules[size_t(i)]->Port()); }
-
     // Keys every module may share: no address, no port.
-    QString ChannelFile()
-    {
-        const QString path = Folder.filePath("channel.ini");
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[CHANNEL_0]\r\nSLAVE_ADDRESS=17\r\n");
-        return path;
-    }
+    QString ChannelFile() { return WriteFile("channel.ini", "[CHANNEL_0]\r\nSLAVE_ADDRESS=17\r\n"); }
 
     QString ConfigFile(const QString& name, const TModuleConfig& config)
     {
@@ -127,9 +97,6 @@ protected:
         }
         EXPECT_EQ(last["ok"].toBool(), run.Exit == 0 || (command == "diff" && run.Exit == 1));
     }
-
-    QTemporaryDir Folder;
-    std::vector<std::unique_ptr<TModuleSimServer>> Modules;
 };
 
 }  // namespace

@@ -1,61 +1,18 @@
 // korvel-cli's command line: options that mean nothing for a command are refused, not dropped; a
 // value given twice is a conflict; host lists accumulate and name each module once; every command
 // has its own help, and the man page keeps up with it.
+#include "CliFleetTest.h"
 #include "CliRun.h"
-#include "ModuleSimServer.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QSet>
-#include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
-#include <memory>
-
-namespace {
-
-QString Host(const TModuleSimServer& module)
-{
-    return QString("127.0.0.1:%1").arg(module.Port());
-}
-
-class CliOptionsTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(Folder.isValid());
-        for (int i = 0; i < 3; ++i)
-            ASSERT_TRUE(Modules.emplace_back(std::make_unique<TModuleSimServer>())->Listen(QHostAddress::LocalHost, 0));
-    }
-
-    QString WriteFile(const QString& name, const QByteArray& text)
-    {
-        const QString path = Folder.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text);
-        return path;
-    }
-
-    int Requests() const
-    {
-        int count = 0;
-        for (const auto& module : Modules)
-            count += module->RequestCount();
-        return count;
-    }
-
-    QTemporaryDir Folder;
-    std::vector<std::unique_ptr<TModuleSimServer>> Modules;
-};
-
-}  // namespace
+using CliOptionsTest = TCliFleetTest;
 
 // Refused before anything is sent, with one line and where to read more, not the whole usage.
 TEST_F(CliOptionsTest, AnOptionThatMeansNothingForTheCommandOrIsGivenTwiceIsRefused)
 {
-    const QString host = Host(*Modules[0]);
+    const QString host = Host(0);
     const QString hosts = WriteFile("hosts.txt", host.toUtf8() + "\n");
     const QString ini = WriteFile("a.ini", "[CHANNEL_0]\r\nBAUDRATE=9600\r\n");
     struct TCase {
@@ -88,15 +45,15 @@ TEST_F(CliOptionsTest, AnOptionThatMeansNothingForTheCommandOrIsGivenTwiceIsRefu
         EXPECT_FALSE(err.contains("Использование")) << err.toStdString();
         EXPECT_TRUE(run.Out.isEmpty());
     }
-    EXPECT_EQ(Requests(), 0);
+    EXPECT_EQ(RequestCount(), 0);
 }
 
 // --port is the default of the hosts without their own port wherever it stands; several --hosts
 // add up; a module named twice, in any way, is asked once and the repeat is told.
 TEST_F(CliOptionsTest, HostsAccumulateAndEachModuleIsAskedOnce)
 {
-    const QString first = WriteFile("first.txt", Host(*Modules[0]).toUtf8() + "\n" + Host(*Modules[1]).toUtf8());
-    const QString second = WriteFile("second.txt", Host(*Modules[1]).toUtf8() + "\n" + Host(*Modules[2]).toUtf8());
+    const QString first = WriteFile("first.txt", Host(0).toUtf8() + "\n" + Host(1).toUtf8());
+    const QString second = WriteFile("second.txt", Host(1).toUtf8() + "\n" + Host(2).toUtf8());
     const TRun run = RunCli({"--json", "--hosts", first, "info", "127.0.0.1", "--hosts", second, "--port",
                              QString::number(Modules[0]->Port())});
     EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
@@ -112,8 +69,8 @@ TEST_F(CliOptionsTest, HostsAccumulateAndEachModuleIsAskedOnce)
     EXPECT_EQ(moduleLines, 3);
     EXPECT_EQ(ports, (QSet<int>{Modules[0]->Port(), Modules[1]->Port(), Modules[2]->Port()}));
     const QString err = QString::fromUtf8(run.Err);
-    EXPECT_TRUE(err.contains(Host(*Modules[0]) + " задан более одного раза")) << err.toStdString();
-    EXPECT_TRUE(err.contains(Host(*Modules[1]) + " задан более одного раза")) << err.toStdString();
+    EXPECT_TRUE(err.contains(Host(0) + " задан более одного раза")) << err.toStdString();
+    EXPECT_TRUE(err.contains(Host(1) + " задан более одного раза")) << err.toStdString();
     for (const auto& module : Modules)
         EXPECT_EQ(module->RequestCount(), Modules[2]->RequestCount());
 }
@@ -127,7 +84,7 @@ TEST_F(CliOptionsTest, QuietDiffAnswersByItsExitStatusAlone)
         QString A, B;
         int Exit;
     };
-    const QString module = Host(*Modules[0]);  // holds the factory configuration
+    const QString module = Host(0);  // holds the factory configuration
     for (const TCase& c :
          {TCase{same, same, 0}, TCase{same, other, 1}, TCase{same, module, 0}, TCase{other, module, 1}}) {
         const TRun run = RunCli({"diff", "--quiet", c.A, c.B});
