@@ -12,6 +12,7 @@
 #include "Help_Win.h"
 #include "Info_Win.h"
 #include "KorvelApplication.h"
+#include "Lines_Win.h"
 #include "ConfigVerdict.h"
 #include "FieldControls.h"
 #include "ModbusMaster.h"
@@ -177,6 +178,7 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     connect(ui->ReadInfoAction, &QAction::triggered, this, &TMainWindow::ReadInfoActionExecute);
     connect(ui->CompareConfigAction, &QAction::triggered, this, &TMainWindow::CompareConfigActionExecute);
     connect(ui->ShowMonitorAction, &QAction::triggered, this, &TMainWindow::ShowMonitorActionExecute);
+    connect(ui->ShowLinesAction, &QAction::triggered, this, &TMainWindow::ShowLinesActionExecute);
     connect(ui->HelpContentAction, &QAction::triggered, this, &TMainWindow::HelpContentActionExecute);
     connect(ui->ShowAboutAction, &QAction::triggered, this, &TMainWindow::ShowAboutActionExecute);
     connect(ui->Button1, &QPushButton::clicked, this, &TMainWindow::Button1Click);
@@ -709,6 +711,24 @@ void TMainWindow::StartTrace(const QString& fileName)
 void TMainWindow::ShowMonitorActionExecute()
 {
     ExchangeTrace->ShowMonitor(this, [this](const QString& topic) { ShowHelpTopic(topic); });
+}
+
+void TMainWindow::ShowLinesActionExecute()
+{
+    if (!LinesWindow) {
+        const auto newSearch = [this] {
+            auto search =
+                std::make_unique<TUnitSearch>(Settings.IPAddress, uint16_t(Settings.TCPPort), ClientOptions(Settings));
+            // The search's frames go to the monitor with the rest of the exchange.
+            search->Client().Master().TraceSink = Client->Master().TraceSink;
+            return search;
+        };
+        LinesWindow = new TLinesWindow(
+            *Client, newSearch, [this](const QString& topic) { ShowHelpTopic(topic); }, this);
+    }
+    LinesWindow->show();
+    LinesWindow->raise();
+    LinesWindow->activateWindow();
 }
 
 void TMainWindow::CompareConfigActionExecute()

@@ -23,6 +23,7 @@ struct TModuleResult;
 class TModuleClient;
 class TExchangeTrace;
 class THelpWindow;
+class TLinesWindow;
 class TRS485SettingsFrame;
 struct TRecovery;
 
@@ -117,6 +118,7 @@ public slots:
     void ReadInfoActionExecute();
     void CompareConfigActionExecute();
     void ShowMonitorActionExecute();
+    void ShowLinesActionExecute();
     void HelpContentActionExecute();
     void ShowAboutActionExecute();
     void Button1Click();
@@ -174,4 +176,6 @@ private:
     uint64_t RequestToken = 0;
     // Lives while open; belongs to the modal dialog it was opened over, which would block it otherwise.
     QPointer<THelpWindow> HelpWindow;
+    // Created at its first opening; closed, it is hidden and keeps its table and plot.
+    QPointer<TLinesWindow> LinesWindow;
 };

@@ -1,0 +1,410 @@
+#include "Lines_Win.h"
+
+#include "Dialogs.h"
+#include "PollPlot.h"
+#include "WholeFile.h"
+#include "modbus.h"
+
+#include <QCloseEvent>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const char* const LinesHelpTopic = "KorvelService_Lines.htm";
+
+// The plot's windows in the order of the list, in seconds.
+constexpr double PlotWindows[] = {10, 60, 300, 900, 3600};
+
+enum : int { AddressColumn, RawColumn, ValueColumn };
+enum : int { UnitColumn, MsColumn, OutcomeColumn };
+
+uint8_t FunctionOf(int index)
+{
+    return uint8_t(index + 1);  // the lists hold 01..04 in order
+}
+
+// The conventional 1-based notation: the table's digit, then the address counted from 1.
+QString ConventionalAddress(uint8_t function, uint32_t address)
+{
+    static const int prefixes[] = {0, 0, 1, 4, 3};  // by function code
+    const int prefix = prefixes[function];
+    const uint32_t number = address + 1;
+    return number <= 9999 ? QString("%1%2").arg(prefix).arg(number, 4, 10, QChar('0'))
+                          : QString("%1%2").arg(prefix).arg(number, 5, 10, QChar('0'));
+}
+
+QString ExceptionText(uint8_t code)
+{
+    return QString("%1 %2").arg(code, 2, 16, QChar('0')).toUpper().arg(QString::fromStdString(LineExceptionName(code)));
+}
+
+QString MsText(double ms)
+{
+    return QString::number(ms, 'f', 1);
+}
+
+std::optional<double> NumberOf(const TDeviceValue& value)
+{
+    if (const auto* bit = std::get_if<bool>(&value))
+        return *bit ? 1.0 : 0.0;
+    if (const auto* integer = std::get_if<int64_t>(&value))
+        return double(*integer);
+    if (const auto* single = std::get_if<float>(&value))
+        return double(*single);
+    if (const auto* number = std::get_if<double>(&value))
+        return *number;
+    return std::nullopt;
+}
+
+QString WordsText(std::span<const uint16_t> words)
+{
+    QStringList texts;
+    for (const uint16_t word : words)
+        texts << QString("%1").arg(word, 4, 16, QChar('0')).toUpper();
+    return texts.join(' ');
+}
+
+QString OutcomeText(const TUnitResult& result)
+{
+    switch (result.Outcome) {
+    case TUnitOutcome::Answered: return "ответило";
+    case TUnitOutcome::DeviceException: return "ответило исключением " + ExceptionText(result.Result.Exception);
+    case TUnitOutcome::TargetFailed:
+    case TUnitOutcome::PathUnavailable: return ExceptionText(result.Result.Exception);
+    case TUnitOutcome::NoModuleAnswer: return "модуль не ответил: " + QString::fromStdString(result.Result.Text);
+    }
+    return {};
+}
+
+QTableWidgetItem* Cell(QTableWidget* table, int row, int column)
+{
+    QTableWidgetItem* item = table->item(row, column);
+    if (!item) {
+        item = new QTableWidgetItem;
+        table->setItem(row, column, item);
+    }
+    return item;
+}
+
+}  // namespace
+
+TLinesWindow::TLinesWindow(TModuleClient& client, TNewSearch newSearch, TShowHelpTopic showHelpTopic, QWidget* parent)
+    : TForm(parent)
+    , Client_(client)
+    , Poll_(client)
+    , Plot_(new TPollPlot)
+    , NewSearch_(std::move(newSearch))
+{
+    setupUi(this);
+    setWindowFlag(Qt::WindowMaximizeButtonHint);
+    SetHelpTopic(std::move(showHelpTopic), LinesHelpTopic);
+    auto* plotLayout = new QVBoxLayout(PlotPlace);
+    plotLayout->setContentsMargins(0, 0, 0, 0);
+    plotLayout->addWidget(Plot_);
+    Plot_->SetWindowSeconds(PlotWindows[PlotWindowBox->currentIndex()]);
+    ValuesTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ResultsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ValuesTable->horizontalHeader()->setStretchLastSection(true);
+    ResultsTable->horizontalHeader()->setStretchLastSection(true);
+    StopPollButton->setEnabled(false);
+    StopSearchButton->setEnabled(false);
+
+    connect(PollButton, &QPushButton::clicked, this, &TLinesWindow::PollButtonClick);
+    connect(StopPollButton, &QPushButton::clicked, this, &TLinesWindow::StopPollButtonClick);
+    connect(WriteButton, &QPushButton::clicked, this, &TLinesWindow::WriteButtonClick);
+    connect(ExportButton, &QPushButton::clicked, this, &TLinesWindow::ExportButtonClick);
+    connect(SearchButton, &QPushButton::clicked, this, &TLinesWindow::SearchButtonClick);
+    connect(StopSearchButton, &QPushButton::clicked, this, &TLinesWindow::StopSearchButtonClick);
+    connect(AddressEdit, &QSpinBox::valueChanged, this, [this] { ShowAddressNotation(); });
+    connect(FunctionBox, &QComboBox::currentIndexChanged, this, [this] {
+        ShowAddressNotation();
+        ShowFormatChoice();
+    });
+    connect(TypeBox, &QComboBox::currentIndexChanged, this, [this] { ShowFormatChoice(); });
+    connect(RepeatCheck, &QCheckBox::toggled, PeriodEdit, &QWidget::setEnabled);
+    connect(PlotWindowBox, &QComboBox::currentIndexChanged, this,
+            [this](int index) { Plot_->SetWindowSeconds(PlotWindows[index]); });
+    connect(PauseCheck, &QCheckBox::toggled, this, [this](bool paused) { Plot_->SetPaused(paused); });
+    connect(ValuesTable, &QTableWidget::itemChanged, this, [this] { Plot_->KeepOnly(ChosenLines()); });
+    Poll_.OnSample = [this](const TDeviceSample& sample) { TakeSample(sample); };
+    ShowAddressNotation();
+    ShowFormatChoice();
+}
+
+TLinesWindow::~TLinesWindow() = default;
+
+void TLinesWindow::closeEvent(QCloseEvent* event)
+{
+    // Closed, it asks the line nothing more: a poll left running behind a hidden window would keep
+    // the line busy unseen.
+    StopPollButtonClick();
+    StopSearchButtonClick();
+    event->accept();
+}
+
+void TLinesWindow::ShowAddressNotation()
+{
+    AddressNotation->setText("(" + ConventionalAddress(FunctionOf(FunctionBox->currentIndex()), AddressEdit->value()) +
+                             ")");
+}
+
+void TLinesWindow::ShowFormatChoice()
+{
+    const bool registers = !IsBitFunction(FunctionOf(FunctionBox->currentIndex()));
+    TypeBox->setEnabled(registers);
+    const auto type = DataTypeFromName(TypeBox->currentText().toStdString());
+    OrderBox->setEnabled(registers && type && IsMultiRegisterType(*type));
+    CountEdit->setMaximum(MaxReadCount(FunctionOf(FunctionBox->currentIndex())));
+}
+
+void TLinesWindow::SetPollRunning(bool running)
+{
+    StopPollButton->setEnabled(running);
+    PollButton->setText(running ? "&Опросить заново" : "&Опросить");
+}
+
+void TLinesWindow::PollButtonClick()
+{
+    const TDeviceRead read{uint8_t(UnitEdit->value()), FunctionOf(FunctionBox->currentIndex()),
+                           uint16_t(AddressEdit->value()), uint16_t(CountEdit->value())};
+    if (uint32_t(read.Address) + read.Count > 0x10000) {
+        ShowInputError("Адрес и количество выходят за 65535");
+        return;
+    }
+    const auto type = DataTypeFromName(TypeBox->currentText().toStdString());
+    const auto order = WordOrderFromName(OrderBox->currentText().toStdString());
+    const bool sameRows = read.Unit == Polled_.Unit && read.Function == Polled_.Function &&
+                          read.Address == Polled_.Address && read.Count == Polled_.Count && type == PolledType_ &&
+                          order == PolledOrder_ && ValuesTable->rowCount() > 0;
+    Polled_ = read;
+    PolledType_ = type.value_or(TDataType::UInt16);
+    PolledOrder_ = order.value_or(TWordOrder::ABCD);
+    if (!sameRows) {
+        ValuesTable->setRowCount(0);
+        Plot_->Clear();
+        Log_.Clear();
+        Poll_.ClearStatistics();
+        PollClock_.start();
+    }
+    Poll_.Start(read, RepeatCheck->isChecked() ? PeriodEdit->value() : -1);
+    SetPollRunning(Poll_.IsRunning());
+    ShowCounters();
+}
+
+void TLinesWindow::StopPollButtonClick()
+{
+    Poll_.Stop();
+    SetPollRunning(false);
+}
+
+QStringList TLinesWindow::ChosenLines() const
+{
+    QStringList lines;
+    for (int row = 0; row < ValuesTable->rowCount(); ++row)
+        if (const QTableWidgetItem* item = ValuesTable->item(row, AddressColumn);
+            item && item->checkState() == Qt::Checked)
+            lines << item->text();
+    return lines;
+}
+
+void TLinesWindow::TakeSample(const TDeviceSample& sample)
+{
+    SetPollRunning(Poll_.IsRunning());
+    ShowCounters();
+    if (!sample.Reply.Result.Ok())
+        return;
+    const std::vector<uint16_t>& raw = sample.Reply.Raw;
+    const bool bits = IsBitFunction(sample.Read.Function);
+    // One row per value: each bit, or each group of registers the type takes.
+    std::vector<TDeviceValue> values;
+    int width = 1;
+    if (bits) {
+        for (const uint16_t bit : raw)
+            values.emplace_back(bit != 0);
+    } else {
+        values = DecodeRegisters(raw, PolledType_, PolledOrder_);
+        width = PolledType_ == TDataType::Ascii ? int(raw.size()) : RegistersPerValue(PolledType_);
+    }
+    const bool first = ValuesTable->rowCount() == 0;
+    const QSignalBlocker blocker(ValuesTable);  // a tick set here is no choice of the operator's
+    ValuesTable->setRowCount(int(values.size()));
+    const double seconds = double(PollClock_.nsecsElapsed()) / 1e9;
+    for (int row = 0; row < int(values.size()); ++row) {
+        const uint32_t address = sample.Read.Address + uint32_t(row * width);
+        QTableWidgetItem* addressItem = Cell(ValuesTable, row, AddressColumn);
+        if (first) {
+            addressItem->setText(
+                QString("%1 (%2)").arg(address).arg(ConventionalAddress(sample.Read.Function, address)));
+            addressItem->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+            addressItem->setCheckState(row == 0 && NumberOf(values[0]) ? Qt::Checked : Qt::Unchecked);
+        }
+        const std::span<const uint16_t> words(raw.data() + row * width, size_t(width));
+        const QString rawText = bits ? QString::number(raw[size_t(row)]) : WordsText(words);
+        const QString valueText = QString::fromStdString(DeviceValueText(values[size_t(row)]));
+        Cell(ValuesTable, row, RawColumn)->setText(rawText);
+        Cell(ValuesTable, row, ValueColumn)->setText(valueText);
+        Log_.Add({sample.Time, sample.Read.Unit, address, rawText, valueText});
+        if (const auto number = NumberOf(values[size_t(row)]); number && addressItem->checkState() == Qt::Checked)
+            Plot_->AddPoint(addressItem->text(), seconds, *number);
+    }
+}
+
+void TLinesWindow::ShowCounters()
+{
+    const TPollStatistics& statistics = Poll_.Statistics();
+    QString text = QString("Устройство %1: запросов %2, ответов %3, нет ответа %4, ошибок %5")
+                       .arg(Polled_.Unit)
+                       .arg(statistics.Requests())
+                       .arg(statistics.Replies())
+                       .arg(statistics.Timeouts())
+                       .arg(statistics.Failures());
+    for (const auto& [code, count] : statistics.Exceptions())
+        text += QString(", исключение %1: %2").arg(ExceptionText(code)).arg(count);
+    text += QString(". Время ответа, мс: последнее %1, медиана %2, худшее %3")
+                .arg(MsText(statistics.LastMs()), MsText(statistics.MedianMs()), MsText(statistics.WorstMs()));
+    CountersLabel->setText(text);
+}
+
+void TLinesWindow::WriteButtonClick()
+{
+    const int row = ValuesTable->currentRow();
+    if (row < 0 || Polled_.Function == FunctionReadDiscreteInputs || Polled_.Function == FunctionReadInputRegisters) {
+        ShowInputError("Выберите строку катушки или регистра хранения");
+        return;
+    }
+    const QString text = WriteEdit->text().trimmed();
+    const int width = RegistersPerValue(PolledType_);
+    const auto address = uint16_t(Polled_.Address + (PolledType_ == TDataType::Ascii ? 0 : row * width));
+    const QString where = QString("устройство %1, адрес %2 (%3)")
+                              .arg(Polled_.Unit)
+                              .arg(address)
+                              .arg(ConventionalAddress(Polled_.Function, address));
+    const auto confirmed = [&](const QString& value) {
+        return MessageBox("Записать в " + where + " значение " + value + "?", ApplicationTitle, MB::YesNoQuestion) ==
+               ID::Yes;
+    };
+    const auto done = [this, where](const TDeviceReply& reply) { ShowWritten(reply, where); };
+    if (Polled_.Function == FunctionReadCoils) {
+        const QString lower = text.toLower();
+        const bool on = lower == "1" || lower == "вкл";
+        if (!on && lower != "0" && lower != "выкл") {
+            ShowInputError("Значение катушки: 1 или 0");
+            return;
+        }
+        if (confirmed(on ? "1" : "0"))
+            WriteDeviceCoil(Client_, Polled_.Unit, address, on, done);
+        return;
+    }
+    const std::vector<uint16_t> registers = EncodeValue(text.toStdString(), PolledType_, PolledOrder_);
+    if (registers.empty()) {
+        ShowInputError(
+            "Значение \"" + text + "\" не подходит для типа " +
+            QString::fromUtf8(DataTypeName(PolledType_).data(), qsizetype(DataTypeName(PolledType_).size())));
+        return;
+    }
+    if (confirmed(text))
+        WriteDeviceRegisters(Client_, Polled_.Unit, address, registers, done);
+}
+
+void TLinesWindow::ShowWritten(const TDeviceReply& reply, const QString& where)
+{
+    if (reply.Result.Ok()) {
+        MessageBox("Значение записано: " + where, ApplicationTitle, MB::Information);
+        if (!Poll_.IsRunning() && ValuesTable->rowCount() > 0)
+            Poll_.Start(Polled_, -1);  // shows what the device holds now
+        return;
+    }
+    const QString reason = reply.Result.Status == StatusException ? ExceptionText(reply.Result.Exception)
+                                                                  : QString::fromStdString(reply.Result.Text);
+    MessageBox("Ошибка записи (" + reason + "): " + where, ApplicationTitle, MB::IconError);
+}
+
+void TLinesWindow::ExportButtonClick()
+{
+    TFileDialog dialog(TFileDialog::TKind::Save, this);
+    dialog.Filter = "CSV-файлы (*.csv)|*.csv";
+    dialog.DefaultExt = "csv";
+    if (!dialog.Execute())
+        return;
+    const QByteArray text = Log_.CsvText();
+    if (WriteWholeFile(dialog.FileName.toStdString(), std::string_view(text.data(), size_t(text.size()))) !=
+        TFileWriteResult::Written)
+        ShowInputError("Ошибка записи в файл " + dialog.FileName);
+}
+
+void TLinesWindow::SearchButtonClick()
+{
+    if (Searching())
+        return;
+    if (FirstUnitEdit->value() > LastUnitEdit->value()) {
+        ShowInputError("Начало диапазона больше его конца");
+        return;
+    }
+    Search_ = NewSearch_();
+    ResultsTable->setRowCount(0);
+    HintLabel->clear();
+    TimeLeftLabel->clear();
+    SearchProgress->setRange(0, LastUnitEdit->value() - FirstUnitEdit->value() + 1);
+    SearchProgress->setValue(0);
+    Search_->OnUnit = [this](const TUnitResult& result) { ShowUnitResult(result); };
+    Search_->OnProgress = [this](size_t done, size_t total, std::chrono::milliseconds left) {
+        ShowSearchProgress(done, total, left);
+    };
+    Search_->OnFinished = [this](const TUnitSearchSummary& summary) { FinishSearch(summary); };
+    SearchButton->setEnabled(false);
+    StopSearchButton->setEnabled(true);
+    Search_->Start(uint8_t(FirstUnitEdit->value()), uint8_t(LastUnitEdit->value()),
+                   {FunctionOf(ProbeFunctionBox->currentIndex()), uint16_t(ProbeAddressEdit->value())});
+}
+
+void TLinesWindow::StopSearchButtonClick()
+{
+    if (Search_)
+        Search_->Stop();
+}
+
+void TLinesWindow::ShowSearchProgress(size_t done, size_t total, std::chrono::milliseconds left)
+{
+    SearchProgress->setMaximum(int(total));
+    SearchProgress->setValue(int(done));
+    TimeLeftLabel->setText(QString("осталось около %1 с").arg(std::ceil(double(left.count()) / 1000)));
+}
+
+void TLinesWindow::ShowUnitResult(const TUnitResult& result)
+{
+    const int row = ResultsTable->rowCount();
+    ResultsTable->insertRow(row);
+    Cell(ResultsTable, row, UnitColumn)->setText(QString::number(result.Unit));
+    Cell(ResultsTable, row, MsColumn)->setText(MsText(result.Ms));
+    Cell(ResultsTable, row, OutcomeColumn)->setText(OutcomeText(result));
+    if (result.Found())
+        ResultsTable->item(row, UnitColumn)->setFont([&] {
+            QFont font = ResultsTable->font();
+            font.setBold(true);
+            return font;
+        }());
+    ResultsTable->scrollToBottom();
+}
+
+void TLinesWindow::FinishSearch(const TUnitSearchSummary& summary)
+{
+    LastSearch_ = summary;
+    SearchButton->setEnabled(true);
+    StopSearchButton->setEnabled(false);
+    TimeLeftLabel->setText(summary.Stopped ? "остановлено" : "готово");
+    QStringList found;
+    for (const uint8_t unit : summary.Found)
+        found << QString::number(unit);
+    if (!found.isEmpty())
+        HintLabel->setText("Найдены устройства: " + found.join(", "));
+    else if (!summary.Hint.empty())
+        HintLabel->setText("Ни одно устройство не ответило. Проверьте настройки линий модуля: " +
+                           QString::fromStdString(summary.Hint));
+    else
+        HintLabel->setText("Ни одно устройство не ответило");
+    // The search is let go from the loop, not from inside its own handler.
+    Search_.release()->deleteLater();
+}

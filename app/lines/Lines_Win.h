@@ -1,0 +1,73 @@
+#pragma once
+// The window "Устройства на линии": polls a device behind the module (a live table of its values,
+// the counters of its answers and a plot over time), writes a value into it after a confirmation,
+// and searches the unit identifiers that answer. Its traffic goes through the main window's client,
+// so the exchange monitor sees it; it stays open beside the main window.
+
+#include "DataTypes.h"
+#include "DevicePoll.h"
+#include "Forms.h"
+#include "PollLog.h"
+#include "UnitSearch.h"
+#include "ui_Lines_Win.h"
+
+#include <QElapsedTimer>
+
+#include <functional>
+#include <memory>
+
+class TPollPlot;
+
+class TLinesWindow : public TForm, public Ui::TLinesWindow {
+    Q_OBJECT
+
+public:
+    // A search for the module the program points at now, its frames traced with the client's.
+    using TNewSearch = std::function<std::unique_ptr<TUnitSearch>()>;
+
+    TLinesWindow(TModuleClient& client, TNewSearch newSearch, TShowHelpTopic showHelpTopic = {},
+                 QWidget* parent = nullptr);
+    ~TLinesWindow() override;
+
+    const TDevicePoll& Poll() const { return Poll_; }
+    TPollPlot& Plot() { return *Plot_; }
+    const TPollLog& Log() const { return Log_; }
+    const TUnitSearchSummary& LastSearch() const { return LastSearch_; }
+    bool Searching() const { return Search_ && Search_->IsRunning(); }
+
+public slots:
+    void PollButtonClick();
+    void StopPollButtonClick();
+    void WriteButtonClick();
+    void ExportButtonClick();
+    void SearchButtonClick();
+    void StopSearchButtonClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void ShowAddressNotation();
+    void ShowFormatChoice();
+    void TakeSample(const TDeviceSample& sample);
+    void ShowCounters();
+    void ShowSearchProgress(size_t done, size_t total, std::chrono::milliseconds left);
+    void ShowUnitResult(const TUnitResult& result);
+    void FinishSearch(const TUnitSearchSummary& summary);
+    void ShowWritten(const TDeviceReply& reply, const QString& what);
+    // Lines on the plot: the rows whose address is ticked.
+    QStringList ChosenLines() const;
+    void SetPollRunning(bool running);
+
+    TModuleClient& Client_;
+    TDevicePoll Poll_;
+    TDeviceRead Polled_;
+    TDataType PolledType_ = TDataType::UInt16;
+    TWordOrder PolledOrder_ = TWordOrder::ABCD;
+    TPollPlot* Plot_;
+    TPollLog Log_;
+    QElapsedTimer PollClock_;
+    TNewSearch NewSearch_;
+    std::unique_ptr<TUnitSearch> Search_;
+    TUnitSearchSummary LastSearch_;
+};

@@ -1,0 +1,259 @@
+// "Устройства на линии" driven through the main window against a simulated module with devices on
+// its lines: polled values, the search, the gateway's answers told apart, and writes that happen
+// only when the operator confirms them.
+
+#include "AppTestSupport.h"
+
+#include "Lines_Win.h"
+#include "ModuleDefaults.h"
+#include "ModuleRegisters.h"
+#include "ModuleSimServer.h"
+#include "PollPlot.h"
+#include "SimLines.h"
+#include "Wait.h"
+
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <cmath>
+
+namespace {
+
+class LinesTest : public MainWindowFixture {
+protected:
+    // The module with devices on its lines, given as CH:UNIT with the factory line settings unless
+    // serial is given; the window pointed at it and opened.
+    TLinesWindow* Open(std::initializer_list<std::pair<int, int>> devices, TSerialSettings serial = Factory)
+    {
+        for (const auto& [channel, unit] : devices)
+            Module->Lines().AddDevice(TSimDevice(channel - 1, uint8_t(unit), serial));
+        Module->Lines().FreezeClock(15);
+        EXPECT_TRUE(Module->Listen(QHostAddress::LocalHost, 0));
+        PointSettingsAt(Module->Port());
+        Action("ShowLinesAction")->trigger();
+        return Window().findChild<TLinesWindow*>();
+    }
+
+    void Configure(const TModuleConfig& config)
+    {
+        const TConfigImage image = BuildConfigImage(config);
+        for (size_t k = 0; k < image.size(); ++k)
+            Module->SetRegister(ConfigFirstRegister + int(k), image[k]);
+    }
+
+    // Polls once with the choices given and waits for the answer.
+    static void PollOnce(TLinesWindow& lines, int unit, int function, int address, int count, const char* type,
+                         const char* order = "ABCD")
+    {
+        lines.UnitEdit->setValue(unit);
+        lines.FunctionBox->setCurrentIndex(function - 1);
+        lines.AddressEdit->setValue(address);
+        lines.CountEdit->setValue(count);
+        lines.TypeBox->setCurrentText(type);
+        lines.OrderBox->setCurrentText(order);
+        lines.RepeatCheck->setChecked(false);
+        QTest::mouseClick(lines.PollButton, Qt::LeftButton);
+        // Once only: the poll runs from the click until its answer has been told.
+        EXPECT_TRUE(WaitUntil([&] { return !lines.Poll().IsRunning(); }));
+        EXPECT_GE(lines.Poll().Statistics().Requests(), 1u);
+    }
+
+    static QStringList Column(const QTableWidget& table, int column)
+    {
+        QStringList texts;
+        for (int row = 0; row < table.rowCount(); ++row)
+            texts << table.item(row, column)->text();
+        return texts;
+    }
+
+    static void Search(TLinesWindow& lines, int first, int last)
+    {
+        lines.PageControl1->setCurrentWidget(lines.SearchPage);
+        lines.FirstUnitEdit->setValue(first);
+        lines.LastUnitEdit->setValue(last);
+        QTest::mouseClick(lines.SearchButton, Qt::LeftButton);
+        EXPECT_TRUE(WaitUntil([&] { return !lines.Searching(); }, std::chrono::seconds(20)));
+    }
+
+    static constexpr TSerialSettings Factory{FactoryChannelDefaults.BaudIndex, FactoryChannelDefaults.Parity,
+                                             FactoryChannelDefaults.StopBits};
+    std::unique_ptr<TModuleSimServer> Module = std::make_unique<TModuleSimServer>();
+};
+
+}  // namespace
+
+TEST_F(LinesTest, PollShowsTheSimulatorsDocumentedValuesAndExportsThem)
+{
+    TLinesWindow* lines = Open({{1, 5}});
+    ASSERT_NE(lines, nullptr);
+    EXPECT_EQ(lines->windowTitle(), "Устройства на линии");
+    EXPECT_FALSE(lines->isModal());
+
+    // At t = 15 s: 240 V, 5.5 + 2 sin(pi/3) A, 5001 Wh, status 1, 2.1 degrees, "METER-005", coil 0 set.
+    const double current = 5.5 + 2 * std::sin(std::acos(-1.0) / 3);
+    struct TCase {
+        int Function, Address, Count;
+        const char* Type;
+        QStringList Addresses, Raw;
+        std::vector<double> Values;  // NAN: compared as text below
+        QStringList Texts;
+    };
+    const TCase cases[] = {
+        {4, 0, 4, "float32", {"0 (30001)", "2 (30003)"}, {"4370 0000", ""}, {240.0, current}, {}},
+        {4, 6, 3, "uint16", {"6 (30007)", "7 (30008)", "8 (30009)"}, {"0000", "1389", "0001"}, {0, 5001, 1}, {}},
+        {4, 6, 2, "uint32", {"6 (30007)"}, {"0000 1389"}, {5001}, {}},
+        {4, 9, 1, "int16", {"9 (30010)"}, {"0015"}, {21}, {}},
+        {3, 8, 5, "ascii", {"8 (40009)"}, {"4D45 5445 522D 3030 3500"}, {}, {"METER-005"}},
+        {1, 0, 2, "uint16", {"0 (00001)", "1 (00002)"}, {"1", "0"}, {}, {"1", "0"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.Type) + " at " + std::to_string(c.Address));
+        PollOnce(*lines, 5, c.Function, c.Address, c.Count, c.Type);
+        EXPECT_EQ(Column(*lines->ValuesTable, 0), c.Addresses);
+        const QStringList raw = Column(*lines->ValuesTable, 1);
+        for (int k = 0; k < c.Raw.size(); ++k)
+            if (!c.Raw[k].isEmpty()) {
+                EXPECT_EQ(raw.value(k), c.Raw[k]);
+            }
+        const QStringList values = Column(*lines->ValuesTable, 2);
+        for (size_t k = 0; k < c.Values.size(); ++k)
+            EXPECT_NEAR(values.value(int(k)).toDouble(), c.Values[k], 1e-5) << values.value(int(k)).toStdString();
+        if (!c.Texts.isEmpty()) {
+            EXPECT_EQ(values, c.Texts);
+        }
+    }
+    EXPECT_NE(lines->CountersLabel->text().indexOf("запросов 1, ответов 1, нет ответа 0"), -1)
+        << lines->CountersLabel->text().toStdString();
+
+    const QString csv = Path("samples.csv");
+    Dialogs.FileAnswers.push_back(csv);
+    QTest::mouseClick(lines->ExportButton, Qt::LeftButton);
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = file.readAll().split('\n');
+    ASSERT_EQ(rows.size(), 4);
+    EXPECT_EQ(rows[0], "time,unit,address,raw,value\r");
+    EXPECT_TRUE(rows[1].endsWith(",5,0,1,1\r")) << rows[1].toStdString();
+    EXPECT_TRUE(rows[1].startsWith(QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate).toUtf8()))
+        << rows[1].toStdString();
+}
+
+TEST_F(LinesTest, SearchFindsExactlyTheDevicesPresent)
+{
+    TLinesWindow* lines = Open({{1, 3}, {1, 7}, {2, 12}});
+    TModuleConfig config = FactoryDefaults;
+    config.Channels[0].Timeout = config.Channels[1].Timeout = 20;
+    Configure(config);
+    Search(*lines, 1, 14);
+    EXPECT_EQ(lines->LastSearch().Found, (std::vector<uint8_t>{3, 7, 12}));
+    EXPECT_EQ(lines->ResultsTable->rowCount(), 14);
+    EXPECT_EQ(lines->ResultsTable->item(2, 2)->text(), "ответило");
+    EXPECT_EQ(lines->ResultsTable->item(3, 2)->text(), "0B устройство на линии не ответило");
+    EXPECT_EQ(lines->HintLabel->text(), "Найдены устройства: 3, 7, 12");
+    EXPECT_EQ(lines->SearchProgress->value(), 14);
+}
+
+// What the gateway says when the device cannot be reached, in the counters and in the search.
+TEST_F(LinesTest, WrongSerialSettingsAndASlaveChannelAreToldApart)
+{
+    struct TCase {
+        const char* What;
+        TSerialSettings Serial;
+        uint16_t SlaveAddress;
+        QString Exception;
+        QString Role;
+    };
+    const TCase cases[] = {
+        {"the device at 9600 N 1 on a 115200 E 2 line",
+         {4, 0, 0},
+         0,
+         "0B устройство на линии не ответило",
+         "Канал 1: Ведущий"},
+        {"the device's channel is slave", Factory, 9, "0A нет пути к линии", "Канал 1: Ведомый"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        Window_.reset();
+        Module = std::make_unique<TModuleSimServer>();
+        TLinesWindow* lines = Open({{1, 5}}, c.Serial);
+        TModuleConfig config = FactoryDefaults;
+        config.Channels[0].SlaveAddress = c.SlaveAddress;
+        config.Channels[1].SlaveAddress = 4;  // no second line to be asked
+        config.Channels[0].Timeout = 30;
+        Configure(config);
+
+        PollOnce(*lines, 5, 3, 0, 1, "uint16");
+        EXPECT_NE(lines->CountersLabel->text().indexOf("исключение " + c.Exception + ": 1"), -1)
+            << lines->CountersLabel->text().toStdString();
+        EXPECT_EQ(lines->ValuesTable->rowCount(), 0);
+
+        Search(*lines, 4, 6);
+        EXPECT_TRUE(lines->LastSearch().Found.empty());
+        EXPECT_EQ(lines->ResultsTable->item(1, 2)->text(), c.Exception);
+        const QString hint = lines->HintLabel->text();
+        EXPECT_TRUE(hint.startsWith("Ни одно устройство не ответило")) << hint.toStdString();
+        EXPECT_NE(hint.indexOf(c.Role), -1) << hint.toStdString();
+        EXPECT_NE(hint.indexOf("115200"), -1) << hint.toStdString();
+        EXPECT_NE(hint.indexOf("EVEN"), -1) << hint.toStdString();
+    }
+}
+
+TEST_F(LinesTest, AWriteHappensOnlyWhenConfirmed)
+{
+    TLinesWindow* lines = Open({{2, 5}});
+    const TSimDevice& device = *Module->Lines().Device(1, 5);
+    struct TCase {
+        const char* What;
+        int Function, Address;
+        const char* Type;
+        QString Value, Question;
+        std::function<bool()> Written;
+    };
+    const TCase cases[] = {
+        {"one register (06)", 3, 20, "uint16", "1234", "устройство 5, адрес 20 (40021) значение 1234?",
+         [&] { return device.HoldingRegister(20) == 1234; }},
+        {"a float over two registers (16)", 3, 30, "float32", "12.5", "устройство 5, адрес 30 (40031) значение 12.5?",
+         [&] { return device.HoldingRegister(30) == 0x4148 && device.HoldingRegister(31) == 0; }},
+        {"a coil (05)", 1, 3, "uint16", "1", "устройство 5, адрес 3 (00004) значение 1?",
+         [&] { return device.Coil(3); }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        const int count = std::string_view(c.Type) == "float32" ? 2 : 1;
+        PollOnce(*lines, 5, c.Function, c.Address, count, c.Type);
+        lines->ValuesTable->selectRow(0);
+        lines->WriteEdit->setText(c.Value);
+
+        Dialogs.BoxAnswers = {ID::No};
+        const size_t asked = Dialogs.Boxes.size();
+        QTest::mouseClick(lines->WriteButton, Qt::LeftButton);
+        ASSERT_EQ(Dialogs.Boxes.size(), asked + 1);
+        EXPECT_TRUE(Dialogs.Boxes.back().Text.endsWith(c.Question)) << Dialogs.Boxes.back().Text.toStdString();
+        PollOnce(*lines, 5, c.Function, c.Address, count, c.Type);
+        EXPECT_FALSE(c.Written()) << "cancelled, yet written";
+
+        lines->ValuesTable->selectRow(0);
+        Dialogs.BoxAnswers = {ID::Yes};
+        QTest::mouseClick(lines->WriteButton, Qt::LeftButton);
+        EXPECT_TRUE(WaitUntil(c.Written));
+        EXPECT_TRUE(WaitUntil([&] { return Dialogs.Boxes.back().Text.startsWith("Значение записано"); }))
+            << Dialogs.Boxes.back().Text.toStdString();
+    }
+}
+
+// An hour of a 50 ms poll of four rows, fed at the poll's pace of simulated time: the plot holds
+// no more than its window's points, whatever the hour's length.
+TEST(PollPlot, HoldsOnlyItsWindowOfPoints)
+{
+    TPollPlot plot;
+    plot.SetWindowSeconds(60);
+    for (int k = 0; k < 72000; ++k)
+        for (const char* line : {"0", "2", "4", "6"})
+            plot.AddPoint(line, k * 0.05, std::sin(k * 0.01));
+    EXPECT_LE(plot.PointCount(), 4u * 1201);
+    EXPECT_GE(plot.PointCount(), 4u * 1200);
+    plot.SetWindowSeconds(10);
+    EXPECT_LE(plot.PointCount(), 4u * 201);
+    plot.KeepOnly({"2"});
+    EXPECT_LE(plot.PointCount(), 201u);
+}
