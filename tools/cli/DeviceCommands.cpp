@@ -234,18 +234,6 @@ void RunUntil(const std::function<bool()>& done, const std::function<void()>& st
         loop.processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-const char* OutcomeText(TUnitOutcome outcome)
-{
-    switch (outcome) {
-    case TUnitOutcome::Answered: return "отвечает";
-    case TUnitOutcome::DeviceException: return "отвечает исключением";
-    case TUnitOutcome::TargetFailed: return "не ответило";
-    case TUnitOutcome::PathUnavailable: return "нет пути к линии";
-    case TUnitOutcome::NoModuleAnswer: return "модуль не ответил";
-    }
-    return "";
-}
-
 }  // namespace
 
 int RunPoll(const TCliOptions& options, const std::vector<TModuleAddress>& modules)
@@ -313,7 +301,6 @@ int RunPoll(const TCliOptions& options, const std::vector<TModuleAddress>& modul
     RunUntil([&] { return running == 0; }, stopAll);
 
     uint64_t replies = 0, failed = 0;
-    TPollStatistics total;
     for (const TPolled& one : polled) {
         const TPollStatistics& statistics = one.Poll->Statistics();
         replies += statistics.Replies();
@@ -368,10 +355,12 @@ int RunUnits(const TCliOptions& options)
                 Merge(fields, FailureFields(unit.Result));
             report.Json(ModuleLine(module, "units", moduleAnswered, unit.Ms, fields));
         } else if (unit.Found()) {
-            std::string text = "устройство " + std::to_string(unit.Unit) + ": " + OutcomeText(unit.Outcome);
-            if (unit.Outcome == TUnitOutcome::DeviceException)
-                text += " " + std::to_string(unit.Result.Exception) + " (" + ExceptionName(unit.Result.Exception) + ")";
-            report.Line(module.Text() + "  " + text);
+            // The device's own exception says it is there, and names what it did not like in the probe.
+            const std::string answer = unit.Outcome == TUnitOutcome::DeviceException
+                                           ? "отвечает исключением " + std::to_string(unit.Result.Exception) + " (" +
+                                                 ExceptionName(unit.Result.Exception) + ")"
+                                           : std::string("отвечает");
+            report.Line(module.Text() + "  устройство " + std::to_string(unit.Unit) + ": " + answer);
         }
     };
     search.OnProgress = [&](size_t done, size_t, std::chrono::milliseconds) { report.Progress(done); };
