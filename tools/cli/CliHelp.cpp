@@ -63,9 +63,9 @@ std::string CommandHelpText(const TCliCommandSpec& command)
         text += (text.empty() ? "Использование: korvel-cli " : "               korvel-cli ") + line.Synopsis + "\n";
     text += "\n";
     for (const TCliUsageLine& line : command.Usage) {
-        QString summary = QString::fromStdString(line.Summary);
-        summary[0] = summary[0].toUpper();
-        text += summary.toStdString() + ".\n";
+        // The list's summary starts a sentence here.
+        const QString summary = QString::fromStdString(line.Summary);
+        text += (summary.left(1).toUpper() + summary.mid(1)).toStdString() + ".\n";
     }
     if (!command.Details.empty())
         text += command.Details + "\n";
