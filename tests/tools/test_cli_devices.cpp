@@ -115,6 +115,7 @@ TEST_F(CliDevicesTest, OtherSerialSettingsGiveTargetFailedAndTheChannelSettings)
     ASSERT_FALSE(poll.JsonLines().empty());
     EXPECT_EQ(poll.JsonLines()[0]["reason"].toString(), "gateway_target");
     EXPECT_EQ(poll.JsonLines()[0]["exception"].toInt(), 0x0B);
+    EXPECT_EQ(poll.JsonLines()[0]["exception_name"].toString(), "устройство на линии не ответило");
 
     const TRun units = RunCli({"units", Host(), "--units", "4-6"});
     EXPECT_EQ(units.Exit, 0) << units.Err.toStdString();
