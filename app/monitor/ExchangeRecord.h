@@ -3,6 +3,7 @@
 // an event of the connection, decoded in the module's terms.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <cstdint>
@@ -21,7 +22,8 @@ enum class TExchangeEvent {
 };
 
 struct TExchangeRecord {
-    double TimeMs = 0;  // since the first record
+    double TimeMs = 0;   // since the first record
+    QDateTime WallTime;  // the clock's, for lining the rows up with what happened on site
     TExchangeDirection Direction = TExchangeDirection::Event;
     TExchangeEvent Event = TExchangeEvent::None;
     int TransactionId = -1;  // -1 where the record has none
@@ -55,5 +57,6 @@ QString DirectionArrow(TExchangeDirection direction);
 QString RegistersText(const TExchangeRecord& record);
 // The bytes in upper-case hex separated by single spaces.
 QString HexText(const QByteArray& bytes);
-// The line of the trace file: the time, ">>", "<<" or "!!", the bytes, " | " and the decoded text.
+// The line of the trace file: the wall-clock time, the time since the first record, ">>", "<<" or
+// "!!", the bytes, " | " and the decoded text.
 QString TraceFileLine(const TExchangeRecord& record);

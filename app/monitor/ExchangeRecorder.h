@@ -16,6 +16,10 @@ public:
 
     void Trace(TModbusTraceEvent event, const uint8_t* bytes, int count, uint8_t status) override;
 
+    // The master traced: its connection events name its address and port, so that a switch to
+    // another module shows in the rows.
+    const TModbusMaster* Master = nullptr;
+
 signals:
     void Recorded(const TExchangeRecord& record);
 

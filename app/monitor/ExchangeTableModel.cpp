@@ -1,5 +1,7 @@
 #include "ExchangeTableModel.h"
 
+#include "ExchangeHeader.h"
+
 #include <QBrush>
 #include <QColor>
 
@@ -9,11 +11,17 @@ namespace {
 
 // Translated where they are shown.
 const char* const Headers[TExchangeTableModel::ColumnCount] = {
-    QT_TRANSLATE_NOOP("TExchangeTableModel", "Время, мс"),   "",
-    QT_TRANSLATE_NOOP("TExchangeTableModel", "Транзакция"),  QT_TRANSLATE_NOOP("TExchangeTableModel", "Устройство"),
-    QT_TRANSLATE_NOOP("TExchangeTableModel", "Функция"),     QT_TRANSLATE_NOOP("TExchangeTableModel", "Регистры"),
-    QT_TRANSLATE_NOOP("TExchangeTableModel", "Длина"),       QT_TRANSLATE_NOOP("TExchangeTableModel", "Задержка, мс"),
-    QT_TRANSLATE_NOOP("TExchangeTableModel", "Расшифровка"), QT_TRANSLATE_NOOP("TExchangeTableModel", "Байты"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Дата и время"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Время, мс"),
+    "",
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Транзакция"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Устройство"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Функция"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Регистры"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Длина"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Задержка, мс"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Расшифровка"),
+    QT_TRANSLATE_NOOP("TExchangeTableModel", "Байты"),
 };
 
 // The share of the capacity dropped at once.
@@ -81,6 +89,11 @@ void TExchangeTableModel::Clear()
     endResetModel();
 }
 
+const TExchangeRecord* TExchangeTableModel::RecordAt(int row) const
+{
+    return row < Dropped || row >= Shown ? nullptr : &Records_[size_t(row - Dropped)];
+}
+
 int TExchangeTableModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : Shown;
@@ -94,9 +107,10 @@ int TExchangeTableModel::columnCount(const QModelIndex& parent) const
 QVariant TExchangeTableModel::data(const QModelIndex& index, int role) const
 {
     // The rows of records dropped since the last batch are blank until it comes.
-    if (!index.isValid() || index.row() >= Shown || index.row() < Dropped)
+    const TExchangeRecord* shown = index.isValid() ? RecordAt(index.row()) : nullptr;
+    if (!shown)
         return {};
-    const TExchangeRecord& record = Records_[size_t(index.row() - Dropped)];
+    const TExchangeRecord& record = *shown;
     if (role == Qt::BackgroundRole) {
         if (record.IsException || record.IsMalformed)
             return QBrush(ExceptionColour);
@@ -107,6 +121,7 @@ QVariant TExchangeTableModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
+    case ClockColumn: return ExchangeClockText(record.WallTime);
     case TimeColumn: return MsText(record.TimeMs);
     case DirectionColumn: return DirectionArrow(record.Direction);
     case TransactionColumn: return NumberOrBlank(record.TransactionId);

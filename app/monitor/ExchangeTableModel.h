@@ -14,6 +14,7 @@ class TExchangeTableModel : public QAbstractTableModel {
 
 public:
     enum TColumn {
+        ClockColumn,
         TimeColumn,
         DirectionColumn,
         TransactionColumn,
@@ -39,6 +40,8 @@ public:
     const std::deque<TExchangeRecord>& Records() const { return Records_; }
     // The most records kept.
     int Capacity() const { return Capacity_; }
+    // The record a row shows; null for the row of one dropped since the last batch.
+    const TExchangeRecord* RecordAt(int row) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

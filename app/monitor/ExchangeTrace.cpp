@@ -55,6 +55,7 @@ void TExchangeTrace::SetMaster(TModbusMaster* master)
     if (Master)
         Master->TraceSink = nullptr;
     Master = master;
+    Recorder.Master = master;
     Attach();
 }
 
@@ -64,12 +65,21 @@ void TExchangeTrace::Attach()
         Master->TraceSink = Monitor_ || TraceFileOpen() ? &Recorder : nullptr;
 }
 
+void TExchangeTrace::SetConnection(const TExchangeConnection& connection)
+{
+    Connection = connection;
+    if (Monitor_)
+        Monitor_->Connection = connection;
+}
+
 void TExchangeTrace::ShowMonitor(QWidget* parent, const TShowHelpTopic& showHelpTopic)
 {
     // Closed, it is only hidden and goes on recording: its rows are the evidence of a fault, kept
     // until Очистить or the program's end, without a gap for the time it was out of the way.
-    if (!Monitor_)
+    if (!Monitor_) {
         Monitor_ = new TMonitorWindow(showHelpTopic, parent);
+        Monitor_->Connection = Connection;
+    }
     Monitor_->show();
     Monitor_->raise();
     Monitor_->activateWindow();
@@ -105,7 +115,13 @@ bool TExchangeTrace::OpenTraceFile(const QString& fileName)
         TraceFile = fd;
     }
     Attach();
-    return fd >= 0;
+    if (fd < 0)
+        return false;
+    // Each run starts with its header: a second run appended to the file stands apart from the first.
+    for (const QString& line : ExchangeHeaderLines(Connection, QDateTime::currentDateTime()))
+        if (TraceFileOpen())
+            WriteTraceLine(line.toUtf8() + '\n');
+    return true;
 }
 
 bool TExchangeTrace::TraceFileOpen() const

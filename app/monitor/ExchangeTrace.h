@@ -2,6 +2,7 @@
 // Where the exchange with the module is shown and kept: the exchange monitor from its first opening
 // on, and the trace file named on the command line. The master traces only while one of them listens.
 
+#include "ExchangeHeader.h"
 #include "ExchangeRecorder.h"
 #include "Forms.h"
 
@@ -20,10 +21,13 @@ public:
 
     // The master whose exchange is traced; null when it is gone.
     void SetMaster(TModbusMaster* master);
+    // Where and how the module is reached, for the headers of the trace and of a saved capture.
+    void SetConnection(const TExchangeConnection& connection);
     // Opens the monitor beside parent, or brings it up again with the rows it kept.
     void ShowMonitor(QWidget* parent, const TShowHelpTopic& showHelpTopic);
     TMonitorWindow* Monitor() const;
-    // Appends the rows to the file from now on; false when it cannot be opened for appending.
+    // Appends the header, then the rows, to the file from now on; false when it cannot be opened for
+    // appending.
     // A FIFO or a pipe is written to as well, while something reads it; "-" is the standard output.
     bool OpenTraceFile(const QString& fileName);
     bool TraceFileOpen() const;
@@ -40,5 +44,6 @@ private:
     TExchangeRecorder Recorder;
     TModbusMaster* Master = nullptr;
     QPointer<TMonitorWindow> Monitor_;
+    TExchangeConnection Connection;
     int TraceFile = -1;  // the descriptor; -1 when no trace is kept
 };

@@ -2,7 +2,10 @@
 
 #include "Dialogs.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QSaveFile>
 #include <QScreen>
@@ -19,9 +22,15 @@ constexpr int RowPadding = 4;
 constexpr int CellPadding = 16;
 // The widest text each column but the meaning and the bytes usually holds.
 const QString ColumnSamples[TExchangeTableModel::MeaningColumn] = {
-    QStringLiteral("99999.9"), QStringLiteral("←"),      QStringLiteral("65535"),
-    QStringLiteral("255"),     QStringLiteral("144"),    QStringLiteral("84..140 (57)"),
-    QStringLiteral("127"),     QStringLiteral("9999.9"),
+    QStringLiteral("28.12.2026 23:59:59.999"),
+    QStringLiteral("99999.9"),
+    QStringLiteral("←"),
+    QStringLiteral("65535"),
+    QStringLiteral("255"),
+    QStringLiteral("144"),
+    QStringLiteral("84..140 (57)"),
+    QStringLiteral("127"),
+    QStringLiteral("9999.9"),
 };
 // The meaning's samples are the named exceptions (codes up to this one), which the operator must
 // read whole; which is the longest depends on the language shown.
@@ -69,6 +78,14 @@ TMonitorWindow::TMonitorWindow(TShowHelpTopic showHelpTopic, QWidget* parent, in
     connect(Button2, &QPushButton::clicked, this, &TMonitorWindow::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TMonitorWindow::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &QDialog::close);
+    const QScrollBar* scroll = TableView1->verticalScrollBar();
+    connect(scroll, &QScrollBar::valueChanged, this, &TMonitorWindow::ScrollMoved);
+    connect(scroll, &QScrollBar::rangeChanged, this, [this](int, int maximum) { ScrollRangeChanged(maximum); });
+    auto* copy = new QAction(this);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(copy, &QAction::triggered, this, &TMonitorWindow::CopySelectedRows);
+    TableView1->addAction(copy);
     ShowCounters();
 }
 
@@ -76,14 +93,36 @@ void TMonitorWindow::AddRecord(const TExchangeRecord& record)
 {
     if (Button1->isChecked())
         return;  // paused
-    if (!RefreshTimer.isActive()) {
-        // Followed only when the operator has not scrolled back to look at something.
-        const QScrollBar* scroll = TableView1->verticalScrollBar();
-        FollowEnd = scroll->value() == scroll->maximum();
+    if (!RefreshTimer.isActive())
         RefreshTimer.start();
-    }
     Model.Append(record);
     Counters_.Add(record);
+}
+
+void TMonitorWindow::ScrollMoved(int value)
+{
+    // Followed only when the operator has not scrolled back to look at something.
+    FollowEnd = value == TableView1->verticalScrollBar()->maximum();
+}
+
+void TMonitorWindow::ScrollRangeChanged(int maximum)
+{
+    // A resize or new rows move the end away from a table that was at it.
+    if (FollowEnd)
+        TableView1->verticalScrollBar()->setValue(maximum);
+}
+
+void TMonitorWindow::CopySelectedRows()
+{
+    // Whole rows are selected; in the table's order, whatever order they were picked in.
+    QModelIndexList rows = TableView1->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    QString text;
+    for (const QModelIndex& row : rows)
+        if (const TExchangeRecord* record = Model.RecordAt(row.row()))
+            text += TraceFileLine(*record) + u'\n';
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
 }
 
 void TMonitorWindow::Refresh()
@@ -138,6 +177,8 @@ void TMonitorWindow::Button3Click()
         const QByteArray bytes = line.toUtf8() + '\n';
         written = written && file.write(bytes) == bytes.size();
     };
+    for (const QString& line : ExchangeHeaderLines(Connection, QDateTime::currentDateTime()))
+        writeLine(line);
     for (const TExchangeRecord& record : Model.Records())
         writeLine(TraceFileLine(record));
     writeLine(CountersText());

@@ -4,6 +4,7 @@
 // main window while the operator works.
 
 #include "ExchangeCounters.h"
+#include "ExchangeHeader.h"
 #include "ExchangeTableModel.h"
 #include "Forms.h"
 #include "ui_Monitor_Win.h"
@@ -22,6 +23,11 @@ public:
     const TExchangeTableModel& Rows() const { return Model; }
     // The text of the sums line, with the rows kept and the most that are.
     QString CountersText() const;
+    // The selected rows as the trace file has them, bytes and all, to the clipboard (Ctrl+C).
+    void CopySelectedRows();
+
+    // Where the module is reached, for the header of a saved capture.
+    TExchangeConnection Connection;
 
 public slots:
     void Button2Click();
@@ -30,6 +36,10 @@ public slots:
 private:
     void Refresh();
     void ShowCounters();
+    // Whether the table is to stay at its end: true while the operator leaves it there, whatever
+    // changes its height or its rows.
+    void ScrollMoved(int value);
+    void ScrollRangeChanged(int maximum);
 
     TExchangeTableModel Model;
     TExchangeCounters Counters_;

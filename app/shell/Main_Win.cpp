@@ -130,6 +130,12 @@ constexpr int WindowClientHeight = 533;
 constexpr int ToolButtonSize = 40;
 constexpr int WideSeparatorWidth = 16;
 
+// Where the module is reached, as the trace's and the saved capture's headers name it.
+TExchangeConnection TraceConnection(const TSettings& settings)
+{
+    return {QString::fromStdString(settings.IPAddress), settings.TCPPort, settings.Timeout, settings.Transmissions};
+}
+
 QString Caption()
 {
     return QString::fromUtf8(ApplicationTitle);
@@ -259,6 +265,7 @@ void TMainWindow::FormCreate()
     Client = new TModuleClient(Settings.IPAddress, uint16_t(Settings.TCPPort), ClientOptions(Settings), this);
     ExchangeTrace = new TExchangeTrace(this);
     ExchangeTrace->SetMaster(&Client->Master());
+    ExchangeTrace->SetConnection(TraceConnection(Settings));
     ShowConnectionSettings();
 }
 
@@ -650,6 +657,7 @@ void TMainWindow::ApplyConnectionSettings()
     // The socket takes a new address only while closed.
     ForgetPendingRequests();
     Client->Configure(Settings.IPAddress, uint16_t(Settings.TCPPort), ClientOptions(Settings));
+    ExchangeTrace->SetConnection(TraceConnection(Settings));
 }
 
 void TMainWindow::ShowConnectionSettings()

@@ -12,6 +12,8 @@
 
 #include "ScratchMount.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -75,6 +77,28 @@ private:
     int Saved;
 };
 
+// The lines a capture or a run of the trace starts with.
+constexpr int HeaderLines = 3;
+
+QString ModuleAt(quint16 port)
+{
+    return QStringLiteral("127.0.0.1:%1").arg(port);
+}
+
+// The header of a capture taken from the module at the loopback port with the default times.
+void ExpectHeader(const QStringList& lines, quint16 port)
+{
+    ASSERT_GE(lines.size(), HeaderLines);
+    EXPECT_TRUE(QRegularExpression("^# ==== KorvelService \\d+\\.\\d+\\.\\d+\\.\\d+$").match(lines[0]).hasMatch())
+        << lines[0].toStdString();
+    EXPECT_TRUE(QRegularExpression("^# Дата: \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
+                                   "\\(UTC[+-]\\d\\d:\\d\\d\\)$")
+                    .match(lines[1])
+                    .hasMatch())
+        << lines[1].toStdString();
+    EXPECT_EQ(lines[2], "# Модуль: " + ModuleAt(port) + ", ожидание ответа 510 мс, передач запроса 3");
+}
+
 const QString NoSpaceToldText = QStringLiteral("Запись трассировки прекращена: нет места на диске");
 
 class MonitorTest : public MainWindowFixture {
@@ -126,7 +150,7 @@ TEST_F(MonitorTest, ARead_ShowsItsRequestAndReplyWithTheLatency)
     EXPECT_EQ(Dialogs.Boxes.back().Text, ReadText);
 
     EXPECT_EQ(RowTexts(*monitor), QStringList({
-                                      "× |  |  |  |  |  | соединение установлено",
+                                      "× |  |  |  |  |  | соединение установлено (" + ModuleAt(module.Port()) + ")",
                                       "→ | 1 | 255 | 3 | 84..139 (56) | 12 | чтение конфигурации",
                                       "← | 1 | 255 | 3 | 84..139 (56) | 121 | чтение конфигурации",
                                   }));
@@ -226,7 +250,8 @@ TEST_F(MonitorTest, TheRowsOutliveClosingAndReopening)
         const QStringList texts = RowTexts(*reopened);
         ASSERT_EQ(size_t(texts.size()), rows);
         EXPECT_EQ(texts[1], "→ | 1 | 255 | 3 | 84..139 (56) | 12 | чтение конфигурации");
-        EXPECT_EQ(texts.last(), "← | " + QString::number(rows / 2) + " | 255 | 3 | 84..139 (56) | 121 | чтение конфигурации");
+        EXPECT_EQ(texts.last(),
+                  "← | " + QString::number(rows / 2) + " | 255 | 3 | 84..139 (56) | 121 | чтение конфигурации");
         EXPECT_EQ(reopened->Counters().Requests, int(rows - 1) / 2);
     }
     QTest::mouseClick(monitor->Button2, Qt::LeftButton);
@@ -254,8 +279,9 @@ TEST_F(MonitorTest, PauseKeepsTheRowsClearEmptiesThemAndSaveWritesThem)
     ASSERT_EQ(Dialogs.FileDialogs.size(), 1u);
     EXPECT_EQ(Dialogs.FileDialogs[0].Filter, "Текстовые файлы (*.txt)|*.txt");
     const QStringList saved = QString::fromUtf8(FileBytes(Path("monitor.txt"))).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(saved.size(), rows + 1);
-    EXPECT_EQ(saved[1], TraceFileLine(monitor->Rows().Records()[1]));
+    ASSERT_EQ(saved.size(), HeaderLines + rows + 1);
+    ExpectHeader(saved, module.Port());
+    EXPECT_EQ(saved[HeaderLines + 1], TraceFileLine(monitor->Rows().Records()[1]));
     EXPECT_EQ(saved.last(), monitor->CountersText());
 
     QTest::mouseClick(monitor->Button2, Qt::LeftButton);
@@ -264,7 +290,9 @@ TEST_F(MonitorTest, PauseKeepsTheRowsClearEmptiesThemAndSaveWritesThem)
     EXPECT_EQ(monitor->Counters().Requests, 0);
 }
 
-TEST_F(MonitorTest, TheTraceFileGetsOneLinePerFrameAndEvent)
+// Each run of the program appends its header, then a line per frame and event, each with the
+// wall-clock time it happened.
+TEST_F(MonitorTest, TheTraceFileGetsAHeaderPerRunAndOneLinePerFrameAndEvent)
 {
     TModuleSimServer module;
     ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
@@ -274,26 +302,46 @@ TEST_F(MonitorTest, TheTraceFileGetsOneLinePerFrameAndEvent)
     previous.write("earlier session\n");
     previous.close();
 
-    ASSERT_TRUE(Window().ExchangeTrace->OpenTraceFile(Path("trace.txt")));
-    Run("ReadConfigAction");
+    const QDateTime started = QDateTime::currentDateTime().addMSecs(-1);
+    for (int run = 0; run < 2; ++run) {
+        Window_.reset();
+        ASSERT_TRUE(Window().ExchangeTrace->OpenTraceFile(Path("trace.txt")));
+        Run("ReadConfigAction");
+    }
+    const QDateTime ended = QDateTime::currentDateTime().addMSecs(1);
     const QStringList lines = QString::fromUtf8(FileBytes(Path("trace.txt"))).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines[0], "earlier session");  // appended, not replaced
-    const QString time = QStringLiteral("\\d+\\.\\d ");
-    EXPECT_TRUE(QRegularExpression("^" + time + "!! \\| соединение установлено$").match(lines[1]).hasMatch())
-        << lines[1].toStdString();
-    EXPECT_TRUE(QRegularExpression("^" + time +
-                                   ">> 00 01 00 00 00 06 FF 03 00 54 00 38 \\| транзакция 1, устройство 255, "
-                                   "функция 3, регистры 84\\.\\.139 \\(56\\), чтение конфигурации$")
-                    .match(lines[2])
-                    .hasMatch())
-        << lines[2].toStdString();
-    EXPECT_TRUE(QRegularExpression("^" + time +
-                                   "<< 00 01 00 00 00 73 FF 03 70( [0-9A-F]{2}){112} \\| транзакция 1, устройство 255, "
-                                   "функция 3, регистры 84\\.\\.139 \\(56\\), \\d+\\.\\d мс, чтение конфигурации$")
-                    .match(lines[3])
-                    .hasMatch())
-        << lines[3].toStdString();
+    // The first run ends with its connection closed as its window goes.
+    QList<int> runStarts;
+    for (int i = 0; i < lines.size(); ++i)
+        if (lines[i].startsWith("# ===="))
+            runStarts << i;
+    ASSERT_EQ(runStarts, QList<int>({1, 1 + HeaderLines + 4})) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines[runStarts[1] - 1].endsWith(" !! | соединение закрыто (" + ModuleAt(module.Port()) + ")"));
+    ASSERT_EQ(lines.size(), runStarts[1] + HeaderLines + 3);
+    const QString time = QStringLiteral("(\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d\\.\\d{3}) \\d+\\.\\d ");
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        const QStringList runLines = lines.mid(runStarts[run], HeaderLines + 3);
+        ExpectHeader(runLines, module.Port());
+        const QStringList rows = runLines.mid(HeaderLines);
+        const QRegularExpression patterns[] = {
+            QRegularExpression("^" + time + "!! \\| соединение установлено \\(127\\.0\\.0\\.1:" +
+                               QString::number(module.Port()) + "\\)$"),
+            QRegularExpression("^" + time +
+                               ">> 00 01 00 00 00 06 FF 03 00 54 00 38 \\| транзакция 1, устройство 255, "
+                               "функция 3, регистры 84\\.\\.139 \\(56\\), чтение конфигурации$"),
+            QRegularExpression("^" + time +
+                               "<< 00 01 00 00 00 73 FF 03 70( [0-9A-F]{2}){112} \\| транзакция 1, устройство 255, "
+                               "функция 3, регистры 84\\.\\.139 \\(56\\), \\d+\\.\\d мс, чтение конфигурации$"),
+        };
+        for (int i = 0; i < 3; ++i) {
+            const QRegularExpressionMatch match = patterns[i].match(rows[i]);
+            ASSERT_TRUE(match.hasMatch()) << rows[i].toStdString();
+            const QDateTime clock = QDateTime::fromString(match.captured(1), "dd.MM.yyyy hh:mm:ss.zzz");
+            EXPECT_TRUE(clock >= started && clock <= ended) << rows[i].toStdString();
+        }
+    }
 }
 
 TEST_F(MonitorTest, ABurstIsShownAtOnceFollowingTheEndUnlessTheOperatorScrolledBack)
@@ -321,6 +369,37 @@ TEST_F(MonitorTest, ABurstIsShownAtOnceFollowingTheEndUnlessTheOperatorScrolledB
     monitor->AddRecord(EventRecord(TExchangeEvent::Timeout, "таймаут: нет ответа"));
     ASSERT_TRUE(WaitUntil(lastShownAtTheBottom));
     EXPECT_EQ(scroll->value(), scroll->maximum());
+
+    // Left at the end, it stays there whatever the window's size.
+    for (const int height : {monitor->height() / 2, monitor->height() * 2, monitor->height() / 3}) {
+        SCOPED_TRACE(height);
+        monitor->resize(monitor->width(), height);
+        ASSERT_TRUE(WaitUntil([&] { return table->viewport()->height() < height; }));
+        monitor->AddRecord(EventRecord(TExchangeEvent::Timeout, "таймаут: нет ответа"));
+        ASSERT_TRUE(WaitUntil(lastShownAtTheBottom));
+    }
+}
+
+// Ctrl+C takes the selected rows as the trace file has them, bytes and all, in the table's order.
+TEST_F(MonitorTest, CtrlCCopiesTheSelectedRowsWithTheirBytes)
+{
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    PointSettingsAt(module.Port());
+    TMonitorWindow* monitor = OpenMonitor();
+    Run("ReadConfigAction");
+    ASSERT_TRUE(WaitUntil([&] { return AllShown(*monitor); }));
+    QTableView* table = monitor->TableView1;
+    QItemSelectionModel* selection = table->selectionModel();
+    for (int row : {2, 1})
+        selection->select(table->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    table->setFocus();
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+    const auto& records = monitor->Rows().Records();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              TraceFileLine(records[1]) + '\n' + TraceFileLine(records[2]) + '\n');
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(" << 00 01 00 00 00 73 FF 03 70 "));
 }
 
 TEST_F(MonitorTest, ATraceFileThatCannotBeOpenedIsToldAndNothingIsTraced)
@@ -375,11 +454,12 @@ TEST_F(MonitorTest, TheTraceGoesThroughAFifoOrAPipeThatIsRead)
         });
         EXPECT_TRUE(Dialogs.Boxes.empty());
         Run("ReadConfigAction");
-        const QStringList lines = ReadLines(reader, 3);
-        ASSERT_EQ(lines.size(), 3) << lines.join('\n').toStdString();
-        EXPECT_TRUE(lines[0].endsWith(" !! | соединение установлено")) << lines[0].toStdString();
-        EXPECT_TRUE(lines[1].contains(" >> 00 01 00 00 00 06 FF 03 00 54 00 38 | ")) << lines[1].toStdString();
-        EXPECT_TRUE(lines[2].contains(" << 00 01 00 00 00 73 FF 03 70 ")) << lines[2].toStdString();
+        const QStringList lines = ReadLines(reader, HeaderLines + 3);
+        ASSERT_EQ(lines.size(), HeaderLines + 3) << lines.join('\n').toStdString();
+        ExpectHeader(lines, module.Port());
+        EXPECT_TRUE(lines[HeaderLines].contains(" !! | соединение установлено")) << lines[HeaderLines].toStdString();
+        EXPECT_TRUE(lines[HeaderLines + 1].contains(" >> 00 01 00 00 00 06 FF 03 00 54 00 38 | "));
+        EXPECT_TRUE(lines[HeaderLines + 2].contains(" << 00 01 00 00 00 73 FF 03 70 "));
     }
 }
 
@@ -463,11 +543,12 @@ TEST_F(MonitorTest, AFullDiskLeavesTheTraceWithWholeLinesOnly)
 
     const QByteArray kept = FileBytes(trace);
     ASSERT_TRUE(kept.startsWith(earlier));
-    const QStringList added = QString::fromUtf8(kept.mid(earlier.size())).split('\n');
-    ASSERT_EQ(added.size(), 2) << kept.mid(earlier.size()).toStdString();  // one line and its end
-    EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d !! \\| соединение установлено$").match(added[0]).hasMatch())
-        << added[0].toStdString();
-    EXPECT_EQ(added[1], "");
+    // The header's lines up to the one that did not fit.
+    const QByteArray added = kept.mid(earlier.size());
+    ASSERT_TRUE(added.endsWith('\n')) << added.toStdString();
+    const QStringList lines = QString::fromUtf8(added).split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines[0].startsWith("# ==== KorvelService ")) << added.toStdString();
 }
 
 TEST(MonitorWindow, OpensNoLargerThanItsScreen)

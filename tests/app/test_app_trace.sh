@@ -73,10 +73,11 @@ stop_program() {
   app=""
 }
 
-# The three lines of a read: the connection, the request, the reply.
+# The header's three lines, then the three of a read: the connection, the request, the reply.
 check_read_lines() {
-  eventually has_lines "$1" 3 || fail "$2: $(wc -l <"$1") lines arrived, not 3"
-  grep -q ' !! | соединение установлено$' "$1" || fail "$2: no connection line"
+  eventually has_lines "$1" 6 || fail "$2: $(wc -l <"$1") lines arrived, not 6"
+  grep -q '^# ==== KorvelService ' "$1" || fail "$2: no header"
+  grep -q ' !! | соединение установлено (127\.0\.0\.1:[0-9]*)$' "$1" || fail "$2: no connection line"
   grep -q ' >> 00 01 00 00 00 06 FF 03 00 54 00 38 | ' "$1" || fail "$2: no request line"
   grep -q ' << 00 01 00 00 00 73 FF 03 70 ' "$1" || fail "$2: no reply line"
 }
