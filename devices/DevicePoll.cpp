@@ -32,7 +32,8 @@ void TDevicePoll::Request()
         if (generation != Generation_)
             return;
         Statistics_.Count(reply);
-        if (PeriodMs_ < 0)
+        // A request the master refused is refused again next time: asked at once, it would spin.
+        if (PeriodMs_ < 0 || reply.Result.Status < 0)
             Running_ = false;
         if (OnSample)
             OnSample({time, Read_, reply});

@@ -24,7 +24,8 @@ class TDevicePoll : public QObject {
 public:
     explicit TDevicePoll(TModuleClient& client, QObject* owner = nullptr);
 
-    // periodMs < 0: one request only; 0: each as soon as the previous answer came.
+    // periodMs < 0: one request only; 0: each as soon as the previous answer came. A read the
+    // protocol cannot carry is told once, refused, and ends the poll.
     void Start(const TDeviceRead& read, int periodMs);
     // No sample is told after this, even of the request in flight.
     void Stop();

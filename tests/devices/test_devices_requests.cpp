@@ -1,6 +1,7 @@
 // Requests to devices behind a module, against a scripted loopback server: the raw frames of the
 // bit functions and what is made of their replies, the unit search's verdict on each kind of
 // answer, and the latency figures of a poll.
+#include "DevicePoll.h"
 #include "DeviceRequests.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
@@ -163,4 +164,20 @@ TEST(PollStatistics, CountsByKindAndTakesTheMedianOfTheLatest)
         statistics.Count({{StatusOk, "", 0}, {}, i % 2 ? 10.0 : 20.0});
     EXPECT_EQ(statistics.MedianMs(), 15.0);
     EXPECT_EQ(statistics.WorstMs(), 100.0);
+}
+
+// Polling at once after each answer must not spin on a read that can never be sent.
+TEST(DevicePoll, ARefusedReadEndsThePoll)
+{
+    TModuleClient client("127.0.0.1", 1, {100, 1});
+    TDevicePoll poll(client);
+    int samples = 0;
+    poll.OnSample = [&](const TDeviceSample& sample) {
+        ++samples;
+        EXPECT_LT(sample.Reply.Result.Status, 0);
+    };
+    poll.Start({1, 3, 0, 200}, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !poll.IsRunning(); }));
+    EXPECT_EQ(samples, 1);
+    EXPECT_EQ(poll.Statistics().Failures(), 1u);
 }
