@@ -120,7 +120,7 @@ void TUnitSearch::AskNext()
 void TUnitSearch::Finish()
 {
     Running_ = false;
-    if (Summary_.Found.empty() && Summary_.Config) {
+    if (Summary_.Found.empty() && Summary_.Asked > 0 && Summary_.Config) {
         for (size_t n = 0; n < ChannelCount; ++n)
             Summary_.Hint += (n ? "; " : "") + ChannelSettingsText(*Summary_.Config, n);
     }
