@@ -36,6 +36,11 @@ void TFleetRunner::Stop()
 
 void TFleetRunner::StartNext()
 {
+    if (Next_ == Modules_.size() || Stopped_) {
+        if (Finished_ == Next_ && AllFinished_)
+            AllFinished_();
+        return;
+    }
     const size_t index = Next_++;
     const TModuleAddress& module = Modules_[index];
     // Owned by the runner until the job finishes; destroyed from the event loop, after the
@@ -53,9 +58,9 @@ void TFleetRunner::StartNext()
         if (JobFinished_)
             JobFinished_(index,
                          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count());
-        if (Next_ < Modules_.size() && !Stopped_)
-            StartNext();
-        else if (Finished_ == Next_ && AllFinished_)
-            AllFinished_();
+        // The next job starts from the event loop, after the client just finished is deleted: a
+        // connection that failed keeps its descriptor until then.
+        QMetaObject::invokeMethod(
+            this, [this] { StartNext(); }, Qt::QueuedConnection);
     });
 }

@@ -33,15 +33,20 @@ class CliTransportTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(Folder.isValid()); }
 
-    void StartModules(int count)
+    // Each module on a port of its own; spread: each on an address of its own, 127.0.5.N, all on one
+    // port, as the modules of a scanned range are.
+    void StartModules(int count, bool spread = false)
     {
         for (int i = 0; i < count; ++i) {
+            const QString address = spread ? QString("127.0.5.%1").arg(i + 1) : QString("127.0.0.1");
             auto& module = Modules.emplace_back(std::make_unique<TModuleSimServer>());
-            ASSERT_TRUE(module->Listen(QHostAddress::LocalHost, 0)) << module->ErrorText().toStdString();
+            ASSERT_TRUE(module->Listen(QHostAddress(address), spread && i > 0 ? Modules[0]->Port() : 0))
+                << module->ErrorText().toStdString();
+            Hosts.push_back(QString("%1:%2").arg(address).arg(module->Port()));
         }
     }
 
-    QString Host(size_t index) const { return QString("127.0.0.1:%1").arg(Modules[index]->Port()); }
+    QString Host(size_t index) const { return Hosts[index]; }
 
     QString WriteFile(const QString& name, const QByteArray& bytes)
     {
@@ -70,6 +75,7 @@ protected:
 
     QTemporaryDir Folder;
     std::vector<std::unique_ptr<TModuleSimServer>> Modules;
+    QStringList Hosts;
 };
 
 // The line a run printed for one host, empty when there is none.
@@ -106,24 +112,34 @@ TEST_F(CliTransportTest, ARefusedPortIsToldAtOnceByEveryCommand)
 }
 
 // With room for 64 descriptors, 500 connections at once cannot be had: the run asks fewer at a
-// time, says so once, and every module answers.
+// time, says so once, and every module answers. A scan meets mostly refused addresses, whose
+// sockets go only with their clients: it must not run out of descriptors either.
 TEST_F(CliTransportTest, ASmallDescriptorLimitLowersTheJobsInsteadOfFailingModules)
 {
-    StartModules(120);
-    const TRun run =
-        RunCli({"--json", "--jobs", "500", "--retries", "0", "--hosts", HostsFile(), "info"}, [](QProcess& program) {
-            program.setChildProcessModifier([] {
-                const rlimit limit{64, 64};
-                ::setrlimit(RLIMIT_NOFILE, &limit);
-            });
+    StartModules(120, true);
+    const auto smallLimit = [](QProcess& program) {
+        program.setChildProcessModifier([] {
+            const rlimit limit{64, 64};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
         });
-    EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
-    EXPECT_EQ(run.Err.count("--jobs снижено до "), 1) << run.Err.toStdString();
-    size_t answered = 0;
-    for (const QJsonObject& line : run.JsonLines())
-        answered += line["command"] == "info" && line["ok"].toBool();
-    EXPECT_EQ(answered, Modules.size());
-    EXPECT_FALSE(run.Out.contains("Нет ответа"));
+    };
+    const struct {
+        const char* What;
+        QStringList Arguments;
+    } cases[] = {
+        {"info", {"--jobs", "500", "--retries", "0", "--hosts", HostsFile(), "info"}},
+        {"scan", {"--port", QString::number(Modules[0]->Port()), "scan", "127.0.5.0/24"}},
+    };
+    for (const auto& c : cases) {
+        const TRun run = RunCli(QStringList{"--json"} + c.Arguments, smallLimit);
+        EXPECT_EQ(run.Exit, 0) << c.What << "\n" << run.Err.toStdString();
+        EXPECT_EQ(run.Err.count("--jobs снижено до "), 1) << c.What << "\n" << run.Err.toStdString();
+        size_t answered = 0;
+        for (const QJsonObject& line : run.JsonLines())
+            answered += line["command"] == c.What && line["ok"].toBool();
+        EXPECT_EQ(answered, Modules.size()) << c.What;
+        EXPECT_FALSE(run.Out.contains("\"ok\":false")) << c.What << "\n" << run.Out.toStdString();
+    }
 }
 
 // `apply ... | head -1`: once the reader has gone, no further module is started and none that was
