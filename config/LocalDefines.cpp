@@ -4,6 +4,7 @@
 #include "IniFile.h"
 #include "ModuleDefaults.h"
 #include "RConvert.h"
+#include "WholeFile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -146,7 +147,11 @@ bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config)
     std::error_code error;
     if (!std::filesystem::is_regular_file(fileName, error))
         return false;
-    ReadConfig(TIniFile(fileName), config);
+    // A file that cannot be read is refused, not taken for one without keys (the factory values).
+    std::string text;
+    if (ReadWholeFile(fileName, text) != TFileReadResult::Read)
+        return false;
+    ConfigFromIniText(text, config);
     return true;
 }
 

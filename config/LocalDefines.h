@@ -72,6 +72,7 @@ const char* BaudRateText(size_t index);
 uint16_t CRC16(const uint8_t* data, size_t count);
 void SetConfigCRC(TModuleConfig& config);
 
+// False, the record left alone, for a file that is missing, not a regular file or cannot be read.
 bool LoadConfigFromFile(const std::string& fileName, TModuleConfig& config);
 // Throws EIniFileError ("Unable to write to " + file name) when the file cannot be written.
 // All or nothing: the file is read once, the keys applied in memory and the file replaced once.
