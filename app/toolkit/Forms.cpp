@@ -1,6 +1,7 @@
 #include "Forms.h"
 
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLayout>
@@ -102,9 +103,13 @@ void TEditForm::Button2Click()
 bool TEditForm::FormKeyPress(QChar key)
 {
     // Consumed even when the input is bad, so that the key does not press a default button too.
-    if (key == KeyEnter)
-        Button1Click();
-    else if (key == KeyEscape)
+    // Enter presses the button that has the focus, as in every dialog; elsewhere it confirms.
+    if (key == KeyEnter) {
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused && focused->isEnabled())
+            focused->click();
+        else
+            Button1Click();
+    } else if (key == KeyEscape)
         Button2Click();
     else
         return false;

@@ -1,8 +1,10 @@
 #include "ExpEthernetSettings_Win.h"
 
-TExpEthernetSettingsWindow::TExpEthernetSettingsWindow(QWidget* parent) : TEditForm(parent)
+TExpEthernetSettingsWindow::TExpEthernetSettingsWindow(TShowHelpTopic showHelpTopic, QWidget* parent)
+    : TEditForm(parent)
 {
     setupUi(this);
+    SetHelpTopic(std::move(showHelpTopic), QStringLiteral("KorvelService_RS485.htm#servers"));
     BindButtons(Button1, Button2);
     FixSize();
 }
@@ -14,9 +16,9 @@ bool TExpEthernetSettingsWindow::ValidateInput()
                             tr("Недопустимое значение времени установления соединения. Допускаются значения %1"));
 }
 
-bool EditExpEthernetSettings(TExpEthernetValues& values)
+bool EditExpEthernetSettings(TExpEthernetValues& values, const TShowHelpTopic& showHelpTopic)
 {
-    TExpEthernetSettingsWindow window;
+    TExpEthernetSettingsWindow window(showHelpTopic);
     window.SpinEdit1->SetValue(values.RecvTimeout);
     window.SpinEdit2->SetValue(values.ConnTimeout);
     // The time-out starts with the focus; selected, it is replaced by what the operator types

@@ -15,10 +15,11 @@ class TExpEthernetSettingsWindow : public TEditForm, public Ui::TExpEthernetSett
     Q_OBJECT
 
 public:
-    explicit TExpEthernetSettingsWindow(QWidget* parent = nullptr);
+    explicit TExpEthernetSettingsWindow(TShowHelpTopic showHelpTopic = {}, QWidget* parent = nullptr);
 
     bool ValidateInput() override;
 };
 
 // Runs the dialog on values; true when the operator confirmed, and only then are they replaced.
-bool EditExpEthernetSettings(TExpEthernetValues& values);
+// F1 opens the dialog's help page through showHelpTopic.
+bool EditExpEthernetSettings(TExpEthernetValues& values, const TShowHelpTopic& showHelpTopic = {});

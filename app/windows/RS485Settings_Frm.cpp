@@ -140,7 +140,7 @@ void TRS485SettingsFrame::ComboBox4Change()
 void TRS485SettingsFrame::Button1Click()
 {
     TExpEthernetValues values{EthRecvTout, EthConnTout};
-    if (!EditExpEthernetSettings(values))
+    if (!EditExpEthernetSettings(values, ShowHelpTopic))
         return;
     EthRecvTout = values.RecvTimeout;
     EthConnTout = values.ConnTimeout;

@@ -2,6 +2,7 @@
 // The editor of one RS-485 channel. It holds no channel record: the owner moves each field through
 // a setter and a checked getter, and hears of every edit through OnChanged.
 
+#include "Forms.h"
 #include "LocalDefines.h"
 #include "ui_RS485Settings_Frm.h"
 
@@ -61,6 +62,8 @@ public:
     int32_t GetReplies() const;
 
     TNotifyEvent OnChanged;
+    // Opens the help of the frame's dialogs.
+    TShowHelpTopic ShowHelpTopic;
     // The channel's ModbusTCP time-out and connection-establishment time, ms.
     int32_t EthRecvTout = 0;
     int32_t EthConnTout = 0;

@@ -46,6 +46,9 @@ TSearchWindow::TSearchWindow(const std::string& address, int32_t port, int timeo
         MaskEdit2->setText(QString::fromStdString(IPToStr(subnet)));
     }
     SpinEdit1->SetValue(port);
+    // The first address has the focus as the window opens: selected, typed digits replace it
+    // rather than being refused after the full mask.
+    MaskEdit1->selectAll();
     TableWidget1->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     TableWidget1->horizontalHeader()->setStretchLastSection(true);
     connect(Button1, &QPushButton::clicked, this, &TSearchWindow::Button1Click);

@@ -1,6 +1,7 @@
 // The help window over the program's own pages: links, back and forward, titles, a missing page.
 
 #include "Compare_Win.h"
+#include "ExpEthernetSettings_Win.h"
 #include "Help_Win.h"
 #include "Monitor_Win.h"
 #include "Search_Win.h"
@@ -144,9 +145,10 @@ TEST(HelpWindow, EveryWindowsSectionIsOnItsPage)
     TCompareWindow compare(record);
     TMonitorWindow monitor(record);
     TSearchWindow search("127.0.0.1", 1502, 100, record);
-    for (QWidget* window : std::initializer_list<QWidget*>{&compare, &monitor, &search})
+    TExpEthernetSettingsWindow moreSettings(record);
+    for (QWidget* window : std::initializer_list<QWidget*>{&compare, &monitor, &search, &moreSettings})
         QTest::keyClick(window, Qt::Key_F1);
-    ASSERT_EQ(topics.size(), 3);
+    ASSERT_EQ(topics.size(), 4);
 
     THelpWindow help(PagesFolder);
     for (const QString& topic : topics) {

@@ -1,17 +1,26 @@
 #include "About_Win.h"
 #include "Compare_Win.h"
+#include "ExpEthernetSettings_Win.h"
 #include "ExchangeRecord.h"
 #include "FileInfo.h"
 #include "Info_Win.h"
 #include "Monitor_Win.h"
 #include "Search_Win.h"
+#include "Settings_Win.h"
 #include "Wait.h"
 #include "WidgetsTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QSet>
 #include <QTest>
+#include <QToolButton>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -79,31 +88,28 @@ TEST(InfoWindow, StandsAtItsPlaceWhereTheScreenHasRoomAndWhollyOnASmallerOne)
             << c.screen.width() << "x" << c.screen.height();
 }
 
-TEST(InfoWindow, F1AsksForItsHelpPageEnterDoesNothingAndEscOrCloseEndIt)
+TEST(InfoWindow, F1AsksForItsHelpPageAndEnterEscOrCloseEndIt)
 {
     const std::function<void(TInfoWindow&)> closings[] = {
         [](TInfoWindow& window) { QTest::keyClick(window.Button1, Qt::Key_Escape); },
         [](TInfoWindow& window) { window.Button1->click(); },
+        [](TInfoWindow& window) { QTest::keyClick(window.Edit1, Qt::Key_Return); },
+        [](TInfoWindow& window) { QTest::keyClick(window.Edit2, Qt::Key_Enter); },
     };
     for (const auto& close : closings) {
         QStringList topics;
         bool openAfterF1 = false;
-        bool openAfterEnter = false;
         QString shownVersion;
         OperateModal<TInfoWindow>([&](TInfoWindow& window) {
             shownVersion = window.Edit1->text();
             QTest::keyClick(window.Edit2, Qt::Key_F1);
             QTest::keyClick(window.Button1, Qt::Key_F1, Qt::ShiftModifier | Qt::AltModifier | Qt::ControlModifier);
             openAfterF1 = window.isVisible();
-            QTest::keyClick(window.Edit1, Qt::Key_Return);
-            QTest::keyClick(window.Edit2, Qt::Key_Enter);
-            openAfterEnter = window.isVisible();
             close(window);
         });
         ShowModuleInfo(InfoFromRegisters({0x0207, 0, 0, 0, 0, 0}), [&](const QString& topic) { topics << topic; });
         EXPECT_EQ(shownVersion, QStringLiteral("2.7"));
         EXPECT_TRUE(openAfterF1);
-        EXPECT_TRUE(openAfterEnter);
         EXPECT_EQ(topics, QStringList(2, QStringLiteral("KorvelService_Info.htm")));
     }
 }
@@ -186,6 +192,61 @@ TEST(WindowTables, TabAndShiftTabLeaveTheTable)
         }
         c.Form->hide();
     }
+}
+
+// Every dialog works from the keyboard alone: Enter has a button to press, and every label of a
+// control and every button but Ok and Отмена (Enter and Esc) has its Alt letter, none used twice.
+TEST(DialogKeyboard, EveryDialogHasADefaultButtonAndItsOwnAltLetters)
+{
+    TCompareWindow compare;
+    TMonitorWindow monitor;
+    TSearchWindow search("127.0.0.1", 1502, 100);
+    TInfoWindow info;
+    TAboutWindow about;
+    TSettingsWindow settings;
+    TExpEthernetSettingsWindow moreSettings;
+    for (QDialog* dialog :
+         std::initializer_list<QDialog*>{&compare, &monitor, &search, &info, &about, &settings, &moreSettings}) {
+        SCOPED_TRACE(dialog->windowTitle().toStdString());
+        const QList<QPushButton*> buttons = dialog->findChildren<QPushButton*>();
+        EXPECT_EQ(std::count_if(buttons.begin(), buttons.end(), [](QPushButton* b) { return b->isDefault(); }), 1);
+        QStringList letters;
+        const auto letterOf = [&](const QString& text) {
+            const qsizetype at = text.indexOf(u'&');
+            EXPECT_TRUE(at >= 0 && at + 1 < text.size()) << text.toStdString();
+            if (at >= 0 && at + 1 < text.size())
+                letters << text.mid(at + 1, 1).toLower();
+        };
+        for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
+            if (button->text() != "Ok" && button->text() != "Отмена" && !button->text().isEmpty() &&
+                !qobject_cast<QToolButton*>(button))
+                letterOf(button->text());
+        for (QLabel* label : dialog->findChildren<QLabel*>())
+            if (label->buddy())
+                letterOf(label->text());
+        EXPECT_EQ(QSet<QString>(letters.begin(), letters.end()).size(), letters.size())
+            << letters.join(' ').toStdString();
+    }
+}
+
+TEST(DialogKeyboard, EnterPressesTheFocusedButtonAndTheFirstAddressIsReplacedAsTyped)
+{
+    bool closedByEnter = false;
+    QString typed;
+    OperateModal<TSearchWindow>([&](TSearchWindow& window) {
+        QApplication::setActiveWindow(&window);
+        QTest::keyClicks(window.MaskEdit1, "10.0.0.7");
+        typed = window.MaskEdit1->Text();
+        window.Button4->setFocus();
+        QTest::keyClick(window.Button4, Qt::Key_Return);
+        closedByEnter = !window.isVisible();
+        window.reject();
+    });
+    std::string address = "192.168.127.10";
+    int32_t port = 502;
+    EXPECT_FALSE(SearchModules(address, port, 100, {}));
+    EXPECT_EQ(typed, "10 .0  .0  .7  ");
+    EXPECT_TRUE(closedByEnter);
 }
 
 TEST(FileInfo, VersionTextGivesFourPartsOrNothing)
