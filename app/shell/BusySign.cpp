@@ -5,15 +5,19 @@
 #include <QCursor>
 #include <QLabel>
 #include <QLocale>
+#include <QToolButton>
 
 namespace {
 constexpr int TickMs = 100;
 }  // namespace
 
-TBusySign::TBusySign(QLabel* panel, std::vector<QAction*> commands, QObject* parent)
+TBusySign::TBusySign(QLabel* panel, std::vector<QAction*> commands, QToolButton* cancel, QString busyHint,
+                     QObject* parent)
     : QObject(parent)
     , Panel(panel)
     , Commands(std::move(commands))
+    , Cancel(cancel)
+    , BusyHint(std::move(busyHint))
 {
     Ticker.setInterval(TickMs);
     connect(&Ticker, &QTimer::timeout, this, &TBusySign::ShowElapsed);
@@ -28,8 +32,17 @@ TBusySign::~TBusySign()
 
 void TBusySign::Start(const QString& operation)
 {
-    for (QAction* command : Commands)
+    const bool hintsShown = !OwnHints.empty();
+    for (QAction* command : Commands) {
         command->setEnabled(false);
+        if (hintsShown)
+            continue;
+        OwnHints.push_back(command->toolTip());
+        command->setToolTip(command->toolTip() + u'\n' + BusyHint);
+        command->setStatusTip(BusyHint);
+    }
+    Cancel->defaultAction()->setEnabled(true);
+    Cancel->show();
     if (!CursorShown)
         QApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
     CursorShown = true;
@@ -46,12 +59,20 @@ void TBusySign::Stop()
         QApplication::restoreOverrideCursor();
     CursorShown = false;
     Panel->clear();
+    Cancel->defaultAction()->setEnabled(false);
+    Cancel->hide();
 }
 
 void TBusySign::EnableCommands()
 {
-    for (QAction* command : Commands)
-        command->setEnabled(true);
+    for (size_t i = 0; i < Commands.size(); ++i) {
+        Commands[i]->setEnabled(true);
+        if (i < OwnHints.size()) {
+            Commands[i]->setToolTip(OwnHints[i]);
+            Commands[i]->setStatusTip({});
+        }
+    }
+    OwnHints.clear();
 }
 
 void TBusySign::ShowElapsed()

@@ -2,6 +2,7 @@
 
 #include "LocalDefines.h"
 #include "ModuleClient.h"
+#include "RecentFiles.h"
 #include "RConvert.h"
 #include "WholeFile.h"
 #include "XML.h"
@@ -20,6 +21,8 @@ constexpr const char* TCPPortPath = "CONNECT\\TCPPort";
 constexpr const char* TimeoutPath = "CONNECT\\Timeout";
 constexpr const char* RepeatsPath = "CONNECT\\Repeats";
 constexpr const char* VerifyWritePath = "CONNECT\\VerifyWrite";
+// The recent files: RECENT\File1 ... File8, an element only for a file there is.
+constexpr const char* RecentFilePath = "RECENT\\File";
 constexpr int32_t MinTCPPort = 1;
 constexpr int32_t MaxTCPPort = 65535;
 // A settings file holds two short values; anything larger is not one, and is not read.
@@ -99,6 +102,9 @@ TSettings LoadSettingsFile(const std::string& fileName, bool* unusable)
     settings.Timeout = values.Number(TimeoutPath, MinReplyTimeout, MaxReplyTimeout, DefaultReplyTimeout);
     settings.Transmissions = values.Number(RepeatsPath, MinTransmissions, MaxTransmissions, DefaultTransmissions);
     settings.VerifyWrite = values.Text(VerifyWritePath) != "0";
+    for (size_t i = 1; i <= MaxRecentFiles; ++i)
+        if (std::string name = document.GetValue(RecentFilePath + std::to_string(i)); !name.empty())
+            settings.RecentFiles.push_back(std::move(name));
     if (unusable)
         *unusable = values.Refused();
     return settings;
@@ -120,6 +126,10 @@ void SaveSettingsFile(const std::string& fileName, const TSettings& settings)
         document.SetValue(RepeatsPath, std::to_string(settings.Transmissions));
     if (settings.VerifyWrite != defaults.VerifyWrite)
         document.SetValue(VerifyWritePath, "0");
+    size_t kept = 0;
+    for (const std::string& name : settings.RecentFiles)
+        if (kept < MaxRecentFiles && CanKeepRecentFile(name))
+            document.SetValue(RecentFilePath + std::to_string(++kept), name);
     document.SaveToFile(fileName);
 }
 

@@ -20,8 +20,11 @@
 #include "ModuleRegisters.h"
 #include "RS485Settings_Frm.h"
 #include "ProgramFiles.h"
+#include "RecentFiles.h"
 #include "RecoveryFile.h"
+#include "ReportPreview.h"
 #include "Settings_Win.h"
+#include "WholeFile.h"
 #include "modbus.h"
 
 #include <QApplication>
@@ -32,6 +35,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QScopeGuard>
 #include <QStatusBar>
 #include <QThread>
@@ -41,6 +45,7 @@
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <stdexcept>
 
 namespace {
 // The window's texts, translated where they are shown.
@@ -48,6 +53,14 @@ const char* const ModifiedText = QT_TRANSLATE_NOOP("TMainWindow", "Измене�
 const char* const SaveChangesQuestion =
     QT_TRANSLATE_NOOP("TMainWindow", "В конфигурацию внесены изменения. Сохранить их в файле ?");
 const char* const OpenErrorText = QT_TRANSLATE_NOOP("TMainWindow", "Ошибка открытия файла %1");
+// %1 is the file of the recent files list that is no longer there.
+const char* const RecentFileMissingText =
+    QT_TRANSLATE_NOOP("TMainWindow", "Файл %1 не найден. Он удалён из списка последних файлов.");
+// %1 is a file that exists but whose contents could not be read.
+const char* const ReplaceUnreadableQuestion = QT_TRANSLATE_NOOP(
+    "TMainWindow", "Файл %1 не удаётся прочитать, его содержимое будет потеряно. Заменить файл конфигурацией ?");
+// %1 is a recent file's number, %2 its name.
+const char* const RecentFileItemText = QT_TRANSLATE_NOOP("TMainWindow", "&%1 %2");
 // %1 is when the edits were kept.
 const char* const RecoverQuestion = QT_TRANSLATE_NOOP("TMainWindow", "Восстановить несохранённую конфигурацию от %1?");
 const QString RecoveryTimeFormat = QStringLiteral("dd.MM.yyyy hh:mm:ss");
@@ -67,6 +80,8 @@ const char* const WriteFailedText = QT_TRANSLATE_NOOP("TMainWindow", "Ошибк
 const char* const ReadFailedText = QT_TRANSLATE_NOOP("TMainWindow", "Ошибка считывания конфигурации (%1)");
 const char* const InfoFailedText = QT_TRANSLATE_NOOP("TMainWindow", "Ошибка считывания информации (%1)");
 const char* const NotVerifiedText = QT_TRANSLATE_NOOP("TMainWindow", "Конфигурация записана, но не проверена (%1)");
+// The second line of a failure whose connection was refused: where the settings point.
+const char* const RefusedAddressText = QT_TRANSLATE_NOOP("TMainWindow", "IP адрес модуля: %1, TCP порт: %2");
 const char* const WrittenText = QT_TRANSLATE_NOOP("TMainWindow", "Конфигурация успешно загружена");
 const char* const ReadText = QT_TRANSLATE_NOOP("TMainWindow", "Конфигурация успешно считана");
 // The configuration layer's words, which korvel-cli tells too.
@@ -80,6 +95,15 @@ const char* const ReadingText = QT_TRANSLATE_NOOP("TMainWindow", "Считыва
 const char* const ReadingInfoText = QT_TRANSLATE_NOOP("TMainWindow", "Считывание информации…");
 const char* const ComparingText = QT_TRANSLATE_NOOP("TMainWindow", "Сравнение с модулем…");
 const char* const VerifyingText = QT_TRANSLATE_NOOP("TMainWindow", "Проверка конфигурации…");
+const char* const CancelledText = QT_TRANSLATE_NOOP("TMainWindow", "Отменено");
+const char* const CancelledWriteText =
+    QT_TRANSLATE_NOOP("TMainWindow", "Отменено. Модуль мог принять конфигурацию, а мог и не принять: "
+                                     "считайте её из модуля, чтобы проверить.");
+// Beside the hints of the commands that wait for the module's answer.
+const char* const BusyCommandHint =
+    QT_TRANSLATE_NOOP("TMainWindow", "Недоступно, пока модуль не ответил: Esc отменяет ожидание");
+// %1 is the module's new address and port.
+const char* const NewConnectionText = QT_TRANSLATE_NOOP("TMainWindow", "Новый адрес модуля: %1");
 
 const QString ContentTopic = QStringLiteral("KorvelService_Conent.htm");
 const QString TCPIPTopic = QStringLiteral("KorvelService_TCP_IP.htm");
@@ -168,13 +192,17 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     SetUpStatusBar();
     // Sees the keys before the focused control does (eventFilter).
     qApp->installEventFilter(this);
-    Busy =
-        new TBusySign(StatusPanels[BusyPanel],
-                      {ui->WriteConfigAction, ui->ReadConfigAction, ui->CompareConfigAction, ui->ReadInfoAction}, this);
+    // The settings are not changed under a waiting command: they would cut it off untold.
+    Busy = new TBusySign(
+        StatusPanels[BusyPanel],
+        {ui->WriteConfigAction, ui->ReadConfigAction, ui->CompareConfigAction, ui->ReadInfoAction, ui->SettingsAction},
+        CancelButton, tr(BusyCommandHint), this);
     // No firmware transfer exists: the page is there, but cannot be opened.
     ui->PageControl1->setTabEnabled(ui->PageControl1->indexOf(ui->TabSheet2), false);
 
+    connect(ui->FileNewAction, &QAction::triggered, this, &TMainWindow::FileNewActionExecute);
     connect(ui->FileOpenAction, &QAction::triggered, this, &TMainWindow::FileOpenActionExecute);
+    connect(ui->CancelRequestAction, &QAction::triggered, this, &TMainWindow::CancelRequestActionExecute);
     connect(ui->SaveFileAction, &QAction::triggered, this, &TMainWindow::SaveFileActionExecute);
     connect(ui->SaveAsFileAction, &QAction::triggered, this, &TMainWindow::SaveAsFileActionExecute);
     connect(ui->ExitAction, &QAction::triggered, this, &TMainWindow::ExitActionExecute);
@@ -184,6 +212,7 @@ TMainWindow::TMainWindow(const QString& settingsFileName, const QString& helpFol
     connect(ui->ReadInfoAction, &QAction::triggered, this, &TMainWindow::ReadInfoActionExecute);
     connect(ui->CompareConfigAction, &QAction::triggered, this, &TMainWindow::CompareConfigActionExecute);
     connect(ui->ShowMonitorAction, &QAction::triggered, this, &TMainWindow::ShowMonitorActionExecute);
+    connect(ui->ReportAction, &QAction::triggered, this, &TMainWindow::ReportActionExecute);
     connect(ui->ShowLinesAction, &QAction::triggered, this, &TMainWindow::ShowLinesActionExecute);
     connect(ui->HelpContentAction, &QAction::triggered, this, &TMainWindow::HelpContentActionExecute);
     connect(ui->ShowAboutAction, &QAction::triggered, this, &TMainWindow::ShowAboutActionExecute);
@@ -222,7 +251,9 @@ void TMainWindow::SetUpToolBar()
         QString hint = own != ownHints.end() ? own->second : action->toolTip();
         if (!action->shortcut().isEmpty())
             hint += " (" + action->shortcut().toString(QKeySequence::NativeText) + ")";
-        button->setToolTip(hint);
+        // On the action, not the button: the button takes its action's hint again whenever the
+        // action changes, as it does each time a module command greys it.
+        action->setToolTip(hint);
         button->setFixedSize(ToolButtonSize, ToolButtonSize);
     }
     // The gap before the help button is wider than the other separators.
@@ -242,6 +273,14 @@ void TMainWindow::SetUpStatusBar()
         ui->StatusBar1->addWidget(panel);
         StatusPanels[i] = panel;
     }
+    // Beside the busy sign, shown while a command waits; Esc does the same from anywhere in the window.
+    CancelButton = new QToolButton(ui->StatusBar1);
+    CancelButton->setObjectName(QStringLiteral("CancelButton"));
+    CancelButton->setDefaultAction(ui->CancelRequestAction);
+    CancelButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    CancelButton->hide();
+    ui->StatusBar1->addWidget(CancelButton);
+    addAction(ui->CancelRequestAction);
 }
 
 void TMainWindow::CreateFrame(size_t channel, const char* name, QWidget* page)
@@ -249,6 +288,7 @@ void TMainWindow::CreateFrame(size_t channel, const char* name, QWidget* page)
     auto* frame = new TRS485SettingsFrame(this);
     frame->setObjectName(QString::fromLatin1(name));
     frame->OnChanged = [this](QObject*) { SetModified(true); };
+    frame->ShowHelpTopic = [this](const QString& topic) { ShowHelpTopic(topic); };
     page->layout()->addWidget(frame);
     frame->FillLists();
     Frames[channel] = frame;
@@ -262,6 +302,7 @@ void TMainWindow::FormCreate()
     SetModified(false);
     SetFileName({});
     LoadConnectionSettings();
+    ShowRecentFiles();
     Client = new TModuleClient(Settings.IPAddress, uint16_t(Settings.TCPPort), ClientOptions(Settings), this);
     ExchangeTrace = new TExchangeTrace(this);
     ExchangeTrace->SetMaster(&Client->Master());
@@ -269,21 +310,31 @@ void TMainWindow::FormCreate()
     ShowConnectionSettings();
 }
 
+bool TMainWindow::MayDiscardEdits()
+{
+    if (!Modified)
+        return true;
+    switch (Ask(tr(SaveChangesQuestion), MB::YesNoCancelQuestion)) {
+    case ID::Cancel: return false;
+    case ID::Yes: {
+        // The operator asked for the edits to be kept: a cancelled dialog or an invalid value keeps
+        // them in the window and stops what was asked for.
+        bool saved = false;
+        RunGuarded([&] { saved = SaveFileAs(); });
+        return saved;
+    }
+    default: return true;
+    }
+}
+
 bool TMainWindow::FormClose()
 {
-    if (Modified) {
-        switch (Ask(tr(SaveChangesQuestion), MB::YesNoCancelQuestion)) {
-        case ID::Cancel: return false;
-        case ID::Yes:
-            // The operator asked for the edits to be kept: a cancelled dialog or an invalid value
-            // keeps the window open with them.
-            if (!SaveFileAs())
-                return false;
-            break;
-        default: break;
-        }
-    }
-    SaveConnectionSettings();
+    if (!MayDiscardEdits())
+        return false;
+    // Settings that cannot be written are told once; a window that could not be closed for them
+    // would leave the operator only a kill.
+    if (!RunGuarded([this] { SaveConnectionSettings(); }))
+        CloseExitStatus = NotWrittenStatus;
     ReleaseClient();
     return true;
 }
@@ -320,11 +371,10 @@ void TMainWindow::closeEvent(QCloseEvent* event)
             QCoreApplication::exit(SignalExitStatus);
         return;
     }
-    // A settings file that cannot be written is shown and keeps the window open; closing again
-    // tries again.
-    bool mayClose = false;
-    RunGuarded([&] { mayClose = FormClose(); });
+    const bool mayClose = FormClose();
     event->setAccepted(mayClose);
+    if (mayClose && CloseExitStatus != 0 && QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(CloseExitStatus);
 }
 
 TRecovery TMainWindow::RecoverableEdits() const
@@ -558,30 +608,43 @@ bool TMainWindow::ControlsToConfig()
 
 bool TMainWindow::OpenFile(const QString& name)
 {
-    if (!LoadConfigFromFile(name.toStdString(), Config)) {
+    // Read aside: a file that cannot be read leaves the window showing what it showed.
+    TModuleConfig read = Config;
+    if (!LoadConfigFromFile(name.toStdString(), read)) {
         Tell(tr(OpenErrorText).arg(name), MB::IconError);
         return false;
     }
+    Config = read;
+    ConfigToControls(Config);
     SetFileName(name);
+    SetModified(false);
+    RememberFile(name);
     return true;
 }
 
 void TMainWindow::OpenFileAtStart(const QString& name)
 {
     // The caption names the file by its full path, as after the open dialog.
-    RunGuarded([&] {
-        if (!OpenFile(QFileInfo(name).absoluteFilePath()))
-            return;
-        ConfigToControls(Config);
-        SetModified(false);
-    });
+    RunGuarded([&] { OpenFile(QFileInfo(name).absoluteFilePath()); });
 }
 
-void TMainWindow::SaveFile(const QString& name)
+bool TMainWindow::SaveFile(const QString& name)
 {
-    SaveConfigToFile(name.toStdString(), Config);
+    std::string unread;
+    const TFileReadResult read = ReadWholeFile(name.toStdString(), unread);
+    if (read == TFileReadResult::Read || read == TFileReadResult::Missing) {
+        SaveConfigToFile(name.toStdString(), Config);
+    } else {
+        // What the file holds besides the configuration could not be read, so it cannot be kept.
+        if (Ask(tr(ReplaceUnreadableQuestion).arg(name), MB::YesNoQuestion) != ID::Yes)
+            return false;
+        if (WriteWholeFile(name.toStdString(), ConfigToIniText(Config)) != TFileWriteResult::Written)
+            throw std::runtime_error("Unable to write to " + name.toStdString());
+    }
     SetFileName(name);
     SetModified(false);
+    RememberFile(name);
+    return true;
 }
 
 bool TMainWindow::SaveFileAs()
@@ -590,27 +653,79 @@ bool TMainWindow::SaveFileAs()
     dialog.Filter = tr(ConfigSaveFilter);
     dialog.DefaultExt = ConfigExt;
     dialog.FileName = FileName;
-    if (!dialog.Execute() || !ControlsToConfig())
-        return false;
-    SaveFile(dialog.FileName);
-    return true;
+    dialog.InitialDir = FileFolder();
+    return dialog.Execute() && ControlsToConfig() && SaveFile(dialog.FileName);
+}
+
+QString TMainWindow::FileFolder() const
+{
+    // The file in the window, else the last one used: an engineer's files lie together.
+    if (!FileName.isEmpty())
+        return QFileInfo(FileName).absolutePath();
+    if (!Settings.RecentFiles.empty())
+        return QFileInfo(QString::fromStdString(Settings.RecentFiles.front())).absolutePath();
+    return {};
+}
+
+void TMainWindow::FileNewActionExecute()
+{
+    if (!MayDiscardEdits())
+        return;
+    Config = FactoryDefaults;
+    ConfigToControls(Config);
+    SetFileName({});
+    // Refilling the controls announced changes; the factory values are nobody's edits.
+    SetModified(false);
 }
 
 void TMainWindow::FileOpenActionExecute()
 {
     RunGuarded([this] {
-        // The edits are offered a file first; not saving them means not opening over them.
-        if (Modified && !SaveFileAs())
+        if (!MayDiscardEdits())
             return;
         TFileDialog dialog(TFileDialog::TKind::Open, this);
         dialog.Filter = tr(ConfigOpenFilter);
         dialog.DefaultExt = ConfigExt;
-        if (!dialog.Execute())
-            return;
-        OpenFile(dialog.FileName);
-        ConfigToControls(Config);
-        SetModified(false);
+        dialog.InitialDir = FileFolder();
+        if (dialog.Execute())
+            OpenFile(dialog.FileName);
     });
+}
+
+void TMainWindow::OpenRecentFile(const QString& name)
+{
+    RunGuarded([&] {
+        if (!MayDiscardEdits())
+            return;
+        if (!QFileInfo::exists(name)) {
+            RemoveRecentFile(Settings.RecentFiles, name.toStdString());
+            ShowRecentFiles();
+            Tell(tr(RecentFileMissingText).arg(name), MB::IconError);
+            return;
+        }
+        OpenFile(name);
+    });
+}
+
+void TMainWindow::RememberFile(const QString& name)
+{
+    AddRecentFile(Settings.RecentFiles, name.toStdString());
+    ShowRecentFiles();
+}
+
+void TMainWindow::ShowRecentFiles()
+{
+    QMenu* menu = ui->RecentFilesMenu;
+    menu->clear();
+    int number = 0;
+    for (const std::string& file : Settings.RecentFiles) {
+        const QString name = QString::fromStdString(file);
+        // The name as it is: an ampersand in it is no mnemonic.
+        QAction* item = menu->addAction(
+            tr(RecentFileItemText).arg(++number).arg(QString(name).replace(u'&', QStringLiteral("&&"))));
+        connect(item, &QAction::triggered, this, [this, name] { OpenRecentFile(name); });
+    }
+    menu->setEnabled(number > 0);
 }
 
 void TMainWindow::SaveFileActionExecute()
@@ -621,6 +736,7 @@ void TMainWindow::SaveFileActionExecute()
             TFileDialog dialog(TFileDialog::TKind::Save, this);
             dialog.Filter = tr(ConfigSaveFilter);
             dialog.DefaultExt = ConfigExt;
+            dialog.InitialDir = FileFolder();
             if (!dialog.Execute())
                 return;
             name = dialog.FileName;
@@ -683,20 +799,8 @@ void TMainWindow::WriteConfigActionExecute()
 
 void TMainWindow::ReadConfigActionExecute()
 {
-    if (Modified) {
-        switch (Ask(tr(SaveChangesQuestion), MB::YesNoCancelQuestion)) {
-        case ID::Cancel: return;
-        case ID::Yes: {
-            bool saved = false;
-            RunGuarded([&] { saved = SaveFileAs(); });
-            if (!saved)
-                return;
-            break;
-        }
-        default: break;
-        }
-    }
-    ReadConfigFromModule();
+    if (MayDiscardEdits())
+        ReadConfigFromModule();
 }
 
 void TMainWindow::ReadInfoActionExecute()
@@ -739,17 +843,75 @@ void TMainWindow::ShowLinesActionExecute()
     LinesWindow->activateWindow();
 }
 
+void TMainWindow::ReportActionExecute()
+{
+    // The report shows the values a save would keep: a value the window refuses is told instead.
+    RunGuarded([this] {
+        if (ControlsToConfig())
+            ShowReportPreview(CommissioningReport(), this);
+    });
+}
+
+TCommissioningReport TMainWindow::CommissioningReport() const
+{
+    TCommissioningReport report;
+    report.Config = Config;
+    report.FileName = FileName;
+    report.Made = QDateTime::currentDateTime();
+    report.Module = ReportModule;
+    return report;
+}
+
+void TMainWindow::NoteModuleReached()
+{
+    const QString at = QStringLiteral("%1:%2").arg(QString::fromStdString(Settings.IPAddress)).arg(Settings.TCPPort);
+    if (at != ReportModuleAt)
+        ReportModule = {};
+    ReportModuleAt = at;
+    ReportModule.Connection = ReportConnectionText(QString::fromStdString(Settings.IPAddress), Settings.TCPPort,
+                                                   Settings.Timeout, Settings.Transmissions);
+}
+
+void TMainWindow::NoteModuleInfo(const TModuleInfo& info)
+{
+    NoteModuleReached();
+    ReportModule.Info = info;
+}
+
+void TMainWindow::NoteModuleVerdict(TReportVerdict verdict, const TModuleConfig& checked)
+{
+    NoteModuleReached();
+    ReportModule.Verdict = verdict;
+    ReportModule.Checked = checked;
+    ReportModule.CheckedAt = QDateTime::currentDateTime();
+}
+
 void TMainWindow::CompareConfigActionExecute()
 {
     if (ControlsToConfig())
         CompareWithModule();
 }
 
-uint64_t TMainWindow::StartRequest(const QString& operation)
+uint64_t TMainWindow::StartRequest(const QString& operation, bool writes)
 {
     Pending = true;
+    PendingWrites = writes;
     Busy->Start(operation);
     return ++RequestToken;
+}
+
+void TMainWindow::CancelRequestActionExecute()
+{
+    if (!Pending)
+        return;
+    // Withdrawn: the module client tells nothing more of it, whatever the module still answers.
+    Client->Cancel();
+    ++RequestToken;
+    Pending = false;
+    Busy->Stop();
+    // A write may have reached the module before it was withdrawn; only a read tells.
+    Tell(tr(PendingWrites ? CancelledWriteText : CancelledText), MB::Information);
+    Busy->EnableCommands();
 }
 
 void TMainWindow::EndRequest(uint64_t token, const std::function<void()>& tell)
@@ -767,7 +929,11 @@ void TMainWindow::EndRequest(uint64_t token, const std::function<void()>& tell)
 
 void TMainWindow::TellFailure(const char* message, const TModuleResult& result)
 {
-    Tell(tr(message).arg(QString::fromStdString(result.Text)), MB::Information);
+    QString text = tr(message).arg(QString::fromStdString(result.Text));
+    // A refused connection is most often settings that point at the wrong module or port.
+    if (result.Connection == TConnectionFailure::Refused)
+        text += '\n' + tr(RefusedAddressText).arg(QString::fromStdString(Settings.IPAddress)).arg(Settings.TCPPort);
+    Tell(text, MB::Information);
 }
 
 void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
@@ -775,14 +941,16 @@ void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
     // What is written, so that the outcome compares the module's new address with it rather than
     // with whatever the record holds by then.
     WrittenConfig = config;
-    const uint64_t token = StartRequest(tr(WritingText));
+    const uint64_t token = StartRequest(tr(WritingText), true);
     if (!Settings.VerifyWrite) {
         Client->WriteConfig(config, [this, token](const TModuleResult& result) {
             EndRequest(token, [&] {
-                if (result.Ok())
+                if (result.Ok()) {
+                    NoteModuleVerdict(TReportVerdict::WrittenUnchecked, WrittenConfig);
                     ReportWritten(tr(WrittenText));
-                else
+                } else {
                     TellFailure(WriteFailedText, result);
+                }
             });
         });
         return;
@@ -793,6 +961,11 @@ void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
         [this, token](const TModuleResult& result, bool written, bool verified, const TModuleConfig& held,
                       const std::vector<const TConfigField*>&) {
             EndRequest(token, [&] {
+                if (written)
+                    NoteModuleVerdict(!result.Ok() ? TReportVerdict::WrittenNotVerified
+                                      : verified   ? TReportVerdict::Verified
+                                                   : TReportVerdict::NotKept,
+                                      WrittenConfig);
                 if (!written)
                     TellFailure(WriteFailedText, result);
                 else if (!result.Ok())
@@ -815,10 +988,13 @@ void TMainWindow::ReadModuleConfig(const QString& operation, std::function<void(
     Client->ReadConfig(
         [this, token, onRead = std::move(onRead)](const TModuleResult& result, const TModuleConfig& config) {
             EndRequest(token, [&] {
-                if (result.Ok())
+                if (result.Ok()) {
+                    NoteModuleVerdict(ChecksumValid(config) ? TReportVerdict::ReadValid : TReportVerdict::ReadDamaged,
+                                      config);
                     onRead(config);
-                else
+                } else {
                     TellFailure(ReadFailedText, result);
+                }
             });
         });
 }
@@ -843,10 +1019,12 @@ void TMainWindow::ReadModuleInfo()
     const uint64_t token = StartRequest(tr(ReadingInfoText));
     Client->ReadInfo([this, token](const TModuleResult& result, const TModuleInfo& info) {
         EndRequest(token, [&] {
-            if (result.Ok())
+            if (result.Ok()) {
+                NoteModuleInfo(info);
                 ShowModuleInfo(info, [this](const QString& topic) { ShowHelpTopic(topic); });
-            else
+            } else {
                 TellFailure(InfoFailedText, result);
+            }
         });
     });
 }
@@ -873,13 +1051,16 @@ void TMainWindow::TellNotKept(const TModuleConfig& held)
 void TMainWindow::ReportWritten(const QString& outcome)
 {
     Tell(outcome, MB::Information);
-    const std::string address = IPToStr(WrittenConfig.Address);
-    if (address == Settings.IPAddress && WrittenConfig.TCPPort == Settings.TCPPort)
+    TSettings followed = Settings;
+    followed.IPAddress = IPToStr(WrittenConfig.Address);
+    followed.TCPPort = WrittenConfig.TCPPort;
+    if (followed.IPAddress == Settings.IPAddress && followed.TCPPort == Settings.TCPPort)
         return;
-    if (Ask(tr(ChangeSettingsQuestion), MB::YesNoQuestion) != ID::Yes)
+    if (Ask(tr(ChangeSettingsQuestion) + u'\n' + tr(NewConnectionText).arg(SettingsStatusText(followed)),
+            MB::YesNoQuestion) != ID::Yes)
         return;
-    Settings.IPAddress = address;
-    Settings.TCPPort = WrittenConfig.TCPPort;
+    Settings.IPAddress = followed.IPAddress;
+    Settings.TCPPort = followed.TCPPort;
     ShowConnectionSettings();
     ApplyConnectionSettings();
 }

@@ -2,6 +2,7 @@
 // The program's one window: the configuration being edited, its file and unsaved-changes flag,
 // the connection settings and the module client that reaches the module.
 
+#include "CommissioningReport.h"
 #include "LocalDefines.h"
 #include "Settings.h"
 
@@ -17,6 +18,7 @@
 class QCloseEvent;
 class QKeyEvent;
 class QLabel;
+class QToolButton;
 class TBusySign;
 struct TConfigField;
 struct TModuleResult;
@@ -66,12 +68,15 @@ public:
     void PrefillConfig();
     void SetModified(bool value);
     void SetFileName(const QString& name);
-    // True when the file was read.
+    // True when the file was read; it then fills the window, unmodified. One that cannot be read is
+    // told and leaves the window as it was.
     bool OpenFile(const QString& name);
     // The configuration file named on the command line, opened as the open command does; a file
     // that cannot be read leaves the window as it started.
     void OpenFileAtStart(const QString& name);
-    void SaveFile(const QString& name);
+    // True when the file was written; a file whose contents cannot be read is replaced only when
+    // the operator agrees, as nothing else it holds can be kept.
+    bool SaveFile(const QString& name);
     // True when a file was written.
     bool SaveFileAs();
 
@@ -80,6 +85,9 @@ public:
     void SaveConnectionSettings();
     void ApplyConnectionSettings();
     void ShowConnectionSettings();
+
+    // The commissioning report of what the window shows, with what the module said of it.
+    TCommissioningReport CommissioningReport() const;
 
     // Module exchange.
     void WriteConfigToModule(const TModuleConfig& config);
@@ -108,7 +116,11 @@ public:
     TExchangeTrace* ExchangeTrace = nullptr;
 
 public slots:
+    void FileNewActionExecute();
     void FileOpenActionExecute();
+    void OpenRecentFile(const QString& name);
+    // Withdraws the command waiting for the module and tells so.
+    void CancelRequestActionExecute();
     void SaveFileActionExecute();
     void SaveAsFileActionExecute();
     void ExitActionExecute();
@@ -118,6 +130,7 @@ public slots:
     void ReadInfoActionExecute();
     void CompareConfigActionExecute();
     void ShowMonitorActionExecute();
+    void ReportActionExecute();
     void ShowLinesActionExecute();
     void HelpContentActionExecute();
     void ShowAboutActionExecute();
@@ -138,6 +151,9 @@ private:
     TRecovery RecoverableEdits() const;
     // Answers whether the window may close.
     bool FormClose();
+    // Before the edits are replaced: asks whether to save them first; false when the operator
+    // cancels or the save did not happen.
+    bool MayDiscardEdits();
     void FormKeyDown(int key);
     // True for the key of a command the window itself dispatches.
     bool IsCommandKey(const QKeyEvent* key) const;
@@ -147,17 +163,27 @@ private:
     void ForgetPendingRequests();
     void SetUpToolBar();
     void SetUpStatusBar();
+    // The folder the file dialogs start in.
+    QString FileFolder() const;
+    // A file opened or saved goes first in the Последние файлы menu.
+    void RememberFile(const QString& name);
+    void ShowRecentFiles();
     void CreateFrame(size_t channel, const char* name, QWidget* page);
     // The TCP/IP page or the channel frame that shows a field.
     QWidget* FieldPage(const TConfigField& field) const;
     // A module command waits for the module from StartRequest until its outcome has been told; a
     // request started while another waits replaces it, whose outcome then goes untold.
-    uint64_t StartRequest(const QString& operation);
+    // writes: the request changes the module, so its cancel cannot say whether it did.
+    uint64_t StartRequest(const QString& operation, bool writes = false);
     void EndRequest(uint64_t token, const std::function<void()>& tell);
     // message: a text to translate whose %1 is the reason.
     void TellFailure(const char* message, const TModuleResult& result);
     // Reads the module's configuration for a command; a failed read is told as one.
     void ReadModuleConfig(const QString& operation, std::function<void(const TModuleConfig&)> onRead);
+    // What the module said, for the report; a module at another address or port starts afresh.
+    void NoteModuleInfo(const TModuleInfo& info);
+    void NoteModuleVerdict(TReportVerdict verdict, const TModuleConfig& checked);
+    void NoteModuleReached();
     // Tells the operator that the module did not keep what was written, field by field.
     void TellNotKept(const TModuleConfig& held);
     // Tells the outcome of a write the module took and offers to follow the module's new address.
@@ -168,12 +194,19 @@ private:
     bool ClosingOnSignal = false;
     bool EndingOnSignal = false;
     int SignalExitStatus = 0;
+    // The program's exit status after an operator's close: 1 when the settings could not be written.
+    int CloseExitStatus = 0;
     TBusySign* Busy = nullptr;
     // What the pending write sent, so that its completion compares the module's new address
     // with what was written rather than with whatever the record holds by then.
     TModuleConfig WrittenConfig{};
     bool Pending = false;
+    bool PendingWrites = false;
+    QToolButton* CancelButton = nullptr;
     uint64_t RequestToken = 0;
+    // What the module said since the program started, and the address and port it was said at.
+    TReportModule ReportModule;
+    QString ReportModuleAt;
     // Lives while open; belongs to the modal dialog it was opened over, which would block it otherwise.
     QPointer<THelpWindow> HelpWindow;
     // Created at its first opening; closed, it is hidden and keeps its table and plot.

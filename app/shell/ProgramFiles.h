@@ -4,8 +4,9 @@
 
 #include <QString>
 
-// Beside the program when that file is already there or the program's folder can be written;
-// otherwise in the user's configuration folder ($XDG_CONFIG_HOME/KorvelService/KorvelService.xml).
+// Beside the program when this user can write that file there (it is writable, or absent and the
+// program, not an installed one, may make it in its folder); otherwise in the user's configuration
+// folder ($XDG_CONFIG_HOME/KorvelService/KorvelService.xml), for reading and for writing alike.
 QString SettingsFileLocation(const QString& programFileName);
 
 // The "Help" folder beside the program when it is there, else the installed one under the data

@@ -112,6 +112,8 @@ bool TFileDialog::Execute()
         const QFileInfo current(FileName);
         dialog.setDirectory(current.absolutePath());
         dialog.selectFile(current.fileName());
+    } else if (!InitialDir.isEmpty()) {
+        dialog.setDirectory(InitialDir);
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;

@@ -42,6 +42,8 @@ public:
     QString Filter;
     QString DefaultExt;
     QString FileName;
+    // The folder shown first when FileName names none.
+    QString InitialDir;
 
     // True when the operator confirmed a file; FileName then holds its full path.
     bool Execute();

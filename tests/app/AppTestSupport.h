@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -34,6 +35,8 @@ struct TShownFileDialog {
     TFileDialog::TKind Kind;
     QString Filter;
     QString DefaultExt;
+    QString FileName;
+    QString InitialDir;
 };
 
 // Answers the dialogs in the order the test scripted them; an unscripted message box answers OK
@@ -51,7 +54,7 @@ public:
             return answer;
         };
         DialogsTestHook::OnFileDialog = [this](TFileDialog& dialog) {
-            FileDialogs.push_back({dialog.Kind, dialog.Filter, dialog.DefaultExt});
+            FileDialogs.push_back({dialog.Kind, dialog.Filter, dialog.DefaultExt, dialog.FileName, dialog.InitialDir});
             if (FileAnswers.empty())
                 return false;
             const std::optional<QString> answer = FileAnswers.front();
@@ -174,6 +177,28 @@ inline QString ShownHelpPage()
 {
     const THelpWindow* help = ShownHelpWindow();
     return help ? help->Page() : QString();
+}
+
+// The settings file of the program's own defaults, as every version writes it.
+inline const QByteArray DefaultSettingsFile =
+    "<CONNECT>\r\n <IPAddress>192.168.127.10</IPAddress>\r\n <TCPPort>502</TCPPort>\r\n</CONNECT>\r\n";
+
+// A configuration unlike every default, so that a field lost on the way shows.
+inline TModuleConfig SampleConfig()
+{
+    TModuleConfig config{};
+    config.Address = {10, 1, 2, 3};
+    config.Gateway = {10, 1, 2, 254};
+    config.NetMask = {255, 255, 0, 0};
+    config.TCPPort = 1502;
+    config.Channels[0] = {0, 4, 1, 1, 250, 0, {10, 1, 2, 50}, {10, 1, 2, 51}, 300, 400, 5020, 5021, {}};
+    config.Channels[1] = {17, 12, 2, 0, 100, 0, {10, 1, 3, 50}, {10, 1, 3, 51}, 200, 150, 6020, 6021, {}};
+    return config;
+}
+
+inline bool SameRecord(const TModuleConfig& a, const TModuleConfig& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 inline QByteArray FileBytes(const QString& path)

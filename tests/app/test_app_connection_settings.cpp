@@ -237,6 +237,44 @@ TEST(SettingsFile, BesideTheProgramWhereItCanBeWrittenElseInTheUsersConfiguratio
     QFile::setPermissions(bin, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+TEST(SettingsFile, AnInstalledProgramNeverMakesOneInItsOwnFolder)
+{
+    QTemporaryDir prefix;
+    const QString bin = prefix.filePath("bin");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    ASSERT_TRUE(QDir().mkpath(prefix.filePath("share/KorvelService/Help")));
+    const QString program = bin + "/KorvelService";
+    const QString userFile = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + "/KorvelService.xml";
+    // Even where it could (as root in /usr/bin): the file would outlive the package.
+    EXPECT_EQ(SettingsFileLocation(program), userFile);
+    // One this user may write, as a copy installed in the user's own prefix keeps, is still used.
+    WriteFile(bin + "/KorvelService.xml", "");
+    EXPECT_EQ(SettingsFileLocation(program), bin + "/KorvelService.xml");
+}
+
+TEST(SettingsFile, RecentFilesAreKeptOnlyWhenThereAreAnyAndOnlyAsTheyCanComeBack)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("KorvelService.xml");
+    TSettings settings;
+    SaveSettingsFile(path.toStdString(), settings);
+    EXPECT_EQ(FileBytes(path), DefaultSettingsFile);
+
+    const std::string longName = "/plant/" + std::string(250, 'x') + ".ini";
+    settings.RecentFiles = {"/plant/a.ini", "/plant/R&D.ini", "/plant/<b>.ini", longName, "/plant/новый цех.ini"};
+    for (int i = 0; i < 8; ++i)
+        settings.RecentFiles.push_back("/plant/more" + std::to_string(i) + ".ini");
+    SaveSettingsFile(path.toStdString(), settings);
+    const std::vector<std::string> expected{"/plant/a.ini",     "/plant/новый цех.ini", "/plant/more0.ini",
+                                            "/plant/more1.ini", "/plant/more2.ini",     "/plant/more3.ini",
+                                            "/plant/more4.ini", "/plant/more5.ini"};
+    bool unusable = true;
+    const TSettings read = LoadSettingsFile(path.toStdString(), &unusable);
+    EXPECT_FALSE(unusable);
+    EXPECT_EQ(read.RecentFiles, expected);
+    EXPECT_EQ(read.IPAddress, settings.IPAddress);
+}
+
 TEST(HelpFolder, BesideTheProgramFirstThenUnderTheInstalledDataFolder)
 {
     QTemporaryDir prefix;

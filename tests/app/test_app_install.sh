@@ -65,6 +65,22 @@ grep -q '<TCPPort>502</TCPPort>' "$settings" || fail "unexpected settings: $(cat
 [ "$(ls "$prefix/bin")" = "$(printf 'KorvelService\nkorvel-cli\nkorvel-module-sim')" ] ||
   fail "something was written beside the program: $(ls "$prefix/bin")"
 
+# A settings file root left beside the installed program is not this user's: it is neither used nor
+# in the way of closing.
+if [ "$(id -u)" = 0 ]; then
+  rootsfile='<CONNECT><IPAddress>192.168.127.10</IPAddress><TCPPort>502</TCPPort></CONNECT>'
+  chmod u+w "$prefix/bin"
+  printf '%s' "$rootsfile" >"$prefix/bin/KorvelService.xml"
+  chmod a-w "$prefix/bin"
+  printf '<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>1501</TCPPort></CONNECT>' >"$settings"
+  run_and_terminate || fail "exit status $? beside root's settings file"
+  grep -q '<TCPPort>1501</TCPPort>' "$settings" || fail "the user's own settings were not kept: $(cat "$settings")"
+  [ "$(cat "$prefix/bin/KorvelService.xml")" = "$rootsfile" ] || fail "root's settings file was changed"
+  chmod u+w "$prefix/bin"
+  rm "$prefix/bin/KorvelService.xml"
+  chmod a-w "$prefix/bin"
+fi
+
 # The next start reads the file: it writes back the port it found and drops the extra element.
 printf '<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>1502</TCPPort><Extra>1</Extra></CONNECT>' >"$settings"
 run_and_terminate || fail "exit status $? at the second close"
@@ -73,7 +89,8 @@ expected=$(printf '<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>1
 
 [ -f "$prefix/share/KorvelService/Help/KorvelService_Conent.htm" ] || fail "help pages not under share/KorvelService/Help"
 [ ! -e "$prefix/bin/Help" ] || fail "help pages among the binaries"
-grep -q '^Exec=KorvelService %F$' "$prefix/share/applications/KorvelService.desktop" || fail "menu entry without %F"
+# One file per program: the program takes one configuration file.
+grep -q '^Exec=KorvelService %f$' "$prefix/share/applications/KorvelService.desktop" || fail "menu entry without %f"
 metainfo=$prefix/share/metainfo/io.github.korvel.KorvelService.metainfo.xml
 [ -f "$metainfo" ] || fail "no metainfo"
 if command -v appstreamcli >/dev/null; then

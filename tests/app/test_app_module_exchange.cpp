@@ -17,6 +17,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QToolBar>
+#include <QToolButton>
 
 #include <cstring>
 #include <optional>
@@ -27,8 +29,13 @@ const QString WrittenText = QStringLiteral("Конфигурация успеш�
 const QString ReadText = QStringLiteral("Конфигурация успешно считана");
 const QString BadChecksumText =
     QStringLiteral("Контрольная сумма конфигурации модуля неверна: модуль хранит повреждённую конфигурацию.");
-const QString ChangeQuestion =
-    QStringLiteral("Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
+// The question after a write that moved the module, naming where it went.
+QString ChangeQuestion(quint16 port)
+{
+    return QStringLiteral("Изменены параметры связи модуля. Изменить соответствующие настроки программы ?\n"
+                          "Новый адрес модуля: 127.0.0.1 : %1")
+        .arg(port);
+}
 
 // A configuration whose own address and port are the ones the window reaches the module at, so
 // that a write asks no question.
@@ -261,14 +268,14 @@ TEST_F(ModuleExchangeTest, WrittenAddressChangeMovesTheProgramToTheModulesNewPor
     Window().ConfigToControls(LoopbackConfig(moved.Port()));
     Dialogs.BoxAnswers = {ID::Ok, ID::No};
     Action("WriteConfigAction")->trigger();
-    ASSERT_EQ(WaitForBox(ChangeQuestion), 1);
+    ASSERT_EQ(WaitForBox(ChangeQuestion(moved.Port())), 1);
     EXPECT_EQ(Dialogs.Boxes.back().Flags, 0x24u);
     EXPECT_EQ(Panel(1), QStringLiteral("127.0.0.1 : %1").arg(Module.Port()));
 
     // Accepted: the status bar and the master's target change at once, the file at close.
     Dialogs.BoxAnswers = {ID::Ok, ID::Yes};
     Action("WriteConfigAction")->trigger();
-    ASSERT_EQ(WaitForBox(ChangeQuestion, 2), 2);
+    ASSERT_EQ(WaitForBox(ChangeQuestion(moved.Port()), 2), 2);
     EXPECT_EQ(Panel(1), QStringLiteral("127.0.0.1 : %1").arg(moved.Port()));
     EXPECT_EQ(Window().Settings.TCPPort, moved.Port());
     EXPECT_EQ(FileBytes(SettingsPath), fileBefore);
@@ -392,6 +399,68 @@ TEST_F(ModuleExchangeTest, ClosingUnderAPendingRequestReportsNothing)
     ASSERT_TRUE(WaitUntil([&] { return !silent.Requests().empty(); }));
     EXPECT_TRUE(CloseWindow());
     EXPECT_TRUE(Dialogs.Boxes.empty());
+}
+
+TEST_F(ModuleExchangeTest, ACancelledCommandIsToldAsCancelledAndItsOutcomeNeverArrives)
+{
+    TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(silent.Listen());
+    // One transmission waited for a second: the untold outcome would come soon after the cancel.
+    QFile settings(SettingsPath);
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    settings.write("<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>" + QByteArray::number(silent.Port()) +
+                   "</TCPPort><Timeout>1000</Timeout><Repeats>1</Repeats></CONNECT>");
+    settings.close();
+    const QString cancelledWrite = QStringLiteral("Отменено. Модуль мог принять конфигурацию, а мог и не принять: "
+                                                  "считайте её из модуля, чтобы проверить.");
+    const struct {
+        const char* What;
+        const char* Command;
+        bool ByKey;
+        QString Told;
+    } cases[] = {
+        {"a write by the button", "WriteConfigAction", false, cancelledWrite},
+        {"a read by Esc", "ReadInfoAction", true, QStringLiteral("Отменено")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        Window_.reset();
+        Dialogs.Boxes.clear();
+        const size_t sentBefore = silent.Requests().size();
+        Window().ConfigToControls(LoopbackConfig(silent.Port()));
+        Window().show();
+        auto* cancel = Window().findChild<QToolButton*>("CancelButton");
+        EXPECT_FALSE(cancel->isVisible());
+        Action(c.Command)->trigger();
+        ASSERT_TRUE(WaitUntil([&] { return silent.Requests().size() > sentBefore; }));
+
+        // While it waits: no new settings under it, and a way out beside the busy sign.
+        EXPECT_FALSE(Action("SettingsAction")->isEnabled());
+        EXPECT_EQ(Action("SettingsAction")->toolTip(),
+                  "Настройки\nНедоступно, пока модуль не ответил: Esc отменяет ожидание");
+        EXPECT_TRUE(cancel->isVisible());
+        EXPECT_EQ(cancel->text(), "Отменить");
+        if (c.ByKey)
+            QTest::keyClick(AddressEdit(1), Qt::Key_Escape);
+        else
+            QTest::mouseClick(cancel, Qt::LeftButton);
+
+        ASSERT_EQ(Dialogs.Boxes.size(), 1u);
+        EXPECT_EQ(Dialogs.Boxes[0].Text, c.Told);
+        EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x40u);
+        EXPECT_TRUE(NothingPending());
+        EXPECT_EQ(Panel(2), "");
+        EXPECT_FALSE(cancel->isVisible());
+        EXPECT_TRUE(Action("SettingsAction")->isEnabled());
+        EXPECT_EQ(Action("SettingsAction")->toolTip(), "Настройки");
+        // The hints are the commands' own again, shortcut and all.
+        auto* toolBar = Window().findChild<QToolBar*>("ToolBar1");
+        EXPECT_EQ(toolBar->widgetForAction(Action("ReadConfigAction"))->toolTip(),
+                  "Считать конфигурацию из модуля (Ctrl+R)");
+        // Longer than the withdrawn request's time-out: nothing more is told of it.
+        EXPECT_FALSE(WaitUntil([&] { return Dialogs.Boxes.size() > 1; }, std::chrono::milliseconds(1500)));
+        EXPECT_EQ(silent.Requests().size(), sentBefore + 1);
+    }
 }
 
 // Failures reach the operator with the operation's own prefix and the master's status text.
@@ -596,7 +665,7 @@ TEST_F(ModuleExchangeTest, AWriteTakenWhoseReadBackFailedIsToldAsWrittenButNotVe
         EXPECT_EQ(Dialogs.Boxes[0].Text, "Конфигурация записана, но не проверена (Исключение (код: 4))");
         EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x40u);
         if (c.Boxes > 1) {
-            EXPECT_EQ(Dialogs.Boxes[1].Text, ChangeQuestion);
+            EXPECT_EQ(Dialogs.Boxes[1].Text, ChangeQuestion(quint16(server.Port() + c.PortShift)));
         }
         EXPECT_EQ(server.Requests().size(), 2u);
         EXPECT_TRUE(Action("WriteConfigAction")->isEnabled());
@@ -608,7 +677,7 @@ TEST_F(ModuleExchangeTest, VerificationTurnedOffInTheSettingsDialogReportsOnTheA
     Window().show();
     WhenModalShown([](QWidget* dialog) {
         auto* verify = dialog->findChild<QCheckBox*>("CheckBox1");
-        EXPECT_EQ(verify->text(), "Проверять запись чтением");
+        EXPECT_EQ(verify->text(), "Проверять запись &чтением");
         EXPECT_TRUE(verify->isChecked());
         verify->setChecked(false);
         QTest::keyClick(dialog, Qt::Key_Return);
@@ -658,7 +727,7 @@ TEST_F(ModuleExchangeTest, ComparisonListsTheDifferingFieldsAndOnRequestAllOfThe
         title = window->windowTitle();
         auto* table = window->findChild<QTableWidget*>("TableWidget1");
         auto* filter = window->findChild<QCheckBox*>("CheckBox1");
-        EXPECT_EQ(filter->text(), "только различия");
+        EXPECT_EQ(filter->text(), "только &различия");
         shown.Rows = TableRows(*table);
         filter->click();
         shown.AllRows = TableRows(*table);

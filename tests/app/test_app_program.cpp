@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -89,6 +91,38 @@ bool HoldsOpen(qint64 pid, const std::string& target)
     return false;
 }
 
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Starts the program offscreen as a user who is not root ("nobody" when the test runs as root), with
+// home as the user's home folder. A sanitizer build reads its suppressions as that user too: it
+// gets a copy in scratch, a folder root can write.
+void StartAsOrdinaryUser(QProcess& process, const QString& program, const QString& home, const QString& scratch)
+{
+    QProcessEnvironment environment = OffscreenEnvironment();
+    environment.insert("HOME", home);
+    environment.remove("XDG_CONFIG_HOME");
+    environment.insert("XDG_RUNTIME_DIR", "");
+    if (::geteuid() != 0) {
+        process.setProcessEnvironment(environment);
+        process.start(program, {});
+        return;
+    }
+    const QString options = environment.value("LSAN_OPTIONS");
+    const QRegularExpressionMatch suppressions = QRegularExpression("suppressions=([^:]*)").match(options);
+    if (suppressions.hasMatch()) {
+        const QString readable = QDir(scratch).filePath("lsan.supp");
+        QFile::copy(suppressions.captured(1), readable);
+        QFile::setPermissions(readable, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        environment.insert("LSAN_OPTIONS", QString(options).replace(suppressions.captured(1), readable));
+    }
+    process.setProcessEnvironment(environment);
+    process.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", program});
+}
+
 }  // namespace
 
 TEST(Program, StartsAgainstTheModuleAndWritesItsSettingsAtExit)
@@ -136,30 +170,58 @@ TEST(Program, ATerminationSignalEndsItWithStatus1WhenTheSettingsCannotBeWritten)
     ASSERT_TRUE(QFile::setPermissions(folder.path(), folderReadOnly));
     const auto restore = qScopeGuard([&] { QFile::setPermissions(folder.path(), folderReadOnly | QFile::WriteOwner); });
 
+    // The user's own configuration folder cannot be made either: the settings go nowhere.
     QProcess process;
-    QProcessEnvironment environment = OffscreenEnvironment();
-    environment.insert("HOME", folder.path());
-    process.setProcessEnvironment(environment);
-    if (::geteuid() == 0) {
-        // A sanitizer build reads its suppressions as that user too: give it a copy it can read.
-        const QString options = environment.value("LSAN_OPTIONS");
-        const QRegularExpressionMatch suppressions = QRegularExpression("suppressions=([^:]*)").match(options);
-        if (suppressions.hasMatch()) {
-            const QString readable = folder.filePath("lsan.supp");  // root writes into the read-only folder
-            ASSERT_TRUE(QFile::copy(suppressions.captured(1), readable));
-            QFile::setPermissions(readable, readOnly);
-            environment.insert("LSAN_OPTIONS", QString(options).replace(suppressions.captured(1), readable));
-            process.setProcessEnvironment(environment);
-        }
-        process.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", program});
-    } else
-        process.start(program, {});
+    StartAsOrdinaryUser(process, program, folder.path(), folder.path());
     ASSERT_TRUE(process.waitForStarted());
     ASSERT_TRUE(TerminateWhenUp(process));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 1);
     const QString errors = QString::fromUtf8(process.readAllStandardError());
-    EXPECT_TRUE(errors.contains("KorvelService: Ошибка создания файла " + settings)) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("KorvelService: Ошибка создания файла " +
+                                folder.filePath(".config/KorvelService/KorvelService.xml")))
+        << errors.toStdString();
+    EXPECT_EQ(FileBytes(settings), "<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>1502</TCPPort></CONNECT>");
+}
+
+TEST(Program, AnOrdinaryUserBesideSomeoneElsesSettingsFileKeepsTheirOwnAndEndsWithStatus0)
+{
+    TProgramCopy copy;
+    ASSERT_TRUE(copy.Made());
+    // The file a run as root left beside the program: another user's, which this one may only read.
+    const QByteArray rootsFile = "<CONNECT><IPAddress>192.168.127.10</IPAddress><TCPPort>502</TCPPort></CONNECT>";
+    copy.WriteSettings(rootsFile);
+    const auto readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    const auto enterable = readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(copy.Settings, readable | QFile::WriteOwner));
+    ASSERT_TRUE(QFile::setPermissions(copy.Folder.path(), enterable | QFile::WriteOwner));
+    if (::geteuid() != 0) {
+        ASSERT_TRUE(QFile::setPermissions(copy.Settings, readable));
+    }
+    // The user's own settings, which the program must read and keep.
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QString own = home.filePath(".config/KorvelService/KorvelService.xml");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(own).absolutePath()));
+    {
+        QFile file(own);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<CONNECT><IPAddress>127.0.0.1</IPAddress><TCPPort>1503</TCPPort><Extra>1</Extra></CONNECT>");
+    }
+    if (::geteuid() == 0) {
+        ASSERT_EQ(std::system(("chown -R nobody " + home.path().toStdString()).c_str()), 0);
+    }
+
+    QProcess process;
+    StartAsOrdinaryUser(process, copy.Program, home.path(), home.path());
+    ASSERT_TRUE(process.waitForStarted());
+    ASSERT_TRUE(TerminateWhenUp(process));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    // Read from the user's folder and written back there; the other file untouched.
+    EXPECT_EQ(FileBytes(own),
+              "<CONNECT>\r\n <IPAddress>127.0.0.1</IPAddress>\r\n <TCPPort>1503</TCPPort>\r\n</CONNECT>\r\n");
+    EXPECT_EQ(FileBytes(copy.Settings), rootsFile);
 }
 
 // A message at start (a trace file or a configuration file that cannot be opened) waits for an
