@@ -13,6 +13,7 @@
 #include "ScratchMount.h"
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTcpServer>
 
 #include <sys/stat.h>
 #include <QRegularExpression>
@@ -189,6 +191,32 @@ TEST_F(MonitorTest, ASilentModuleShowsEachTimeOutAndRetransmission)
     EXPECT_EQ(rows.filter("повторная передача").size(), 2);
     EXPECT_TRUE(
         monitor->CountersText().startsWith("Запросов: 3   Ответов: 0   Таймаутов: 3   Повторов: 2   Исключений: 0"));
+}
+
+// A refused port is told at once, where the settings point, and each refusal is a row of its own:
+// no request went out, so there is no time-out to count.
+TEST_F(MonitorTest, ARefusedConnectionIsToldAtOnceWithTheAddressAndPort)
+{
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        closedPort = probe.serverPort();
+    }
+    PointSettingsAt(closedPort);
+    TMonitorWindow* monitor = OpenMonitor();
+    QElapsedTimer clock;
+    clock.start();
+    Run("ReadInfoAction");
+    // About 30 ms for the three transmissions; one time-out alone would be 510.
+    EXPECT_LT(clock.elapsed(), 250);
+    EXPECT_EQ(Dialogs.Boxes.back().Text, QString("Ошибка считывания информации (Нет ответа (соединение отвергнуто))\n"
+                                                 "IP адрес модуля: 127.0.0.1, TCP порт: %1")
+                                             .arg(closedPort));
+    const QStringList rows = RowTexts(*monitor);
+    EXPECT_EQ(rows.filter("соединение отвергнуто").size(), 3) << rows.join('\n').toStdString();
+    EXPECT_EQ(monitor->Counters().Timeouts, 0);
+    EXPECT_EQ(monitor->Counters().Requests, 0);
 }
 
 TEST_F(MonitorTest, AnExceptionIsNamedAndCounted)
