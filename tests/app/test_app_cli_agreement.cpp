@@ -1,5 +1,5 @@
 // The window and korvel-cli agree on every configuration file: the file is opened in the real
-// window and written to one simulated module, and the real korvel-cli writes it to another. Either
+// window and written to one simulated module, and the real korvel-cli applies it to another. Either
 // both modules then hold the same registers, with the file's values, or korvel-cli refused the file
 // before sending anything: with the window's own message where the window refuses it too, naming
 // the key where the window would send another value than the file's.
@@ -173,9 +173,11 @@ protected:
         Window_.reset();
         Dialogs.Boxes.clear();
 
+        // apply, since write takes only whole files: over a module holding the factory configuration it
+        // leaves a key the file lacks at the value the window's reader gives it.
         QProcess cli;
         cli.start(KORVEL_CLI,
-                  {"--timeout", "2000", "write", path, "127.0.0.1", "--port", QString::number(cliModule.Port())});
+                  {"--timeout", "2000", "apply", path, "127.0.0.1", "--port", QString::number(cliModule.Port())});
 
         Window().OpenFileAtStart(path);
         if (!Dialogs.Boxes.empty())
