@@ -145,6 +145,16 @@ void TLinesWindow::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+bool TLinesWindow::FormKeyDown(int key, Qt::KeyboardModifiers shift)
+{
+    if (key == Qt::Key_Space && shift == Qt::NoModifier && ValuesTable->hasFocus() && ValuesTable->currentRow() >= 0) {
+        if (QTableWidgetItem* item = ValuesTable->item(ValuesTable->currentRow(), AddressColumn))
+            item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        return true;
+    }
+    return TForm::FormKeyDown(key, shift);
+}
+
 void TLinesWindow::ShowAddressNotation()
 {
     AddressNotation->setText("(" + ConventionalAddress(FunctionOf(FunctionBox->currentIndex()), AddressEdit->value()) +

@@ -45,6 +45,8 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Space in the table ticks or clears the current row for the plot, whichever cell is current.
+    bool FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
 
 private:
     void ShowAddressNotation();

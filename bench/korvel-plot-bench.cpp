@@ -1,0 +1,98 @@
+// korvel-plot-bench: the poll window's plot fed as a poll would feed it, on a simulated clock: rows
+// polled every period for a span of simulated time, the plot redrawn and painted at its own pace
+// (every 250 ms of simulated time). Prints the points held and the resident memory as the span goes
+// on, and the processor time the plot took, as a share of the span it stands for. The clock is
+// simulated because the plot's cost depends on the samples and redraws it gets, not on waiting
+// between them; the poll's own exchange is the same whether plotted or not.
+#include "PollPlot.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QImage>
+#include <QPainter>
+
+#include <sys/resource.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace {
+
+long ResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("The poll window's plot on a simulated clock: memory and processor time.");
+    parser.addHelpOption();
+    const QCommandLineOption rowsOption("rows", "Rows plotted.", "n", "4");
+    const QCommandLineOption periodOption("period", "Poll period in ms.", "ms", "50");
+    const QCommandLineOption minutesOption("minutes", "Simulated span in minutes.", "m", "60");
+    const QCommandLineOption windowOption("window", "The plot's window in seconds (the list's longest: 3600).", "s",
+                                          "3600");
+    parser.addOptions({rowsOption, periodOption, minutesOption, windowOption});
+    parser.process(app);
+    const int rows = parser.value(rowsOption).toInt();
+    const int periodMs = parser.value(periodOption).toInt();
+    const double span = parser.value(minutesOption).toDouble() * 60;
+    if (rows < 1 || periodMs < 1 || span <= 0) {
+        std::fprintf(stderr, "korvel-plot-bench: bad option\n");
+        return 2;
+    }
+
+    TPollPlot plot;
+    plot.resize(640, 400);
+    plot.SetWindowSeconds(parser.value(windowOption).toDouble());
+    QImage canvas(plot.size(), QImage::Format_ARGB32_Premultiplied);
+    const long startKiB = ResidentKiB();
+    const double startCpu = CpuSeconds();
+    std::printf("%d rows every %d ms, window %s s, %.0f min simulated\n", rows, periodMs,
+                qPrintable(parser.value(windowOption)), span / 60);
+    std::printf("%10s %12s %12s\n", "minute", "points held", "RSS KiB");
+    const double period = periodMs / 1000.0;
+    const double refresh = TPollPlot::RefreshIntervalMs / 1000.0;
+    double nextRefresh = refresh, nextReport = 600;
+    for (long k = 0; k * period <= span; ++k) {
+        const double t = k * period;
+        for (int row = 0; row < rows; ++row)
+            plot.AddPoint(QString::number(2 * row), t, 230 + 10 * std::sin(t / 10 + row));
+        if (t >= nextRefresh) {
+            plot.Refresh();
+            canvas.fill(Qt::white);
+            QPainter painter(&canvas);
+            plot.render(&painter);
+            nextRefresh += refresh;
+        }
+        if (t >= nextReport) {
+            std::printf("%10.0f %12zu %12ld\n", t / 60, plot.PointCount(), ResidentKiB());
+            nextReport += 600;
+        }
+    }
+    const double cpu = CpuSeconds() - startCpu;
+    std::printf("RSS before %ld KiB, after %ld KiB\n", startKiB, ResidentKiB());
+    std::printf("processor time %.1f s for %.0f s simulated: %.2f%% of one core while plotting\n", cpu, span,
+                100 * cpu / span);
+    return 0;
+}
