@@ -63,7 +63,7 @@ const std::vector<TCliOptionSpec>& CliOptionTable()
              o.HostsFiles.push_back(value);
              return true;
          }},
-        {"--output", "-o", "ПУТЬ", false, "файл или каталог для read",
+        {"--output", "-o", "ПУТЬ", false, "файл или каталог для read, файл отчёта для report",
          [](const std::string& value, TCliOptions& o, std::string&) {
              o.Output = value;
              return true;
@@ -193,6 +193,12 @@ const std::vector<TCliCommandSpec>& CliCommandTable()
          "Записывает один регистр (функция 6), несколько регистров (16, для 32- и 64-битных типов и ascii) "
          "или катушку (5), затем считывает записанное и сравнивает.",
          {"--port", "--timeout", "--retries", "--unit", "--address", "--type", "--order", "--coil"}},
+        {"report",
+         {{"report HOST|ФАЙЛ.ini -o ОТЧЁТ.pdf|ОТЧЁТ.html", "отчёт о настройке модуля для печати и подписи"}},
+         "Считывает информацию и конфигурацию модуля (или берёт конфигурацию из файла) и сохраняет отчёт: поля "
+         "с подписями окна программы, каналы в их режимах, сведения о модуле и проверку контрольной суммы, "
+         "соединение, дату и место для подписи. Формат задаётся расширением файла -o: .pdf или .html.",
+         {"--port", "--timeout", "--retries", "--output"}},
         {"help", {{"help [КОМАНДА]", "эта справка или справка по команде"}}, "", {}},
     };
     return table;

@@ -10,6 +10,7 @@
 #include "ConfigVerdict.h"
 #include "DescriptorLimit.h"
 #include "DeviceCommands.h"
+#include "ReportCommand.h"
 #include "FleetRunner.h"
 #include "FleetValues.h"
 #include "ModuleInfo.h"
@@ -130,6 +131,8 @@ public:
             return RunUnits(Options_);
         if (command == "set")
             return RunSet(Options_);
+        if (command == "report")
+            return RunReport(Options_);
         return Scan();
     }
 

@@ -1,0 +1,122 @@
+#include "ReportCommand.h"
+
+#include "CliJsonLine.h"
+#include "CliOutcome.h"
+#include "CliReport.h"
+#include "ConfigFileCheck.h"
+#include "ConfigVerdict.h"
+#include "ReportFile.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+
+#include <chrono>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string Command = "report";
+
+int Usage(const TCliOptions& options, const std::string& message)
+{
+    return ReportRunFailure(options.Json, Command, CliFailure(TReason::Usage, message), ExitUsage);
+}
+
+double Ms(Clock::time_point begun)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - begun).count();
+}
+
+// Reads the module's information, then its configuration, into report; the first failure ends it.
+TModuleResult ReadModule(const TModuleAddress& module, const TModuleClientOptions& options,
+                         TCommissioningReport& report)
+{
+    TModuleClient client(module.Address, module.Port, options);
+    QEventLoop loop;
+    TModuleResult outcome;
+    client.ReadInfo([&](const TModuleResult& result, const TModuleInfo& info) {
+        if (!result.Ok()) {
+            outcome = result;
+            loop.quit();
+            return;
+        }
+        report.Module.Info = info;
+        client.ReadConfig([&](const TModuleResult& result, const TModuleConfig& config) {
+            outcome = result;
+            if (result.Ok()) {
+                report.Config = config;
+                report.Module.Verdict = ChecksumValid(config) ? TReportVerdict::ReadValid : TReportVerdict::ReadDamaged;
+                report.Module.Checked = config;
+                report.Module.CheckedAt = QDateTime::currentDateTime();
+            }
+            loop.quit();
+        });
+    });
+    loop.exec();
+    report.Module.Connection = ReportConnectionText(QString::fromStdString(module.Address), module.Port,
+                                                    options.TimeoutMs, options.Transmissions);
+    return outcome;
+}
+
+int ModuleReport(const TCliOptions& options, const TModuleAddress& module)
+{
+    const auto begun = Clock::now();
+    TCliReport lines(options.Json, options.Quiet, 1);
+    TCommissioningReport report;
+    const TModuleResult result = ReadModule(module, options.Client, report);
+    if (!result.Ok()) {
+        const TCliFailure failure = ModuleFailure(result);
+        lines.Module(module, Command, false, Ms(begun), "ошибка: " + failure.Text, FailureJson(failure));
+        return ExitModuleFailed;
+    }
+    report.Made = QDateTime::currentDateTime();
+    QString error;
+    if (!SaveReport(report, QString::fromStdString(options.Output), error)) {
+        const TCliFailure failure = CliFailure(TReason::Io, error.toStdString());
+        lines.Module(module, Command, false, Ms(begun), "ошибка: " + failure.Text, FailureJson(failure));
+        return ExitFileError;
+    }
+    lines.Module(module, Command, true, Ms(begun), "отчёт сохранён в " + options.Output,
+                 {{"file", QString::fromStdString(options.Output)}});
+    return ExitOk;
+}
+
+int FileReport(const TCliOptions& options, const std::string& fileName)
+{
+    const auto begun = Clock::now();
+    TCheckedConfig checked;
+    std::string error;
+    if (LoadCheckedConfig(fileName, checked, error) != TConfigFileState::Ok)
+        return ReportRunFailure(options.Json, Command, CliFailure(TReason::Io, error), ExitFileError);
+    TCommissioningReport report;
+    report.Config = checked.Config;
+    // Named as the window's caption names an opened file: by its full path.
+    report.FileName = QFileInfo(QString::fromStdString(fileName)).absoluteFilePath();
+    report.Made = QDateTime::currentDateTime();
+    QString saveError;
+    if (!SaveReport(report, QString::fromStdString(options.Output), saveError))
+        return ReportRunFailure(options.Json, Command, CliFailure(TReason::Io, saveError.toStdString()), ExitFileError);
+    TCliReport lines(options.Json, options.Quiet, 0);
+    if (lines.IsJson())
+        lines.Json(RunLine(Command, true, Ms(begun), {{"file", QString::fromStdString(options.Output)}}));
+    else
+        lines.Line("отчёт сохранён в " + options.Output);
+    return ExitOk;
+}
+
+}  // namespace
+
+int RunReport(const TCliOptions& options)
+{
+    if (options.Operands.size() != 1)
+        return Usage(options, "report ожидает один модуль или один файл конфигурации");
+    if (options.Output.empty())
+        return Usage(options, "report: не задан файл отчёта (-o ОТЧЁТ.pdf или -o ОТЧЁТ.html)");
+    if (ReportFormatOf(QString::fromStdString(options.Output)) == TReportFormat::Unknown)
+        return Usage(options, "report: формат отчёта задаётся расширением файла -o: .pdf или .html");
+    TModuleAddress module;
+    if (ParseModuleAddress(options.Operands[0], options.Port, module))
+        return ModuleReport(options, module);
+    return FileReport(options, options.Operands[0]);
+}
