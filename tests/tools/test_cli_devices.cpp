@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -188,4 +189,33 @@ TEST_F(CliDevicesTest, SetChangesTheDeviceRegisters)
     run = RunCli({"--json", "set", Host(), "--unit", "5", "--address", "500", "7"});
     EXPECT_EQ(run.Exit, 3);
     EXPECT_EQ(run.JsonLines()[0]["exception"].toInt(), 2);
+}
+
+// The same meter type in several cabinets: every module is polled, each line names its module;
+// CSV has a header and one row a sample.
+TEST_F(CliDevicesTest, PollsEveryModuleAtOnceAndWritesCsv)
+{
+    Start({TSimDevice(0, 5, Factory)});
+    TModuleSimServer second;
+    second.Lines().AddDevice(TSimDevice(0, 5, Factory));
+    second.Lines().FreezeClock(0);
+    ASSERT_TRUE(second.Listen(QHostAddress::LocalHost, 0));
+    const QString secondHost = QString("127.0.0.1:%1").arg(second.Port());
+
+    TRun run = RunCli(
+        {"--json", "poll", Host(), secondHost, "--unit", "5", "--address", "0", "--samples", "2", "--interval", "0"});
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    std::map<int, int> samples;
+    for (const QJsonObject& line : run.JsonLines())
+        if (line["command"] == "poll")
+            ++samples[line["port"].toInt()];
+    EXPECT_EQ(samples, (std::map<int, int>{{Module.Port(), 2}, {second.Port(), 2}}));
+
+    run = RunCli({"poll", Host(), "--unit", "5", "--address", "1", "--count", "4", "--type", "float32", "--samples",
+                  "1", "--csv"});
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    const QList<QByteArray> rows = run.Out.trimmed().split('\n');
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0], "time,host,port,unit,function,address,raw_0,raw_1,raw_2,raw_3,value_0,value_1,error");
+    EXPECT_TRUE(rows[1].endsWith(",5,3,1,16968,0,0,0,50,0,")) << rows[1].toStdString();
 }
