@@ -343,6 +343,8 @@ void TMainWindow::ReleaseClient()
 {
     if (!Client)
         return;
+    // The devices window asks through the client: it goes first, with its poll.
+    delete LinesWindow;
     // The operator is leaving: a request cut off is not reported.
     ForgetPendingRequests();
     ExchangeTrace->SetMaster(nullptr);
@@ -519,7 +521,7 @@ void TMainWindow::HelpContentActionExecute()
 
 void TMainWindow::ShowAboutActionExecute()
 {
-    ShowAboutWindow(this);
+    ShowAboutWindow(this, [this](const QString& topic) { ShowHelpTopic(topic); });
 }
 
 void TMainWindow::Button1Click()

@@ -4,13 +4,17 @@
 
 #include <QApplication>
 
+#include <utility>
+
 namespace {
 constexpr int MakerPixels = 21;
 }  // namespace
 
-TAboutWindow::TAboutWindow(QWidget* parent) : TForm(parent)
+TAboutWindow::TAboutWindow(TShowHelpTopic showHelpTopic, QWidget* parent) : TForm(parent)
 {
     setupUi(this);
+    // The program as a whole has no page of its own: the contents describe it.
+    SetHelpTopic(std::move(showHelpTopic), QStringLiteral("KorvelService_Conent.htm"));
     QFont makerFont = Label1->font();
     makerFont.setPixelSize(MakerPixels);
     Label1->setFont(makerFont);
@@ -49,8 +53,8 @@ bool TAboutWindow::FormKeyPress(QChar key)
     return true;
 }
 
-void ShowAboutWindow(const QWidget* mainWindow)
+void ShowAboutWindow(const QWidget* mainWindow, const TShowHelpTopic& showHelpTopic)
 {
-    TAboutWindow window;
+    TAboutWindow window(showHelpTopic);
     window.ShowAbout(mainWindow);
 }

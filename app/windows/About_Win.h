@@ -8,7 +8,7 @@ class TAboutWindow : public TForm, public Ui::TAboutWindow {
     Q_OBJECT
 
 public:
-    explicit TAboutWindow(QWidget* parent = nullptr);
+    explicit TAboutWindow(TShowHelpTopic showHelpTopic = {}, QWidget* parent = nullptr);
 
     // Centres the window over mainWindow (when given) and shows the program's version.
     void FillAbout(const QWidget* mainWindow);
@@ -22,5 +22,5 @@ protected:
     bool FormKeyPress(QChar key) override;
 };
 
-// Shows the About window modally, centred over the main window.
-void ShowAboutWindow(const QWidget* mainWindow = nullptr);
+// Shows the About window modally, centred over the main window; F1 there opens the help's contents.
+void ShowAboutWindow(const QWidget* mainWindow = nullptr, const TShowHelpTopic& showHelpTopic = {});

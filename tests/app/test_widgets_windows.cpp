@@ -127,7 +127,7 @@ TEST(AboutWindow, ShowsTheBuildsVersionCentredOverTheMainWindow)
     EXPECT_EQ(window.pos(), QPoint(100 + 338 - 171, 200 + 266 - 134));
 }
 
-TEST(AboutWindow, EnterEscAndOkCloseItButF1DoesNot)
+TEST(AboutWindow, EnterEscAndOkCloseItButF1OpensTheContents)
 {
     const std::function<void(TAboutWindow&)> closings[] = {
         [](TAboutWindow& window) { QTest::keyClick(window.Button1, Qt::Key_Return); },
@@ -136,13 +136,15 @@ TEST(AboutWindow, EnterEscAndOkCloseItButF1DoesNot)
     };
     for (const auto& close : closings) {
         bool openAfterF1 = false;
+        QStringList topics;
         OperateModal<TAboutWindow>([&](TAboutWindow& window) {
             QTest::keyClick(window.Button1, Qt::Key_F1);
             openAfterF1 = window.isVisible();
             close(window);
         });
-        ShowAboutWindow();
+        ShowAboutWindow(nullptr, [&](const QString& topic) { topics << topic; });
         EXPECT_TRUE(openAfterF1);
+        EXPECT_EQ(topics, QStringList{"KorvelService_Conent.htm"});
     }
 }
 
