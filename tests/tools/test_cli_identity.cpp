@@ -200,6 +200,13 @@ TEST_F(CliIdentityTest, PerHostValuesWinOverTheFileAndAreCheckedLikeIt)
         EXPECT_EQ(Modules[i]->Config().Channels[1].Timeout, 300);
     }
 
+    // A module named on two lines keeps the values of both.
+    const QString twice = WriteFile(
+        "twice.txt", (Host(0) + " CHANNEL_1/SLAVE_ADDRESS=50\n" + Host(0) + " CHANNEL_1/TIMEOUT=400\n").toUtf8());
+    ASSERT_EQ(RunCli({"--hosts", twice, "apply", file}).Exit, 0);
+    EXPECT_EQ(Modules[0]->Config().Channels[1].SlaveAddress, 50);
+    EXPECT_EQ(Modules[0]->Config().Channels[1].Timeout, 400);
+
     struct TCase {
         QStringList Arguments;
         std::vector<QString> HostValues;

@@ -21,6 +21,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <map>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -174,15 +175,22 @@ private:
         return true;
     }
 
-    // A module named twice would be written by two connections at once.
+    // A module named twice would be written by two connections at once. The values its lines give
+    // are all kept, a later line's winning, as they would on one line.
     static void DropRepeatedModules(std::vector<TModuleAddress>& modules)
     {
-        std::set<std::string> seen, told;
+        std::map<std::string, size_t> seen;
+        std::set<std::string> told;
         std::vector<TModuleAddress> once;
         for (const TModuleAddress& module : modules) {
-            if (seen.insert(module.Text()).second)
+            const auto [first, isNew] = seen.emplace(module.Text(), once.size());
+            if (isNew) {
                 once.push_back(module);
-            else if (told.insert(module.Text()).second)
+                continue;
+            }
+            std::vector<std::string>& values = once[first->second].Values;
+            values.insert(values.end(), module.Values.begin(), module.Values.end());
+            if (told.insert(module.Text()).second)
                 std::fprintf(stderr, "korvel-cli: модуль %s задан более одного раза, обрабатывается один раз\n",
                              module.Text().c_str());
         }
@@ -655,7 +663,7 @@ private:
         const auto started = Clock::now();
         // Every address at once by default: most of a range is silent, and silence costs a whole time-out.
         TFleetRunner runner(modules, single.Client, Jobs(modules.size(), true));
-        size_t found = 0, done = 0;
+        size_t found = 0, failed = 0, done = 0;
         RunJobs(
             runner,
             [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
@@ -670,17 +678,22 @@ private:
                         ++found;
                         report.Module(modules[index], "scan", true, Ms(begun), InfoText(info, config),
                                       InfoJson(info, config));
+                    } else if (result.Connection == TConnectionFailure::NoSocket) {
+                        // Not silence: the address was never asked.
+                        ++failed;
+                        report.Module(modules[index], "scan", false, Ms(begun), FailureText(result),
+                                      FailureJson(result));
                     }
                     finish();
                 });
             },
             [&](size_t, double) { report.Progress(++done); });
         // Total counts the addresses asked for; a silent one is no module and no failure.
-        report.Summary({modules.size(), found, 0, modules.size() - done, std::nullopt}, Seconds(started),
+        report.Summary({modules.size(), found, failed, modules.size() - done, std::nullopt}, Seconds(started),
                        Interrupted() ? ", опрошено адресов " + std::to_string(done) + " из " +
                                            std::to_string(modules.size()) + " (прервано)"
                                      : ", опрошено адресов " + std::to_string(modules.size()));
-        return found > 0 ? ExitOk : ExitNoneFound;
+        return failed > 0 ? ExitModuleFailed : found > 0 ? ExitOk : ExitNoneFound;
     }
 
     // --jobs, or DefaultJobs (allAtOnce: every module) without it; never past the descriptor limit.
