@@ -42,7 +42,9 @@ options:
     type: bool
     default: false
   backup_dir:
-    description: The folder for I(backup) on the node that runs the module; created when missing.
+    description:
+      - The folder for I(backup) on the node that runs the module; created when missing. A relative
+        folder is taken from where the module runs, which with a local connection is the playbook's folder.
     type: path
     default: backup
   verify:
