@@ -63,23 +63,26 @@ int ModuleReport(const TCliOptions& options, const TModuleAddress& module)
 {
     const auto begun = Clock::now();
     TCliReport lines(options.Json, options.Quiet, 1);
+    const auto tell = [&](bool ok, const std::string& text, const QJsonObject& fields, int status) {
+        lines.Module(module, Command, ok, Ms(begun), text, fields);
+        // A script reads every run to its summary line; people have the line above.
+        if (lines.IsJson())
+            lines.Summary(ok ? 1 : 0, ok ? 0 : 1, Ms(begun) / 1000);
+        return status;
+    };
     TCommissioningReport report;
     const TModuleResult result = ReadModule(module, options.Client, report);
     if (!result.Ok()) {
         const TCliFailure failure = ModuleFailure(result);
-        lines.Module(module, Command, false, Ms(begun), "ошибка: " + failure.Text, FailureJson(failure));
-        return ExitModuleFailed;
+        return tell(false, "ошибка: " + failure.Text, FailureJson(failure), ExitModuleFailed);
     }
     report.Made = QDateTime::currentDateTime();
     QString error;
     if (!SaveReport(report, QString::fromStdString(options.Output), error)) {
         const TCliFailure failure = CliFailure(TReason::Io, error.toStdString());
-        lines.Module(module, Command, false, Ms(begun), "ошибка: " + failure.Text, FailureJson(failure));
-        return ExitFileError;
+        return tell(false, "ошибка: " + failure.Text, FailureJson(failure), ExitFileError);
     }
-    lines.Module(module, Command, true, Ms(begun), "отчёт сохранён в " + options.Output,
-                 {{"file", QString::fromStdString(options.Output)}});
-    return ExitOk;
+    return tell(true, "отчёт сохранён в " + options.Output, {{"file", QString::fromStdString(options.Output)}}, ExitOk);
 }
 
 int FileReport(const TCliOptions& options, const std::string& fileName)
@@ -98,10 +101,12 @@ int FileReport(const TCliOptions& options, const std::string& fileName)
     if (!SaveReport(report, QString::fromStdString(options.Output), saveError))
         return ReportRunFailure(options.Json, Command, CliFailure(TReason::Io, saveError.toStdString()), ExitFileError);
     TCliReport lines(options.Json, options.Quiet, 0);
-    if (lines.IsJson())
+    if (lines.IsJson()) {
         lines.Json(RunLine(Command, true, Ms(begun), {{"file", QString::fromStdString(options.Output)}}));
-    else
+        lines.Summary(0, 0, Ms(begun) / 1000);
+    } else {
         lines.Line("отчёт сохранён в " + options.Output);
+    }
     return ExitOk;
 }
 
