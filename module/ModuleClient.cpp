@@ -44,6 +44,10 @@ void TModuleClient::Cancel()
 {
     ++Generation_;
     Master_->SetActive(false);
+    QTimer::singleShot(0, this, [this] {
+        if (OnCancelled)
+            OnCancelled();
+    });
 }
 
 std::string TModuleClient::ParametersText(const std::string& address, uint16_t port,

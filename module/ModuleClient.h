@@ -86,6 +86,10 @@ public:
     using TOrderDone = std::function<void(const TModuleResult&, TModbusMaster*)>;
     void Exchange(const std::function<int(TModbusMaster&)>& queue, TOrderDone done);
 
+    // Told from the event loop after Cancel or Configure has dropped the operations waiting, so that
+    // one that keeps asking (a poll of a device) can ask again instead of waiting for ever.
+    std::function<void()> OnCancelled;
+
     // The master, for whoever watches its frames.
     TModbusTCPMaster& Master() { return *Master_; }
 

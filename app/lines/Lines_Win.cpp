@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -130,11 +131,26 @@ TLinesWindow::TLinesWindow(TModuleClient& client, TNewSearch newSearch, TShowHel
     connect(PauseCheck, &QCheckBox::toggled, this, [this](bool paused) { Plot_->SetPaused(paused); });
     connect(ValuesTable, &QTableWidget::itemChanged, this, [this] { Plot_->KeepOnly(ChosenLines()); });
     Poll_.OnSample = [this](const TDeviceSample& sample) { TakeSample(sample); };
+    Client_.OnCancelled = [this] { ResumeAfterCancel(); };
     ShowAddressNotation();
     ShowFormatChoice();
 }
 
-TLinesWindow::~TLinesWindow() = default;
+TLinesWindow::~TLinesWindow()
+{
+    Client_.OnCancelled = nullptr;
+}
+
+void TLinesWindow::ResumeAfterCancel()
+{
+    if (Poll_.IsRunning())
+        Poll_.Start(Polled_, PollPeriodMs_);
+    if (WriteInFlight_.isEmpty())
+        return;
+    const QString where = std::exchange(WriteInFlight_, QString());
+    MessageBox("Запись прервана: " + where + ". Приняло ли её устройство, покажет опрос", ApplicationTitle,
+               MB::Warning);
+}
 
 void TLinesWindow::closeEvent(QCloseEvent* event)
 {
@@ -199,7 +215,8 @@ void TLinesWindow::PollButtonClick()
         Poll_.ClearStatistics();
         PollClock_.start();
     }
-    Poll_.Start(read, RepeatCheck->isChecked() ? PeriodEdit->value() : -1);
+    PollPeriodMs_ = RepeatCheck->isChecked() ? PeriodEdit->value() : -1;
+    Poll_.Start(read, PollPeriodMs_);
     SetPollRunning(Poll_.IsRunning());
     ShowCounters();
 }
@@ -296,7 +313,10 @@ void TLinesWindow::WriteButtonClick()
         return MessageBox("Записать в " + where + " значение " + value + "?", ApplicationTitle, MB::YesNoQuestion) ==
                ID::Yes;
     };
-    const auto done = [this, where](const TDeviceReply& reply) { ShowWritten(reply, where); };
+    const auto done = [this, where](const TDeviceReply& reply) {
+        WriteInFlight_.clear();
+        ShowWritten(reply, where);
+    };
     if (Polled_.Function == FunctionReadCoils) {
         const QString lower = text.toLower();
         const bool on = lower == "1" || lower == "вкл";
@@ -304,8 +324,10 @@ void TLinesWindow::WriteButtonClick()
             ShowInputError("Значение катушки: 1 или 0");
             return;
         }
-        if (confirmed(on ? "1" : "0"))
+        if (confirmed(on ? "1" : "0")) {
+            WriteInFlight_ = where;
             WriteDeviceCoil(Client_, Polled_.Unit, address, on, done);
+        }
         return;
     }
     const std::vector<uint16_t> registers = EncodeValue(text.toStdString(), PolledType_, PolledOrder_);
@@ -315,8 +337,10 @@ void TLinesWindow::WriteButtonClick()
             QString::fromUtf8(DataTypeName(PolledType_).data(), qsizetype(DataTypeName(PolledType_).size())));
         return;
     }
-    if (confirmed(text))
+    if (confirmed(text)) {
+        WriteInFlight_ = where;
         WriteDeviceRegisters(Client_, Polled_.Unit, address, registers, done);
+    }
 }
 
 void TLinesWindow::ShowWritten(const TDeviceReply& reply, const QString& where)

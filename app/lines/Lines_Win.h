@@ -60,10 +60,16 @@ private:
     // Lines on the plot: the rows whose address is ticked.
     QStringList ChosenLines() const;
     void SetPollRunning(bool running);
+    // The main window's commands share the client: cancelling one of them, or new connection
+    // settings, drops the poll's request and a write in flight as well.
+    void ResumeAfterCancel();
 
     TModuleClient& Client_;
     TDevicePoll Poll_;
     TDeviceRead Polled_;
+    int PollPeriodMs_ = -1;
+    // Where the write waiting for its answer goes; empty when none waits.
+    QString WriteInFlight_;
     TDataType PolledType_ = TDataType::UInt16;
     TWordOrder PolledOrder_ = TWordOrder::ABCD;
     TPollPlot* Plot_;

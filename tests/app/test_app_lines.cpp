@@ -5,6 +5,7 @@
 #include "AppTestSupport.h"
 
 #include "Lines_Win.h"
+#include "ModbusMaster.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
 #include "ModuleSimServer.h"
@@ -239,6 +240,28 @@ TEST_F(LinesTest, AWriteHappensOnlyWhenConfirmed)
         EXPECT_TRUE(WaitUntil([&] { return Dialogs.Boxes.back().Text.startsWith("Значение записано"); }))
             << Dialogs.Boxes.back().Text.toStdString();
     }
+}
+
+// The main window's commands share the client: new connection settings drop the request the poll
+// waits for, and the poll asks again; closing the main window ends the poll with the client.
+TEST_F(LinesTest, APollOutlivesACancelAndEndsWithTheMainWindow)
+{
+    TLinesWindow* lines = Open({{1, 5}});
+    lines->UnitEdit->setValue(5);
+    lines->RepeatCheck->setChecked(true);
+    lines->PeriodEdit->setValue(50);
+    QTest::mouseClick(lines->PollButton, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return lines->Poll().Statistics().Replies() >= 2; }));
+    // Slow answers, so that the settings come while a request waits for one.
+    Module->Lines().SetLineTimeFactor(50);
+    ASSERT_TRUE(WaitUntil([&] { return Window().Client->Master().CurrentIndex() != -1; }));
+    Window().ApplyConnectionSettings();
+    const uint64_t replies = lines->Poll().Statistics().Replies();
+    EXPECT_TRUE(WaitUntil([&] { return lines->Poll().Statistics().Replies() >= replies + 3; }));
+    EXPECT_TRUE(lines->Poll().IsRunning());
+
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_EQ(Window().findChild<TLinesWindow*>(), nullptr) << "its poll would ask through a client that is gone";
 }
 
 // An hour of a 50 ms poll of four rows, fed at the poll's pace of simulated time: the plot holds
