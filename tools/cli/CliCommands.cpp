@@ -384,9 +384,10 @@ private:
         }
         const std::vector<const TConfigField*> shared = SharedIdentityFields(file.Held, forAll, own);
         if (!shared.empty()) {
-            status = Usage(
-                "запись в несколько модулей дала бы каждому один и тот же " + FieldNames(shared) +
-                ": задайте их каждому модулю в файле --hosts (HOST РАЗДЕЛ/КЛЮЧ=ЗНАЧЕНИЕ) или уберите из файла и --set");
+            status =
+                Usage("запись в несколько модулей дала бы каждому один и тот же " + FieldNames(shared) +
+                      ": каждому модулю нужно своё значение в его строке файла --hosts (HOST РАЗДЕЛ/КЛЮЧ=ЗНАЧЕНИЕ), "
+                      "иначе уберите ключ из файла и --set");
             return false;
         }
         for (std::vector<TFieldValue>& moduleValues : own) {
