@@ -7,6 +7,7 @@
 #include "ReportPreview.h"
 #include "ReportTestSupport.h"
 #include "SampleConfig.h"
+#include "Wait.h"
 #include "WidgetsTestSupport.h"
 
 #include <QFile>
@@ -167,6 +168,8 @@ TEST_F(ReportTest, ThePreviewShowsThePagesAndSavesThePdf)
     ASSERT_NE(tools, nullptr);
     EXPECT_TRUE(tools->actions().contains(preview.SavePdfAction));
     preview.show();
+    // Not behind the tool bar's overflow arrow, whatever the screen.
+    ASSERT_TRUE(WaitUntil([&] { return tools->widgetForAction(preview.SavePdfAction)->isVisible(); }));
     const QPrintPreviewWidget* pages = preview.findChild<QPrintPreviewWidget*>();
     ASSERT_NE(pages, nullptr);
     EXPECT_GE(pages->pageCount(), 1);
