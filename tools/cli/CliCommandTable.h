@@ -14,9 +14,9 @@
 #include <vector>
 
 struct TCliOptionSpec {
-    std::string Name;         // "--port"
-    std::string Short;        // "-o", or empty
-    std::string Value;        // what the help calls its value ("N", "ФАЙЛ"); empty for a flag
+    std::string Name;   // "--port"
+    std::string Short;  // "-o", or empty
+    std::string Value;  // what the help calls its value ("N", "ФАЙЛ"); empty for a flag
     // May be given more than once: the values add up, or for a setting the last one counts (so a
     // wrapper's default can be overridden). Otherwise a second occurrence is refused as a conflict.
     bool Repeatable = false;

@@ -44,7 +44,7 @@ struct TCliOptions {
     std::vector<std::string> Operands;
     uint16_t Port = 502;
     TModuleClientOptions Client;
-    int Jobs = 0;  // --jobs; 0 while not given: DefaultJobs, and scan asks every address at once
+    int Jobs = 0;                         // --jobs; 0 while not given: DefaultJobs, and scan asks every address at once
     std::vector<std::string> HostsFiles;  // --hosts, in the order given
     std::string Output;                   // -o
     bool Json = false;

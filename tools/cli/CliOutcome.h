@@ -10,18 +10,18 @@
 #include <string>
 
 enum class TReason : uint8_t {
-    Timeout,      // the module did not answer in time
-    Refused,      // nothing listens on the port
-    Unreachable,  // no route to the address
-    Exception,    // the module answered with a Modbus exception
+    Timeout,        // the module did not answer in time
+    Refused,        // nothing listens on the port
+    Unreachable,    // no route to the address
+    Exception,      // the module answered with a Modbus exception
     GatewayPath,    // the module has no path to the line of the device asked (exception 0x0A)
     GatewayTarget,  // the device on the line did not answer the module (exception 0x0B)
-    Mismatch,     // the module holds other values than were written
-    Checksum,     // the stored configuration's checksum is wrong
-    NotAModule,   // the device answers, but not as a module does
-    Interrupted,  // the run was stopped before the module was done
-    Io,           // a file, stream or socket failed, or the reply could not be understood
-    Usage,        // the command line cannot be run
+    Mismatch,       // the module holds other values than were written
+    Checksum,       // the stored configuration's checksum is wrong
+    NotAModule,     // the device answers, but not as a module does
+    Interrupted,    // the run was stopped before the module was done
+    Io,             // a file, stream or socket failed, or the reply could not be understood
+    Usage,          // the command line cannot be run
 };
 
 const char* ReasonWord(TReason reason);
