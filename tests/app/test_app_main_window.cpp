@@ -151,7 +151,7 @@ TEST_F(MainWindowStartTest, MenusHaveMnemonicsAndShortcuts)
     } expected[] = {
         {"FileMenu",
          {"Со&здать\tCtrl+N", "&Открыть...\tCtrl+O", "&Последние файлы", "&Сохранить\tCtrl+S",
-          "Сохранить &как...\tCtrl+Shift+S", "", "&Выход...\tCtrl+Q"}},
+          "Сохранить &как...\tCtrl+Shift+S", "", "О&тчёт...\tCtrl+P", "", "&Выход...\tCtrl+Q"}},
         {"ModuleMenu",
          {"&Загрузить конфигурацию в модуль\tCtrl+U", "&Считать конфигурацию\tCtrl+R", "С&равнить с модулем\tCtrl+D",
           "", "&Информация о модуле\tCtrl+I", "&Монитор обмена\tCtrl+M"}},
@@ -914,7 +914,7 @@ INSTANTIATE_TEST_SUITE_P(
         TTranslatedCase{
             "monitor heading",
             [](MainWindowFixture& f) { return ShownMonitor(f).Rows().headerData(0, Qt::Horizontal).toString(); },
-            "[TExchangeTableModel] Время, мс"},
+            "[TExchangeTableModel] Дата и время"},
         TTranslatedCase{"monitor sums", [](MainWindowFixture& f) { return ShownMonitor(f).CountersText(); },
                         "[TMonitorWindow] Запросов: 0   Ответов: 0   Таймаутов: 0   Повторов: 0   Исключений: 0   "
                         "Задержка: медиана —, худшая —   [TMonitorWindow] Строк: 0 из 100000"},

@@ -165,8 +165,10 @@ TEST(MonitorStore, KeepsAtMostItsCapacityOfRowsButCountsEveryFrame)
     dialogs.FileAnswers = {saved};
     QTest::mouseClick(monitor.Button3, Qt::LeftButton);
     const QStringList lines = QString::fromUtf8(FileBytes(saved)).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), qsizetype(kept.size()) + 1);
-    EXPECT_EQ(lines.front(), TraceFileLine(kept.front()));
+    // The header's lines, the rows, the sums.
+    ASSERT_EQ(lines.size(), 3 + qsizetype(kept.size()) + 1);
+    EXPECT_TRUE(lines.front().startsWith("# ==== KorvelService"));
+    EXPECT_EQ(lines[3], TraceFileLine(kept.front()));
     EXPECT_EQ(lines.last(), monitor.CountersText());
 
     QTest::mouseClick(monitor.Button2, Qt::LeftButton);
