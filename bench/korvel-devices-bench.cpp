@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <sys/resource.h>
 #include <optional>
 #include <vector>
 
@@ -57,8 +58,18 @@ private:
 
 struct TRun {
     double WallMs = -1;
+    double CpuMs = -1;  // user and system time of the process
     QByteArray Out;
 };
+
+// The processor time of the children this process has waited for so far.
+double ChildrenCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const auto ms = [](const timeval& t) { return double(t.tv_sec) * 1000 + double(t.tv_usec) / 1000; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
 
 // The whole process, from its start to its end; its output kept only when asked for.
 TRun Run(const QString& program, const QStringList& arguments, bool keepOutput = false)
@@ -67,6 +78,7 @@ TRun Run(const QString& program, const QStringList& arguments, bool keepOutput =
     if (!keepOutput)
         process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
+    const double cpuBefore = ChildrenCpuMs();
     QElapsedTimer clock;
     clock.start();
     process.start(program, arguments);
@@ -74,6 +86,7 @@ TRun Run(const QString& program, const QStringList& arguments, bool keepOutput =
     if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return run;
     run.WallMs = double(clock.nsecsElapsed()) / 1e6;
+    run.CpuMs = ChildrenCpuMs() - cpuBefore;
     if (keepOutput)
         run.Out = process.readAllStandardOutput();
     return run;
@@ -129,10 +142,14 @@ bool MeasurePolling(int polls, int rounds)
     // take turns, so that a load on the machine falls on both alike.
     Run(KORVEL_CLI, CliPoll(module.Port(), 10));
     Run("mbpoll", MbpollPoll(module.Port(), 10));
-    std::vector<double> ours, reference;
+    std::vector<double> ours, reference, oursCpu, referenceCpu;
     for (int round = 0; round < rounds; ++round) {
-        ours.push_back(Run(KORVEL_CLI, CliPoll(module.Port(), polls)).WallMs);
-        reference.push_back(Run("mbpoll", MbpollPoll(module.Port(), polls)).WallMs);
+        const TRun oursRun = Run(KORVEL_CLI, CliPoll(module.Port(), polls));
+        const TRun referenceRun = Run("mbpoll", MbpollPoll(module.Port(), polls));
+        ours.push_back(oursRun.WallMs);
+        reference.push_back(referenceRun.WallMs);
+        oursCpu.push_back(oursRun.CpuMs);
+        referenceCpu.push_back(referenceRun.CpuMs);
         if (ours.back() < 0 || reference.back() < 0) {
             std::fprintf(stderr, "korvel-devices-bench: a poll failed (is mbpoll installed?)\n");
             return false;
@@ -148,6 +165,10 @@ bool MeasurePolling(int polls, int rounds)
                 referenceBest * 1000 / polls, referenceMedian);
     std::printf("  ratio korvel-cli / mbpoll  best %.3f   median %.3f (goal <= 1.0)\n", oursBest / referenceBest,
                 oursMedian / referenceMedian);
+    // Processor time moves less than wall time with the load of the machine.
+    std::printf("  processor time (user + system), median: korvel-cli %.1f ms, mbpoll %.1f ms, ratio %.3f\n",
+                Percentile(oursCpu, 0.5), Percentile(referenceCpu, 0.5),
+                Percentile(oursCpu, 0.5) / Percentile(referenceCpu, 0.5));
 
     // Per poll: the calls of a long run less those of a run of one poll (start and end).
     const auto perPoll = [&](const QString& program, auto arguments) -> std::optional<double> {
