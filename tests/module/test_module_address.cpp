@@ -69,7 +69,8 @@ TEST(ModuleAddress, RangesListTheirHostsUpToTheLimit)
         {"10.0.0.40-10.0.0.5", 0, "", ""},
         {"10.0.0.0/33", 0, "", ""},
         {"10.0.0.0/", 0, "", ""},
-        {"10.0.0.1", 0, "", ""},
+        {"10.0.0.1", 1, "10.0.0.1", "10.0.0.1"},
+        {"10.0.0.1:502", 0, "", ""},
     };
     for (const TCase& c : cases) {
         std::vector<TModuleAddress> addresses;
