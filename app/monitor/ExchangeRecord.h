@@ -3,7 +3,6 @@
 // an event of the connection, decoded in the module's terms.
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QString>
 
 #include <cstdint>
@@ -22,8 +21,10 @@ enum class TExchangeEvent {
 };
 
 struct TExchangeRecord {
-    double TimeMs = 0;   // since the first record
-    QDateTime WallTime;  // the clock's, for lining the rows up with what happened on site
+    double TimeMs = 0;  // since the first record
+    // The clock's, in ms since the epoch, for lining the rows up with what happened on site; the
+    // local time is worked out only for the rows shown or written.
+    qint64 WallMs = 0;
     TExchangeDirection Direction = TExchangeDirection::Event;
     TExchangeEvent Event = TExchangeEvent::None;
     int TransactionId = -1;  // -1 where the record has none

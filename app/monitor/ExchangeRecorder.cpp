@@ -2,6 +2,8 @@
 
 #include "modbus.h"
 
+#include <QDateTime>
+
 namespace {
 
 constexpr double NanosecondsPerMs = 1e6;
@@ -61,6 +63,6 @@ void TExchangeRecorder::Trace(TModbusTraceEvent event, const uint8_t* bytes, int
         record.Bytes = frame;  // what came of a reply cut off by the time-out, if anything
     }
     record.TimeMs = now;
-    record.WallTime = QDateTime::currentDateTime();
+    record.WallMs = QDateTime::currentMSecsSinceEpoch();
     emit Recorded(record);
 }
