@@ -4,12 +4,15 @@
 
 #include <QCoreApplication>
 
+#include <limits>
+
 #ifndef KORVEL_PRODUCT_VERSION
 #define KORVEL_PRODUCT_VERSION ""
 #endif
 
 namespace {
-const QString ClockFormat = QStringLiteral("dd.MM.yyyy hh:mm:ss.zzz");
+const QString SecondFormat = QStringLiteral("dd.MM.yyyy hh:mm:ss");
+constexpr qint64 MsPerSecond = 1000;
 // The first line of every header, which a reader of a long trace looks for.
 const QString RunMark = QStringLiteral("# ====");
 constexpr int SecondsPerMinute = 60;
@@ -32,7 +35,8 @@ QStringList ExchangeHeaderLines(const TExchangeConnection& connection, const QDa
     const auto text = [](const char* source) { return QCoreApplication::translate("TExchangeHeader", source); };
     return {
         RunMark + ' ' + QString::fromUtf8(ApplicationTitle) + ' ' + QStringLiteral(KORVEL_PRODUCT_VERSION),
-        QStringLiteral("# ") + text("Дата: %1 (UTC%2)").arg(ExchangeClockText(now), UtcOffsetText(now)),
+        QStringLiteral("# ") +
+            text("Дата: %1 (UTC%2)").arg(ExchangeClockText(now.toMSecsSinceEpoch()), UtcOffsetText(now)),
         QStringLiteral("# ") + text("Модуль: %1:%2, ожидание ответа %3 мс, передач запроса %4")
                                    .arg(connection.Address)
                                    .arg(connection.Port)
@@ -41,7 +45,16 @@ QStringList ExchangeHeaderLines(const TExchangeConnection& connection, const QDa
     };
 }
 
-QString ExchangeClockText(const QDateTime& time)
+QString ExchangeClockText(qint64 msSinceEpoch)
 {
-    return time.toString(ClockFormat);
+    // Working out a local time costs microseconds, more than the rest of a frame's record: the
+    // text of the second is kept for the frames within it.
+    static qint64 shownSecond = std::numeric_limits<qint64>::min();
+    static QString shownText;
+    const qint64 second = msSinceEpoch / MsPerSecond - (msSinceEpoch % MsPerSecond < 0 ? 1 : 0);
+    if (second != shownSecond) {
+        shownText = QDateTime::fromSecsSinceEpoch(second).toString(SecondFormat);
+        shownSecond = second;
+    }
+    return shownText + QStringLiteral(".%1").arg(msSinceEpoch - second * MsPerSecond, 3, 10, QChar(u'0'));
 }

@@ -17,5 +17,6 @@ struct TExchangeConnection {
 // Each line starts with "#", which no row of the exchange does.
 QStringList ExchangeHeaderLines(const TExchangeConnection& connection, const QDateTime& now);
 
-// "07.12.2026 20:25:00.123": the wall-clock time of a row, in the window and in the files alike.
-QString ExchangeClockText(const QDateTime& time);
+// "07.12.2026 20:25:00.123", local time: the wall-clock time of a row, in the window and in the
+// files alike.
+QString ExchangeClockText(qint64 msSinceEpoch);

@@ -139,8 +139,8 @@ QString HexText(const QByteArray& bytes)
 QString TraceFileLine(const TExchangeRecord& record)
 {
     static const char* const Marks[] = {">>", "<<", "!!"};
-    QString line = ExchangeClockText(QDateTime::fromMSecsSinceEpoch(record.WallMs)) + ' ' +
-                   QString::number(record.TimeMs, 'f', 1) + ' ' + Marks[int(record.Direction)];
+    QString line = ExchangeClockText(record.WallMs) + ' ' + QString::number(record.TimeMs, 'f', 1) + ' ' +
+                   Marks[int(record.Direction)];
     if (!record.Bytes.isEmpty())
         line += ' ' + HexText(record.Bytes);
     // The field names are the file's own layout, the same whatever language the window speaks, so

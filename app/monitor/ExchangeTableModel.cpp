@@ -121,7 +121,7 @@ QVariant TExchangeTableModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
-    case ClockColumn: return ExchangeClockText(QDateTime::fromMSecsSinceEpoch(record.WallMs));
+    case ClockColumn: return ExchangeClockText(record.WallMs);
     case TimeColumn: return MsText(record.TimeMs);
     case DirectionColumn: return DirectionArrow(record.Direction);
     case TransactionColumn: return NumberOrBlank(record.TransactionId);

@@ -3,6 +3,7 @@
 
 #include "AppTestSupport.h"
 
+#include "ExchangeHeader.h"
 #include "ExchangeTrace.h"
 #include "ModbusMaster.h"
 #include "ModuleSimServer.h"
@@ -615,6 +616,14 @@ TEST(ExchangeRecorder, EachConnectionEventIsRecordedWithItsKindAndWords)
         EXPECT_EQ(records[0].Meaning, QString::fromUtf8(c.Meaning));
         EXPECT_EQ(records[0].Bytes, withBytes ? QByteArray("\0\1\0\0", 4) : QByteArray()) << c.Meaning;
     }
+}
+
+// The text kept for a second is used only within that second, in whatever order rows are shown.
+TEST(ExchangeClock, EachTimeIsShownAsItsOwnLocalTime)
+{
+    const qint64 second = QDateTime(QDate(2026, 12, 7), QTime(20, 31, 24)).toMSecsSinceEpoch();
+    for (const qint64 ms : {second, second + 1, second + 999, second + 1000, second - 1, second, second + 86400000})
+        EXPECT_EQ(ExchangeClockText(ms), QDateTime::fromMSecsSinceEpoch(ms).toString("dd.MM.yyyy hh:mm:ss.zzz")) << ms;
 }
 
 // At the window's first size the meaning column shows every event and every exception name whole:
