@@ -1,9 +1,11 @@
-// korvel-plot-bench: the poll window's plot fed as a poll would feed it, on a simulated clock: rows
-// polled every period for a span of simulated time, the plot redrawn and painted at its own pace
-// (every 250 ms of simulated time). Prints the points held and the resident memory as the span goes
-// on, and the processor time the plot took, as a share of the span it stands for. The clock is
+// korvel-plot-bench: the poll window's plot and sample log fed as a poll would feed them, on a
+// simulated clock: rows polled every period for a span of simulated time, the plot redrawn and
+// painted at its own pace (every 250 ms of simulated time). Prints the points and rows held and the
+// resident memory as the span goes on, and the processor time taken, as a share of the span it
+// stands for. The clock is
 // simulated because the plot's cost depends on the samples and redraws it gets, not on waiting
 // between them; the poll's own exchange is the same whether plotted or not.
+#include "PollLog.h"
 #include "PollPlot.h"
 
 #include <QApplication>
@@ -13,6 +15,7 @@
 
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -63,6 +66,7 @@ int main(int argc, char* argv[])
     }
 
     TPollPlot plot;
+    TPollLog log;
     plot.resize(640, 400);
     plot.SetWindowSeconds(parser.value(windowOption).toDouble());
     QImage canvas(plot.size(), QImage::Format_ARGB32_Premultiplied);
@@ -70,14 +74,18 @@ int main(int argc, char* argv[])
     const double startCpu = CpuSeconds();
     std::printf("%d rows every %d ms, window %s s, %.0f min simulated\n", rows, periodMs,
                 qPrintable(parser.value(windowOption)), span / 60);
-    std::printf("%10s %12s %12s\n", "minute", "points held", "RSS KiB");
+    std::printf("%10s %12s %12s %12s\n", "minute", "points held", "log rows", "RSS KiB");
     const double period = periodMs / 1000.0;
     const double refresh = TPollPlot::RefreshIntervalMs / 1000.0;
     double nextRefresh = refresh, nextReport = 600;
     for (long k = 0; k * period <= span; ++k) {
         const double t = k * period;
-        for (int row = 0; row < rows; ++row)
-            plot.AddPoint(QString::number(2 * row), t, 230 + 10 * std::sin(t / 10 + row));
+        for (int row = 0; row < rows; ++row) {
+            const double value = 230 + 10 * std::sin(t / 10 + row);
+            plot.AddPoint(QString::number(2 * row), t, value);
+            log.Add(
+                {std::chrono::system_clock::now(), 5, uint32_t(2 * row), "436D DCD6", QString::number(value, 'g', 8)});
+        }
         if (t >= nextRefresh) {
             plot.Refresh();
             canvas.fill(Qt::white);
@@ -86,7 +94,7 @@ int main(int argc, char* argv[])
             nextRefresh += refresh;
         }
         if (t >= nextReport) {
-            std::printf("%10.0f %12zu %12ld\n", t / 60, plot.PointCount(), ResidentKiB());
+            std::printf("%10.0f %12zu %12zu %12ld\n", t / 60, plot.PointCount(), log.Size(), ResidentKiB());
             nextReport += 600;
         }
     }

@@ -18,7 +18,7 @@ struct TPollLogRow {
 
 class TPollLog {
 public:
-    static constexpr size_t DefaultCapacity = 200000;
+    static constexpr size_t DefaultCapacity = 100000;
 
     explicit TPollLog(size_t capacity = DefaultCapacity) : Capacity_(capacity) {}
     void Add(TPollLogRow row);
