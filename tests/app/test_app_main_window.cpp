@@ -120,6 +120,7 @@ TEST_F(MainWindowStartTest, ToolbarButtonsShowTheirOwnHintsAndPictures)
         {"WriteConfigAction", "Загрузить конфигурацию в модуль (Ctrl+U)"},
         {"CompareConfigAction", "Сравнить с модулем (Ctrl+D)"},
         {"ReadInfoAction", "Информация о модуле (Ctrl+I)"},
+        {"ShowLinesAction", "Устройства на линии (Ctrl+L)"},
         {"HelpContentAction", "Помощь (F1)"},
     };
     QStringList order;
@@ -154,7 +155,7 @@ TEST_F(MainWindowStartTest, MenusHaveMnemonicsAndShortcuts)
           "Сохранить &как...\tCtrl+Shift+S", "", "О&тчёт...\tCtrl+P", "", "&Выход...\tCtrl+Q"}},
         {"ModuleMenu",
          {"&Загрузить конфигурацию в модуль\tCtrl+U", "&Считать конфигурацию\tCtrl+R", "С&равнить с модулем\tCtrl+D",
-          "", "&Информация о модуле\tCtrl+I", "&Монитор обмена\tCtrl+M"}},
+          "", "&Информация о модуле\tCtrl+I", "&Монитор обмена\tCtrl+M", "&Устройства на линии\tCtrl+L"}},
         {"HelpMenu", {"&Содержание\tF1", "", "&О программе"}},
     };
     for (const auto& menu : expected) {
