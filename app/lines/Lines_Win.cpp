@@ -202,6 +202,13 @@ void TLinesWindow::PollButtonClick()
     }
     const auto type = DataTypeFromName(TypeBox->currentText().toStdString());
     const auto order = WordOrderFromName(OrderBox->currentText().toStdString());
+    // Fewer registers than one value takes would poll and show nothing.
+    if (!IsBitFunction(read.Function) && type && read.Count < RegistersPerValue(*type)) {
+        ShowInputError(QString("Значение типа %1 занимает регистров: %2")
+                           .arg(TypeBox->currentText())
+                           .arg(RegistersPerValue(*type)));
+        return;
+    }
     const bool sameRows = read.Unit == Polled_.Unit && read.Function == Polled_.Function &&
                           read.Address == Polled_.Address && read.Count == Polled_.Count && type == PolledType_ &&
                           order == PolledOrder_ && ValuesTable->rowCount() > 0;
