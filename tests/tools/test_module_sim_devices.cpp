@@ -291,7 +291,7 @@ TEST(ModuleSimDevices, ProgramPutsTheDevicesOnTheLines)
 {
     QProcess program;
     program.start(KORVEL_MODULE_SIM,
-                  {"--port", "0", "--line-time", "0", "--device", "1:5", "--device", "2:17:9600:n:1"});
+                  {"--port", "0", "--line-time", "0", "--verbose", "--device", "1:5", "--device", "2:17:9600:n:1"});
     ASSERT_TRUE(program.waitForStarted());
     QString output;
     quint16 port = 0;
@@ -305,6 +305,10 @@ TEST(ModuleSimDevices, ProgramPutsTheDevicesOnTheLines)
     const TExchange other = Exchange(port, 17, ReadRequest(3, 0, 1));
     EXPECT_EQ(other.Reply, QByteArray("\x83\x0B", 2)) << "the factory line is 115200 E 2";
     EXPECT_GE(other.Ms, FactoryChannelDefaults.Timeout);
+    EXPECT_TRUE(WaitUntil([&] {
+        output += QString::fromUtf8(program.readAllStandardOutput());
+        return output.contains("unit 5 function 3: device answers\n") && output.contains("unit 17 function 3: 0x0B\n");
+    })) << output.toStdString();
     program.kill();
     program.waitForFinished();
 

@@ -64,6 +64,10 @@ void TSimLines::Serve(const TModuleConfig& config, const QByteArray& frame, cons
     const TGatewayRoute route = RouteRequest(config, Devices_, quint8(frame[UnitAt]));
     const QByteArray request = frame.mid(PduAt);
     const int requestBytes = int(request.size()) + SerialFrameExtra;
+    if (OnRouted) {
+        static const char* const outcomes[] = {"device answers", "0x0B", "0x0A"};  // in TGatewayRoute::TKind's order
+        OnRouted(quint8(frame[UnitAt]), quint8(frame[PduAt]), outcomes[route.Kind]);
+    }
     switch (route.Kind) {
     case TGatewayRoute::PathUnavailable: reply(ExceptionFrame(frame, GatewayPathUnavailable)); return;
     case TGatewayRoute::TargetFailed: {

@@ -12,6 +12,7 @@
 #include <QObject>
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -31,6 +32,10 @@ public:
     void FreezeClock(double seconds) { FrozenSeconds_ = seconds; }
     // Seconds since the lines were created, or the frozen moment.
     double Seconds() const;
+
+    // Told of each request as it is routed: the unit, the function and what the module answers
+    // ("device answers", "0x0B", "0x0A").
+    std::function<void(uint8_t unit, uint8_t function, const char* outcome)> OnRouted;
 
     // Routes the request frame (MBAP header included) by the configuration as it is now.
     void Serve(const TModuleConfig& config, const QByteArray& frame, const TGatewayFront::TReply& reply);

@@ -180,6 +180,10 @@ int main(int argc, char* argv[])
         }
         if (parser.isSet(verboseOption)) {
             const QString prefix = count > 1 ? QString::number(module->Port()) + ": " : QString();
+            module->Lines().OnRouted = [prefix](uint8_t unit, uint8_t function, const char* outcome) {
+                QTextStream(stdout) << prefix << "unit " << int(unit) << " function " << int(function) << ": "
+                                    << outcome << Qt::endl;
+            };
             QObject::connect(module.get(), &TModuleSimServer::RequestServed,
                              [prefix](int functionCode, int startAddress, int count) {
                                  QTextStream(stdout)
