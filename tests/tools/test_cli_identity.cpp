@@ -1,6 +1,7 @@
 // korvel-cli over a fleet: each module keeps its own address and port, per-host values, apply as
 // desired state for the keys a file holds, damaged and foreign devices. Real simulated modules and
 // plain register servers on loopback.
+#include "CliFleetTest.h"
 #include "CliRun.h"
 #include "ConfigFields.h"
 #include "ConfigVerdict.h"
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QModbusTcpServer>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -31,20 +31,18 @@ std::string AddressOf(const TModuleSimServer& module)
     return IPToStr(module.Config().Address);
 }
 
-class CliIdentityTest : public testing::Test {
+class CliIdentityTest : public TCliFleetTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(Folder.isValid());
+        TCliFleetTest::SetUp();
         // A commissioned cabinet: each gateway has its own address, the third its own port too.
         const TIPAddress addresses[] = {{10, 20, 3, 11}, {10, 20, 3, 12}, {10, 20, 3, 13}};
-        for (int i = 0; i < 3; ++i) {
-            auto& module = Modules.emplace_back(std::make_unique<TModuleSimServer>());
-            ASSERT_TRUE(module->Listen(QHostAddress::LocalHost, 0)) << module->ErrorText().toStdString();
+        for (size_t i = 0; i < Modules.size(); ++i) {
             TModuleConfig config = FactoryDefaults;
             config.Address = addresses[i];
             config.TCPPort = i == 2 ? 1502 : 502;
-            Hold(*module, config);
+            Hold(*Modules[i], config);
         }
     }
 
@@ -55,17 +53,6 @@ protected:
         std::memcpy(registers.data(), &config, sizeof config);
         for (size_t k = 0; k < registers.size(); ++k)
             module.SetRegister(ConfigFirstRegister + int(k), registers[k]);
-    }
-
-    QString Host(size_t i) const { return QString("127.0.0.1:%1").arg(Modules[i]->Port()); }
-
-    QString WriteFile(const QString& name, const QByteArray& text)
-    {
-        const QString path = Folder.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text);
-        return path;
     }
 
     // A hosts file: each module's line with the values given for it.
@@ -85,17 +72,6 @@ protected:
         SaveConfigToFile(path.toStdString(), config);
         return path;
     }
-
-    int RequestCount() const
-    {
-        int count = 0;
-        for (const auto& module : Modules)
-            count += module->RequestCount();
-        return count;
-    }
-
-    QTemporaryDir Folder;
-    std::vector<std::unique_ptr<TModuleSimServer>> Modules;
 };
 
 }  // namespace
@@ -294,12 +270,8 @@ TEST(CliForeignDevice, IsToldAndNeverWrittenWithoutForce)
         device.setMap(map);
         device.setServerAddress(ModuleUnitId);
         device.setConnectionParameter(QModbusDevice::NetworkAddressParameter, "127.0.0.1");
-        device.setConnectionParameter(QModbusDevice::NetworkPortParameter, 0);
         // Qt picks no free port by itself: take one from the system.
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-        const quint16 port = probe.serverPort();
-        probe.close();
+        const quint16 port = ClosedPort();
         device.setConnectionParameter(QModbusDevice::NetworkPortParameter, port);
         ASSERT_TRUE(device.connectDevice()) << device.errorString().toStdString();
         int writes = 0;
