@@ -304,7 +304,8 @@ void TLinesWindow::ShowCounters()
 
 void TLinesWindow::WriteButtonClick()
 {
-    const int row = ValuesTable->currentRow();
+    // A single value leaves nothing to choose: it is the one written.
+    const int row = ValuesTable->rowCount() == 1 ? 0 : ValuesTable->currentRow();
     if (row < 0 || Polled_.Function == FunctionReadDiscreteInputs || Polled_.Function == FunctionReadInputRegisters) {
         ShowInputError("Выберите строку катушки или регистра хранения");
         return;
