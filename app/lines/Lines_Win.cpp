@@ -6,6 +6,7 @@
 #include "modbus.h"
 
 #include <QCloseEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -323,7 +324,9 @@ void TLinesWindow::WriteButtonClick()
     };
     const auto done = [this, where](const TDeviceReply& reply) {
         WriteInFlight_.clear();
-        ShowWritten(reply, where);
+        // Told once the client is free again: a poll goes on, and its latency stays the exchange's own,
+        // while the box is read.
+        QTimer::singleShot(0, this, [this, reply, where] { ShowWritten(reply, where); });
     };
     if (Polled_.Function == FunctionReadCoils) {
         const QString lower = text.toLower();
