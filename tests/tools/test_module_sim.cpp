@@ -3,6 +3,7 @@
 #include "LocalDefines.h"
 #include "ModbusMaster.h"
 #include "ModuleSimServer.h"
+#include "SimProgram.h"
 #include "Wait.h"
 
 #include <QElapsedTimer>
@@ -63,17 +64,10 @@ TEST(ModuleSim, InformationBlockAndRegisterRange)
 TEST(ModuleSim, ProgramServesOnAFreePortAndPrintsOneLinePerRequest)
 {
     QProcess program;
-    program.start(KORVEL_MODULE_SIM,
-                  {"--port", "0", "--verbose", "--firmware", "2.7", "--mac", "01-02-03-04-05-06", "--jumper"});
-    ASSERT_TRUE(program.waitForStarted());
     QString output;
-    quint16 port = 0;
-    const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
-    ASSERT_TRUE(WaitUntil([&] {
-        output += QString::fromUtf8(program.readAllStandardOutput());
-        port = quint16(listening.match(output).captured(1).toUInt());
-        return port != 0;
-    })) << output.toStdString();
+    const quint16 port =
+        StartSimProgram(program, {"--verbose", "--firmware", "2.7", "--mac", "01-02-03-04-05-06", "--jumper"}, output);
+    ASSERT_NE(port, 0) << output.toStdString();
 
     TModbusTCPMaster master;
     master.SetParameters("IPADDRESS=127.0.0.1\r\nTCPPORT=" + std::to_string(port) +

@@ -4,13 +4,13 @@
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
 #include "ModuleSimServer.h"
+#include "SimProgram.h"
 #include "ScriptedServer.h"
 #include "SimLines.h"
 #include "Wait.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
@@ -290,17 +290,10 @@ TEST(ModuleSimDevices, WritesAreKeptAndBadRequestsRefused)
 TEST(ModuleSimDevices, ProgramPutsTheDevicesOnTheLines)
 {
     QProcess program;
-    program.start(KORVEL_MODULE_SIM,
-                  {"--port", "0", "--line-time", "0", "--verbose", "--device", "1:5", "--device", "2:17:9600:n:1"});
-    ASSERT_TRUE(program.waitForStarted());
     QString output;
-    quint16 port = 0;
-    const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
-    ASSERT_TRUE(WaitUntil([&] {
-        output += QString::fromUtf8(program.readAllStandardOutput());
-        port = quint16(listening.match(output).captured(1).toUInt());
-        return port != 0;
-    })) << output.toStdString();
+    const quint16 port = StartSimProgram(
+        program, {"--line-time", "0", "--verbose", "--device", "1:5", "--device", "2:17:9600:n:1"}, output);
+    ASSERT_NE(port, 0) << output.toStdString();
     EXPECT_EQ(Exchange(port, 5, ReadRequest(3, 0, 1)).Reply, QByteArray("\x03\x02\x00\x05", 4));
     const TExchange other = Exchange(port, 17, ReadRequest(3, 0, 1));
     EXPECT_EQ(other.Reply, QByteArray("\x83\x0B", 2)) << "the factory line is 115200 E 2";
