@@ -261,27 +261,26 @@ class AnsibleCollectionTest(unittest.TestCase):
         self.assertTrue(results['gw-03']['changed'], results['gw-03'])
         self.assertIn('Нет ответа', results['gw-03']['msg'])
 
-    def test_an_exception_is_told_by_its_name(self):
+    def play_against_exception(self, code):
+        """The first play with gw-03 pointed at a server that answers every request with exception code."""
         server = socket.socket()
         server.bind(('127.0.0.1', 0))
         server.listen(1)
-        thread = threading.Thread(target=answer_with_exception, args=(server, 4), daemon=True)
-        thread.start()
-        stats, results = self.play(self.first, '--limit', 'gw-03', '-e', 'korvel_port=%d' % server.getsockname()[1])
-        server.close()
+        threading.Thread(target=answer_with_exception, args=(server, code), daemon=True).start()
+        try:
+            return self.play(self.first, '--limit', 'gw-03', '-e', 'korvel_port=%d' % server.getsockname()[1])
+        finally:
+            server.close()
+
+    def test_an_exception_is_told_by_its_name(self):
+        stats, results = self.play_against_exception(4)
         self.assertEqual(stats['gw-03']['failures'], 1)
         self.assertEqual(results['gw-03']['msg'], 'Исключение (код: 4): отказ устройства')
         self.assertEqual(results['gw-03']['modbus_exception'], 4)
         self.assertFalse(results['gw-03']['changed'])
 
     def test_a_device_without_the_modules_registers_is_not_a_module(self):
-        server = socket.socket()
-        server.bind(('127.0.0.1', 0))
-        server.listen(1)
-        thread = threading.Thread(target=answer_with_exception, args=(server, 2), daemon=True)
-        thread.start()
-        stats, results = self.play(self.first, '--limit', 'gw-03', '-e', 'korvel_port=%d' % server.getsockname()[1])
-        server.close()
+        stats, results = self.play_against_exception(2)
         self.assertEqual(stats['gw-03']['failures'], 1)
         self.assertTrue(results['gw-03']['msg'].startswith('устройство не похоже на модуль'), results['gw-03'])
         self.assertFalse(results['gw-03']['changed'])
