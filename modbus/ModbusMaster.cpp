@@ -4,6 +4,7 @@
 #include "RConvert.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <exception>
@@ -135,6 +136,7 @@ int TModbusMaster::AddOrder(uint8_t unitId, uint8_t functionCode, uint32_t start
             std::memcpy(order->Data.data(), data, 2 * size_t(count));
         }
         *slot = std::move(order);
+        SlotsInUse_[size_t(orderId / SlotsPerWord)] |= uint64_t(1) << (orderId % SlotsPerWord);
     } catch (const std::bad_alloc&) {
         return OrderNoMemory;
     }
@@ -170,6 +172,10 @@ void TModbusMaster::GetReplyData(std::span<uint16_t> destination) const
     if (!order)
         return;
     // The transport fills the order's count of registers at most.
+    if (destination.size() >= order->Count) {
+        GetReplyData(destination.data());
+        return;
+    }
     std::vector<uint16_t> reply(order->Count);
     GetReplyData(reply.data());
     const size_t count = std::min({destination.size(), reply.size(), size_t(GetReplyRegisterCount())});
@@ -198,6 +204,7 @@ void TModbusMaster::DeleteOrder(int orderId)
         Decrement(PriorityCount_);
     Decrement(IsWriteFunction(order.FunctionCode) ? WriteCount_ : ReadCount_);
     Orders_[orderId].reset();
+    SlotsInUse_[size_t(orderId / SlotsPerWord)] &= ~(uint64_t(1) << (orderId % SlotsPerWord));
     if (orderId != CurrentIndex_)
         return;
     CurrentOrderDeleted_ = true;
@@ -380,12 +387,27 @@ int TModbusMaster::SelectNextOrder(int after) const
                                                       : -1;
     if (orderClass < 0)
         return -1;
-    // Start after the current order so that orders of one class take turns.
-    for (int step = 1; step <= OrderSlots; ++step) {
-        const int id = (after + step + OrderSlots) % OrderSlots;
-        const TModbusMasterOrder* order = Orders_[id].get();
-        if (order && order->Count != 0 && InClass(*order, orderClass))
+    // Start after the current order so that orders of one class take turns; only slots in use are
+    // looked at, as a poll asks again at every answer.
+    const int start = (after + 1 + OrderSlots) % OrderSlots;
+    const auto fits = [&](int id) { return Orders_[id]->Count != 0 && InClass(*Orders_[id], orderClass); };
+    for (int id = NextSlotInUse(start); id != -1; id = NextSlotInUse(id + 1))
+        if (fits(id))
             return id;
+    for (int id = NextSlotInUse(0); id != -1 && id < start; id = NextSlotInUse(id + 1))
+        if (fits(id))
+            return id;
+    return -1;
+}
+
+int TModbusMaster::NextSlotInUse(int from) const
+{
+    for (int word = from / SlotsPerWord; word < int(SlotsInUse_.size()); ++word) {
+        uint64_t bits = SlotsInUse_[size_t(word)];
+        if (word == from / SlotsPerWord)
+            bits &= ~uint64_t(0) << (from % SlotsPerWord);
+        if (bits != 0)
+            return word * SlotsPerWord + std::countr_zero(bits);
     }
     return -1;
 }
@@ -463,11 +485,14 @@ void TModbusMaster::TransmissionFailed()
 void TModbusMaster::CompleteOrder(uint8_t status)
 {
     const int orderId = CurrentIndex_;
-    const TModbusMasterOrder& order = *Orders_[orderId];
+    TModbusMasterOrder& order = *Orders_[orderId];
     // Kinds other than one-shot and priority are served like cyclic orders.
     const bool oneShot = order.Kind == OrderOneShot || order.Kind == OrderPriority;
-    // A copy: the callback may delete or replace its own order.
-    const TModbusOrderCompleteEvent callback = order.Callback ? order.Callback : OnOrderComplete;
+    // Held here: the callback may delete or replace its own order. A one-shot order is deleted
+    // after its callback whatever happens, so its callback is taken rather than copied.
+    TModbusOrderCompleteEvent callback = oneShot ? std::move(order.Callback) : order.Callback;
+    if (!callback)
+        callback = OnOrderComplete;
     std::exception_ptr failure;
     CurrentOrderDeleted_ = false;
     Completing_ = true;

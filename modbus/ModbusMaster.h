@@ -187,6 +187,8 @@ protected:
 private:
     // Slots are examined from the one after `after` (-1: from slot 0), wrapping round.
     int SelectNextOrder(int after) const;
+    // The first slot from `from` on that holds an order, or -1.
+    int NextSlotInUse(int from) const;
     bool ClassQueued(int orderClass) const;
     void SendCurrentOrder();
     void CompleteOrder(uint8_t status);
@@ -194,6 +196,9 @@ private:
     void ApplyParameters(const std::vector<TModbusMasterParameter>& parameters);
 
     std::array<std::unique_ptr<TModbusMasterOrder>, OrderSlots> Orders_;
+    // A bit a slot, set while it holds an order.
+    static constexpr int SlotsPerWord = 64;
+    std::array<uint64_t, OrderSlots / SlotsPerWord> SlotsInUse_{};
     int MaxCountOrders_ = OrderSlots;
     int CurrentIndex_ = -1;
     uint32_t Timeout_ = 0;

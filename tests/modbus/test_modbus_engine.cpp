@@ -64,6 +64,24 @@ TEST(ModbusEngine, WriteQueuedDuringReadRunsNextBeforeOtherReads)
     EXPECT_EQ(master.SentIds(), (std::vector<int>{cyclicA, cyclicB, write, cyclicA, cyclicB}));
 }
 
+TEST(ModbusEngine, TurnsGoRoundTheWholeTableAcrossItsEnd)
+{
+    TFakeTransportMaster master;
+    for (int id = 0; id < TModbusMaster::OrderSlots; ++id)
+        ASSERT_EQ(master.ReadHoldingRegisters(1, 0, 1, id == 64 ? OrderCyclic : OrderOneShot), id);
+    // Slots far apart, on both sides of every 64th, with the first in flight.
+    for (int id = 1; id < TModbusMaster::OrderSlots; ++id)
+        if (id != 63 && id != 64 && id != 130 && id != 255)
+            master.DeleteOrder(id);
+    for (int i = 0; i < 4; ++i)
+        master.Reply(StatusOk);
+    // The last slot in flight; a newcomer takes the first, free again.
+    ASSERT_EQ(master.ReadHoldingRegisters(2, 0, 1, OrderOneShot), 0);
+    master.Reply(StatusOk);
+    master.Reply(StatusOk);
+    EXPECT_EQ(master.SentIds(), (std::vector<int>{0, 63, 64, 130, 255, 0, 64}));
+}
+
 TEST(ModbusEngine, CyclicOrderAloneIsResentAfterEveryCompletion)
 {
     TFakeTransportMaster master;
