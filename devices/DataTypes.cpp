@@ -175,6 +175,14 @@ std::optional<uint64_t> EncodeBits(std::string_view text, TDataType type)
     }
 }
 
+// The shortest text that reads back as the same number.
+template <class T> void AppendChars(std::string& text, T number)
+{
+    std::array<char, 32> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), number);
+    text.append(buffer.data(), result.ptr);
+}
+
 }  // namespace
 
 int RegistersPerValue(TDataType type)
@@ -227,6 +235,7 @@ std::vector<TDeviceValue> DecodeRegisters(std::span<const uint16_t> registers, T
     // A single register has no words to swap; its bytes stay as the protocol carries them.
     const TWordOrder valueOrder = width > 1 ? order : TWordOrder::ABCD;
     std::vector<TDeviceValue> values;
+    values.reserve(registers.size() / width);
     for (size_t at = 0; at + width <= registers.size(); at += width)
         values.push_back(DecodeOne(JoinRegisters(registers.subspan(at, width), valueOrder), type));
     return values;
@@ -243,26 +252,31 @@ std::vector<uint16_t> EncodeValue(std::string_view text, TDataType type, TWordOr
     return SplitRegisters(*bits, width, width > 1 ? order : TWordOrder::ABCD);
 }
 
-std::string DeviceValueText(const TDeviceValue& value)
+void AppendDeviceValueText(std::string& text, const TDeviceValue& value)
 {
-    return std::visit(
-        [](const auto& v) -> std::string {
+    std::visit(
+        [&text](const auto& v) {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, bool>)
-                return v ? "1" : "0";
+                text += v ? '1' : '0';
             else if constexpr (std::is_same_v<T, std::string>)
-                return v;
-            else if constexpr (std::is_same_v<T, int64_t>)
-                return std::to_string(v);
-            else {
+                text += v;
+            else if constexpr (std::is_floating_point_v<T>) {
                 if (std::isnan(v))
-                    return "nan";
-                if (std::isinf(v))
-                    return v < 0 ? "-inf" : "inf";
-                std::array<char, 32> buffer{};
-                const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), v);
-                return std::string(buffer.data(), result.ptr);
-            }
+                    text += "nan";
+                else if (std::isinf(v))
+                    text += v < 0 ? "-inf" : "inf";
+                else
+                    AppendChars(text, v);
+            } else
+                AppendChars(text, v);
         },
         value);
+}
+
+std::string DeviceValueText(const TDeviceValue& value)
+{
+    std::string text;
+    AppendDeviceValueText(text, value);
+    return text;
 }

@@ -40,3 +40,5 @@ std::vector<uint16_t> EncodeValue(std::string_view text, TDataType type, TWordOr
 
 // The value as a person reads it: shortest exact decimal for numbers, "nan", "inf", "-inf".
 std::string DeviceValueText(const TDeviceValue& value);
+// The same text, added to the end of text: a sample of many values is one string, not one a value.
+void AppendDeviceValueText(std::string& text, const TDeviceValue& value);

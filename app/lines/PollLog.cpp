@@ -1,6 +1,6 @@
 #include "PollLog.h"
 
-#include <QDateTime>
+#include "SampleTime.h"
 
 namespace {
 
@@ -25,11 +25,10 @@ void TPollLog::Add(TPollLogRow row)
 QByteArray TPollLog::CsvText() const
 {
     QByteArray text = "time,unit,address,raw,value\r\n";
+    TSampleTimeText timeText;
     for (const TPollLogRow& row : Rows_) {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(row.Time.time_since_epoch()).count();
-        text += QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs).toUtf8() + ',' +
-                QByteArray::number(row.Unit) + ',' + QByteArray::number(row.Address) + ',' + CsvField(row.Raw) + ',' +
-                CsvField(row.Value) + "\r\n";
+        text += QByteArray::fromStdString(timeText(row.Time)) + ',' + QByteArray::number(row.Unit) + ',' +
+                QByteArray::number(row.Address) + ',' + CsvField(row.Raw) + ',' + CsvField(row.Value) + "\r\n";
     }
     return text;
 }

@@ -4,6 +4,7 @@
 #include "CliJsonLine.h"
 #include "CliReport.h"
 #include "DevicePoll.h"
+#include "SampleTime.h"
 #include "UnitSearch.h"
 #include "modbus.h"
 
@@ -14,7 +15,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 
 namespace {
@@ -52,10 +52,26 @@ void Merge(QJsonObject& fields, const QJsonObject& more)
         fields.insert(it.key(), it.value());
 }
 
-std::string HexWord(uint16_t word)
+// The raw words of a sample as people read them: registers in hex, bits as 0 and 1, each followed by
+// a space.
+void AppendRawWords(std::string& text, const TDeviceSample& sample)
 {
     static constexpr char Digits[] = "0123456789ABCDEF";
-    return {Digits[word >> 12], Digits[(word >> 8) & 0xF], Digits[(word >> 4) & 0xF], Digits[word & 0xF]};
+    const bool bits = IsBitFunction(sample.Read.Function);
+    const size_t at = text.size();
+    text.resize(at + sample.Reply.Raw.size() * (bits ? 2 : 5));
+    char* out = text.data() + at;
+    for (uint16_t word : sample.Reply.Raw) {
+        if (bits) {
+            *out++ = word != 0 ? '1' : '0';
+        } else {
+            *out++ = Digits[word >> 12];
+            *out++ = Digits[(word >> 8) & 0xF];
+            *out++ = Digits[(word >> 4) & 0xF];
+            *out++ = Digits[word & 0xF];
+        }
+        *out++ = ' ';
+    }
 }
 
 // The decoded values of a sample: bits as they are, registers by the chosen type and order.
@@ -103,20 +119,6 @@ double TenthsOfMs(double ms)
     return std::round(ms * 10) / 10;
 }
 
-// ISO 8601 in UTC to the millisecond. Formatted here rather than through QDateTime: at thousands of
-// samples a second the text was a good part of the poll's own processor time.
-std::string TimeText(std::chrono::system_clock::time_point time)
-{
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
-    const time_t seconds = time_t(ms / 1000);
-    tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[64];  // room for any int the fields may hold, as the compiler counts
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, int(ms % 1000));
-    return text;
-}
-
 class TPollOutput {
 public:
     TPollOutput(const TCliOptions& options, TCliReport& report, size_t valueCount, size_t rawCount)
@@ -140,7 +142,7 @@ public:
         const TDeviceReply& reply = sample.Reply;
         const std::vector<TDeviceValue> values =
             reply.Result.Ok() ? SampleValues(sample.Read, reply.Raw, Options_.Device) : std::vector<TDeviceValue>();
-        const std::string time = TimeText(sample.Time);
+        const std::string& time = TimeText_(sample.Time);
         if (Options_.Device.Csv)
             Csv(module, sample, values, time);
         else if (Report_.IsJson())
@@ -187,19 +189,23 @@ private:
     void People(const TModuleAddress& module, const TDeviceSample& sample, const std::vector<TDeviceValue>& values,
                 const std::string& time)
     {
-        std::string line = time + "  " + module.Text() + "  ";
-        if (!sample.Reply.Result.Ok()) {
+        const bool ok = sample.Reply.Result.Ok();
+        if (ok && Options_.Quiet)
+            return;
+        std::string line;
+        line.reserve(128);
+        line.append(time).append("  ").append(module.Text()).append("  ");
+        if (!ok) {
             // In the stream with the samples, in time order: a gap in the values is seen where it was.
             Report_.Line(line + FailureText(sample.Reply.Result));
             return;
         }
-        if (Options_.Quiet)
-            return;
-        for (uint16_t word : sample.Reply.Raw)
-            line += (IsBitFunction(sample.Read.Function) ? std::to_string(word) : HexWord(word)) + " ";
+        AppendRawWords(line, sample);
         line += " =";
-        for (const TDeviceValue& value : values)
-            line += " " + DeviceValueText(value);
+        for (const TDeviceValue& value : values) {
+            line += ' ';
+            AppendDeviceValueText(line, value);
+        }
         Report_.Line(line);
     }
 
@@ -207,6 +213,7 @@ private:
     TCliReport& Report_;
     size_t ValueCount_ = 0;
     size_t RawCount_ = 0;
+    TSampleTimeText TimeText_;
 };
 
 std::string LatencyText(const TPollStatistics& statistics)
