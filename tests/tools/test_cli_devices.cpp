@@ -219,3 +219,30 @@ TEST_F(CliDevicesTest, PollsEveryModuleAtOnceAndWritesCsv)
     EXPECT_EQ(rows[0], "time,host,port,unit,function,address,raw_0,raw_1,raw_2,raw_3,value_0,value_1,error");
     EXPECT_TRUE(rows[1].endsWith(",5,3,1,16968,0,0,0,50,0,")) << rows[1].toStdString();
 }
+
+// A pipe to another program takes the samples a block at a time, but never holds one back until the
+// next: a slow poll read through a pipe is still seen as it goes, whatever the output's form.
+TEST_F(CliDevicesTest, ASampleReachesAPipeBeforeTheNextIsTaken)
+{
+    Start({TSimDevice(0, 5, Factory)});
+    const struct {
+        QStringList Form;
+        QByteArray SampleMark;  // in every sample's line and nowhere else
+    } forms[] = {{{}, " = "}, {{"--json"}, "\"values\""}, {{"--csv"}, ",5,3,0,"}};
+    for (const auto& form : forms) {
+        QProcess program;
+        program.start(KORVEL_CLI, form.Form + QStringList{"poll", Host(), "--unit", "5", "--address", "0", "--samples",
+                                                          "3", "--interval", "1000"});
+        QByteArray out;
+        const auto samples = [&] {
+            out += program.readAllStandardOutput();
+            return out.count(form.SampleMark);
+        };
+        EXPECT_TRUE(WaitUntil([&] { return samples() >= 1; }, std::chrono::seconds(10)))
+            << form.Form.join(' ').toStdString() << ": " << out.toStdString();
+        EXPECT_EQ(samples(), 1) << form.Form.join(' ').toStdString() << ": the first came only with the second";
+        EXPECT_EQ(program.state(), QProcess::Running);
+        program.terminate();
+        EXPECT_TRUE(WaitUntil([&] { return program.state() == QProcess::NotRunning; }, std::chrono::seconds(10)));
+    }
+}

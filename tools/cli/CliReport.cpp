@@ -83,7 +83,10 @@ TCliReport::TCliReport(bool json, bool quiet, size_t moduleCount, bool stdoutTak
     , ModuleCount_(moduleCount)
     , Lines_(stdoutTaken ? stderr : stdout)
     , ShowProgress_(!quiet && moduleCount > 1 && isatty(STDERR_FILENO))
-{}
+{
+    StdoutTimer_.setSingleShot(true);
+    QObject::connect(&StdoutTimer_, &QTimer::timeout, [this] { Flush(); });
+}
 
 void TCliReport::Module(const TModuleAddress& module, const std::string& command, bool ok, double ms,
                         const std::string& text, QJsonObject fields)
@@ -119,10 +122,28 @@ void TCliReport::Put(const std::string& line, FILE* to)
         to = stderr;
     std::fputs(line.c_str(), to);
     std::fputc('\n', to);
+    if (to == stdout && StdoutDelay_.count() > 0) {
+        if (!StdoutTimer_.isActive())
+            StdoutTimer_.start(StdoutDelay_);
+        return;
+    }
     if (std::fflush(to) == 0 || to != stdout || errno != EPIPE)
         return;
     StdoutClosed_ = true;
     Put(line, stderr);
+}
+
+void TCliReport::SetStdoutDelay(std::chrono::milliseconds delay)
+{
+    StdoutDelay_ = delay;
+}
+
+void TCliReport::Flush()
+{
+    StdoutTimer_.stop();
+    // Lines that waited for a reader who has gone are lost with it; those told later go to stderr.
+    if (std::fflush(stdout) != 0 && errno == EPIPE)
+        StdoutClosed_ = true;
 }
 
 void TCliReport::Error(const std::string& text)

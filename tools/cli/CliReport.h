@@ -10,7 +10,9 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -52,6 +54,13 @@ public:
 
     bool IsJson() const { return Json_; }
 
+    // Lines for stdout may wait up to delay to be written together: a fast poll then writes a block
+    // at a time rather than a system call a sample, and a reader at the other end of a pipe is woken
+    // as often. Zero, the default: each line is written at once. Meant for stdout that is no terminal.
+    void SetStdoutDelay(std::chrono::milliseconds delay);
+    // Writes the lines that wait.
+    void Flush();
+
 private:
     void ClearProgress();
     void Put(const std::string& line, FILE* to);
@@ -63,4 +72,6 @@ private:
     bool ShowProgress_;
     bool ProgressShown_ = false;
     bool StdoutClosed_ = false;
+    std::chrono::milliseconds StdoutDelay_{0};
+    QTimer StdoutTimer_;
 };
