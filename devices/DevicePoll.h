@@ -14,10 +14,12 @@
 
 class QElapsedTimer;
 
+// Told to OnSample: the reply is the poll's own and lives for that call only, so that a fast poll
+// does not copy every answer for a handler that only reads it.
 struct TDeviceSample {
     std::chrono::system_clock::time_point Time;  // when the request went out
     TDeviceRead Read;
-    TDeviceReply Reply;
+    const TDeviceReply& Reply;
 };
 
 class TDevicePoll : public QObject {
