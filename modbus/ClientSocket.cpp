@@ -2,52 +2,34 @@
 
 #include "LocalDefines.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+#include <QHostAddress>
+
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <cstring>
 
-namespace {
-
-// What a failed connect, read or write stands for, as the transport's callers tell failures apart.
-QAbstractSocket::SocketError SocketErrorOf(int systemError)
+TClientSocket::TClientSocket(QObject* parent) : QObject(parent), Socket_(this)
 {
-    switch (systemError) {
-    case ECONNREFUSED: return QAbstractSocket::ConnectionRefusedError;
-    case ECONNRESET:
-    case EPIPE: return QAbstractSocket::RemoteHostClosedError;
-    case ETIMEDOUT: return QAbstractSocket::SocketTimeoutError;
-    case EACCES:
-    case EPERM: return QAbstractSocket::SocketAccessError;
-    case EMFILE:
-    case ENFILE:
-    case ENOBUFS:
-    case ENOMEM: return QAbstractSocket::SocketResourceError;
-    default: return QAbstractSocket::NetworkError;
-    }
-}
-
-}  // namespace
-
-TClientSocket::TClientSocket(QObject* parent)
-    : QObject(parent)
-    , ReadNotifier_(QSocketNotifier::Read)
-    , WriteNotifier_(QSocketNotifier::Write)
-{
-    ReadNotifier_.setEnabled(false);
-    WriteNotifier_.setEnabled(false);
-    connect(&ReadNotifier_, &QSocketNotifier::activated, this, [this] { Readable(); });
-    connect(&WriteNotifier_, &QSocketNotifier::activated, this, [this] { Writable(); });
-}
-
-TClientSocket::~TClientSocket()
-{
-    Close();
+    Socket_.setReadBufferSize(ReadBufferLimit);
+    connect(&Socket_, &QTcpSocket::connected, this, [this] {
+        // Requests are small frames that must not wait for Nagle's coalescing.
+        Socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        Deliver([this] {
+            if (OnConnect)
+                OnConnect();
+        });
+    });
+    connect(&Socket_, &QTcpSocket::disconnected, this, [this] {
+        Deliver([this] {
+            if (OnDisconnect)
+                OnDisconnect();
+        });
+    });
+    connect(&Socket_, &QTcpSocket::readyRead, this, [this] { Deliver([this] { DeliverRead(); }); });
+    // Errors are rare, and a handler may leave one to be raised: always from a queued call, never
+    // through the socket's own signal.
+    connect(&Socket_, &QTcpSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError error) { Post([this, error] { RaiseError(error); }); });
 }
 
 void TClientSocket::CheckInactive() const
@@ -72,173 +54,67 @@ void TClientSocket::SetPort(int port)
     Port_ = port;
 }
 
+bool TClientSocket::Active() const
+{
+    return Socket_.state() != QAbstractSocket::UnconnectedState;
+}
+
 void TClientSocket::SetActive(bool active)
 {
     if (active == Active())
         return;
-    ++Generation_;
+    const TInsideCall inside(InsideCall_);
     if (!active) {
-        Close();
+        Socket_.abort();
+        ++Generation_;
         return;
     }
+    ++Generation_;
     // The program's own decimal rule, not the system's: 127.000.000.010 is 127.0.0.10, where the
     // system would read the zero-led group as octal and reach 127.0.0.8.
     TIPAddress ip{};
     if (!DecimalStrToIP(Address_, ip) || Port_ < 1 || Port_ > 65535) {
-        Post([this] { RaiseError(QAbstractSocket::HostNotFoundError, "Host not found"); });
+        Post([this] { RaiseError(QAbstractSocket::HostNotFoundError); });
         return;
     }
-    Descriptor_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (Descriptor_ < 0) {
-        Fail(SocketErrorOf(errno), errno);
-        return;
-    }
-    // Requests are small frames that must not wait for Nagle's coalescing.
-    const int on = 1;
-    ::setsockopt(Descriptor_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(uint16_t(Port_));
-    peer.sin_addr.s_addr = htonl(uint32_t(ip[0]) << 24 | uint32_t(ip[1]) << 16 | uint32_t(ip[2]) << 8 | ip[3]);
-    State_ = TState::Connecting;
-    if (::connect(Descriptor_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0 && errno != EINPROGRESS) {
-        Fail(SocketErrorOf(errno), errno);
-        return;
-    }
-    // Told when the connection is made or refused, even where it was made at once.
-    WriteNotifier_.setSocket(Descriptor_);
-    ReadNotifier_.setSocket(Descriptor_);
-    WriteNotifier_.setEnabled(true);
+    const QHostAddress address(quint32(ip[0]) << 24 | quint32(ip[1]) << 16 | quint32(ip[2]) << 8 | ip[3]);
+    Socket_.connectToHost(address, quint16(Port_));
+}
+
+qint64 TClientSocket::ReceiveLength() const
+{
+    return Socket_.bytesAvailable();
 }
 
 int TClientSocket::ReceiveBuf(void* buffer, int count)
 {
-    const size_t taken = std::min(size_t(std::max(count, 0)), Received_.size() - ReadAt_);
-    std::memcpy(buffer, Received_.data() + ReadAt_, taken);
-    ReadAt_ += taken;
-    if (ReadAt_ == Received_.size()) {
-        Received_.clear();
-        ReadAt_ = 0;
-    }
-    // Room again for what the system holds back.
-    if (State_ == TState::Connected && !ReadNotifier_.isEnabled() && Received_.size() < ReadBufferLimit)
-        ReadNotifier_.setEnabled(true);
-    return int(taken);
+    const TInsideCall inside(InsideCall_);
+    return int(Socket_.read(static_cast<char*>(buffer), count));
 }
 
 int TClientSocket::SendBuf(const void* buffer, int count)
 {
-    if (State_ != TState::Connected) {
-        Post([this] { RaiseError(QAbstractSocket::RemoteHostClosedError, "The remote host closed the connection"); });
+    if (Socket_.state() != QAbstractSocket::ConnectedState) {
+        Post([this] { RaiseError(QAbstractSocket::RemoteHostClosedError); });
         return -1;
     }
     const TInsideCall inside(InsideCall_);
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    Unsent_.insert(Unsent_.end(), bytes, bytes + std::max(count, 0));
-    return SendUnsent() ? count : -1;
-}
-
-bool TClientSocket::SendUnsent()
-{
-    size_t sent = 0;
-    while (sent < Unsent_.size()) {
-        const ssize_t result =
-            ::send(Descriptor_, Unsent_.data() + sent, Unsent_.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (result < 0 && errno == EINTR)
-            continue;
-        if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        if (result < 0) {
-            Fail(SocketErrorOf(errno), errno);
-            return false;
-        }
-        sent += size_t(result);
-    }
-    Unsent_.erase(Unsent_.begin(), Unsent_.begin() + ptrdiff_t(sent));
-    // What the system did not take now goes out when it can.
-    WriteNotifier_.setEnabled(!Unsent_.empty());
-    return true;
-}
-
-void TClientSocket::Writable()
-{
-    if (State_ == TState::Connected) {
-        SendUnsent();
-        return;
-    }
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(Descriptor_, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-        error = errno;
-    if (error != 0) {
-        Fail(SocketErrorOf(error), error);
-        return;
-    }
-    State_ = TState::Connected;
-    WriteNotifier_.setEnabled(false);
-    ReadNotifier_.setEnabled(true);
-    Deliver([this] {
-        if (OnConnect)
-            OnConnect();
-    });
-}
-
-void TClientSocket::Readable()
-{
-    const uint64_t generation = Generation_;
-    bool ended = false;
-    int failure = 0;
-    std::array<uint8_t, 4096> chunk;
-    while (Received_.size() < ReadBufferLimit) {
-        const size_t room = std::min(chunk.size(), ReadBufferLimit - Received_.size());
-        const ssize_t count = ::recv(Descriptor_, chunk.data(), room, MSG_DONTWAIT);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        if (count <= 0) {
-            ended = true;
-            failure = count < 0 ? errno : 0;
-            break;
-        }
-        Received_.insert(Received_.end(), chunk.data(), chunk.data() + count);
-        if (size_t(count) < room)
-            break;  // all there was
-    }
-    if (Received_.size() >= ReadBufferLimit)
-        ReadNotifier_.setEnabled(false);
-    if (ReceiveLength() > 0)
-        Deliver([this] { DeliverRead(); });
-    if (!ended || generation != Generation_)
-        return;
-    // The peer closed or reset the connection: told as closed, then as the error it is.
-    Close();
-    Deliver([this] {
-        if (OnDisconnect)
-            OnDisconnect();
-    });
-    const auto error = failure == 0 ? QAbstractSocket::RemoteHostClosedError : SocketErrorOf(failure);
-    Post([this, error] { RaiseError(error, "The remote host closed the connection"); });
-}
-
-void TClientSocket::Fail(QAbstractSocket::SocketError error, int systemError)
-{
-    Close();
-    const std::string text = std::strerror(systemError);
-    Post([this, error, text] { RaiseError(error, text); });
-}
-
-void TClientSocket::Close()
-{
-    ReadNotifier_.setEnabled(false);
-    WriteNotifier_.setEnabled(false);
-    if (Descriptor_ >= 0)
-        ::close(Descriptor_);
-    Descriptor_ = -1;
-    State_ = TState::Unconnected;
-    Received_.clear();
-    ReadAt_ = 0;
-    Unsent_.clear();
+    const char* bytes = static_cast<const char*>(buffer);
+    qint64 sent = 0;
+    // Straight to the system while nothing waits in the socket's own buffer: going through it
+    // switches its write notification on and off again for every frame, and each switch wakes
+    // the event loop once more.
+    if (Socket_.bytesToWrite() == 0)
+        sent = std::max<ssize_t>(
+            ::send(int(Socket_.socketDescriptor()), bytes, size_t(count), MSG_NOSIGNAL | MSG_DONTWAIT), 0);
+    if (sent == count)
+        return count;
+    // What the system did not take now goes out when it can; a failure is met again there and
+    // reported as the socket reports any.
+    if (Socket_.write(bytes + sent, count - sent) < 0)
+        return -1;  // the socket reports the failure through errorOccurred
+    Socket_.flush();
+    return count;
 }
 
 void TClientSocket::Deliver(const std::function<void()>& notification)
@@ -262,20 +138,20 @@ void TClientSocket::Post(std::function<void()> notification)
         Qt::QueuedConnection);
 }
 
-void TClientSocket::RaiseError(QAbstractSocket::SocketError error, const std::string& text)
+void TClientSocket::RaiseError(QAbstractSocket::SocketError error)
 {
     int code = SocketErrorBase + int(error);
     if (OnError)
         OnError(code);
     if (code != 0)
-        throw ESocketError("Socket error " + std::to_string(code) + ": " + text);
+        throw ESocketError("Socket error " + std::to_string(code) + ": " + Socket_.errorString().toStdString());
 }
 
 void TClientSocket::DeliverRead()
 {
-    // A handler that runs a nested event loop reads what arrived meanwhile as well: read on while
-    // bytes are left over.
+    // The socket announces new bytes only once while a handler runs a nested event loop; what
+    // arrived meanwhile waits in its buffer, so read on while bytes are left over.
     const uint64_t generation = Generation_;
-    while (OnRead && generation == Generation_ && ReceiveLength() > 0)
+    while (OnRead && generation == Generation_ && Socket_.bytesAvailable() > 0)
         OnRead();
 }

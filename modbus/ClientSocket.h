@@ -4,20 +4,14 @@
 // always reach the handlers from the event loop, never from inside the call that caused them:
 // those raised inside a call are queued, and those of a connection that has since been closed are
 // dropped.
-//
-// A non-blocking system socket watched by the event loop. QTcpSocket did the same through its own
-// buffer and its notifier toggled off and on for every read: for a device polled as fast as it
-// answers, that was more of the program's processor time than the rest of an exchange.
 
-#include <QAbstractSocket>
 #include <QObject>
-#include <QSocketNotifier>
+#include <QTcpSocket>
 
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 class ESocketError : public std::runtime_error {
 public:
@@ -26,15 +20,13 @@ public:
 
 class TClientSocket : public QObject {
 public:
-    // Error codes are SocketErrorBase plus a QAbstractSocket::SocketError, never 0, so that a
-    // handler can answer 0 for "handled".
+    // Error codes are never 0, so that a handler can answer 0 for "handled".
     static constexpr int SocketErrorBase = 10000;
     // Received bytes held for the reader at most; beyond it the system's buffer and TCP flow
     // control hold back a peer that sends faster than it is read.
-    static constexpr size_t ReadBufferLimit = 64 * 1024;
+    static constexpr qint64 ReadBufferLimit = 64 * 1024;
 
     explicit TClientSocket(QObject* parent = nullptr);
-    ~TClientSocket() override;
 
     const std::string& Address() const { return Address_; }
     // Both setters throw ESocketError for a new value while the socket is active.
@@ -43,13 +35,13 @@ public:
     void SetPort(int port);
 
     // True from the start of a connect until the connection is closed by either side or fails.
-    bool Active() const { return State_ != TState::Unconnected; }
+    bool Active() const;
     // true: starts connecting to Address:Port; Address must be four decimal numbers with dots
     // (no name is looked up, no octal or hexadecimal group), otherwise the error notification
     // follows. false: closes at once.
     void SetActive(bool active);
 
-    qint64 ReceiveLength() const { return qint64(Received_.size() - ReadAt_); }
+    qint64 ReceiveLength() const;
     int ReceiveBuf(void* buffer, int count);
     // Returns the number of bytes handed to the connection, or -1 (the error notification follows).
     int SendBuf(const void* buffer, int count);
@@ -61,8 +53,6 @@ public:
     std::function<void(int& errorCode)> OnError;
 
 private:
-    enum class TState : uint8_t { Unconnected, Connecting, Connected };
-
     // Counts this object's own calls into the socket in progress.
     struct TInsideCall {
         explicit TInsideCall(int& depth) : Depth(depth) { ++Depth; }
@@ -72,26 +62,13 @@ private:
 
     void Deliver(const std::function<void()>& notification);
     void Post(std::function<void()> notification);
-    // Closes the connection and tells the error from the event loop, as every error is told.
-    void Fail(QAbstractSocket::SocketError error, int systemError);
-    void RaiseError(QAbstractSocket::SocketError error, const std::string& text);
-    void Close();
-    void Writable();
-    void Readable();
+    void RaiseError(QAbstractSocket::SocketError error);
     void DeliverRead();
-    // Hands Unsent_ to the system: false when the connection failed (and was closed).
-    bool SendUnsent();
     void CheckInactive() const;
 
+    QTcpSocket Socket_;
     std::string Address_;
     int Port_ = 0;
-    int Descriptor_ = -1;
-    TState State_ = TState::Unconnected;
-    QSocketNotifier ReadNotifier_;
-    QSocketNotifier WriteNotifier_;
-    std::vector<uint8_t> Received_;  // bytes from ReadAt_ on are not taken yet
-    size_t ReadAt_ = 0;
-    std::vector<uint8_t> Unsent_;  // what the system did not take yet
     // Counts connections; a queued notification carries the one it belongs to.
     uint64_t Generation_ = 0;
     int InsideCall_ = 0;
