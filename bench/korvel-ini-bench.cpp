@@ -8,6 +8,7 @@
 // afterwards. N (default 1000000) sets the size: N keys, N*10 line breaks, N*100 NUL bytes.
 
 #include "LocalDefines.h"
+#include "ProcessStatus.h"
 #include "WholeFile.h"
 
 #include <chrono>
@@ -41,18 +42,6 @@ bool ParseOptions(int argc, char** argv, TOptions& options)
             return false;
     }
     return options.Keys > 0;
-}
-
-// Kilobytes from a line of /proc/self/status.
-long StatusKB(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const size_t length = std::strlen(field);
-    while (std::getline(status, line))
-        if (line.compare(0, length, field) == 0)
-            return std::atol(line.c_str() + length);
-    return -1;
 }
 
 struct TMeasure {

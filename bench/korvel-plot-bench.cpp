@@ -7,6 +7,7 @@
 // between them; the poll's own exchange is the same whether plotted or not.
 #include "PollLog.h"
 #include "PollPlot.h"
+#include "ProcessStatus.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -18,19 +19,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 namespace {
-
-long ResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 double CpuSeconds()
 {
@@ -70,7 +61,7 @@ int main(int argc, char* argv[])
     plot.resize(640, 400);
     plot.SetWindowSeconds(parser.value(windowOption).toDouble());
     QImage canvas(plot.size(), QImage::Format_ARGB32_Premultiplied);
-    const long startKiB = ResidentKiB();
+    const long startKiB = StatusKB("VmRSS:");
     const double startCpu = CpuSeconds();
     std::printf("%d rows every %d ms, window %s s, %.0f min simulated\n", rows, periodMs,
                 qPrintable(parser.value(windowOption)), span / 60);
@@ -94,12 +85,12 @@ int main(int argc, char* argv[])
             nextRefresh += refresh;
         }
         if (t >= nextReport) {
-            std::printf("%10.0f %12zu %12zu %12ld\n", t / 60, plot.PointCount(), log.Size(), ResidentKiB());
+            std::printf("%10.0f %12zu %12zu %12ld\n", t / 60, plot.PointCount(), log.Size(), StatusKB("VmRSS:"));
             nextReport += 600;
         }
     }
     const double cpu = CpuSeconds() - startCpu;
-    std::printf("RSS before %ld KiB, after %ld KiB\n", startKiB, ResidentKiB());
+    std::printf("RSS before %ld KiB, after %ld KiB\n", startKiB, StatusKB("VmRSS:"));
     std::printf("processor time %.1f s for %.0f s simulated: %.2f%% of one core while plotting\n", cpu, span,
                 100 * cpu / span);
     return 0;

@@ -21,6 +21,16 @@ inline quint16 ClosedPort()
     return server.serverPort();
 }
 
+// The file, with the bytes, in the folder of a test's files; its path.
+inline QString WriteTestFile(const QTemporaryDir& folder, const QString& name, const QByteArray& bytes)
+{
+    const QString path = folder.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
+}
+
 // Three modules, each on its own port.
 class TCliFleetTest : public testing::Test {
 protected:
@@ -33,14 +43,7 @@ protected:
 
     QString Host(size_t index) const { return QString("127.0.0.1:%1").arg(Modules[index]->Port()); }
 
-    QString WriteFile(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = Folder.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
-    }
+    QString WriteFile(const QString& name, const QByteArray& bytes) { return WriteTestFile(Folder, name, bytes); }
 
     // Requests the modules have answered, all together.
     int RequestCount() const

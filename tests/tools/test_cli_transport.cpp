@@ -2,13 +2,13 @@
 // limit, a reader of stdout that goes away, "-" for the standard streams, host lists with invisible
 // marks, and scans. Modules are simulated in this process, so they answer only while a test runs
 // its event loop.
+#include "CliFleetTest.h"
 #include "CliRun.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
 #include "ModuleSimServer.h"
 #include "Wait.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -48,14 +48,7 @@ protected:
 
     QString Host(size_t index) const { return Hosts[index]; }
 
-    QString WriteFile(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = Folder.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
-    }
+    QString WriteFile(const QString& name, const QByteArray& bytes) { return WriteTestFile(Folder, name, bytes); }
 
     QString HostsFile()
     {
