@@ -1,16 +1,13 @@
 #include "PollLog.h"
 
+#include "CsvField.h"
 #include "SampleTime.h"
 
 namespace {
 
-QByteArray CsvField(const QString& text)
+QByteArray CsvBytes(const QString& text)
 {
-    QByteArray bytes = text.toUtf8();
-    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r'))
-        return bytes;
-    bytes.replace("\"", "\"\"");
-    return '"' + bytes + '"';
+    return QByteArray::fromStdString(CsvField(text.toStdString()));
 }
 
 }  // namespace
@@ -28,7 +25,7 @@ QByteArray TPollLog::CsvText() const
     TSampleTimeText timeText;
     for (const TPollLogRow& row : Rows_) {
         text += QByteArray::fromStdString(timeText(row.Time)) + ',' + QByteArray::number(row.Unit) + ',' +
-                QByteArray::number(row.Address) + ',' + CsvField(row.Raw) + ',' + CsvField(row.Value) + "\r\n";
+                QByteArray::number(row.Address) + ',' + CsvBytes(row.Raw) + ',' + CsvBytes(row.Value) + "\r\n";
     }
     return text;
 }

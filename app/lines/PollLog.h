@@ -26,7 +26,7 @@ public:
     size_t Size() const { return Rows_.size(); }
 
     // time,unit,address,raw,value with a header line, CR LF line ends; the time as ISO 8601 in UTC
-    // with milliseconds, texts quoted where they hold a comma, a quote or a line break.
+    // with milliseconds, texts as CsvField writes them.
     QByteArray CsvText() const;
 
 private:

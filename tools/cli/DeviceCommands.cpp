@@ -3,6 +3,7 @@
 #include "CliInterruption.h"
 #include "CliJsonLine.h"
 #include "CliReport.h"
+#include "CsvField.h"
 #include "DevicePoll.h"
 #include "SampleTime.h"
 #include "UnitSearch.h"
@@ -103,16 +104,6 @@ QJsonValue ValueJson(const TDeviceValue& value)
         return QString::fromStdString(DeviceValueText(value));
     // A float32 goes by its shortest text, not by the double that holds it (230.1, not 230.10000610...).
     return std::holds_alternative<float>(value) ? QString::fromStdString(DeviceValueText(value)).toDouble() : real;
-}
-
-std::string CsvField(const std::string& text)
-{
-    if (text.find_first_of(",\"\n\r") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
 }
 
 // As every ms of the JSON lines: a tenth is finer than an exchange can be told apart by.
