@@ -20,7 +20,7 @@ const char* const LinesHelpTopic = "KorvelService_Lines.htm";
 // The plot's windows in the order of the list, in seconds.
 constexpr double PlotWindows[] = {10, 60, 300, 900, 3600};
 
-enum : int { AddressColumn, RawColumn, ValueColumn };
+enum : int { AddressColumn, RawColumn, ValueColumn, StatusColumn };
 enum : int { UnitColumn, MsColumn, OutcomeColumn };
 
 uint8_t FunctionOf(int index)
@@ -41,6 +41,18 @@ QString ConventionalAddress(uint8_t function, uint32_t address)
 QString ExceptionText(uint8_t code)
 {
     return QString("%1 %2").arg(code, 2, 16, QChar('0')).toUpper().arg(QString::fromStdString(LineExceptionName(code)));
+}
+
+// Why a request got no data, in the words of the line's side.
+QString ReasonText(const TModuleResult& result)
+{
+    return result.Status == StatusException ? ExceptionText(result.Exception) : QString::fromStdString(result.Text);
+}
+
+// A row's line on the plot: its address, and the device, as the device read may change under it.
+QString LineName(uint8_t unit, const QString& address)
+{
+    return QString("%1: %2").arg(unit).arg(address);
 }
 
 QString MsText(double ms)
@@ -125,12 +137,20 @@ TLinesWindow::TLinesWindow(TModuleClient& client, TNewSearch newSearch, TShowHel
         ShowAddressNotation();
         ShowFormatChoice();
     });
-    connect(TypeBox, &QComboBox::currentIndexChanged, this, [this] { ShowFormatChoice(); });
+    connect(TypeBox, &QComboBox::currentIndexChanged, this, [this] {
+        ShowFormatChoice();
+        DecodeAgain();
+    });
+    connect(OrderBox, &QComboBox::currentIndexChanged, this, [this] { DecodeAgain(); });
     connect(RepeatCheck, &QCheckBox::toggled, PeriodEdit, &QWidget::setEnabled);
     connect(PlotWindowBox, &QComboBox::currentIndexChanged, this,
             [this](int index) { Plot_->SetWindowSeconds(PlotWindows[index]); });
     connect(PauseCheck, &QCheckBox::toggled, this, [this](bool paused) { Plot_->SetPaused(paused); });
-    connect(ValuesTable, &QTableWidget::itemChanged, this, [this] { Plot_->KeepOnly(ChosenLines()); });
+    // Lines of earlier reads stay on the plot; a row cleared takes its own off.
+    connect(ValuesTable, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
+        if (item->column() == AddressColumn && item->checkState() != Qt::Checked)
+            Plot_->RemoveLine(item->data(Qt::UserRole).toString());
+    });
     Poll_.OnSample = [this](const TDeviceSample& sample) { TakeSample(sample); };
     Client_.OnCancelled = [this] { ResumeAfterCancel(); };
     ShowAddressNotation();
@@ -178,11 +198,25 @@ void TLinesWindow::ShowAddressNotation()
                              ")");
 }
 
+std::optional<TDataType> TLinesWindow::ChosenType() const
+{
+    return DataTypeFromName(TypeBox->currentText().toStdString());
+}
+
+TWordOrder TLinesWindow::ChosenOrder() const
+{
+    // An order greyed out is not the operator's: a value of one register, or a text, has none.
+    const auto type = ChosenType();
+    if (!type || !IsMultiRegisterType(*type))
+        return TWordOrder::ABCD;
+    return WordOrderFromName(OrderBox->currentText().toStdString()).value_or(TWordOrder::ABCD);
+}
+
 void TLinesWindow::ShowFormatChoice()
 {
     const bool registers = !IsBitFunction(FunctionOf(FunctionBox->currentIndex()));
     TypeBox->setEnabled(registers);
-    const auto type = DataTypeFromName(TypeBox->currentText().toStdString());
+    const auto type = ChosenType();
     OrderBox->setEnabled(registers && type && IsMultiRegisterType(*type));
     CountEdit->setMaximum(MaxReadCount(FunctionOf(FunctionBox->currentIndex())));
 }
@@ -201,8 +235,8 @@ void TLinesWindow::PollButtonClick()
         ShowInputError("Адрес и количество выходят за 65535");
         return;
     }
-    const auto type = DataTypeFromName(TypeBox->currentText().toStdString());
-    const auto order = WordOrderFromName(OrderBox->currentText().toStdString());
+    const auto type = ChosenType();
+    const TWordOrder order = ChosenOrder();
     // Fewer registers than one value takes would poll and show nothing.
     if (!IsBitFunction(read.Function) && type && read.Count < RegistersPerValue(*type)) {
         ShowInputError(QString("Значение типа %1 занимает регистров: %2")
@@ -215,14 +249,15 @@ void TLinesWindow::PollButtonClick()
                           order == PolledOrder_ && ValuesTable->rowCount() > 0;
     Polled_ = read;
     PolledType_ = type.value_or(TDataType::UInt16);
-    PolledOrder_ = order.value_or(TWordOrder::ABCD);
+    PolledOrder_ = order;
+    // Another block gets its own rows; the samples taken, the plot and the counters go on.
     if (!sameRows) {
         ValuesTable->setRowCount(0);
-        Plot_->Clear();
-        Log_.Clear();
-        Poll_.ClearStatistics();
-        PollClock_.start();
+        ShownRaw_.clear();
+        Failure_.clear();
     }
+    if (!PollClock_.isValid())
+        PollClock_.start();
     PollPeriodMs_ = RepeatCheck->isChecked() ? PeriodEdit->value() : -1;
     Poll_.Start(read, PollPeriodMs_);
     SetPollRunning(Poll_.IsRunning());
@@ -235,61 +270,105 @@ void TLinesWindow::StopPollButtonClick()
     SetPollRunning(false);
 }
 
-QStringList TLinesWindow::ChosenLines() const
+int TLinesWindow::RowWidth() const
 {
-    QStringList lines;
-    for (int row = 0; row < ValuesTable->rowCount(); ++row)
-        if (const QTableWidgetItem* item = ValuesTable->item(row, AddressColumn);
-            item && item->checkState() == Qt::Checked)
-            lines << item->text();
-    return lines;
+    if (IsBitFunction(Polled_.Function))
+        return 1;
+    return PolledType_ == TDataType::Ascii ? std::max<int>(1, Polled_.Count) : RegistersPerValue(PolledType_);
+}
+
+std::vector<TDeviceValue> TLinesWindow::ShownValues() const
+{
+    if (!IsBitFunction(Polled_.Function))
+        return DecodeRegisters(ShownRaw_, PolledType_, PolledOrder_);
+    std::vector<TDeviceValue> bits;
+    for (const uint16_t bit : ShownRaw_)
+        bits.emplace_back(bit != 0);
+    return bits;
 }
 
 void TLinesWindow::TakeSample(const TDeviceSample& sample)
 {
+    Counters_[sample.Read.Unit].Count(sample.Reply);
     SetPollRunning(Poll_.IsRunning());
     ShowCounters();
-    if (!sample.Reply.Result.Ok())
+    if (!sample.Reply.Result.Ok()) {
+        Failure_ = ReasonText(sample.Reply.Result);
+        FailureTime_ = sample.Time;
+        ShowRows(ShownValues());
         return;
-    const std::vector<uint16_t>& raw = sample.Reply.Raw;
-    const bool bits = IsBitFunction(sample.Read.Function);
-    // One row per value: each bit, or each group of registers the type takes.
-    std::vector<TDeviceValue> values;
-    int width = 1;
-    if (bits) {
-        for (const uint16_t bit : raw)
-            values.emplace_back(bit != 0);
-    } else {
-        values = DecodeRegisters(raw, PolledType_, PolledOrder_);
-        width = PolledType_ == TDataType::Ascii ? int(raw.size()) : RegistersPerValue(PolledType_);
     }
-    const bool first = ValuesTable->rowCount() == 0;
-    const QSignalBlocker blocker(ValuesTable);  // a tick set here is no choice of the operator's
-    ValuesTable->setRowCount(int(values.size()));
+    ShownRaw_ = sample.Reply.Raw;
+    ShownTime_ = sample.Time;
+    Failure_.clear();
+    const std::vector<TDeviceValue> values = ShownValues();
+    ShowRows(values);
     const double seconds = double(PollClock_.nsecsElapsed()) / 1e9;
-    for (int row = 0; row < int(values.size()); ++row) {
-        const uint32_t address = sample.Read.Address + uint32_t(row * width);
-        QTableWidgetItem* addressItem = Cell(ValuesTable, row, AddressColumn);
-        if (first) {
-            addressItem->setText(
-                QString("%1 (%2)").arg(address).arg(ConventionalAddress(sample.Read.Function, address)));
-            addressItem->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-            addressItem->setCheckState(row == 0 && NumberOf(values[0]) ? Qt::Checked : Qt::Unchecked);
-        }
-        const std::span<const uint16_t> words(raw.data() + row * width, size_t(width));
-        const QString rawText = bits ? QString::number(raw[size_t(row)]) : WordsText(words);
-        const QString valueText = QString::fromStdString(DeviceValueText(values[size_t(row)]));
-        Cell(ValuesTable, row, RawColumn)->setText(rawText);
-        Cell(ValuesTable, row, ValueColumn)->setText(valueText);
-        Log_.Add({sample.Time, sample.Read.Unit, address, rawText, valueText});
+    for (int row = 0; row < int(values.size()) && row < ValuesTable->rowCount(); ++row) {
+        const QTableWidgetItem* addressItem = ValuesTable->item(row, AddressColumn);
+        Log_.Add({sample.Time, sample.Read.Unit, sample.Read.Address + uint32_t(row * RowWidth()),
+                  ValuesTable->item(row, RawColumn)->text(), ValuesTable->item(row, ValueColumn)->text()});
         if (const auto number = NumberOf(values[size_t(row)]); number && addressItem->checkState() == Qt::Checked)
-            Plot_->AddPoint(addressItem->text(), seconds, *number);
+            Plot_->AddPoint(addressItem->data(Qt::UserRole).toString(), seconds, *number);
     }
+}
+
+void TLinesWindow::ShowRows(const std::vector<TDeviceValue>& values)
+{
+    const bool bits = IsBitFunction(Polled_.Function);
+    const int width = RowWidth();
+    const int rows = bits ? Polled_.Count : Polled_.Count / width;
+    const bool fresh = ValuesTable->rowCount() == 0;
+    // Values kept past a request that got none are the last good ones, not the device's now.
+    const bool stale = !Failure_.isEmpty() && !values.empty();
+    const QString status = Failure_.isEmpty() ? QString("ответило")
+                           : stale
+                               ? QString("устарело на %1 с: %2")
+                                     .arg(std::chrono::duration<double>(FailureTime_ - ShownTime_).count(), 0, 'f', 1)
+                                     .arg(Failure_)
+                               : Failure_;
+    const QBrush ink = palette().brush(stale ? QPalette::Disabled : QPalette::Active, QPalette::Text);
+    const QSignalBlocker blocker(ValuesTable);  // a tick set here is no choice of the operator's
+    ValuesTable->setRowCount(rows);
+    for (int row = 0; row < rows; ++row) {
+        QTableWidgetItem* addressItem = Cell(ValuesTable, row, AddressColumn);
+        if (fresh) {
+            const uint32_t address = Polled_.Address + uint32_t(row * width);
+            addressItem->setText(QString("%1 (%2)").arg(address).arg(ConventionalAddress(Polled_.Function, address)));
+            addressItem->setData(Qt::UserRole, LineName(Polled_.Unit, addressItem->text()));
+            addressItem->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+            addressItem->setCheckState(row == 0 && !values.empty() && NumberOf(values[0]) ? Qt::Checked
+                                                                                          : Qt::Unchecked);
+        }
+        const bool shown = size_t(row) < values.size();
+        const std::span<const uint16_t> words(ShownRaw_.data() + row * width, shown ? size_t(width) : 0);
+        Cell(ValuesTable, row, RawColumn)
+            ->setText(!shown ? QString()
+                      : bits ? QString::number(ShownRaw_[size_t(row)])
+                             : WordsText(words));
+        Cell(ValuesTable, row, ValueColumn)
+            ->setText(shown ? QString::fromStdString(DeviceValueText(values[size_t(row)])) : QString());
+        Cell(ValuesTable, row, StatusColumn)->setText(status);
+        for (const int column : {RawColumn, ValueColumn})
+            ValuesTable->item(row, column)->setForeground(ink);
+    }
+}
+
+void TLinesWindow::DecodeAgain()
+{
+    const auto type = ChosenType();
+    if (!type || IsBitFunction(Polled_.Function) || ShownRaw_.empty() ||
+        int(ShownRaw_.size()) < RegistersPerValue(*type) || (*type == PolledType_ && ChosenOrder() == PolledOrder_))
+        return;
+    PolledType_ = *type;
+    PolledOrder_ = ChosenOrder();
+    ValuesTable->setRowCount(0);
+    ShowRows(ShownValues());
 }
 
 void TLinesWindow::ShowCounters()
 {
-    const TPollStatistics& statistics = Poll_.Statistics();
+    const TPollStatistics& statistics = Counters_[Polled_.Unit];
     QString text = QString("Устройство %1: запросов %2, ответов %3, нет ответа %4, ошибок %5")
                        .arg(Polled_.Unit)
                        .arg(statistics.Requests())
@@ -312,8 +391,7 @@ void TLinesWindow::WriteButtonClick()
         return;
     }
     const QString text = WriteEdit->text().trimmed();
-    const int width = RegistersPerValue(PolledType_);
-    const auto address = uint16_t(Polled_.Address + (PolledType_ == TDataType::Ascii ? 0 : row * width));
+    const auto address = uint16_t(Polled_.Address + row * RowWidth());
     const QString where = QString("устройство %1, адрес %2 (%3)")
                               .arg(Polled_.Unit)
                               .arg(address)
@@ -362,9 +440,7 @@ void TLinesWindow::ShowWritten(const TDeviceReply& reply, const QString& where)
             Poll_.Start(Polled_, -1);  // shows what the device holds now
         return;
     }
-    const QString reason = reply.Result.Status == StatusException ? ExceptionText(reply.Result.Exception)
-                                                                  : QString::fromStdString(reply.Result.Text);
-    MessageBox("Ошибка записи (" + reason + "): " + where, ApplicationTitle, MB::IconError);
+    MessageBox("Ошибка записи (" + ReasonText(reply.Result) + "): " + where, ApplicationTitle, MB::IconError);
 }
 
 void TLinesWindow::ExportButtonClick()

@@ -13,8 +13,11 @@
 
 #include <QElapsedTimer>
 
+#include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
+#include <vector>
 
 class TPollPlot;
 
@@ -51,14 +54,23 @@ protected:
 private:
     void ShowAddressNotation();
     void ShowFormatChoice();
+    std::optional<TDataType> ChosenType() const;
+    // The order of the chosen type; ABCD where it has none to choose.
+    TWordOrder ChosenOrder() const;
     void TakeSample(const TDeviceSample& sample);
+    // Registers of a value shown in a row: one for bits, the whole read for ASCII.
+    int RowWidth() const;
+    // The rows of the polled block, from the registers last read, marked stale or failed when the
+    // last request got no data.
+    std::vector<TDeviceValue> ShownValues() const;
+    void ShowRows(const std::vector<TDeviceValue>& values);
+    // The type and order chosen now: the rows are decoded anew from the registers kept.
+    void DecodeAgain();
     void ShowCounters();
     void ShowSearchProgress(size_t done, size_t total, std::chrono::milliseconds left);
     void ShowUnitResult(const TUnitResult& result);
     void FinishSearch(const TUnitSearchSummary& summary);
     void ShowWritten(const TDeviceReply& reply, const QString& what);
-    // Lines on the plot: the rows whose address is ticked.
-    QStringList ChosenLines() const;
     void SetPollRunning(bool running);
     // The main window's commands share the client: cancelling one of them, or new connection
     // settings, drops the poll's request and a write in flight as well.
@@ -72,6 +84,14 @@ private:
     QString WriteInFlight_;
     TDataType PolledType_ = TDataType::UInt16;
     TWordOrder PolledOrder_ = TWordOrder::ABCD;
+    // The block's registers from its last answer with data, when, and why the requests since got
+    // none; the rows are drawn from these.
+    std::vector<uint16_t> ShownRaw_;
+    std::chrono::system_clock::time_point ShownTime_;
+    QString Failure_;
+    std::chrono::system_clock::time_point FailureTime_;
+    // Each device's counters go on across changes of what is read from it.
+    std::map<uint8_t, TPollStatistics> Counters_;
     TPollPlot* Plot_;
     TPollLog Log_;
     QElapsedTimer PollClock_;

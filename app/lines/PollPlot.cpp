@@ -56,25 +56,15 @@ void TPollPlot::AddPoint(const QString& line, double seconds, double value)
     Changed_ = true;
 }
 
-void TPollPlot::KeepOnly(const QStringList& lines)
+void TPollPlot::RemoveLine(const QString& line)
 {
-    for (auto it = Tracks_.begin(); it != Tracks_.end();) {
-        if (lines.contains(it->first)) {
-            ++it;
-            continue;
-        }
-        chart()->removeSeries(it->second.Series);
-        delete it->second.Series;
-        it = Tracks_.erase(it);
-        Changed_ = true;
-    }
-}
-
-void TPollPlot::Clear()
-{
-    KeepOnly({});
-    Latest_ = 0;
-    Refresh();
+    const auto it = Tracks_.find(line);
+    if (it == Tracks_.end())
+        return;
+    chart()->removeSeries(it->second.Series);
+    delete it->second.Series;
+    Tracks_.erase(it);
+    Changed_ = true;
 }
 
 size_t TPollPlot::PointCount() const

@@ -27,9 +27,7 @@ public:
     bool Paused() const { return Paused_; }
     // seconds: since the poll started.
     void AddPoint(const QString& line, double seconds, double value);
-    // Lines not named are taken off the plot.
-    void KeepOnly(const QStringList& lines);
-    void Clear();
+    void RemoveLine(const QString& line);
     // The points held over all lines.
     size_t PointCount() const;
     // Redraws now rather than at the next tick.

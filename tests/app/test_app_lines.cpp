@@ -14,6 +14,7 @@
 #include "Wait.h"
 
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTableWidget>
 
 #include <cmath>
@@ -66,6 +67,15 @@ protected:
         return texts;
     }
 
+    // The samples exported into the file named, line by line.
+    QList<QByteArray> Exported(TLinesWindow& lines, const char* name)
+    {
+        Dialogs.FileAnswers.push_back(Path(name));
+        QTest::mouseClick(lines.ExportButton, Qt::LeftButton);
+        QFile file(Path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
+    }
+
     static void Search(TLinesWindow& lines, int first, int last)
     {
         lines.PageControl1->setCurrentWidget(lines.SearchPage);
@@ -97,18 +107,20 @@ TEST_F(LinesTest, PollShowsTheSimulatorsDocumentedValuesAndExportsThem)
         QStringList Addresses, Raw;
         std::vector<double> Values;  // NAN: compared as text below
         QStringList Texts;
+        const char* Order = "ABCD";  // left in the box, greyed out where the type has none
     };
     const TCase cases[] = {
         {4, 0, 4, "float32", {"0 (30001)", "2 (30003)"}, {"4370 0000", ""}, {240.0, current}, {}},
         {4, 6, 3, "uint16", {"6 (30007)", "7 (30008)", "8 (30009)"}, {"0000", "1389", "0001"}, {0, 5001, 1}, {}},
         {4, 6, 2, "uint32", {"6 (30007)"}, {"0000 1389"}, {5001}, {}},
-        {4, 9, 1, "int16", {"9 (30010)"}, {"0015"}, {21}, {}},
+        {4, 9, 1, "int16", {"9 (30010)"}, {"0015"}, {21}, {}, "DCBA"},
         {3, 8, 5, "ascii", {"8 (40009)"}, {"4D45 5445 522D 3030 3500"}, {}, {"METER-005"}},
+        {3, 8, 5, "ascii", {"8 (40009)"}, {"4D45 5445 522D 3030 3500"}, {}, {"METER-005"}, "DCBA"},
         {1, 0, 2, "uint16", {"0 (00001)", "1 (00002)"}, {"1", "0"}, {}, {"1", "0"}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(std::string(c.Type) + " at " + std::to_string(c.Address));
-        PollOnce(*lines, 5, c.Function, c.Address, c.Count, c.Type);
+        PollOnce(*lines, 5, c.Function, c.Address, c.Count, c.Type, c.Order);
         EXPECT_EQ(Column(*lines->ValuesTable, 0), c.Addresses);
         const QStringList raw = Column(*lines->ValuesTable, 1);
         for (int k = 0; k < c.Raw.size(); ++k)
@@ -122,7 +134,7 @@ TEST_F(LinesTest, PollShowsTheSimulatorsDocumentedValuesAndExportsThem)
             EXPECT_EQ(values, c.Texts);
         }
     }
-    EXPECT_NE(lines->CountersLabel->text().indexOf("запросов 1, ответов 1, нет ответа 0"), -1)
+    EXPECT_NE(lines->CountersLabel->text().indexOf("запросов 7, ответов 7, нет ответа 0"), -1)
         << lines->CountersLabel->text().toStdString();
 
     // One register cannot hold a float32: told, not polled into an empty table.
@@ -131,17 +143,13 @@ TEST_F(LinesTest, PollShowsTheSimulatorsDocumentedValuesAndExportsThem)
     EXPECT_EQ(Dialogs.Boxes.back().Text, "Значение типа float32 занимает регистров: 2");
     EXPECT_EQ(lines->Poll().Statistics().Requests(), asked);
 
-    const QString csv = Path("samples.csv");
-    Dialogs.FileAnswers.push_back(csv);
-    QTest::mouseClick(lines->ExportButton, Qt::LeftButton);
-    QFile file(csv);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QList<QByteArray> rows = file.readAll().split('\n');
-    ASSERT_EQ(rows.size(), 4);
+    // Every value of every read, the coils last.
+    const QList<QByteArray> rows = Exported(*lines, "samples.csv");
+    ASSERT_EQ(rows.size(), 13);
     EXPECT_EQ(rows[0], "time,unit,address,raw,value\r");
-    EXPECT_TRUE(rows[1].endsWith(",5,0,1,1\r")) << rows[1].toStdString();
-    EXPECT_TRUE(rows[1].startsWith(QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate).toUtf8()))
-        << rows[1].toStdString();
+    EXPECT_TRUE(rows[10].endsWith(",5,0,1,1\r")) << rows[10].toStdString();
+    EXPECT_TRUE(rows[10].startsWith(QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate).toUtf8()))
+        << rows[10].toStdString();
 }
 
 TEST_F(LinesTest, SearchFindsExactlyTheDevicesPresent)
@@ -191,7 +199,10 @@ TEST_F(LinesTest, WrongSerialSettingsAndASlaveChannelAreToldApart)
         PollOnce(*lines, 5, 3, 0, 1, "uint16");
         EXPECT_NE(lines->CountersLabel->text().indexOf("исключение " + c.Exception + ": 1"), -1)
             << lines->CountersLabel->text().toStdString();
-        EXPECT_EQ(lines->ValuesTable->rowCount(), 0);
+        // The row read is there, with why it holds no value.
+        ASSERT_EQ(lines->ValuesTable->rowCount(), 1);
+        EXPECT_EQ(lines->ValuesTable->item(0, 2)->text(), "");
+        EXPECT_EQ(lines->ValuesTable->item(0, 3)->text(), c.Exception);
 
         Search(*lines, 4, 6);
         EXPECT_TRUE(lines->LastSearch().Found.empty());
@@ -249,6 +260,137 @@ TEST_F(LinesTest, AWriteHappensOnlyWhenConfirmed)
     }
 }
 
+// Bits have no type: the type left in the greyed-out box does not move the coil a row writes.
+TEST_F(LinesTest, ACoilRowIsWrittenWhereItStandsWhateverTheGreyedType)
+{
+    TLinesWindow* lines = Open({{1, 5}});
+    const TSimDevice& device = *Module->Lines().Device(0, 5);
+    for (const auto& [type, row] : {std::pair{"float32", 3}, {"ascii", 2}, {"float64", 1}}) {
+        SCOPED_TRACE(type);
+        PollOnce(*lines, 5, 1, 0, 8, type);
+        lines->ValuesTable->selectRow(row);
+        lines->WriteEdit->setText("1");
+        Dialogs.BoxAnswers = {ID::Yes};
+        QTest::mouseClick(lines->WriteButton, Qt::LeftButton);
+        EXPECT_TRUE(Dialogs.Boxes.back().Text.endsWith(QString("адрес %1 (0000%2) значение 1?").arg(row).arg(row + 1)))
+            << Dialogs.Boxes.back().Text.toStdString();
+        EXPECT_TRUE(WaitUntil([&] { return device.Coil(row); }));
+        ASSERT_TRUE(WaitUntil([&] { return Dialogs.Boxes.back().Text.startsWith("Значение записано"); }));
+    }
+    for (int other = 4; other < TSimDevice::CoilCount; ++other)
+        EXPECT_FALSE(device.Coil(other)) << other;
+}
+
+// A request that gets no data never leaves the rows looking current: values kept are marked stale
+// with their age, and a block never read shows its rows with the reason.
+TEST_F(LinesTest, RowsWithoutAFreshAnswerSayWhy)
+{
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 refusedPort = closed.serverPort();
+    closed.close();
+    struct TCase {
+        const char* What;
+        std::function<void()> Silence;  // after a first good answer; none: never answered
+        const char* Reason;
+    };
+    const TCase cases[] = {
+        {"a refused port, read once", nullptr, ""},
+        {"the device stops answering",
+         [this] {
+             TModuleConfig config = FactoryDefaults;
+             config.Channels[0].BaudIndex = 4;
+             config.Channels[0].Timeout = 30;
+             Configure(config);
+         },
+         "0B устройство на линии не ответило"},
+        {"the module stops answering", [this] { Module.reset(); }, ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        Window_.reset();
+        Module = std::make_unique<TModuleSimServer>();
+        TLinesWindow* lines = nullptr;
+        if (c.Silence) {
+            lines = Open({{1, 5}});
+            PollOnce(*lines, 5, 4, 0, 4, "float32");
+            ASSERT_EQ(Column(*lines->ValuesTable, 3), QStringList({"ответило", "ответило"}));
+            c.Silence();
+        } else {
+            PointSettingsAt(refusedPort);
+            Action("ShowLinesAction")->trigger();
+            lines = Window().findChild<TLinesWindow*>();
+        }
+        PollOnce(*lines, 5, 4, 0, 4, "float32");
+        ASSERT_EQ(lines->ValuesTable->rowCount(), 2);
+        for (int row = 0; row < 2; ++row) {
+            const QString status = lines->ValuesTable->item(row, 3)->text();
+            const QString value = lines->ValuesTable->item(row, 2)->text();
+            EXPECT_NE(status, "ответило");
+            EXPECT_TRUE(status.endsWith(c.Reason)) << status.toStdString();
+            // Kept from the first answer and said to be old; never read, nothing to show but why.
+            EXPECT_EQ(status.startsWith("устарело на "), c.Silence != nullptr) << status.toStdString();
+            EXPECT_EQ(value.isEmpty(), c.Silence == nullptr) << value.toStdString();
+            EXPECT_FALSE(status.isEmpty());
+        }
+    }
+}
+
+// Another type or order shows the registers already read in its own way at once, no request asked.
+TEST_F(LinesTest, AnotherTypeOrOrderDecodesTheRowsAtOnce)
+{
+    TLinesWindow* lines = Open({{1, 5}});
+    PollOnce(*lines, 5, 4, 0, 4, "float32");
+    const uint64_t asked = lines->Poll().Statistics().Requests();
+    struct TCase {
+        const char* Type;
+        const char* Order;
+        QStringList Values;  // of the first rows
+    };
+    const TCase cases[] = {
+        {"uint16", "ABCD", {"17264", "0"}}, {"uint32", "ABCD", {"1131413504"}},
+        {"uint32", "CDAB", {"17264"}},      {"hex", "CDAB", {"0x4370", "0x0000"}},  // one register: no order
+        {"float32", "ABCD", {"240"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.Type) + " " + c.Order);
+        lines->TypeBox->setCurrentText(c.Type);
+        lines->OrderBox->setCurrentText(c.Order);
+        EXPECT_EQ(Column(*lines->ValuesTable, 2).mid(0, int(c.Values.size())), c.Values);
+    }
+    EXPECT_EQ(lines->Poll().Statistics().Requests(), asked);
+}
+
+// Exploring block after block keeps what was taken: every sample to export, each device's counters,
+// the lines plotted; control bytes of a text go escaped into the export, each row on its line.
+TEST_F(LinesTest, ChangingWhatIsReadKeepsTheSamplesAndCounters)
+{
+    TLinesWindow* lines = Open({{1, 5}, {2, 6}});
+    int samples = 0;
+    for (int k = 0; k < 21; ++k) {
+        PollOnce(*lines, k % 3 == 0 ? 6 : 5, 4, k % 7, 1 + k % 2, k % 2 ? "uint16" : "int16");
+        samples += 1 + k % 2;
+    }
+    EXPECT_NE(lines->CountersLabel->text().indexOf("Устройство 5: запросов 14, ответов 14"), -1)
+        << lines->CountersLabel->text().toStdString();
+    EXPECT_EQ(lines->Plot().PointCount(), 21u);
+
+    const uint16_t text[] = {0x4100, 0x0A01, 0x2C22};  // A NUL LF SOH , "
+    bool written = false;
+    WriteDeviceRegisters(*Window().Client, 6, 40, text, [&](const TDeviceReply& reply) {
+        EXPECT_TRUE(reply.Result.Ok()) << reply.Result.Text;
+        written = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return written; }));
+    PollOnce(*lines, 6, 3, 40, 3, "ascii");
+    ++samples;
+
+    const QList<QByteArray> rows = Exported(*lines, "explored.csv");
+    ASSERT_EQ(rows.size(), 1 + samples + 1);
+    EXPECT_TRUE(rows[samples].endsWith(",6,40,4100 0A01 2C22,\"A\\x00\\x0A\\x01,\"\"\"\r"))
+        << rows[samples].toStdString();
+}
+
 // The main window's commands share the client: new connection settings drop the request the poll
 // waits for, and the poll asks again; closing the main window ends the poll with the client.
 TEST_F(LinesTest, APollOutlivesACancelAndEndsWithTheMainWindow)
@@ -284,6 +426,7 @@ TEST(PollPlot, HoldsOnlyItsWindowOfPoints)
     EXPECT_GE(plot.PointCount(), 4u * 1200);
     plot.SetWindowSeconds(10);
     EXPECT_LE(plot.PointCount(), 4u * 201);
-    plot.KeepOnly({"2"});
+    for (const char* line : {"0", "4", "6"})
+        plot.RemoveLine(line);
     EXPECT_LE(plot.PointCount(), 201u);
 }
