@@ -1,0 +1,247 @@
+// korvel-exporter as Prometheus and its operators meet it: the real program against simulated
+// modules in this process, asked over HTTP; every page it serves passes promtool's check.
+#include "ExporterProgram.h"
+#include "ModuleDefaults.h"
+#include "ModuleRegisters.h"
+#include "ModuleSimServer.h"
+#include "WholeFile.h"
+
+#include <QDir>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// The page passes `promtool check metrics`; skipped where promtool is not installed.
+void ExpectPromtoolAccepts(const QByteArray& page)
+{
+    QProcess promtool;
+    promtool.start("promtool", {"check", "metrics"});
+    if (!promtool.waitForStarted())
+        GTEST_SKIP() << "promtool is not installed (Debian package prometheus)";
+    promtool.write(page);
+    promtool.closeWriteChannel();
+    ASSERT_TRUE(WaitUntil([&] { return promtool.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+    EXPECT_EQ(promtool.exitCode(), 0) << promtool.readAll().toStdString() << "\n" << page.toStdString();
+}
+
+void Load(TModuleSimServer& module, const TModuleConfig& config)
+{
+    const TConfigImage image = BuildConfigImage(config);
+    for (size_t k = 0; k < image.size(); ++k)
+        module.SetRegister(ConfigFirstRegister + int(k), image[k]);
+}
+
+class ExporterTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Configs.isValid());
+        Load(Module, FactoryDefaults);
+        ASSERT_TRUE(Module.Listen(QHostAddress::LocalHost, 0));
+    }
+
+    void StartExporter(const QStringList& options = {})
+    {
+        ASSERT_TRUE(Exporter.Start(QStringList{"--configs", Configs.path()} + options))
+            << Exporter.Process.readAllStandardError().toStdString();
+    }
+
+    QString Target() const { return QString("127.0.0.1:%1").arg(Module.Port()); }
+
+    void WriteConfig(const QString& name, const std::string& text)
+    {
+        ASSERT_EQ(WriteWholeFile((Configs.path() + "/" + name).toStdString(), text), TFileWriteResult::Written);
+    }
+
+    QTemporaryDir Configs;
+    TModuleSimServer Module;
+    TExporterProgram Exporter;
+};
+
+}  // namespace
+
+TEST_F(ExporterTest, ProbeTellsTheModuleAndItsDriftFromAReference)
+{
+    Module.SetVersion(1, 3);
+    Module.SetMac({0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC});
+    Module.SetJumperFitted(true);
+    WriteConfig("factory.ini", "[CHANNEL_0]\r\nBAUDRATE=115200\r\nPARITY=2\r\n");
+    WriteConfig("slow.ini", "[CHANNEL_0]\r\nBAUDRATE=9600\r\nPARITY=0\r\n");
+    StartExporter();
+
+    const THttpAnswer same = Exporter.Get("/probe?target=" + Target() + "&config=factory");
+    ASSERT_EQ(same.Status, 200) << same.Body.toStdString();
+    EXPECT_EQ(SampleValue(same.Body, "korvel_module_up"), 1);
+    EXPECT_EQ(SampleValue(same.Body, "korvel_module_status{status=\"ok\"}"), 1);
+    EXPECT_EQ(SampleValue(same.Body, "korvel_module_info{firmware=\"1.3\",mac=\"12-34-56-78-9A-BC\"}"), 1);
+    EXPECT_EQ(SampleValue(same.Body, "korvel_module_jumper_fitted"), 1);
+    EXPECT_EQ(SampleValue(same.Body, "korvel_module_config_checksum_valid"), 1);
+    EXPECT_EQ(SampleValue(same.Body, "korvel_module_config_drifted{config=\"factory\"}"), 0);
+    EXPECT_EQ(SampleValue(same.Body, "korvel_probe_requests"), 1);
+    EXPECT_EQ(SampleValue(same.Body, "korvel_probe_complete"), 1);
+    ExpectPromtoolAccepts(same.Body);
+
+    const THttpAnswer drifted = Exporter.Get("/probe?target=" + Target() + "&config=slow");
+    EXPECT_EQ(SampleValue(drifted.Body, "korvel_module_config_drifted{config=\"slow\"}"), 1);
+    EXPECT_EQ(SampleValue(drifted.Body, "korvel_module_config_differing_fields{config=\"slow\"}"), 2);
+
+    // A damaged configuration: the checksum says so, and nothing was written to the module.
+    Module.SetRegister(ConfigFirstRegister + 3, Module.Register(ConfigFirstRegister + 3) ^ 1);
+    const int requests = Module.RequestCount();
+    const THttpAnswer damaged = Exporter.Get("/probe?target=" + Target());
+    EXPECT_EQ(SampleValue(damaged.Body, "korvel_module_config_checksum_valid"), 0);
+    EXPECT_EQ(Module.RequestCount(), requests + 1);
+}
+
+TEST_F(ExporterTest, AModuleThatDoesNotAnswerIsDownWithinTheScrapesTime)
+{
+    QTcpServer silent;  // takes the connection and never answers
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 closedPort = closed.serverPort();
+    closed.close();
+    // A module's own time-out far longer than the scrape allows: only the scrape's time can end it.
+    StartExporter({"--timeout", "60000"});
+
+    const THttpAnswer cut = Exporter.Get(QString("/probe?target=127.0.0.1:%1").arg(silent.serverPort()), 1.0);
+    ASSERT_EQ(cut.Status, 200);
+    EXPECT_EQ(SampleValue(cut.Body, "korvel_module_up"), 0);
+    EXPECT_EQ(SampleValue(cut.Body, "korvel_module_status{status=\"waiting\"}"), 1);
+    EXPECT_EQ(SampleValue(cut.Body, "korvel_probe_complete"), 0);
+    EXPECT_TRUE(std::isnan(SampleValue(cut.Body, "korvel_module_jumper_fitted")));
+    ExpectPromtoolAccepts(cut.Body);
+
+    const THttpAnswer refused = Exporter.Get(QString("/probe?target=127.0.0.1:%1").arg(closedPort));
+    EXPECT_EQ(SampleValue(refused.Body, "korvel_module_up"), 0);
+    EXPECT_EQ(SampleValue(refused.Body, "korvel_module_status{status=\"refused\"}"), 1);
+    EXPECT_EQ(SampleValue(refused.Body, "korvel_probe_complete"), 1);
+}
+
+TEST_F(ExporterTest, BadRequestsAreRefusedWithTheirReason)
+{
+    WriteConfig("broken.ini", "[CHANNEL_0]\r\nPARITY=7\r\n");
+    StartExporter();
+    const struct {
+        QString Path;
+        int Status;
+        QByteArray Says;
+    } cases[] = {
+        {"/probe", 400, "target"},
+        {"/probe?target=10.0.0", 400, "10.0.0"},
+        {"/probe?target=127.0.0.1:70000", 400, "70000"},
+        {"/probe?target=127.0.0.1&colour=red", 400, "colour"},
+        {"/probe?target=127.0.0.1&config=../etc/passwd", 400, "../etc/passwd"},
+        {"/probe?target=127.0.0.1&config=absent", 400, "absent.ini"},
+        {"/probe?target=127.0.0.1&config=broken", 400, "PARITY"},
+        {"/elsewhere", 404, ""},
+    };
+    for (const auto& c : cases) {
+        const THttpAnswer answer = Exporter.Get(c.Path);
+        EXPECT_EQ(answer.Status, c.Status) << c.Path.toStdString();
+        EXPECT_TRUE(answer.Body.contains(c.Says)) << c.Path.toStdString() << ": " << answer.Body.toStdString();
+    }
+    // Nothing was asked of any module.
+    EXPECT_EQ(Module.RequestCount(), 0);
+}
+
+TEST_F(ExporterTest, ScrapesOfOneModuleAtOnceShareOneCycle)
+{
+    TModuleSimServer slow;
+    Load(slow, FactoryDefaults);
+    slow.SetAnswerDelay(300);
+    ASSERT_TRUE(slow.Listen(QHostAddress::LocalHost, 0));
+    StartExporter({"--min-interval", "60000"});
+    const QString probe = QString("/probe?target=127.0.0.1:%1").arg(slow.Port());
+
+    std::vector<std::unique_ptr<QNetworkReply>> replies;
+    for (int i = 0; i < 5; ++i)
+        replies.emplace_back(Exporter.Send(probe));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return std::all_of(replies.begin(), replies.end(), [](const auto& r) { return r->isFinished(); }); },
+        std::chrono::seconds(30)));
+    for (const auto& reply : replies)
+        EXPECT_EQ(SampleValue(reply->readAll(), "korvel_module_up"), 1);
+    EXPECT_EQ(slow.RequestCount(), 1);
+
+    // Within the minimum interval the last cycle answers again, without asking.
+    EXPECT_EQ(SampleValue(Exporter.Get(probe).Body, "korvel_module_up"), 1);
+    EXPECT_EQ(slow.RequestCount(), 1);
+    const QByteArray health = Exporter.Get("/metrics").Body;
+    EXPECT_EQ(SampleValue(health, "korvel_exporter_cycles_total"), 1);
+    EXPECT_EQ(SampleValue(health, "korvel_exporter_probes_total{answer=\"shared\"}"), 4);
+    EXPECT_EQ(SampleValue(health, "korvel_exporter_probes_total{answer=\"interval\"}"), 1);
+}
+
+TEST_F(ExporterTest, HealthPageNamesTheProcessAsClientLibrariesDo)
+{
+    StartExporter();
+    const THttpAnswer health = Exporter.Get("/metrics");
+    ASSERT_EQ(health.Status, 200);
+    EXPECT_GE(SampleValue(health.Body, "process_cpu_seconds_total"), 0);
+    for (const char* family : {"process_resident_memory_bytes", "process_virtual_memory_bytes",
+                               "process_start_time_seconds", "process_open_fds", "process_max_fds"})
+        EXPECT_GT(SampleValue(health.Body, family), 0) << family;
+    EXPECT_TRUE(health.Body.contains("korvel_exporter_build_info{version=\"")) << health.Body.toStdString();
+    ExpectPromtoolAccepts(health.Body);
+}
+
+// Hostile clients: each must leave the exporter answering everyone else, in bounded memory.
+TEST_F(ExporterTest, SlowHugeAndNumerousClientsDoNotKeepOthersOut)
+{
+    StartExporter({"--max-connections", "64", "--http-timeout", "60000"});
+    const QString probe = "/probe?target=" + Target();
+    const double memoryBefore = SampleValue(Exporter.Get("/metrics").Body, "process_resident_memory_bytes");
+
+    // A client that sends half a request and then nothing.
+    QTcpSocket slow;
+    slow.connectToHost(QHostAddress::LocalHost, Exporter.Port);
+    ASSERT_TRUE(WaitUntil([&] { return slow.state() == QAbstractSocket::ConnectedState; }));
+    slow.write("GET /metrics HTTP/1.1\r\nHost: x\r\nX-Slow: ");
+    EXPECT_EQ(Exporter.Get(probe).Status, 200);
+
+    // A request of a megabyte: refused, its connection closed, nothing of it kept.
+    QTcpSocket huge;
+    huge.connectToHost(QHostAddress::LocalHost, Exporter.Port);
+    ASSERT_TRUE(WaitUntil([&] { return huge.state() == QAbstractSocket::ConnectedState; }));
+    huge.write("GET /metrics HTTP/1.1\r\nHost: x\r\nX-Huge: " + QByteArray(1 << 20, 'a'));
+    QByteArray hugeAnswer;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            hugeAnswer += huge.readAll();
+            return huge.state() == QAbstractSocket::UnconnectedState;
+        },
+        std::chrono::seconds(30)));
+    EXPECT_TRUE(hugeAnswer.startsWith("HTTP/1.1 431")) << hugeAnswer.left(100).toStdString();
+    EXPECT_EQ(Exporter.Get(probe).Status, 200);
+
+    // A thousand connections that send nothing: the oldest idle ones make room for a real scrape.
+    std::vector<std::unique_ptr<QTcpSocket>> crowd;
+    for (int i = 0; i < 1000; ++i) {
+        crowd.push_back(std::make_unique<QTcpSocket>());
+        crowd.back()->connectToHost(QHostAddress::LocalHost, Exporter.Port);
+    }
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return std::all_of(crowd.begin(), crowd.end(),
+                               [](const auto& s) { return s->state() != QAbstractSocket::ConnectingState; });
+        },
+        std::chrono::seconds(30)));
+    const THttpAnswer during = Exporter.Get(probe);
+    EXPECT_EQ(during.Status, 200);
+    EXPECT_EQ(SampleValue(during.Body, "korvel_module_up"), 1);
+    const QByteArray health = Exporter.Get("/metrics").Body;
+    EXPECT_LE(SampleValue(health, "korvel_exporter_http_connections"), 64);
+    EXPECT_GE(SampleValue(health, "korvel_exporter_http_connections_closed_total{reason=\"connection_limit\"}"), 900);
+    EXPECT_EQ(SampleValue(health, "korvel_exporter_http_connections_closed_total{reason=\"too_large\"}"), 1);
+    // Memory: what 64 connections and the pages cost, not what the crowd or the megabyte would.
+    EXPECT_LT(SampleValue(health, "process_resident_memory_bytes") - memoryBefore, 16.0 * 1024 * 1024);
+}
