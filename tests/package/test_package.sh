@@ -24,6 +24,7 @@ failed=0
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for path in ./usr/bin/KorvelService ./usr/bin/korvel-cli ./usr/bin/korvel-module-sim \
             ./usr/share/KorvelService/Help/KorvelService_Conent.htm \
+            ./usr/share/KorvelService/maps/module-sim-meters.csv \
             ./usr/share/applications/KorvelService.desktop \
             ./usr/share/icons/hicolor/scalable/apps/KorvelService.svg \
             ./usr/share/man/man1/korvel-cli.1 \

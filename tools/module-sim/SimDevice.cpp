@@ -20,6 +20,8 @@ constexpr int MaxWriteRegisters = 123;
 constexpr uint16_t CoilOn = 0xFF00;
 constexpr int SetPointRegister = 1;
 constexpr float SetPoint = 50.0F;
+constexpr int TransformerRatioRegister = 3;
+constexpr uint16_t TransformerRatio = 100;
 constexpr int NameRegister = 8;
 
 int Word(const QByteArray& bytes, int at)
@@ -39,9 +41,9 @@ QByteArray Exception(uint8_t function, uint8_t code)
     return QByteArray(pdu, sizeof pdu);
 }
 
-double Wave(double seconds, double period)
+double Wave(double seconds, double period, double phase = 0)
 {
-    return std::sin(2 * std::numbers::pi * seconds / period);
+    return std::sin(2 * std::numbers::pi * seconds / period + phase);
 }
 
 void PutFloat32(uint16_t* at, float value)
@@ -67,6 +69,7 @@ TSimDevice::TSimDevice(int channel, uint8_t unit, const TSerialSettings& serial)
 {
     Holding_[0] = unit;
     PutFloat32(&Holding_[SetPointRegister], SetPoint);
+    Holding_[TransformerRatioRegister] = TransformerRatio;
     const QByteArray name = QByteArray("METER-") + QByteArray::number(unit).rightJustified(3, '0');
     for (int k = 0; k < name.size(); ++k)
         Holding_[size_t(NameRegister + k / 2)] |= uint16_t(quint8(name[k]) << (k % 2 == 0 ? 8 : 0));
@@ -87,6 +90,20 @@ std::array<uint16_t, TSimDevice::InputRegisterCount> TSimDevice::InputRegisters(
     registers[8] = uint16_t(1 | (int64_t(std::floor(seconds / 30)) % 2) << 1);
     registers[9] = uint16_t(int16_t(std::lround(100 * Wave(seconds, 120)) - 50));
     PutFloat64(&registers[10], 50 + 0.05 * Wave(seconds, 30));
+    const double third = 2 * std::numbers::pi / 3;
+    PutFloat32(&registers[16], float(230 + 10 * Wave(seconds, 60, -third)));
+    PutFloat32(&registers[18], float(230 + 10 * Wave(seconds, 60, third)));
+    PutFloat32(&registers[20], float(5 + unit / 10.0 + 2 * Wave(seconds, 90, -third)));
+    PutFloat32(&registers[22], float(5 + unit / 10.0 + 2 * Wave(seconds, 90, third)));
+    registers[24] = uint16_t(int16_t(std::lround(900 + 50 * Wave(seconds, 45))));
+    registers[25] = uint16_t(std::lround(5000 + 5 * Wave(seconds, 30)));
+    // Low word first, as some meters keep their counters.
+    const auto reactive = uint32_t(500 * unit + std::floor(seconds / 20));
+    registers[26] = uint16_t(reactive);
+    registers[27] = uint16_t(reactive >> 16);
+    const auto running = uint32_t(std::floor(seconds));
+    registers[28] = uint16_t(running >> 16);
+    registers[29] = uint16_t(running);
     return registers;
 }
 

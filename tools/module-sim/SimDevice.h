@@ -4,20 +4,29 @@
 // sees values move and a test can compute what it should see; holding registers and coils keep
 // what is written.
 //
-// Input registers (function 04), 32- and 64-bit values high word first (ABCD), t in seconds,
-// u the device's unit:
-//   0-1   voltage, float32, V     230 + 10 sin(2 pi t / 60)
-//   2-3   current, float32, A     5 + u / 10 + 2 sin(2 pi t / 90)
-//   4-5   power, float32, W       voltage * current (each as float32)
-//   6-7   energy, uint32, Wh      1000 u + floor(t / 10)
-//   8     status word             bit 0 always set (in service), bit 1 set in every odd 30 s
-//   9     temperature, int16      round(100 sin(2 pi t / 120)) - 50, in 0.1 degrees C
-//   10-13 frequency, float64, Hz  50 + 0.05 sin(2 pi t / 30)
+// Input registers (function 04), 32- and 64-bit values high word first (ABCD) unless said, t in
+// seconds, u the device's unit, phase shifts of a third of a period for L2 (-) and L3 (+):
+//   0-1   voltage L1, float32, V   230 + 10 sin(2 pi t / 60)
+//   2-3   current L1, float32, A   5 + u / 10 + 2 sin(2 pi t / 90)
+//   4-5   power, float32, W        voltage * current (each as float32)
+//   6-7   energy, uint32, Wh       1000 u + floor(t / 10)
+//   8     status word              bit 0 always set (in service), bit 1 set in every odd 30 s
+//   9     temperature, int16       round(100 sin(2 pi t / 120)) - 50, in 0.1 degrees C
+//   10-13 frequency, float64, Hz   50 + 0.05 sin(2 pi t / 30)
 //   14-15 zero
+//   16-19 voltage L2, L3, float32, V
+//   20-23 current L2, L3, float32, A
+//   24    power factor, int16      round(900 + 50 sin(2 pi t / 45)), in 0.001
+//   25    frequency, uint16        round(5000 + 5 sin(2 pi t / 30)), in 0.01 Hz
+//   26-27 reactive energy, uint32, varh, LOW word first (CDAB): 500 u + floor(t / 20)
+//   28-29 running time, uint32, s  floor(t)
+//   30-31 zero
 // Discrete inputs 0..15 (function 02): input k is bit k of floor(t).
-// Holding registers 0..63 (03, 06, 16): 0 holds u, 1-2 the set point 50.0 as float32, 8..12 the
-// name "METER-uuu" as ASCII, two characters a register, first in the high byte; the rest zero.
+// Holding registers 0..63 (03, 06, 16): 0 holds u, 1-2 the set point 50.0 as float32, 3 the current
+// transformer ratio 100, 8..12 the name "METER-uuu" as ASCII, two characters a register, first in
+// the high byte; the rest zero.
 // Coils 0..15 (01, 05, 15): coil 0 set, the rest clear.
+// share/KorvelService/maps/module-sim-meters.csv is the register map of three of them.
 
 #include <QByteArray>
 
@@ -33,7 +42,7 @@ struct TSerialSettings {
 
 class TSimDevice {
 public:
-    static constexpr int InputRegisterCount = 16;
+    static constexpr int InputRegisterCount = 32;
     static constexpr int HoldingRegisterCount = 64;
     static constexpr int CoilCount = 16;
     static constexpr int DiscreteInputCount = 16;

@@ -35,10 +35,14 @@ const char* const DeviceHelp =
     "2 sin(2 pi t/90); 4-5 power float32 = voltage * current; 6-7 energy uint32 = 1000 UNIT + "
     "floor(t/10); 8 status (bit 0 set, bit 1 set in odd 30 s periods); 9 temperature int16 in "
     "0.1 C = round(100 sin(2 pi t/120)) - 50; 10-13 frequency float64 = 50 + 0.05 sin(2 pi t/30); "
-    "t in seconds since start.\n"
+    "16-19 voltage L2, L3 and 20-23 current L2, L3 float32 as L1 a third of a period behind and "
+    "ahead; 24 power factor int16 in 0.001 = round(900 + 50 sin(2 pi t/45)); 25 frequency uint16 in "
+    "0.01 Hz; 26-27 reactive energy uint32 LOW word first = 500 UNIT + floor(t/20); 28-29 running "
+    "time uint32 = floor(t) s; 14-15 and 30-31 zero; t in seconds since start.\n"
     "  discrete inputs 0-15: input k is bit k of floor(t); coils 0-15: coil 0 set; holding 0-63: "
-    "0 = UNIT, 1-2 set point 50.0 float32, 8-12 \"METER-UUU\" ASCII; writes to coils and holding "
-    "registers are kept.";
+    "0 = UNIT, 1-2 set point 50.0 float32, 3 transformer ratio 100, 8-12 \"METER-UUU\" ASCII; writes "
+    "to coils and holding registers are kept. share/KorvelService/maps/module-sim-meters.csv maps "
+    "units 5, 17 and 30.";
 
 bool ParseVersion(const QString& text, uint8_t& major, uint8_t& minor)
 {
