@@ -1,6 +1,7 @@
 #include "Lines_Win.h"
 
 #include "Dialogs.h"
+#include "MapPage.h"
 #include "PollPlot.h"
 #include "WholeFile.h"
 #include "modbus.h"
@@ -110,11 +111,17 @@ TLinesWindow::TLinesWindow(TModuleClient& client, TNewSearch newSearch, TShowHel
     , Client_(client)
     , Poll_(client)
     , Plot_(new TPollPlot)
+    , MapPage_(new TMapPage(client,
+                            [this](const TMapPoint& point, const QString& rawText, std::function<void()> reread) {
+                                WriteValue(point.Read(), point.Type, point.Order, rawText,
+                                           QString::fromStdString(point.Name), std::move(reread));
+                            }))
     , NewSearch_(std::move(newSearch))
 {
     setupUi(this);
     setWindowFlag(Qt::WindowMaximizeButtonHint);
     SetHelpTopic(std::move(showHelpTopic), LinesHelpTopic);
+    PageControl1->insertTab(1, MapPage_, "Карта");
     auto* plotLayout = new QVBoxLayout(PlotPlace);
     plotLayout->setContentsMargins(0, 0, 0, 0);
     plotLayout->addWidget(Plot_);
@@ -129,6 +136,7 @@ TLinesWindow::TLinesWindow(TModuleClient& client, TNewSearch newSearch, TShowHel
     connect(PollButton, &QPushButton::clicked, this, &TLinesWindow::PollButtonClick);
     connect(StopPollButton, &QPushButton::clicked, this, &TLinesWindow::StopPollButtonClick);
     connect(WriteButton, &QPushButton::clicked, this, &TLinesWindow::WriteButtonClick);
+    connect(AddToMapButton, &QPushButton::clicked, this, &TLinesWindow::AddToMapButtonClick);
     connect(ExportButton, &QPushButton::clicked, this, &TLinesWindow::ExportButtonClick);
     connect(SearchButton, &QPushButton::clicked, this, &TLinesWindow::SearchButtonClick);
     connect(StopSearchButton, &QPushButton::clicked, this, &TLinesWindow::StopSearchButtonClick);
@@ -166,6 +174,7 @@ void TLinesWindow::ResumeAfterCancel()
 {
     if (Poll_.IsRunning())
         Poll_.Start(Polled_, PollPeriodMs_);
+    MapPage_->ResumeAfterCancel();
     if (WriteInFlight_.isEmpty())
         return;
     const QString where = std::exchange(WriteInFlight_, QString());
@@ -178,6 +187,7 @@ void TLinesWindow::closeEvent(QCloseEvent* event)
     // Closed, it asks the line nothing more: a poll left running behind a hidden window would keep
     // the line busy unseen.
     StopPollButtonClick();
+    MapPage_->StopPoll();
     StopSearchButtonClick();
     event->accept();
 }
@@ -186,6 +196,12 @@ bool TLinesWindow::FormKeyDown(int key, Qt::KeyboardModifiers shift)
 {
     if (key == Qt::Key_Space && shift == Qt::NoModifier && ValuesTable->hasFocus() && ValuesTable->currentRow() >= 0) {
         if (QTableWidgetItem* item = ValuesTable->item(ValuesTable->currentRow(), AddressColumn))
+            item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        return true;
+    }
+    if (key == Qt::Key_Space && shift == Qt::NoModifier && MapPage_->PointsTable->hasFocus() &&
+        MapPage_->PointsTable->currentRow() >= 0) {
+        if (QTableWidgetItem* item = MapPage_->PointsTable->item(MapPage_->PointsTable->currentRow(), 0))
             item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
         return true;
     }
@@ -390,23 +406,34 @@ void TLinesWindow::WriteButtonClick()
         ShowInputError("Выберите строку катушки или регистра хранения");
         return;
     }
-    const QString text = WriteEdit->text().trimmed();
     const auto address = uint16_t(Polled_.Address + row * RowWidth());
-    const QString where = QString("устройство %1, адрес %2 (%3)")
-                              .arg(Polled_.Unit)
-                              .arg(address)
-                              .arg(ConventionalAddress(Polled_.Function, address));
+    WriteValue({Polled_.Unit, Polled_.Function, address, 1}, PolledType_, PolledOrder_, WriteEdit->text().trimmed(), {},
+               [this] {
+                   if (!Poll_.IsRunning() && ValuesTable->rowCount() > 0)
+                       Poll_.Start(Polled_, -1);  // shows what the device holds now
+               });
+}
+
+void TLinesWindow::WriteValue(const TDeviceRead& at, TDataType type, TWordOrder order, const QString& text,
+                              const QString& point, std::function<void()> reread)
+{
+    QString where = QString("устройство %1, адрес %2 (%3)")
+                        .arg(at.Unit)
+                        .arg(at.Address)
+                        .arg(ConventionalAddress(at.Function, at.Address));
+    const QString question = "Записать в " + (point.isEmpty() ? QString() : "точку " + point + ", ") + where;
+    if (!point.isEmpty())
+        where = "точка " + point + ", " + where;
     const auto confirmed = [&](const QString& value) {
-        return MessageBox("Записать в " + where + " значение " + value + "?", ApplicationTitle, MB::YesNoQuestion) ==
-               ID::Yes;
+        return MessageBox(question + " значение " + value + "?", ApplicationTitle, MB::YesNoQuestion) == ID::Yes;
     };
-    const auto done = [this, where](const TDeviceReply& reply) {
+    const auto done = [this, where, reread](const TDeviceReply& reply) {
         WriteInFlight_.clear();
         // Told once the client is free again: a poll goes on, and its latency stays the exchange's own,
         // while the box is read.
-        QTimer::singleShot(0, this, [this, reply, where] { ShowWritten(reply, where); });
+        QTimer::singleShot(0, this, [this, reply, where, reread] { ShowWritten(reply, where, reread); });
     };
-    if (Polled_.Function == FunctionReadCoils) {
+    if (at.Function == FunctionReadCoils) {
         const QString lower = text.toLower();
         const bool on = lower == "1" || lower == "вкл";
         if (!on && lower != "0" && lower != "выкл") {
@@ -415,32 +442,51 @@ void TLinesWindow::WriteButtonClick()
         }
         if (confirmed(on ? "1" : "0")) {
             WriteInFlight_ = where;
-            WriteDeviceCoil(Client_, Polled_.Unit, address, on, done);
+            WriteDeviceCoil(Client_, at.Unit, at.Address, on, done);
         }
         return;
     }
-    const std::vector<uint16_t> registers = EncodeValue(text.toStdString(), PolledType_, PolledOrder_);
+    const std::vector<uint16_t> registers = EncodeValue(text.toStdString(), type, order);
     if (registers.empty()) {
-        ShowInputError(
-            "Значение \"" + text + "\" не подходит для типа " +
-            QString::fromUtf8(DataTypeName(PolledType_).data(), qsizetype(DataTypeName(PolledType_).size())));
+        ShowInputError("Значение \"" + text + "\" не подходит для типа " +
+                       QString::fromUtf8(DataTypeName(type).data(), qsizetype(DataTypeName(type).size())));
         return;
     }
     if (confirmed(text)) {
         WriteInFlight_ = where;
-        WriteDeviceRegisters(Client_, Polled_.Unit, address, registers, done);
+        WriteDeviceRegisters(Client_, at.Unit, at.Address, registers, done);
     }
 }
 
-void TLinesWindow::ShowWritten(const TDeviceReply& reply, const QString& where)
+void TLinesWindow::ShowWritten(const TDeviceReply& reply, const QString& where, const std::function<void()>& reread)
 {
     if (reply.Result.Ok()) {
         MessageBox("Значение записано: " + where, ApplicationTitle, MB::Information);
-        if (!Poll_.IsRunning() && ValuesTable->rowCount() > 0)
-            Poll_.Start(Polled_, -1);  // shows what the device holds now
+        reread();
         return;
     }
     MessageBox("Ошибка записи (" + ReasonText(reply.Result) + "): " + where, ApplicationTitle, MB::IconError);
+}
+
+void TLinesWindow::AddToMapButtonClick()
+{
+    const int row = ValuesTable->rowCount() == 1 ? 0 : ValuesTable->currentRow();
+    if (row < 0 || ShownRaw_.empty()) {
+        ShowInputError("Выберите строку с прочитанным значением");
+        return;
+    }
+    TMapPoint point;
+    point.Unit = Polled_.Unit;
+    point.Function = Polled_.Function;
+    point.Address = uint16_t(Polled_.Address + row * RowWidth());
+    point.Type = PolledType_;
+    point.Order = PolledOrder_;
+    point.Count = PolledType_ == TDataType::Ascii ? Polled_.Count : 1;
+    point.Name =
+        "u" + std::to_string(point.Unit) + "_" + ConventionalAddress(point.Function, point.Address).toStdString();
+    MapPage_->AddPoint(std::move(point));
+    PageControl1->setCurrentWidget(MapPage_);
+    MapPage_->PointsTable->setFocus();
 }
 
 void TLinesWindow::ExportButtonClick()

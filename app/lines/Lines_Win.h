@@ -19,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+class TMapPage;
 class TPollPlot;
 
 class TLinesWindow : public TForm, public Ui::TLinesWindow {
@@ -34,6 +35,7 @@ public:
 
     const TDevicePoll& Poll() const { return Poll_; }
     TPollPlot& Plot() { return *Plot_; }
+    TMapPage& MapPage() { return *MapPage_; }
     const TPollLog& Log() const { return Log_; }
     const TUnitSearchSummary& LastSearch() const { return LastSearch_; }
     bool Searching() const { return Search_ && Search_->IsRunning(); }
@@ -42,6 +44,7 @@ public slots:
     void PollButtonClick();
     void StopPollButtonClick();
     void WriteButtonClick();
+    void AddToMapButtonClick();
     void ExportButtonClick();
     void SearchButtonClick();
     void StopSearchButtonClick();
@@ -70,7 +73,11 @@ private:
     void ShowSearchProgress(size_t done, size_t total, std::chrono::milliseconds left);
     void ShowUnitResult(const TUnitResult& result);
     void FinishSearch(const TUnitSearchSummary& summary);
-    void ShowWritten(const TDeviceReply& reply, const QString& what);
+    // Asks the operator's confirmation, then writes the value typed at the address given; point:
+    // the map point written, named in the question. reread: after the device took the value.
+    void WriteValue(const TDeviceRead& at, TDataType type, TWordOrder order, const QString& text, const QString& point,
+                    std::function<void()> reread);
+    void ShowWritten(const TDeviceReply& reply, const QString& where, const std::function<void()>& reread);
     void SetPollRunning(bool running);
     // The main window's commands share the client: cancelling one of them, or new connection
     // settings, drops the poll's request and a write in flight as well.
@@ -93,6 +100,7 @@ private:
     // Each device's counters go on across changes of what is read from it.
     std::map<uint8_t, TPollStatistics> Counters_;
     TPollPlot* Plot_;
+    TMapPage* MapPage_;
     TPollLog Log_;
     QElapsedTimer PollClock_;
     TNewSearch NewSearch_;

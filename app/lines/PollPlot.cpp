@@ -67,6 +67,14 @@ void TPollPlot::RemoveLine(const QString& line)
     Changed_ = true;
 }
 
+void TPollPlot::Clear()
+{
+    while (!Tracks_.empty())
+        RemoveLine(Tracks_.begin()->first);
+    Latest_ = 0;
+    Refresh();
+}
+
 size_t TPollPlot::PointCount() const
 {
     size_t count = 0;

@@ -28,6 +28,8 @@ public:
     // seconds: since the poll started.
     void AddPoint(const QString& line, double seconds, double value);
     void RemoveLine(const QString& line);
+    // Every line off, and the time axis from 0 again.
+    void Clear();
     // The points held over all lines.
     size_t PointCount() const;
     // Redraws now rather than at the next tick.

@@ -5,6 +5,7 @@
 #include "AppTestSupport.h"
 
 #include "Lines_Win.h"
+#include "MapPage.h"
 #include "ModbusMaster.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
@@ -429,4 +430,198 @@ TEST(PollPlot, HoldsOnlyItsWindowOfPoints)
     for (const char* line : {"0", "4", "6"})
         plot.RemoveLine(line);
     EXPECT_LE(plot.PointCount(), 201u);
+}
+
+namespace {
+
+// Two meters' points, one of them written as a spreadsheet would keep it.
+const char* const MeterMap = "# two meters\n"
+                             "name;unit;function;address;type;order;scale;units;access\n"
+                             "U1;5;input;0;float32;ABCD;1;V;r\n"
+                             "E1;5;input;6;uint32;ABCD;0,001;kWh;r\n"
+                             "T1;5;input;9;int16;ABCD;0,1;°C;r\n"
+                             "SP;5;holding;1;float32;ABCD;1;;rw\n"
+                             "Limit;5;holding;20;uint16;ABCD;0,1;A;rw\n"
+                             "U2;6;input;0;float32;ABCD;1;V;r\n";
+
+class MapPageTest : public LinesTest {
+protected:
+    TMapPage& OpenMap(const char* text = MeterMap)
+    {
+        TLinesWindow* lines = Open({{1, 5}, {2, 6}});
+        QFile file(Path("meters.csv"));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+        TMapPage& page = lines->MapPage();
+        EXPECT_TRUE(page.OpenMap(Path("meters.csv")));
+        return page;
+    }
+
+    static void PollOnce(TMapPage& page)
+    {
+        page.RepeatCheck->setChecked(false);
+        page.StartPoll();
+        EXPECT_TRUE(WaitUntil([&] { return !page.Poll().IsRunning(); }));
+    }
+
+    static QString Shown(const TMapPage& page, const char* name, int column)
+    {
+        for (int row = 0; row < page.PointsTable->rowCount(); ++row)
+            if (page.PointsTable->item(row, 0)->text() == name)
+                return page.PointsTable->item(row, column)->text();
+        return "no point " + QString(name);
+    }
+};
+
+enum { ValueColumn = 7, StatusColumn = 9 };
+
+}  // namespace
+
+TEST_F(MapPageTest, PointsArePolledTogetherWithTheirUnitsAndGoStaleWithTheirAge)
+{
+    TMapPage& page = OpenMap();
+    const QString log = Path("cycles.csv");
+    Dialogs.FileAnswers.push_back(log);
+    page.LogCheck->setChecked(true);
+    ASSERT_EQ(page.LogFile(), log);
+    page.PeriodEdit->setValue(20);
+    page.StartPoll();
+    const auto lines = [&] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
+    };
+    // Each cycle is in the file as soon as it is told, not when the log ends.
+    ASSERT_TRUE(WaitUntil([&] { return lines().size() >= 4; }));
+    const std::pair<const char*, QString> values[] = {
+        {"U1", "240 V"}, {"E1", "5.001 kWh"}, {"T1", "2.1 °C"}, {"SP", "50"}, {"Limit", "0 A"}, {"U2", "240 V"},
+    };
+    for (const auto& [name, value] : values) {
+        EXPECT_EQ(Shown(page, name, ValueColumn), value) << name;
+        EXPECT_EQ(Shown(page, name, StatusColumn), "ответило") << name;
+    }
+    EXPECT_EQ(lines()[0], "time,U1,U1 status,E1,E1 status,T1,T1 status,SP,SP status,Limit,Limit status,U2,U2 status");
+    EXPECT_TRUE(lines()[1].endsWith(",240,ok,5.001,ok,2.1,ok,50,ok,0,ok,240,ok")) << lines()[1].toStdString();
+    EXPECT_GE(page.Plot().PointCount(), 5u);
+
+    Module.reset();
+    ASSERT_TRUE(WaitUntil([&] { return Shown(page, "U2", StatusColumn).startsWith("устарело на "); }));
+    for (const auto& [name, value] : values) {
+        EXPECT_EQ(Shown(page, name, ValueColumn), value) << name << ": the last good value, kept";
+        EXPECT_TRUE(Shown(page, name, StatusColumn).startsWith("устарело на ")) << name;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return lines().size() >= 2 && lines()[lines().size() - 2].contains("stale"); }));
+    EXPECT_TRUE(lines()[lines().size() - 2].endsWith(",,stale (no_answer),,stale (no_answer)"))
+        << lines()[lines().size() - 2].toStdString();
+    page.StopPoll();
+}
+
+// Type, order and scale edited in place decode the registers already read at once; a bad edit is
+// refused and the point stays as it was.
+TEST_F(MapPageTest, EditsDecodeTheKeptRegistersAtOnce)
+{
+    TMapPage& page = OpenMap();
+    PollOnce(page);
+    ASSERT_TRUE(WaitUntil([&] { return Shown(page, "U1", StatusColumn) == "ответило"; }));
+    struct TCase {
+        int Row, Column;
+        QString Text, Value, Refusal;
+    };
+    const TCase cases[] = {
+        {0, 3, "uint32", "1131413504 V", ""},
+        {0, 4, "CDAB", "17264 V", ""},
+        {1, 5, "1", "5001 kWh", ""},
+        {1, 6, "-1", "5000 kWh", ""},
+        {2, 8, "dC", "2.1 dC", ""},
+        {1, 5, "0", "5000 kWh", "Масштаб: число, не 0"},
+        {0, 3, "float16", "17264 V", "Тип: int16, uint16, int32, uint32, float32, float64, hex, binary или ascii"},
+        {1, 0, "U1", "5000 kWh", "Имя точки пусто или уже есть в карте: U1"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Text.toStdString());
+        const size_t boxes = Dialogs.Boxes.size();
+        page.PointsTable->item(c.Row, c.Column)->setText(c.Text);
+        EXPECT_EQ(page.PointsTable->item(c.Row, ValueColumn)->text(), c.Value);
+        EXPECT_EQ(Dialogs.Boxes.size(), boxes + (c.Refusal.isEmpty() ? 0 : 1));
+        if (!c.Refusal.isEmpty()) {
+            EXPECT_EQ(Dialogs.Boxes.back().Text, c.Refusal);
+        }
+    }
+    EXPECT_EQ(Shown(page, "T1", ValueColumn), "2.1 dC");
+}
+
+// A point open to writing is written in its engineering units after a question naming it; a point
+// only read is not written.
+TEST_F(MapPageTest, APointIsWrittenOnlyWhenOpenToItAndConfirmed)
+{
+    TMapPage& page = OpenMap();
+    const TSimDevice& device = *Module->Lines().Device(0, 5);
+    struct TCase {
+        int Row;
+        const char* Typed;
+        QString Box;
+        std::function<bool()> Written;
+    };
+    const TCase cases[] = {
+        {0, "250", "Точка U1 только для чтения (access r)", nullptr},
+        {3, "12.5", "Записать в точку SP, устройство 5, адрес 1 (40002) значение 12.5?",
+         [&] { return device.HoldingRegister(1) == 0x4148 && device.HoldingRegister(2) == 0; }},
+        {4, "12,5", "Записать в точку Limit, устройство 5, адрес 20 (40021) значение 125?",
+         [&] { return device.HoldingRegister(20) == 125; }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Typed);
+        page.PointsTable->setCurrentCell(c.Row, ValueColumn);
+        page.WriteEdit->setText(c.Typed);
+        Dialogs.BoxAnswers = {ID::Yes};
+        QTest::mouseClick(page.WriteButton, Qt::LeftButton);
+        ASSERT_FALSE(Dialogs.Boxes.empty());
+        EXPECT_EQ(Dialogs.Boxes.back().Text, c.Box);
+        if (!c.Written)
+            continue;
+        EXPECT_TRUE(WaitUntil(c.Written));
+        EXPECT_TRUE(WaitUntil([&] { return Dialogs.Boxes.back().Text.startsWith("Значение записано: точка "); }));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return Shown(page, "Limit", ValueColumn) == "12.5 A"; }));
+}
+
+// A row of the single poll becomes a point of the map, read by the map's poll as it was there.
+TEST_F(MapPageTest, ARowOfTheSinglePollIsAddedToTheMap)
+{
+    TMapPage& page = OpenMap();
+    TLinesWindow& lines = *Window().findChild<TLinesWindow*>();
+    LinesTest::PollOnce(lines, 6, 4, 6, 2, "uint32");
+    lines.ValuesTable->selectRow(0);
+    QTest::mouseClick(lines.AddToMapButton, Qt::LeftButton);
+    EXPECT_EQ(lines.PageControl1->currentWidget(), &page);
+    ASSERT_EQ(page.PointsTable->rowCount(), 7);
+    EXPECT_EQ(page.PointsTable->currentRow(), 6);
+    EXPECT_EQ(page.PointsTable->item(6, 0)->text(), "u6_30007");
+    PollOnce(page);
+    EXPECT_TRUE(WaitUntil([&] { return Shown(page, "u6_30007", ValueColumn) == "6001"; }));
+
+    // Kept as the map's last row, the others as they were read.
+    ASSERT_TRUE(page.SaveMap(Path("saved.csv")));
+    QFile saved(Path("saved.csv"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = saved.readAll().trimmed().split('\n');
+    ASSERT_EQ(rows.size(), 9);
+    EXPECT_EQ(rows[0], "# two meters");
+    EXPECT_TRUE(rows[8].startsWith("u6_30007;6;input;6;uint32")) << rows[8].toStdString();
+}
+
+// A map with errors is refused with all of them and their lines; the map shown stays.
+TEST_F(MapPageTest, AMapWithErrorsIsRefusedWithEveryErrorAndLine)
+{
+    TMapPage& page = OpenMap();
+    QFile bad(Path("bad.csv"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("name,unit,function,address\nA,5,input,70000\nB,300,input,0\n");
+    bad.close();
+    EXPECT_FALSE(page.OpenMap(Path("bad.csv")));
+    const QString box = Dialogs.Boxes.back().Text;
+    EXPECT_TRUE(box.contains("строка 2, address")) << box.toStdString();
+    EXPECT_TRUE(box.contains("строка 3, unit")) << box.toStdString();
+    EXPECT_EQ(page.PointsTable->rowCount(), 6);
+    EXPECT_EQ(page.MapFile(), Path("meters.csv"));
 }
