@@ -3,6 +3,7 @@
 #include "Dialogs.h"
 #include "MapPage.h"
 #include "PollPlot.h"
+#include "TableCell.h"
 #include "WholeFile.h"
 #include "modbus.h"
 
@@ -61,19 +62,6 @@ QString MsText(double ms)
     return QString::number(ms, 'f', 1);
 }
 
-std::optional<double> NumberOf(const TDeviceValue& value)
-{
-    if (const auto* bit = std::get_if<bool>(&value))
-        return *bit ? 1.0 : 0.0;
-    if (const auto* integer = std::get_if<int64_t>(&value))
-        return double(*integer);
-    if (const auto* single = std::get_if<float>(&value))
-        return double(*single);
-    if (const auto* number = std::get_if<double>(&value))
-        return *number;
-    return std::nullopt;
-}
-
 QString WordsText(std::span<const uint16_t> words)
 {
     QStringList texts;
@@ -92,16 +80,6 @@ QString OutcomeText(const TUnitResult& result)
     case TUnitOutcome::NoModuleAnswer: return "модуль не ответил: " + QString::fromStdString(result.Result.Text);
     }
     return {};
-}
-
-QTableWidgetItem* Cell(QTableWidget* table, int row, int column)
-{
-    QTableWidgetItem* item = table->item(row, column);
-    if (!item) {
-        item = new QTableWidgetItem;
-        table->setItem(row, column, item);
-    }
-    return item;
 }
 
 }  // namespace
@@ -324,7 +302,7 @@ void TLinesWindow::TakeSample(const TDeviceSample& sample)
         const QTableWidgetItem* addressItem = ValuesTable->item(row, AddressColumn);
         Log_.Add({sample.Time, sample.Read.Unit, sample.Read.Address + uint32_t(row * RowWidth()),
                   ValuesTable->item(row, RawColumn)->text(), ValuesTable->item(row, ValueColumn)->text()});
-        if (const auto number = NumberOf(values[size_t(row)]); number && addressItem->checkState() == Qt::Checked)
+        if (const auto number = PlottedNumber(values[size_t(row)]); number && addressItem->checkState() == Qt::Checked)
             Plot_->AddPoint(addressItem->data(Qt::UserRole).toString(), seconds, *number);
     }
 }
@@ -353,8 +331,8 @@ void TLinesWindow::ShowRows(const std::vector<TDeviceValue>& values)
             addressItem->setText(QString("%1 (%2)").arg(address).arg(ConventionalAddress(Polled_.Function, address)));
             addressItem->setData(Qt::UserRole, LineName(Polled_.Unit, addressItem->text()));
             addressItem->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-            addressItem->setCheckState(row == 0 && !values.empty() && NumberOf(values[0]) ? Qt::Checked
-                                                                                          : Qt::Unchecked);
+            addressItem->setCheckState(row == 0 && !values.empty() && PlottedNumber(values[0]) ? Qt::Checked
+                                                                                               : Qt::Unchecked);
         }
         const bool shown = size_t(row) < values.size();
         const std::span<const uint16_t> words(ShownRaw_.data() + row * width, shown ? size_t(width) : 0);

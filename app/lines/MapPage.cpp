@@ -3,6 +3,7 @@
 #include "Dialogs.h"
 #include "PointLog.h"
 #include "PollPlot.h"
+#include "TableCell.h"
 #include "SampleTime.h"
 
 #include <QDateTime>
@@ -53,19 +54,6 @@ QString NumberText(double number)
     return QString::number(number, 'g', 15);
 }
 
-std::optional<double> NumberOf(const TDeviceValue& value)
-{
-    if (const auto* bit = std::get_if<bool>(&value))
-        return *bit ? 1.0 : 0.0;
-    if (const auto* integer = std::get_if<int64_t>(&value))
-        return double(*integer);
-    if (const auto* single = std::get_if<float>(&value))
-        return double(*single);
-    if (const auto* number = std::get_if<double>(&value))
-        return *number;
-    return std::nullopt;
-}
-
 // The text of the raw value a typed engineering value stands for: value = raw × scale + offset.
 std::optional<QString> RawText(const TMapPoint& point, const QString& typed)
 {
@@ -89,16 +77,6 @@ QString StatusText(const TPointState& state, std::chrono::steady_clock::time_poi
         return QString("устарело на %1 с: %2").arg(double(state.AgeMs(now)) / 1000, 0, 'f', 1).arg(failure);
     default: return failure;
     }
-}
-
-QTableWidgetItem* Cell(QTableWidget* table, int row, int column)
-{
-    QTableWidgetItem* item = table->item(row, column);
-    if (!item) {
-        item = new QTableWidgetItem;
-        table->setItem(row, column, item);
-    }
-    return item;
 }
 
 }  // namespace
@@ -323,7 +301,7 @@ void TMapPage::TakeCycle(const TMapCycle& cycle, std::span<const TPointState> st
             if (state.Status != TPointStatus::Ok || !state.Value ||
                 PointsTable->item(row, NameColumn)->checkState() != Qt::Checked)
                 continue;
-            if (const auto number = NumberOf(*state.Value))
+            if (const auto number = PlottedNumber(*state.Value))
                 Plot_->AddPoint(LineName(Map_.Points[size_t(row)]), seconds, *number);
         }
     }
