@@ -4,6 +4,7 @@
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
 #include "ModuleSimServer.h"
+#include "SimLines.h"
 #include "WholeFile.h"
 
 #include <QDir>
@@ -56,6 +57,22 @@ protected:
 
     QString Target() const { return QString("127.0.0.1:%1").arg(Module.Port()); }
 
+    // Meters on the lines, their clock held at t = 0 so that every value is the documented one;
+    // the channels wait 5 ms for a device.
+    void AddMeters(const std::vector<uint8_t>& units)
+    {
+        TModuleConfig config = FactoryDefaults;
+        for (TChannelConfig& channel : config.Channels)
+            channel.Timeout = 5;
+        Load(Module, config);
+        const TSerialSettings factory{FactoryChannelDefaults.BaudIndex, FactoryChannelDefaults.Parity,
+                                      FactoryChannelDefaults.StopBits};
+        for (const uint8_t unit : units)
+            ASSERT_TRUE(Module.Lines().AddDevice(TSimDevice(0, unit, factory)));
+        Module.Lines().FreezeClock(0);
+        Module.Lines().SetLineTimeFactor(0);
+    }
+
     void WriteConfig(const QString& name, const std::string& text)
     {
         ASSERT_EQ(WriteWholeFile((Configs.path() + "/" + name).toStdString(), text), TFileWriteResult::Written);
@@ -101,6 +118,59 @@ TEST_F(ExporterTest, ProbeTellsTheModuleAndItsDriftFromAReference)
     EXPECT_EQ(Module.RequestCount(), requests + 1);
 }
 
+TEST_F(ExporterTest, MapPointsAreReadInThePlannedRequestsWithTheirValuesAndStatuses)
+{
+    AddMeters({5, 17});
+    WriteConfig("meters.csv", "name,unit,function,address,type,count,scale,units\n"
+                              "# the documented values at t = 0\n"
+                              "u5,5,input,0,float32,,,V\n"
+                              "e5,5,input,6,uint32,,0.001,kWh\n"
+                              "t5,5,input,9,int16,,0.1,°C\n"
+                              "address17,17,holding,0,uint16,,,\n"
+                              "setpoint17,17,holding,1,float32,,,\n"
+                              "name17,17,holding,8,ascii,5,,\n"
+                              "coil17,17,coil,0,,,,\n"
+                              "beyond17,17,holding,200,uint16,,,\n"
+                              "absent,40,holding,0,uint16,,,\n");
+    StartExporter({"--maps", Configs.path()});
+    const QString probe = "/probe?target=" + Target() + "&map=meters";
+    const THttpAnswer page = Exporter.Get(probe);
+    ASSERT_EQ(page.Status, 200) << page.Body.toStdString();
+    ExpectPromtoolAccepts(page.Body);
+
+    const struct {
+        const char* Series;
+        double Value;
+    } expected[] = {
+        {"korvel_point_value{point=\"u5\",device=\"5\",units=\"V\"}", 230},
+        {"korvel_point_value{point=\"e5\",device=\"5\",units=\"kWh\"}", 5},
+        {"korvel_point_value{point=\"t5\",device=\"5\",units=\"°C\"}", -5},
+        {"korvel_point_value{point=\"address17\",device=\"17\",units=\"\"}", 17},
+        {"korvel_point_value{point=\"setpoint17\",device=\"17\",units=\"\"}", 50},
+        {"korvel_point_value{point=\"coil17\",device=\"17\",units=\"\"}", 1},
+        {"korvel_point_status{point=\"name17\",device=\"17\",status=\"ok\"}", 1},
+        {"korvel_point_status{point=\"beyond17\",device=\"17\",status=\"exception\",exception=\"2\"}", 1},
+        {"korvel_point_status{point=\"absent\",device=\"40\",status=\"gateway_target\",exception=\"11\"}", 1},
+        {"korvel_point_exceptions_total{point=\"beyond17\",device=\"17\"}", 1},
+        {"korvel_point_exceptions_total{point=\"u5\",device=\"5\"}", 0},
+        {"korvel_device_up{device=\"5\"}", 1},
+        {"korvel_device_up{device=\"17\"}", 1},
+        {"korvel_device_up{device=\"40\"}", 0},
+        {"korvel_module_exceptions_total{exception=\"2\"}", 1},
+        {"korvel_module_exceptions_total{exception=\"11\"}", 1},
+    };
+    for (const auto& e : expected)
+        EXPECT_DOUBLE_EQ(SampleValue(page.Body, e.Series), e.Value) << e.Series;
+    // A text has a status but no value.
+    EXPECT_FALSE(page.Body.contains("korvel_point_value{point=\"name17\""));
+    // The blocks, then input 0-9 of unit 5, holding 0-9 of 17, coil 0 of 17, holding 200, unit 40.
+    EXPECT_EQ(SampleValue(page.Body, "korvel_probe_requests"), 6);
+
+    // Counters go on over the scrapes.
+    const THttpAnswer again = Exporter.Get(probe);
+    EXPECT_EQ(SampleValue(again.Body, "korvel_module_exceptions_total{exception=\"11\"}"), 2);
+}
+
 TEST_F(ExporterTest, AModuleThatDoesNotAnswerIsDownWithinTheScrapesTime)
 {
     QTcpServer silent;  // takes the connection and never answers
@@ -129,7 +199,8 @@ TEST_F(ExporterTest, AModuleThatDoesNotAnswerIsDownWithinTheScrapesTime)
 TEST_F(ExporterTest, BadRequestsAreRefusedWithTheirReason)
 {
     WriteConfig("broken.ini", "[CHANNEL_0]\r\nPARITY=7\r\n");
-    StartExporter();
+    WriteConfig("badmap.csv", "name,unit,function,address\nx,300,holding,0\n");
+    StartExporter({"--maps", Configs.path()});
     const struct {
         QString Path;
         int Status;
@@ -142,6 +213,8 @@ TEST_F(ExporterTest, BadRequestsAreRefusedWithTheirReason)
         {"/probe?target=127.0.0.1&config=../etc/passwd", 400, "../etc/passwd"},
         {"/probe?target=127.0.0.1&config=absent", 400, "absent.ini"},
         {"/probe?target=127.0.0.1&config=broken", 400, "PARITY"},
+        {"/probe?target=127.0.0.1&map=absent", 400, "absent.csv"},
+        {"/probe?target=127.0.0.1&map=badmap", 400, "строка 2"},
         {"/elsewhere", 404, ""},
     };
     for (const auto& c : cases) {

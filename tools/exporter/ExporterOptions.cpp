@@ -70,6 +70,8 @@ const std::vector<TOptionSpec>& OptionTable()
          "где принимать запросы (127.0.0.1:9502); другой адрес, чем 127.0.0.1, - только если задан", ParseListen},
         {"--configs", "КАТАЛОГ", "эталонные конфигурации: config=ИМЯ - файл КАТАЛОГ/ИМЯ.ini",
          Folder("--configs", &TExporterSettings::ConfigFolder)},
+        {"--maps", "КАТАЛОГ", "карты регистров: map=ИМЯ - файл КАТАЛОГ/ИМЯ.csv",
+         Folder("--maps", &TExporterSettings::MapFolder)},
         {"--timeout", "МС", "время ожидания ответа модуля, мс (510)",
          Number("--timeout", 1, 600000, [](int n, TExporterOptions& o) { o.Settings.Probe.Client.TimeoutMs = n; })},
         {"--retries", "N", "число повторов запроса (2)",
@@ -135,8 +137,9 @@ std::string ExporterHelp()
         "Экспортёр Prometheus для модулей Korvel: опрашивает модуль при каждом запросе Prometheus и ничего\n"
         "в него не записывает.\n\n"
         "  /metrics                                 состояние самого экспортёра\n"
-        "  /probe?target=HOST[:ПОРТ][&config=ИМЯ]   модуль: ответ, версия ПО, MAC, перемычка, контрольная\n"
-        "                                           сумма, совпадение с эталонной конфигурацией ИМЯ\n\n"
+        "  /probe?target=HOST[:ПОРТ][&map=ИМЯ][&config=ИМЯ]\n"
+        "        модуль: ответ, версия ПО, MAC, перемычка, контрольная сумма, совпадение с эталонной\n"
+        "        конфигурацией; с картой - значение и состояние каждой точки устройств на линиях модуля\n\n"
         "Параметры:\n";
     for (const TOptionSpec& spec : OptionTable()) {
         const std::string left = std::string("  ") + spec.Name + (*spec.Value ? std::string(" ") + spec.Value : "");

@@ -4,6 +4,7 @@
 #include "ModuleAddress.h"
 #include "ProbePage.h"
 #include "ProcessMetrics.h"
+#include "RegisterMapFile.h"
 
 #include <QHttpServerRequest>
 #include <QPointer>
@@ -24,7 +25,7 @@ constexpr std::chrono::milliseconds BudgetMargin{500};
 
 const char* const IndexPage = "korvel-exporter\n"
                               "/metrics  the exporter's own health\n"
-                              "/probe?target=HOST[:PORT][&config=NAME]  one module, asked now\n";
+                              "/probe?target=HOST[:PORT][&map=NAME][&config=NAME]  one module, asked now\n";
 
 const char* RefusalWord(THttpRefusal reason)
 {
@@ -56,6 +57,7 @@ TExporterServer::TExporterServer(const TExporterSettings& settings, QObject* own
     , Listener_(new TBoundedListener(settings.Http, this))
     , Cycles_(settings.Probe)
     , Configs_(settings.ConfigFolder, "ini")
+    , Maps_(settings.MapFolder, "csv")
 {}
 
 TExporterServer::~TExporterServer() = default;
@@ -129,7 +131,7 @@ void TExporterServer::Probe(const QHttpServerRequest& request, THttpConnection* 
         Answer(connection, place, "probe", 400, TextType, QByteArray::fromStdString(text + "\n"));
     };
     for (const auto& [key, value] : query.queryItems())
-        if (key != "target" && key != "config")
+        if (key != "target" && key != "config" && key != "map")
             return refuse("неизвестный параметр " + key.toStdString());
     TModuleAddress module;
     const std::string target = query.queryItemValue("target", QUrl::FullyDecoded).toStdString();
@@ -146,14 +148,29 @@ void TExporterServer::Probe(const QHttpServerRequest& request, THttpConnection* 
             LoadCheckedConfig(path, reference->Config, error) != TConfigFileState::Ok)
             return refuse(error);
     }
+    std::shared_ptr<TNamedMap> map;
+    if (query.hasQueryItem("map")) {
+        map = std::make_shared<TNamedMap>();
+        map->Name = query.queryItemValue("map", QUrl::FullyDecoded).toStdString();
+        std::string path, error;
+        if (!Maps_.PathOf(map->Name, path, error))
+            return refuse(error);
+        TMapReading reading = ReadRegisterMapFile(path);
+        if (!reading.Ok()) {
+            for (const TMapError& mapError : reading.Errors)
+                error += (error.empty() ? "" : "\n") + mapError.Text();
+            return refuse("карта " + map->Name + ":\n" + error);
+        }
+        map->Map = std::move(reading.Map);
+    }
     const std::chrono::milliseconds budget = ProbeBudget(request.value("X-Prometheus-Scrape-Timeout-Seconds"));
-    Cycles_.Probe(module, budget,
+    Cycles_.Probe(module, std::move(map), budget,
                   [this, connection = QPointer<THttpConnection>(connection), place,
-                   reference = std::move(reference)](const TCycleOutcome& outcome) {
+                   reference = std::move(reference)](const TCycleOutcome& outcome, const TExceptionCounts& counts) {
                       if (!connection)
                           return;
                       Answer(connection, place, "probe", 200, TMetricsText::ContentType,
-                             QByteArray::fromStdString(ProbePage(outcome, reference ? &*reference : nullptr)));
+                             QByteArray::fromStdString(ProbePage(outcome, counts, reference ? &*reference : nullptr)));
                   });
 }
 

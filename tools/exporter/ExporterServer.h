@@ -1,9 +1,9 @@
 #pragma once
 // The exporter's HTTP side: /metrics (the exporter's own health), /probe?target=HOST[:PORT]
-// [&config=NAME] (one module, asked now) and / (where to look). Requests arrive through the bounded
-// listener; Qt's HTTP server parses them. Every reply is written through the connection's own
-// queue, in the order of its requests: a probe answers from a later turn of the event loop, after
-// the request object Qt's responder would refer to may already serve the connection's next request.
+// [&map=NAME][&config=NAME] (one module and the devices of a map behind it, asked now) and / (where to look). Requests
+// arrive through the bounded listener; Qt's HTTP server parses them. Every reply is written through the connection's
+// own queue, in the order of its requests: a probe answers from a later turn of the event loop, after the request
+// object Qt's responder would refer to may already serve the connection's next request.
 
 #include "BoundedListener.h"
 #include "NamedFiles.h"
@@ -20,6 +20,7 @@ struct TExporterSettings {
     THttpLimits Http;
     TProbeSettings Probe;
     std::string ConfigFolder;  // reference configurations, NAME.ini; empty: none
+    std::string MapFolder;     // register maps, NAME.csv; empty: none
     // The time a probe may take when the scrape does not say (no X-Prometheus-Scrape-Timeout-Seconds).
     std::chrono::milliseconds DefaultBudget{9500};
 };
@@ -51,5 +52,6 @@ private:
     TBoundedListener* Listener_;
     TProbeCycles Cycles_;
     TNamedFiles Configs_;
+    TNamedFiles Maps_;
     std::map<std::pair<std::string, int>, uint64_t> Requests_;  // by page and status
 };

@@ -27,9 +27,9 @@ enum class THttpRefusal { ConnectionLimit, TooLarge, Timeout, TooManyRequests };
 
 class THttpConnection : public QObject {
     Q_OBJECT  // found among the socket's children by its type
-public:
-    // Owned by the socket; sequence orders connections by age.
-    THttpConnection(QTcpSocket& socket, const THttpLimits& limits, uint64_t sequence);
+        public :
+        // Owned by the socket; sequence orders connections by age.
+        THttpConnection(QTcpSocket& socket, const THttpLimits& limits, uint64_t sequence);
 
     QTcpSocket& Socket() { return Socket_; }
     uint64_t Sequence() const { return Sequence_; }

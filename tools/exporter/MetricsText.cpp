@@ -70,12 +70,13 @@ void TMetricsText::Family(std::string_view name, TMetricType type, std::string_v
         Name_ += "_info";
     else if (type == TMetricType::Counter)
         Name_ += "_total";
-    Text_ += "# HELP " + Name_ + " " + EscapeHelp(help) + "\n";
-    Text_ += "# TYPE " + Name_ + " " + TypeName(type) + "\n";
+    Header_ = "# HELP " + Name_ + " " + EscapeHelp(help) + "\n# TYPE " + Name_ + " " + TypeName(type) + "\n";
 }
 
 void TMetricsText::Sample(double value, const TMetricLabels& labels)
 {
+    Text_ += Header_;
+    Header_.clear();
     Text_ += Name_;
     if (!labels.empty()) {
         Text_ += '{';

@@ -14,7 +14,8 @@ enum class TMetricType { Gauge, Counter, Info };
 
 class TMetricsText {
 public:
-    // Starts a family; its samples follow. A family is started once per page.
+    // Starts a family; its samples follow. A family is started once per page; one without samples
+    // is left out.
     void Family(std::string_view name, TMetricType type, std::string_view help);
     // A sample of the family last started, named as its type wants ("_total" of a counter, "_info").
     void Sample(double value, const TMetricLabels& labels = {});
@@ -27,6 +28,7 @@ public:
 private:
     std::string Text_;
     std::string Name_;
+    std::string Header_;  // of the family started, until its first sample
 };
 
 // Text for a label value or HELP: backslash, double quote and line end escaped as the format wants;

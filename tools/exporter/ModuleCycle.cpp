@@ -2,10 +2,21 @@
 
 #include "ConfigVerdict.h"
 
-TModuleCycle::TModuleCycle(const TModuleAddress& module, const TModuleClientOptions& options, QObject* owner)
+#include <algorithm>
+
+TModuleCycle::TModuleCycle(const TModuleAddress& module, const TModuleClientOptions& options,
+                           std::shared_ptr<const TNamedMap> map, QObject* owner)
     : QObject(owner)
     , Client_(std::make_unique<TModuleClient>(module.Address, module.Port, options))
-{}
+{
+    Outcome_.Map = std::move(map);
+    if (Outcome_.Map) {
+        Poll_ = std::make_unique<TMapPoll>(*Client_);
+        Poll_->SetPoints(Outcome_.Map->Map.Points);
+        Outcome_.Plan = Poll_->Requests();
+        Outcome_.Points = Poll_->States();
+    }
+}
 
 TModuleCycle::~TModuleCycle() = default;
 
@@ -19,20 +30,34 @@ void TModuleCycle::Start()
         Outcome_.NotAModule = NotAModule(result, info);
         Outcome_.Info = info;
         Outcome_.Config = config;
-        Finish();
+        // The devices are asked through a module that answers as one; behind anything else they
+        // would only wait out its silence or refusal request by request.
+        if (!Poll_ || !Outcome_.ModuleUp()) {
+            Finish();
+            return;
+        }
+        Poll_->OnCycle = [this](const TMapCycle& cycle) {
+            Outcome_.Requests = 1 + cycle.Requests;
+            Finish();
+        };
+        Poll_->Start(-1);
     });
 }
 
 void TModuleCycle::Stop()
 {
     OnFinished = {};
+    if (Poll_)
+        Poll_->Stop();
     Client_->Cancel();
 }
 
 void TModuleCycle::Finish()
 {
-    Outcome_.Finished = true;
     Outcome_.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Started_).count();
+    if (Poll_)
+        Outcome_.Points = Poll_->States();
+    Outcome_.Finished = true;
     // The connection closes now rather than when the cycle goes: a fleet of modules should not hold
     // a descriptor each between scrapes.
     Client_->Cancel();
@@ -44,7 +69,16 @@ void TModuleCycle::Finish()
 TCycleOutcome TModuleCycle::Outcome() const
 {
     TCycleOutcome outcome = Outcome_;
-    if (!outcome.Finished)
-        outcome.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Started_).count();
+    if (outcome.Finished)
+        return outcome;
+    outcome.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Started_).count();
+    if (Poll_ && Poll_->IsRunning()) {
+        outcome.Points = Poll_->States();
+        // The requests answered, and the one in flight: they go in the plan's order.
+        const auto answered = std::count_if(outcome.Plan.begin(), outcome.Plan.end(), [&](const TPlannedRequest& r) {
+            return outcome.Points[r.Points.front()].Status != TPointStatus::Waiting;
+        });
+        outcome.Requests = 1 + std::min(size_t(answered) + 1, outcome.Plan.size());
+    }
     return outcome;
 }

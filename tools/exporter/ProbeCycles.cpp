@@ -7,16 +7,37 @@ TProbeCycles::TProbeCycles(const TProbeSettings& settings, QObject* owner) : QOb
 
 TProbeCycles::~TProbeCycles() = default;
 
-void TProbeCycles::Probe(const TModuleAddress& module, std::chrono::milliseconds budget, TAnswer answer)
+namespace {
+
+// Each request answered with an exception once, and each point it carried.
+void CountExceptions(const TCycleOutcome& outcome, TExceptionCounts& counts)
 {
-    const std::string key = module.Text();
+    if (outcome.BlocksRead && outcome.Module.Exception)
+        ++counts.Requests[outcome.Module.Exception];
+    for (const TPlannedRequest& request : outcome.Plan) {
+        const TPointState& first = outcome.Points[request.Points.front()];
+        if (first.Status != TPointStatus::Exception)
+            continue;
+        ++counts.Requests[first.Failure.Exception];
+        for (const size_t point : request.Points)
+            ++counts.Points[outcome.Map->Map.Points[point].Name];
+    }
+}
+
+}  // namespace
+
+void TProbeCycles::Probe(const TModuleAddress& module, std::shared_ptr<const TNamedMap> map,
+                         std::chrono::milliseconds budget, TAnswer answer)
+{
+    // A map's name cannot hold a blank, so this keeps modules and maps apart.
+    const std::string key = module.Text() + (map ? " " + map->Name : "");
     const auto now = std::chrono::steady_clock::now();
     TModuleEntry& entry = Modules_[key];
     entry.Module = module;
     entry.LastAsked = now;
     if (!entry.Cycle && entry.Last && now - entry.LastEnd < std::chrono::milliseconds(Settings_.MinIntervalMs)) {
         ++Answers_[size_t(TProbeAnswer::Interval)];
-        answer(*entry.Last);
+        answer(*entry.Last, entry.Exceptions);
         return;
     }
     const uint64_t id = ++NextWaiter_;
@@ -30,7 +51,7 @@ void TProbeCycles::Probe(const TModuleAddress& module, std::chrono::milliseconds
         ++Answers_[size_t(TProbeAnswer::Shared)];
         return;
     }
-    entry.Cycle = std::make_unique<TModuleCycle>(module, Settings_.Client);
+    entry.Cycle = std::make_unique<TModuleCycle>(module, Settings_.Client, std::move(map));
     entry.Cycle->OnFinished = [this, key] { CycleFinished(key); };
     Queue_.push_back(key);
     Forget();
@@ -56,12 +77,14 @@ void TProbeCycles::CycleFinished(const std::string& key)
     const TCycleOutcome outcome = entry.Cycle->Outcome();
     entry.Last = outcome;
     entry.LastEnd = std::chrono::steady_clock::now();
+    CountExceptions(outcome, entry.Exceptions);
+    const TExceptionCounts counts = entry.Exceptions;
     std::vector<TWaiter> waiters = std::move(entry.Waiters);
     entry.Waiters.clear();
-    DropCycle(entry);
+    DropCycle(entry, key);
     for (TWaiter& waiter : waiters) {
         ++Answers_[size_t(TProbeAnswer::Cycle)];
-        waiter.Answer(outcome);
+        waiter.Answer(outcome, counts);
     }
     StartWaiting();
 }
@@ -78,21 +101,23 @@ void TProbeCycles::DeadlinePassed(const std::string& key, uint64_t id)
     // A cycle still waiting for its turn has asked nothing yet.
     const TCycleOutcome outcome = entry.Running ? entry.Cycle->Outcome() : TCycleOutcome{};
     if (entry.Waiters.empty()) {
-        DropCycle(entry);
+        // What the cycle had asked counts, though nobody waits for the rest.
+        CountExceptions(outcome, entry.Exceptions);
+        DropCycle(entry, key);
         StartWaiting();
     }
     ++Answers_[size_t(TProbeAnswer::Cut)];
-    waiter.Answer(outcome);
+    waiter.Answer(outcome, entry.Exceptions);
 }
 
-void TProbeCycles::DropCycle(TModuleEntry& entry)
+void TProbeCycles::DropCycle(TModuleEntry& entry, const std::string& key)
 {
     if (!entry.Cycle)
         return;
     if (entry.Running)
         --Running_;
     else
-        Queue_.erase(std::find(Queue_.begin(), Queue_.end(), entry.Module.Text()));
+        Queue_.erase(std::find(Queue_.begin(), Queue_.end(), key));
     entry.Running = false;
     entry.Cycle->Stop();
     // Its client may be inside the call that told the outcome: gone from the event loop.

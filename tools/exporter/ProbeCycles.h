@@ -32,16 +32,25 @@ struct TProbeSettings {
 enum class TProbeAnswer { Cycle, Shared, Interval, Cut };
 inline constexpr size_t ProbeAnswerCount = 4;
 
+// Exceptions a module and the devices behind it have answered with, over every cycle the exporter
+// has run with it (and its map) since it began to remember it.
+struct TExceptionCounts {
+    std::map<uint8_t, uint64_t> Requests;    // requests, by exception code
+    std::map<std::string, uint64_t> Points;  // reads of a point, by its name
+};
+
 class TProbeCycles : public QObject {
 public:
-    using TAnswer = std::function<void(const TCycleOutcome&)>;
+    using TAnswer = std::function<void(const TCycleOutcome&, const TExceptionCounts&)>;
 
     explicit TProbeCycles(const TProbeSettings& settings, QObject* owner = nullptr);
     ~TProbeCycles() override;
 
     // answer is told once: from inside this call when the module's last cycle is recent enough,
-    // later otherwise, and at the latest when budget has passed.
-    void Probe(const TModuleAddress& module, std::chrono::milliseconds budget, TAnswer answer);
+    // later otherwise, and at the latest when budget has passed. A module is remembered with the
+    // name of its map: scrapes share a cycle only when they want the same points.
+    void Probe(const TModuleAddress& module, std::shared_ptr<const TNamedMap> map, std::chrono::milliseconds budget,
+               TAnswer answer);
 
     size_t Running() const { return Running_; }
     size_t Waiting() const { return Queue_.size(); }
@@ -63,12 +72,13 @@ private:
         std::optional<TCycleOutcome> Last;
         std::chrono::steady_clock::time_point LastEnd;
         std::chrono::steady_clock::time_point LastAsked;
+        TExceptionCounts Exceptions;
     };
 
     void StartWaiting();
     void CycleFinished(const std::string& key);
     void DeadlinePassed(const std::string& key, uint64_t waiter);
-    void DropCycle(TModuleEntry& entry);
+    void DropCycle(TModuleEntry& entry, const std::string& key);
     void Forget();
 
     const TProbeSettings Settings_;

@@ -4,6 +4,10 @@
 #include "ConfigVerdict.h"
 #include "FleetValues.h"
 #include "MetricsText.h"
+#include "modbus.h"
+
+#include <map>
+#include <variant>
 
 std::string ModuleStatusWord(const TCycleOutcome& outcome)
 {
@@ -16,7 +20,77 @@ std::string ModuleStatusWord(const TCycleOutcome& outcome)
     return outcome.Module.Ok() ? "ok" : ReasonWord(ModuleFailure(outcome.Module).Reason);
 }
 
-std::string ProbePage(const TCycleOutcome& outcome, const TReferenceConfig* reference)
+std::string PointStatusWord(const TPointState& state)
+{
+    switch (state.Status) {
+    case TPointStatus::Ok: return "ok";
+    case TPointStatus::Exception: return ReasonWord(ModuleFailure(state.Failure).Reason);
+    default: return "no_answer";
+    }
+}
+
+namespace {
+
+double SampleOf(const TDeviceValue& value)
+{
+    if (const auto* bit = std::get_if<bool>(&value))
+        return *bit ? 1 : 0;
+    if (const auto* integer = std::get_if<int64_t>(&value))
+        return double(*integer);
+    if (const auto* single = std::get_if<float>(&value))
+        return double(*single);
+    return std::get<double>(value);
+}
+
+// Each point's value (a number's; a text has none), status and exceptions, and whether each device
+// answered at all: a device answers when it gave a value or an exception of its own, not when the
+// module could not reach it (0x0A, 0x0B) or nothing came.
+void AddPoints(TMetricsText& page, const TCycleOutcome& outcome, const TExceptionCounts& counts)
+{
+    const std::vector<TMapPoint>& points = outcome.Map->Map.Points;
+    const auto labels = [&](size_t i) {
+        return TMetricLabels{{"point", points[i].Name}, {"device", std::to_string(points[i].Unit)}};
+    };
+    page.Family("korvel_point_value", TMetricType::Gauge,
+                "A map point's value in its engineering units (the units label), scaled as the map says.");
+    for (size_t i = 0; i < points.size(); ++i) {
+        const TPointState& state = outcome.Points[i];
+        if (state.Status == TPointStatus::Ok && state.Value && !std::holds_alternative<std::string>(*state.Value)) {
+            TMetricLabels withUnits = labels(i);
+            withUnits.emplace_back("units", points[i].Units);
+            page.Sample(SampleOf(*state.Value), withUnits);
+        }
+    }
+    page.Family("korvel_point_status", TMetricType::Gauge,
+                "How a map point's read ended: the status label (and the exception code), value 1.");
+    std::map<uint8_t, bool> deviceUp;
+    for (size_t i = 0; i < points.size(); ++i) {
+        const TPointState& state = outcome.Points[i];
+        TMetricLabels status = labels(i);
+        status.emplace_back("status", PointStatusWord(state));
+        if (state.Status == TPointStatus::Exception)
+            status.emplace_back("exception", std::to_string(state.Failure.Exception));
+        page.Sample(1, status);
+        const bool answered = state.Status == TPointStatus::Ok || (state.Status == TPointStatus::Exception &&
+                                                                   state.Failure.Exception != ExceptionGatewayPath &&
+                                                                   state.Failure.Exception != ExceptionGatewayTarget);
+        deviceUp[points[i].Unit] |= answered;
+    }
+    page.Family("korvel_point_exceptions", TMetricType::Counter,
+                "Reads of a map point answered with an exception, over the exporter's cycles with the module.");
+    for (size_t i = 0; i < points.size(); ++i) {
+        const auto it = counts.Points.find(points[i].Name);
+        page.Sample(it == counts.Points.end() ? 0 : double(it->second), labels(i));
+    }
+    page.Family("korvel_device_up", TMetricType::Gauge,
+                "Whether a device on the module's lines answered any read of its points.");
+    for (const auto& [unit, up] : deviceUp)
+        page.Sample(up ? 1 : 0, {{"device", std::to_string(unit)}});
+}
+
+}  // namespace
+
+std::string ProbePage(const TCycleOutcome& outcome, const TExceptionCounts& counts, const TReferenceConfig* reference)
 {
     TMetricsText page;
     const bool up = outcome.ModuleUp();
@@ -37,6 +111,13 @@ std::string ProbePage(const TCycleOutcome& outcome, const TReferenceConfig* refe
     page.Family("korvel_probe_complete", TMetricType::Gauge,
                 "Whether every request of the cycle had its answer before the scrape's time was up.");
     page.Sample(outcome.Finished ? 1 : 0);
+    page.Family("korvel_module_exceptions", TMetricType::Counter,
+                "Requests to the module and the devices behind it answered with an exception, by code, over the "
+                "exporter's cycles with the module.");
+    for (const auto& [code, count] : counts.Requests)
+        page.Sample(double(count), {{"exception", std::to_string(code)}});
+    if (outcome.Map)
+        AddPoints(page, outcome, counts);
     if (!up)
         return page.Text();
     page.Family("korvel_module", TMetricType::Info, "The module's firmware version and MAC address.");
