@@ -21,8 +21,10 @@ constexpr const char* TCPPortPath = "CONNECT\\TCPPort";
 constexpr const char* TimeoutPath = "CONNECT\\Timeout";
 constexpr const char* RepeatsPath = "CONNECT\\Repeats";
 constexpr const char* VerifyWritePath = "CONNECT\\VerifyWrite";
-// The recent files: RECENT\File1 ... File8, an element only for a file there is.
+// The recent files: RECENT\File1 ... File8, an element only for a file there is; the register maps
+// of "Устройства на линии" likewise as RECENT\Map1 ... Map8.
 constexpr const char* RecentFilePath = "RECENT\\File";
+constexpr const char* RecentMapPath = "RECENT\\Map";
 constexpr int32_t MinTCPPort = 1;
 constexpr int32_t MaxTCPPort = 65535;
 // A settings file holds two short values; anything larger is not one, and is not read.
@@ -76,6 +78,23 @@ private:
     const TXMLDocument& Document_;
     bool Refused_ = false;
 };
+std::vector<std::string> RecentNames(const TXMLDocument& document, const std::string& path)
+{
+    std::vector<std::string> names;
+    for (size_t i = 1; i <= MaxRecentFiles; ++i)
+        if (std::string name = document.GetValue(path + std::to_string(i)); !name.empty())
+            names.push_back(std::move(name));
+    return names;
+}
+
+void KeepRecentNames(TXMLDocument& document, const std::string& path, const std::vector<std::string>& names)
+{
+    size_t kept = 0;
+    for (const std::string& name : names)
+        if (kept < MaxRecentFiles && CanKeepRecentFile(name))
+            document.SetValue(path + std::to_string(++kept), name);
+}
+
 }  // namespace
 
 TSettings LoadSettingsFile(const std::string& fileName, bool* unusable)
@@ -102,9 +121,8 @@ TSettings LoadSettingsFile(const std::string& fileName, bool* unusable)
     settings.Timeout = values.Number(TimeoutPath, MinReplyTimeout, MaxReplyTimeout, DefaultReplyTimeout);
     settings.Transmissions = values.Number(RepeatsPath, MinTransmissions, MaxTransmissions, DefaultTransmissions);
     settings.VerifyWrite = values.Text(VerifyWritePath) != "0";
-    for (size_t i = 1; i <= MaxRecentFiles; ++i)
-        if (std::string name = document.GetValue(RecentFilePath + std::to_string(i)); !name.empty())
-            settings.RecentFiles.push_back(std::move(name));
+    settings.RecentFiles = RecentNames(document, RecentFilePath);
+    settings.RecentMaps = RecentNames(document, RecentMapPath);
     if (unusable)
         *unusable = values.Refused();
     return settings;
@@ -126,10 +144,8 @@ void SaveSettingsFile(const std::string& fileName, const TSettings& settings)
         document.SetValue(RepeatsPath, std::to_string(settings.Transmissions));
     if (settings.VerifyWrite != defaults.VerifyWrite)
         document.SetValue(VerifyWritePath, "0");
-    size_t kept = 0;
-    for (const std::string& name : settings.RecentFiles)
-        if (kept < MaxRecentFiles && CanKeepRecentFile(name))
-            document.SetValue(RecentFilePath + std::to_string(++kept), name);
+    KeepRecentNames(document, RecentFilePath, settings.RecentFiles);
+    KeepRecentNames(document, RecentMapPath, settings.RecentMaps);
     document.SaveToFile(fileName);
 }
 

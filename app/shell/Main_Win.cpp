@@ -13,6 +13,7 @@
 #include "Info_Win.h"
 #include "KorvelApplication.h"
 #include "Lines_Win.h"
+#include "MapPage.h"
 #include "ConfigVerdict.h"
 #include "FieldControls.h"
 #include "ModbusMaster.h"
@@ -839,6 +840,11 @@ void TMainWindow::ShowLinesActionExecute()
         };
         LinesWindow = new TLinesWindow(
             *Client, newSearch, [this](const QString& topic) { ShowHelpTopic(topic); }, this);
+        LinesWindow->MapPage().SetRecentMaps(
+            {[this] { return Settings.RecentMaps; },
+             [this](const std::string& name) { AddRecentFile(Settings.RecentMaps, name); },
+             [this](const std::string& name) { RemoveRecentFile(Settings.RecentMaps, name); }});
+        LinesWindow->MapPage().OpenLastMap();
     }
     LinesWindow->show();
     LinesWindow->raise();

@@ -1,6 +1,7 @@
 #pragma once
 // Where the program reaches the module: kept by the main window, edited by the settings dialog;
-// and the files the Файл menu offers again, kept in the same file.
+// and the files the Файл menu offers again, and the register maps "Устройства на линии" opens
+// again, kept in the same file.
 
 #include "ModuleClient.h"
 #include "ModuleDefaults.h"
@@ -16,4 +17,5 @@ struct TSettings {
     int32_t Timeout = DefaultReplyTimeout;                  // ms a reply is waited for, 100..10000
     int32_t Transmissions = DefaultTransmissions;           // of one request, 1..5
     std::vector<std::string> RecentFiles{};                 // opened or saved last, newest first
+    std::vector<std::string> RecentMaps{};                  // the register maps of the lines window, so
 };

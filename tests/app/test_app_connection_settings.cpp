@@ -264,6 +264,7 @@ TEST(SettingsFile, RecentFilesAreKeptOnlyWhenThereAreAnyAndOnlyAsTheyCanComeBack
     settings.RecentFiles = {"/plant/a.ini", "/plant/R&D.ini", "/plant/<b>.ini", longName, "/plant/новый цех.ini"};
     for (int i = 0; i < 8; ++i)
         settings.RecentFiles.push_back("/plant/more" + std::to_string(i) + ".ini");
+    settings.RecentMaps = {"/plant/meters.csv", "/plant/<drives>.csv", "/plant/pumps.csv"};
     SaveSettingsFile(path.toStdString(), settings);
     const std::vector<std::string> expected{"/plant/a.ini",     "/plant/новый цех.ini", "/plant/more0.ini",
                                             "/plant/more1.ini", "/plant/more2.ini",     "/plant/more3.ini",
@@ -272,6 +273,7 @@ TEST(SettingsFile, RecentFilesAreKeptOnlyWhenThereAreAnyAndOnlyAsTheyCanComeBack
     const TSettings read = LoadSettingsFile(path.toStdString(), &unusable);
     EXPECT_FALSE(unusable);
     EXPECT_EQ(read.RecentFiles, expected);
+    EXPECT_EQ(read.RecentMaps, std::vector<std::string>({"/plant/meters.csv", "/plant/pumps.csv"}));
     EXPECT_EQ(read.IPAddress, settings.IPAddress);
 }
 

@@ -610,8 +610,9 @@ TEST_F(MapPageTest, ARowOfTheSinglePollIsAddedToTheMap)
     EXPECT_TRUE(rows[8].startsWith("u6_30007;6;input;6;uint32")) << rows[8].toStdString();
 }
 
-// A map with errors is refused with all of them and their lines; the map shown stays.
-TEST_F(MapPageTest, AMapWithErrorsIsRefusedWithEveryErrorAndLine)
+// A map with errors is refused with all of them and their lines; the map shown stays, and the map
+// last used is opened again.
+TEST_F(MapPageTest, AMapWithErrorsIsRefusedAndTheLastGoodOneComesBack)
 {
     TMapPage& page = OpenMap();
     QFile bad(Path("bad.csv"));
@@ -624,4 +625,12 @@ TEST_F(MapPageTest, AMapWithErrorsIsRefusedWithEveryErrorAndLine)
     EXPECT_TRUE(box.contains("строка 3, unit")) << box.toStdString();
     EXPECT_EQ(page.PointsTable->rowCount(), 6);
     EXPECT_EQ(page.MapFile(), Path("meters.csv"));
+
+    // The map last used comes back with the program, from its settings file.
+    ASSERT_TRUE(CloseWindow());
+    Window_.reset();
+    Action("ShowLinesAction")->trigger();
+    TMapPage& again = Window().findChild<TLinesWindow*>()->MapPage();
+    EXPECT_EQ(again.MapFile(), Path("meters.csv"));
+    EXPECT_EQ(again.PointsTable->rowCount(), 6);
 }
