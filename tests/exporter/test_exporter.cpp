@@ -1,10 +1,7 @@
 // korvel-exporter as Prometheus and its operators meet it: the real program against simulated
 // modules in this process, asked over HTTP; every page it serves passes promtool's check.
 #include "ExporterProgram.h"
-#include "ModuleDefaults.h"
-#include "ModuleRegisters.h"
-#include "ModuleSimServer.h"
-#include "SimLines.h"
+#include "SimMeters.h"
 #include "WholeFile.h"
 
 #include <QDir>
@@ -33,19 +30,12 @@ void ExpectPromtoolAccepts(const QByteArray& page)
     EXPECT_EQ(promtool.exitCode(), 0) << promtool.readAll().toStdString() << "\n" << page.toStdString();
 }
 
-void Load(TModuleSimServer& module, const TModuleConfig& config)
-{
-    const TConfigImage image = BuildConfigImage(config);
-    for (size_t k = 0; k < image.size(); ++k)
-        module.SetRegister(ConfigFirstRegister + int(k), image[k]);
-}
-
 class ExporterTest : public testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(Configs.isValid());
-        Load(Module, FactoryDefaults);
+        LoadConfig(Module, FactoryDefaults);
         ASSERT_TRUE(Module.Listen(QHostAddress::LocalHost, 0));
     }
 
@@ -56,22 +46,6 @@ protected:
     }
 
     QString Target() const { return QString("127.0.0.1:%1").arg(Module.Port()); }
-
-    // Meters on the lines, their clock held at t = 0 so that every value is the documented one;
-    // the channels wait 5 ms for a device.
-    void AddMeters(const std::vector<uint8_t>& units)
-    {
-        TModuleConfig config = FactoryDefaults;
-        for (TChannelConfig& channel : config.Channels)
-            channel.Timeout = 5;
-        Load(Module, config);
-        const TSerialSettings factory{FactoryChannelDefaults.BaudIndex, FactoryChannelDefaults.Parity,
-                                      FactoryChannelDefaults.StopBits};
-        for (const uint8_t unit : units)
-            ASSERT_TRUE(Module.Lines().AddDevice(TSimDevice(0, unit, factory)));
-        Module.Lines().FreezeClock(0);
-        Module.Lines().SetLineTimeFactor(0);
-    }
 
     void WriteConfig(const QString& name, const std::string& text)
     {
@@ -120,7 +94,7 @@ TEST_F(ExporterTest, ProbeTellsTheModuleAndItsDriftFromAReference)
 
 TEST_F(ExporterTest, MapPointsAreReadInThePlannedRequestsWithTheirValuesAndStatuses)
 {
-    AddMeters({5, 17});
+    AddMeters(Module, {{0, 5}, {0, 17}});
     WriteConfig("meters.csv", "name,unit,function,address,type,count,scale,units\n"
                               "# the documented values at t = 0\n"
                               "u5,5,input,0,float32,,,V\n"
@@ -229,7 +203,7 @@ TEST_F(ExporterTest, BadRequestsAreRefusedWithTheirReason)
 TEST_F(ExporterTest, ScrapesOfOneModuleAtOnceShareOneCycle)
 {
     TModuleSimServer slow;
-    Load(slow, FactoryDefaults);
+    LoadConfig(slow, FactoryDefaults);
     slow.SetAnswerDelay(300);
     ASSERT_TRUE(slow.Listen(QHostAddress::LocalHost, 0));
     StartExporter({"--min-interval", "60000"});

@@ -28,6 +28,9 @@ for path in ./usr/bin/KorvelService ./usr/bin/korvel-cli ./usr/bin/korvel-module
             ./usr/share/applications/KorvelService.desktop \
             ./usr/share/icons/hicolor/scalable/apps/KorvelService.svg \
             ./usr/share/man/man1/korvel-cli.1 \
+            ./usr/bin/korvel-exporter ./usr/share/man/man1/korvel-exporter.1 \
+            ./usr/lib/systemd/system/korvel-exporter.service \
+            ./usr/share/KorvelService/exporter/prometheus.yml ./usr/share/KorvelService/exporter/korvel-alerts.yml \
             ./usr/share/bash-completion/completions/korvel-cli; do
   grep -qxF "$path" <<<"$contents" || { echo "FAIL: the package lacks $path"; failed=1; }
 done
@@ -35,7 +38,7 @@ grep -q '^./usr/share/metainfo/.*\.metainfo\.xml$' <<<"$contents" || { echo "FAI
 grep -q '^./usr/bin/Help' <<<"$contents" && { echo "FAIL: help pages lie among the binaries"; failed=1; }
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt6core6 libqt6widgets6 libqt6network6 qt6-qpa-plugins; do
+for package in libqt6core6 libqt6widgets6 libqt6network6 libqt6httpserver6 qt6-qpa-plugins; do
   grep -q "$package" <<<"$depends" || { echo "FAIL: Depends lacks $package: $depends"; failed=1; }
 done
 
@@ -43,6 +46,9 @@ root="$work/root"
 dpkg-deb -x "$deb" "$root"
 "$root/usr/bin/KorvelService" --version | grep -q KorvelService || { echo "FAIL: the unpacked program does not start"; failed=1; }
 "$root/usr/bin/korvel-cli" --help >/dev/null || { echo "FAIL: the unpacked korvel-cli does not start"; failed=1; }
+"$root/usr/bin/korvel-exporter" --help >/dev/null || { echo "FAIL: the unpacked korvel-exporter does not start"; failed=1; }
+# A service polled by Prometheus has no use for the GUI libraries.
+ldd "$root/usr/bin/korvel-exporter" | grep -q libQt6Gui && { echo "FAIL: korvel-exporter loads QtGui"; failed=1; }
 
 [ "$failed" = 0 ] && echo "package $(basename "$deb"): complete"
 exit "$failed"

@@ -6,6 +6,7 @@
 #include "MetricsText.h"
 #include "modbus.h"
 
+#include <cstdlib>
 #include <map>
 #include <variant>
 
@@ -31,15 +32,11 @@ std::string PointStatusWord(const TPointState& state)
 
 namespace {
 
+// The number as korvel-cli prints it: a float32 as its own shortest text reads (230.52, not
+// 230.52000427246094), a bit as 0 or 1.
 double SampleOf(const TDeviceValue& value)
 {
-    if (const auto* bit = std::get_if<bool>(&value))
-        return *bit ? 1 : 0;
-    if (const auto* integer = std::get_if<int64_t>(&value))
-        return double(*integer);
-    if (const auto* single = std::get_if<float>(&value))
-        return double(*single);
-    return std::get<double>(value);
+    return std::strtod(DeviceValueText(value).c_str(), nullptr);
 }
 
 // Each point's value (a number's; a text has none), status and exceptions, and whether each device
