@@ -357,30 +357,35 @@ void TMapPage::LogCheckToggled(bool on)
     TFileDialog dialog(TFileDialog::TKind::Save, this);
     dialog.Filter = "CSV-файлы (*.csv)|*.csv";
     dialog.DefaultExt = "csv";
-    const std::string header = PointLogHeader(Map_.Points);
-    QString refused;
-    if (dialog.Execute()) {
-        Log_.setFileName(dialog.FileName);
-        // A file of this map's log goes on; any other file is not written into.
-        QFile existing(dialog.FileName);
-        const QByteArray first = existing.open(QIODevice::ReadOnly) ? existing.readLine().trimmed() : QByteArray();
-        if (!first.isEmpty() && first.toStdString() != header)
-            refused = "В файле " + dialog.FileName + " другие столбцы: выберите другой файл";
-        else if (!Log_.open(QIODevice::WriteOnly | QIODevice::Append))
-            refused = "Ошибка записи в файл " + dialog.FileName;
-        else if (first.isEmpty())
-            Log_.write(QByteArray::fromStdString(header + "\n"));
-    }
-    if (!Log_.isOpen()) {
+    if (!dialog.Execute() || !StartLog(dialog.FileName)) {
         const QSignalBlocker blocker(LogCheck);
         LogCheck->setChecked(false);
-        if (!refused.isEmpty())
-            ShowInputError(refused);
-        return;
     }
-    Log_.flush();
+}
+
+bool TMapPage::StartLog(const QString& fileName)
+{
+    StopLog({});
+    const std::string header = PointLogHeader(Map_.Points);
+    // A file of this map's log goes on; any other file is not written into.
+    QFile existing(fileName);
+    const QByteArray first = existing.open(QIODevice::ReadOnly) ? existing.readLine().trimmed() : QByteArray();
+    if (!first.isEmpty() && first.toStdString() != header) {
+        ShowInputError("В файле " + fileName + " другие столбцы: выберите другой файл");
+        return false;
+    }
+    Log_.setFileName(fileName);
+    if (!Log_.open(QIODevice::WriteOnly | QIODevice::Append) ||
+        (first.isEmpty() && Log_.write(QByteArray::fromStdString(header + "\n")) < 0) || !Log_.flush()) {
+        Log_.close();
+        ShowInputError("Ошибка записи в файл " + fileName);
+        return false;
+    }
     LogHeader_ = header;
-    LogFileLabel->setText(QDir::toNativeSeparators(Log_.fileName()));
+    const QSignalBlocker blocker(LogCheck);
+    LogCheck->setChecked(true);
+    LogFileLabel->setText(QDir::toNativeSeparators(fileName));
+    return true;
 }
 
 void TMapPage::StopLog(const QString& why)

@@ -50,6 +50,9 @@ public:
     bool SaveMap(const QString& fileName);
     // A point of the single-block poll, its name made unique; it becomes the current row.
     void AddPoint(TMapPoint point);
+    // Each cycle appended to the file from now on: a new or empty file gets the header, a log of
+    // the same points goes on, any other file is refused.
+    bool StartLog(const QString& fileName);
     void StartPoll();
     void StopPoll();
     // After the client's requests were dropped: the poll asks again.
