@@ -94,6 +94,9 @@ TMapPage::TMapPage(TModuleClient& client, TWritePoint writePoint, QWidget* paren
     Plot_->SetWindowSeconds(PlotWindows[PlotWindowBox->currentIndex()]);
     PointsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     PointsTable->horizontalHeader()->setStretchLastSection(true);
+    PointsTable->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    MapSplitter->setStretchFactor(0, 3);
+    MapSplitter->setStretchFactor(1, 2);
     StopButton->setEnabled(false);
     OpenMapButton->setMenu(new QMenu(OpenMapButton));
     connect(OpenMapButton->menu(), &QMenu::aboutToShow, this, [this] { OpenButtonMenu(); });
@@ -159,6 +162,7 @@ bool TMapPage::OpenMap(const QString& fileName)
     if (Recent_.Used)
         Recent_.Used(fileName.toStdString());
     Plot_->Clear();
+    PointsTable->setRowCount(0);  // another map's rows and ticks
     ShowMap();
     UsePoints();
     return true;
@@ -218,6 +222,7 @@ void TMapPage::ShowMap()
 {
     const QSignalBlocker blocker(PointsTable);  // rows drawn here are no edit of the operator's
     PointsTable->setRowCount(int(Map_.Points.size()));
+    bool ticked = false;
     for (int row = 0; row < int(Map_.Points.size()); ++row) {
         const TMapPoint& point = Map_.Points[size_t(row)];
         const Qt::ItemFlags shown = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
@@ -241,9 +246,11 @@ void TMapPage::ShowMap()
         }
         for (const int column : {ValueColumn, StatusColumn, TimeColumn})
             Cell(PointsTable, row, column)->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        // As on the single poll's page, the first value that plots is ticked; the operator ticks more.
         QTableWidgetItem* name = PointsTable->item(row, NameColumn);
         if (!name->data(Qt::CheckStateRole).isValid())
-            name->setCheckState(point.IsNumber() || point.IsBit() ? Qt::Checked : Qt::Unchecked);
+            name->setCheckState((point.IsNumber() || point.IsBit()) && !ticked ? Qt::Checked : Qt::Unchecked);
+        ticked = ticked || name->checkState() == Qt::Checked;
         name->setToolTip(Text(point.Description));
     }
 }

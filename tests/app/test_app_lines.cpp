@@ -502,7 +502,7 @@ TEST_F(MapPageTest, PointsArePolledTogetherWithTheirUnitsAndGoStaleWithTheirAge)
     }
     EXPECT_EQ(lines()[0], "time,U1,U1 status,E1,E1 status,T1,T1 status,SP,SP status,Limit,Limit status,U2,U2 status");
     EXPECT_TRUE(lines()[1].endsWith(",240,ok,5.001,ok,2.1,ok,50,ok,0,ok,240,ok")) << lines()[1].toStdString();
-    EXPECT_GE(page.Plot().PointCount(), 5u);
+    EXPECT_GE(page.Plot().PointCount(), 2u);  // the first point ticked, a point a cycle
 
     Module.reset();
     ASSERT_TRUE(WaitUntil([&] { return Shown(page, "U2", StatusColumn).startsWith("устарело на "); }));
