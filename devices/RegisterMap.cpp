@@ -12,15 +12,6 @@ constexpr std::array<std::string_view, MapColumnCount> ColumnNames = {"name",   
 
 constexpr std::array<std::string_view, 4> FunctionNames = {"coil", "discrete", "holding", "input"};
 
-double Real(const TDeviceValue& value)
-{
-    if (const auto* integer = std::get_if<int64_t>(&value))
-        return double(*integer);
-    if (const auto* single = std::get_if<float>(&value))
-        return double(*single);
-    return std::get<double>(value);
-}
-
 // raw × scale, dividing by the scale's inverse where that is a whole number: 2301 × 0.1 comes out
 // as 230.1, not 230.10000000000002, as the decimal a person reads off the device's manual.
 double Scaled(double raw, double scale)
@@ -83,5 +74,5 @@ std::optional<TDeviceValue> DecodePoint(const TMapPoint& point, std::span<const 
         return std::nullopt;
     if (!point.IsNumber() || (point.Scale == 1 && point.Offset == 0))
         return std::move(values.front());
-    return TDeviceValue(Scaled(Real(values.front()), point.Scale) + point.Offset);
+    return TDeviceValue(Scaled(DeviceValueNumber(values.front()).value_or(NAN), point.Scale) + point.Offset);
 }

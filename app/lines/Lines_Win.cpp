@@ -98,6 +98,10 @@ TLinesWindow::TLinesWindow(TModuleClient& client, TNewSearch newSearch, TShowHel
 {
     setupUi(this);
     setWindowFlag(Qt::WindowMaximizeButtonHint);
+    for (const TDataTypeRow& row : DataTypes())
+        TypeBox->addItem(QString::fromLatin1(row.Name), int(row.Type));
+    for (const TWordOrderRow& row : WordOrders())
+        OrderBox->addItem(QString::fromLatin1(row.Name), int(row.Order));
     SetHelpTopic(std::move(showHelpTopic), LinesHelpTopic);
     PageControl1->insertTab(1, MapPage_, "Карта");
     auto* plotLayout = new QVBoxLayout(PlotPlace);
@@ -192,26 +196,25 @@ void TLinesWindow::ShowAddressNotation()
                              ")");
 }
 
-std::optional<TDataType> TLinesWindow::ChosenType() const
+// The lists hold each type and order with its enumerator as the item's data, whatever its text.
+TDataType TLinesWindow::ChosenType() const
 {
-    return DataTypeFromName(TypeBox->currentText().toStdString());
+    return TDataType(TypeBox->currentData().toInt());
 }
 
 TWordOrder TLinesWindow::ChosenOrder() const
 {
     // An order greyed out is not the operator's: a value of one register, or a text, has none.
-    const auto type = ChosenType();
-    if (!type || !IsMultiRegisterType(*type))
+    if (!IsMultiRegisterType(ChosenType()))
         return TWordOrder::ABCD;
-    return WordOrderFromName(OrderBox->currentText().toStdString()).value_or(TWordOrder::ABCD);
+    return TWordOrder(OrderBox->currentData().toInt());
 }
 
 void TLinesWindow::ShowFormatChoice()
 {
     const bool registers = !IsBitFunction(FunctionOf(FunctionBox->currentIndex()));
     TypeBox->setEnabled(registers);
-    const auto type = ChosenType();
-    OrderBox->setEnabled(registers && type && IsMultiRegisterType(*type));
+    OrderBox->setEnabled(registers && IsMultiRegisterType(ChosenType()));
     CountEdit->setMaximum(MaxReadCount(FunctionOf(FunctionBox->currentIndex())));
 }
 
@@ -229,20 +232,20 @@ void TLinesWindow::PollButtonClick()
         ShowInputError("Адрес и количество выходят за 65535");
         return;
     }
-    const auto type = ChosenType();
+    const TDataType type = ChosenType();
     const TWordOrder order = ChosenOrder();
     // Fewer registers than one value takes would poll and show nothing.
-    if (!IsBitFunction(read.Function) && type && read.Count < RegistersPerValue(*type)) {
+    if (!IsBitFunction(read.Function) && read.Count < RegistersPerValue(type)) {
         ShowInputError(QString("Значение типа %1 занимает регистров: %2")
                            .arg(TypeBox->currentText())
-                           .arg(RegistersPerValue(*type)));
+                           .arg(RegistersPerValue(type)));
         return;
     }
     const bool sameRows = read.Unit == Polled_.Unit && read.Function == Polled_.Function &&
                           read.Address == Polled_.Address && read.Count == Polled_.Count && type == PolledType_ &&
                           order == PolledOrder_ && ValuesTable->rowCount() > 0;
     Polled_ = read;
-    PolledType_ = type.value_or(TDataType::UInt16);
+    PolledType_ = type;
     PolledOrder_ = order;
     // Another block gets its own rows; the samples taken, the plot and the counters go on.
     if (!sameRows) {
@@ -268,7 +271,7 @@ int TLinesWindow::RowWidth() const
 {
     if (IsBitFunction(Polled_.Function))
         return 1;
-    return PolledType_ == TDataType::Ascii ? std::max<int>(1, Polled_.Count) : RegistersPerValue(PolledType_);
+    return DataTypeRow(PolledType_).Text ? std::max<int>(1, Polled_.Count) : RegistersPerValue(PolledType_);
 }
 
 std::vector<TDeviceValue> TLinesWindow::ShownValues() const
@@ -302,7 +305,8 @@ void TLinesWindow::TakeSample(const TDeviceSample& sample)
         const QTableWidgetItem* addressItem = ValuesTable->item(row, AddressColumn);
         Log_.Add({sample.Time, sample.Read.Unit, sample.Read.Address + uint32_t(row * RowWidth()),
                   ValuesTable->item(row, RawColumn)->text(), ValuesTable->item(row, ValueColumn)->text()});
-        if (const auto number = PlottedNumber(values[size_t(row)]); number && addressItem->checkState() == Qt::Checked)
+        if (const auto number = DeviceValueNumber(values[size_t(row)]);
+            number && addressItem->checkState() == Qt::Checked)
             Plot_->AddPoint(addressItem->data(Qt::UserRole).toString(), seconds, *number);
     }
 }
@@ -331,8 +335,8 @@ void TLinesWindow::ShowRows(const std::vector<TDeviceValue>& values)
             addressItem->setText(QString("%1 (%2)").arg(address).arg(ConventionalAddress(Polled_.Function, address)));
             addressItem->setData(Qt::UserRole, LineName(Polled_.Unit, addressItem->text()));
             addressItem->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-            addressItem->setCheckState(row == 0 && !values.empty() && PlottedNumber(values[0]) ? Qt::Checked
-                                                                                               : Qt::Unchecked);
+            addressItem->setCheckState(row == 0 && !values.empty() && DeviceValueNumber(values[0]) ? Qt::Checked
+                                                                                                   : Qt::Unchecked);
         }
         const bool shown = size_t(row) < values.size();
         const std::span<const uint16_t> words(ShownRaw_.data() + row * width, shown ? size_t(width) : 0);
@@ -350,11 +354,11 @@ void TLinesWindow::ShowRows(const std::vector<TDeviceValue>& values)
 
 void TLinesWindow::DecodeAgain()
 {
-    const auto type = ChosenType();
-    if (!type || IsBitFunction(Polled_.Function) || ShownRaw_.empty() ||
-        int(ShownRaw_.size()) < RegistersPerValue(*type) || (*type == PolledType_ && ChosenOrder() == PolledOrder_))
+    const TDataType type = ChosenType();
+    if (IsBitFunction(Polled_.Function) || ShownRaw_.empty() || int(ShownRaw_.size()) < RegistersPerValue(type) ||
+        (type == PolledType_ && ChosenOrder() == PolledOrder_))
         return;
-    PolledType_ = *type;
+    PolledType_ = type;
     PolledOrder_ = ChosenOrder();
     ValuesTable->setRowCount(0);
     ShowRows(ShownValues());

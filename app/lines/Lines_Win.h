@@ -57,7 +57,7 @@ protected:
 private:
     void ShowAddressNotation();
     void ShowFormatChoice();
-    std::optional<TDataType> ChosenType() const;
+    TDataType ChosenType() const;
     // The order of the chosen type; ABCD where it has none to choose.
     TWordOrder ChosenOrder() const;
     void TakeSample(const TDeviceSample& sample);

@@ -1,5 +1,6 @@
 #include "MapPage.h"
 
+#include "DataTypes.h"
 #include "Dialogs.h"
 #include "PointLog.h"
 #include "PollPlot.h"
@@ -308,7 +309,7 @@ void TMapPage::TakeCycle(const TMapCycle& cycle, std::span<const TPointState> st
             if (state.Status != TPointStatus::Ok || !state.Value ||
                 PointsTable->item(row, NameColumn)->checkState() != Qt::Checked)
                 continue;
-            if (const auto number = PlottedNumber(*state.Value))
+            if (const auto number = DeviceValueNumber(*state.Value))
                 Plot_->AddPoint(LineName(Map_.Points[size_t(row)]), seconds, *number);
         }
     }

@@ -115,16 +115,3 @@ void TPollPlot::Refresh()
         AxisY_->setRange(low - margin, high + margin);
     }
 }
-
-std::optional<double> PlottedNumber(const TDeviceValue& value)
-{
-    if (const auto* bit = std::get_if<bool>(&value))
-        return *bit ? 1.0 : 0.0;
-    if (const auto* integer = std::get_if<int64_t>(&value))
-        return double(*integer);
-    if (const auto* single = std::get_if<float>(&value))
-        return double(*single);
-    if (const auto* number = std::get_if<double>(&value))
-        return *number;
-    return std::nullopt;
-}

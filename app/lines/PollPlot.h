@@ -4,14 +4,11 @@
 // a bounded memory; the chart is redrawn a few times a second, not per sample, and shows at most
 // MaxShownPoints of each line, so that a fast poll over a long window stays cheap to draw.
 
-#include "DataTypes.h"
-
 #include <QChartView>
 #include <QTimer>
 
 #include <deque>
 #include <map>
-#include <optional>
 
 class QLineSeries;
 class QValueAxis;
@@ -54,6 +51,3 @@ private:
     bool Paused_ = false;
     bool Changed_ = false;
 };
-
-// The number a value is plotted as: a bit as 0 or 1; a text has none.
-std::optional<double> PlottedNumber(const TDeviceValue& value);

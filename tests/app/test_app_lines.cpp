@@ -392,6 +392,39 @@ TEST_F(LinesTest, ChangingWhatIsReadKeepsTheSamplesAndCounters)
         << rows[samples].toStdString();
 }
 
+// The lists hold every data type and order, each item carrying its own: an item shown by another
+// name (as a translation names it) still polls as its type, and a 64-bit value is shown and plotted.
+TEST_F(LinesTest, EveryTypeIsListedByItsOwnItemAndSixtyFourBitsArePlotted)
+{
+    TLinesWindow* lines = Open({{1, 5}});
+    ASSERT_NE(lines, nullptr);
+    ASSERT_EQ(lines->TypeBox->count(), int(DataTypes().size()));
+    for (const TDataTypeRow& row : DataTypes())
+        EXPECT_EQ(lines->TypeBox->findData(int(row.Type)), int(row.Type)) << row.Name;
+    ASSERT_EQ(lines->OrderBox->count(), int(WordOrders().size()));
+
+    const QString shownName = "целое без знака, 64 бита";
+    lines->TypeBox->setItemText(lines->TypeBox->findData(int(TDataType::UInt64)), shownName);
+    lines->OrderBox->setItemText(lines->OrderBox->findData(int(TWordOrder::CDAB)), "младшее слово первым");
+    PollOnce(*lines, 5, 3, 30, 4, shownName.toUtf8().constData(), "младшее слово первым");
+    EXPECT_EQ(Column(*lines->ValuesTable, 2), QStringList{"0"});
+
+    const TSimDevice& device = *Module->Lines().Device(0, 5);
+    lines->WriteEdit->setText("18446744073709551614");
+    Dialogs.BoxAnswers = {ID::Yes};
+    QTest::mouseClick(lines->WriteButton, Qt::LeftButton);
+    // The low word first, as the order chosen lays it out.
+    EXPECT_TRUE(
+        WaitUntil([&] { return device.HoldingRegister(30) == 0xFFFE && device.HoldingRegister(33) == 0xFFFF; }));
+    EXPECT_TRUE(WaitUntil([&] { return Dialogs.Boxes.back().Text.startsWith("Значение записано"); }));
+
+    const size_t plotted = lines->Plot().PointCount();
+    PollOnce(*lines, 5, 3, 30, 4, shownName.toUtf8().constData(), "младшее слово первым");
+    EXPECT_EQ(Column(*lines->ValuesTable, 2), QStringList{"18446744073709551614"});
+    EXPECT_EQ(Column(*lines->ValuesTable, 1), QStringList{"FFFE FFFF FFFF FFFF"});
+    EXPECT_EQ(lines->Plot().PointCount(), plotted + 1);
+}
+
 // The main window's commands share the client: new connection settings drop the request the poll
 // waits for, and the poll asks again; closing the main window ends the poll with the client.
 TEST_F(LinesTest, APollOutlivesACancelAndEndsWithTheMainWindow)

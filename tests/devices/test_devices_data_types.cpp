@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -20,7 +25,98 @@ std::string Joined(const std::vector<TDeviceValue>& values)
     return text;
 }
 
+// Whether the value is one of the enumeration's enumerators: GCC and Clang print an enumerator in a
+// function's signature by its name, and any other value as a cast, "(TDataType)11".
+template <auto Value> bool IsEnumerator()
+{
+    return std::string_view(__PRETTY_FUNCTION__).find(")" + std::to_string(int(Value))) == std::string_view::npos;
+}
+
+template <class Enum, size_t... Values> size_t EnumeratorCount(std::index_sequence<Values...>)
+{
+    return (size_t(IsEnumerator<Enum(Values)>()) + ...);
+}
+
+template <class Rows> std::vector<std::string> Names(Rows rows)
+{
+    std::vector<std::string> names;
+    for (const auto& row : rows)
+        names.emplace_back(row.Name);
+    return names;
+}
+
+// Whether the text has the name as a word of its own: "int16" is not found in "uint16".
+bool NamesWord(const std::string& text, const std::string& name)
+{
+    const auto partOfWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1))
+        if ((at == 0 || !partOfWord(text[at - 1])) &&
+            (at + name.size() == text.size() || !partOfWord(text[at + name.size()])))
+            return true;
+    return false;
+}
+
+std::string FileText(const char* path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
 }  // namespace
+
+// Every enumerator has its row, a name of its own that is found again, either case: a type added
+// to the enumeration alone fails here, and the lists, help and option check would miss it.
+TEST(DataTypes, EveryTypeAndOrderHasItsRowAndName)
+{
+    EXPECT_EQ(EnumeratorCount<TDataType>(std::make_index_sequence<64>()), DataTypes().size());
+    EXPECT_EQ(EnumeratorCount<TWordOrder>(std::make_index_sequence<64>()), WordOrders().size());
+    std::set<std::string> seen;
+    for (const TDataTypeRow& row : DataTypes()) {
+        EXPECT_FALSE(row.Name.empty());
+        EXPECT_TRUE(seen.insert(std::string(row.Name)).second) << row.Name;
+        EXPECT_EQ(DataTypeFromName(row.Name), row.Type) << row.Name;
+        std::string upper(row.Name);
+        for (char& c : upper)
+            c = char(std::toupper(c));
+        EXPECT_EQ(DataTypeFromName(upper), row.Type) << upper;
+        EXPECT_GE(row.Registers, 1) << row.Name;
+        EXPECT_NE(row.Decode, nullptr) << row.Name;
+        EXPECT_NE(row.Encode, nullptr) << row.Name;
+    }
+    for (const TWordOrderRow& row : WordOrders()) {
+        EXPECT_TRUE(seen.insert(std::string(row.Name)).second) << row.Name;
+        EXPECT_EQ(WordOrderFromName(row.Name), row.Order) << row.Name;
+    }
+    EXPECT_EQ(DataTypeFromName("uint8"), std::nullopt);
+    EXPECT_EQ(WordOrderFromName("ABDC"), std::nullopt);
+}
+
+// The pages written by hand name every type and order the program takes; the completion offers
+// exactly those, in the table's order.
+TEST(DataTypes, TheDocumentsNameEveryTypeAndOrder)
+{
+    for (const char* path : {KORVEL_README, KORVEL_CLI_MAN_PAGE, KORVEL_CLI_COMPLETION, KORVEL_LINES_HELP}) {
+        SCOPED_TRACE(path);
+        const std::string text = FileText(path);
+        ASSERT_FALSE(text.empty());
+        for (const auto& names : {Names(DataTypes()), Names(WordOrders())})
+            for (const std::string& name : names)
+                EXPECT_TRUE(NamesWord(text, name)) << name;
+    }
+    const std::string completion = FileText(KORVEL_CLI_COMPLETION);
+    for (const auto& [option, names] : {std::pair{"--type", Names(DataTypes())}, {"--order", Names(WordOrders())}}) {
+        std::smatch words;
+        ASSERT_TRUE(std::regex_search(
+            completion, words, std::regex(std::string(option) + "\\)\\s*COMPREPLY=\\(\\$\\(compgen -W \"([^\"]*)\"")))
+            << option;
+        std::string expected;
+        for (const std::string& name : names)
+            expected += (expected.empty() ? "" : " ") + name;
+        EXPECT_EQ(words[1].str(), expected) << option;
+    }
+}
 
 // Known registers of each type in each order: the same value must come out of its four layouts.
 TEST(DataTypes, DecodesKnownRegisters)
@@ -44,6 +140,12 @@ TEST(DataTypes, DecodesKnownRegisters)
         {T::UInt32, O::BADC, {0x0100, 0x0200}, "65538"},
         {T::UInt32, O::DCBA, {0x0200, 0x0100}, "65538"},
         {T::UInt32, O::ABCD, {0xFFFF, 0xFFFF}, "4294967295"},
+        {T::Int64, O::ABCD, {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFE}, "-2"},
+        {T::Int64, O::CDAB, {0x0000, 0x0000, 0x0000, 0x8000}, "-9223372036854775808"},
+        {T::Int64, O::BADC, {0x0000, 0x0000, 0x0100, 0x0200}, "65538"},
+        {T::UInt64, O::ABCD, {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}, "18446744073709551615"},
+        {T::UInt64, O::DCBA, {0x0200, 0x0100, 0x0000, 0x0000}, "65538"},
+        {T::UInt64, O::ABCD, {0x0000, 0x0000, 0x0000}, ""},  // too few registers for one value
         {T::Float32, O::ABCD, {0x4366, 0x8000}, "230.5"},
         {T::Float32, O::CDAB, {0x8000, 0x4366}, "230.5"},
         {T::Float32, O::BADC, {0x6643, 0x0080}, "230.5"},
@@ -72,6 +174,25 @@ TEST(DataTypes, DecodesKnownRegisters)
             << DataTypeName(c.Type) << " " << WordOrderName(c.Order);
 }
 
+// Every kind of value as a number to plot or scale, as exact as a double holds it; a text has none.
+TEST(DataTypes, ValuesAsNumbers)
+{
+    const struct {
+        TDeviceValue Value;
+        std::optional<double> Number;
+    } cases[] = {
+        {true, 1.0},
+        {false, 0.0},
+        {int64_t(-9007199254740992), -9007199254740992.0},
+        {uint64_t(18446744073709551615u), 18446744073709551616.0},
+        {230.1f, double(230.1f)},
+        {-2.5, -2.5},
+        {std::string("0x00FF"), std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DeviceValueNumber(c.Value), c.Number) << DeviceValueText(c.Value);
+}
+
 // A typed value written and read back in every order is the value typed.
 TEST(DataTypes, EncodedValuesReadBackInEveryOrder)
 {
@@ -83,6 +204,8 @@ TEST(DataTypes, EncodedValuesReadBackInEveryOrder)
         {T::UInt16, {"65535", "0"}},
         {T::Int32, {"-2147483648", "2147483647", "-5"}},
         {T::UInt32, {"4294967295", "65538"}},
+        {T::Int64, {"-9223372036854775808", "9223372036854775807", "-5"}},
+        {T::UInt64, {"18446744073709551615", "9007199254740993", "0"}},
         {T::Float32, {"230.1", "-0.5", "inf", "-inf", "nan", "3.4028235e+38"}},
         {T::Float64, {"3.141592653589793", "-1e+300", "inf", "nan"}},
         {T::Hex, {"0x00FF", "0xFFFF"}},
@@ -114,6 +237,9 @@ TEST(DataTypes, RefusesTextsOutsideTheType)
         {T::UInt16, "65536"},
         {T::UInt32, "4294967296"},
         {T::Int32, "2147483648"},
+        {T::Int64, "9223372036854775808"},
+        {T::UInt64, "18446744073709551616"},
+        {T::UInt64, "-1"},
         {T::Float32, "1e39"},
         {T::Float32, "abc"},
         {T::Float64, "1.0x"},

@@ -3,6 +3,7 @@
 #include "RConvert.h"
 
 #include <algorithm>
+#include <span>
 
 namespace {
 
@@ -27,6 +28,15 @@ auto Number(const char* name, int min, int max, std::function<void(int, TCliOpti
         store(number, options);
         return true;
     };
+}
+
+// The names of a table's rows for the help, the one an option takes when not given marked.
+template <class Row, class Value> std::string NamesWithDefault(std::span<const Row> rows, Value Row::*key, Value given)
+{
+    std::string names;
+    for (const Row& row : rows)
+        names += (names.empty() ? "" : ", ") + std::string(row.Name) + (row.*key == given ? " (по умолчанию)" : "");
+    return names;
 }
 
 auto Flag(std::function<void(TCliOptions&)> store)
@@ -90,22 +100,23 @@ const std::vector<TCliOptionSpec>& CliOptionTable()
         {"--count", "", "C", false, "poll: количество регистров или битов (по умолчанию: на одно значение типа)",
          Number("--count", 1, 2000, [](int n, TCliOptions& o) { o.Device.Count = n; })},
         {"--type", "", "ТИП", false,
-         "poll, set: тип данных: int16, uint16 (по умолчанию), int32, uint32, float32, float64, hex, binary, ascii",
+         "poll, set: тип данных: " + NamesWithDefault(DataTypes(), &TDataTypeRow::Type, TCliDeviceOptions{}.Type),
          [](const std::string& value, TCliOptions& o, std::string& error) {
              const auto type = DataTypeFromName(value);
              if (!type)
                  error = "неизвестный тип данных " + value;
-             o.Device.Type = type.value_or(TDataType::UInt16);
+             o.Device.Type = type.value_or(TCliDeviceOptions{}.Type);
              o.Device.TypeGiven = true;
              return type.has_value();
          }},
         {"--order", "", "ПОРЯДОК", false,
-         "poll, set: порядок слов и байтов многорегистровых типов: ABCD (по умолчанию), CDAB, BADC, DCBA",
+         "poll, set: порядок слов и байтов многорегистровых типов: " +
+             NamesWithDefault(WordOrders(), &TWordOrderRow::Order, TCliDeviceOptions{}.Order),
          [](const std::string& value, TCliOptions& o, std::string& error) {
              const auto order = WordOrderFromName(value);
              if (!order)
                  error = "неизвестный порядок слов " + value;
-             o.Device.Order = order.value_or(TWordOrder::ABCD);
+             o.Device.Order = order.value_or(TCliDeviceOptions{}.Order);
              return order.has_value();
          }},
         {"--interval", "", "МС", false, "poll: период опроса, мс (1000; 0 - сразу после ответа)",

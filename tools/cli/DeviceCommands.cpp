@@ -90,20 +90,29 @@ std::vector<TDeviceValue> SampleValues(const TDeviceRead& read, const std::vecto
     return DecodeRegisters(raw, device.Type, device.Order);
 }
 
-// A number where JSON has one; NaN and the infinities have none and go as their text.
+// A number where JSON has one that reads back as the same value: a JSON reader keeps numbers as
+// doubles, so a 64-bit integer past 2^53 goes as its decimal text, as NaN and the infinities do.
 QJsonValue ValueJson(const TDeviceValue& value)
 {
-    if (const bool* bit = std::get_if<bool>(&value))
-        return *bit;
-    if (const int64_t* integer = std::get_if<int64_t>(&value))
-        return qint64(*integer);
-    if (const std::string* text = std::get_if<std::string>(&value))
-        return QString::fromStdString(*text);
-    const double real = std::holds_alternative<float>(value) ? double(std::get<float>(value)) : std::get<double>(value);
-    if (!std::isfinite(real))
-        return QString::fromStdString(DeviceValueText(value));
-    // A float32 goes by its shortest text, not by the double that holds it (230.1, not 230.10000610...).
-    return std::holds_alternative<float>(value) ? QString::fromStdString(DeviceValueText(value)).toDouble() : real;
+    constexpr uint64_t ExactLimit = uint64_t(1) << 53;
+    const auto text = [&value] { return QJsonValue(QString::fromStdString(DeviceValueText(value))); };
+    // A handler left out does not compile; GCC names the alternative without one: "no type named
+    // 'type' in 'struct std::invoke_result<TEveryAlternative<...>, const long unsigned int&>'".
+    return std::visit(
+        TEveryAlternative{
+            [](bool bit) { return QJsonValue(bit); },
+            [&](int64_t number) {
+                return number >= -int64_t(ExactLimit) && number <= int64_t(ExactLimit) ? QJsonValue(qint64(number))
+                                                                                       : text();
+            },
+            [&](uint64_t number) { return number <= ExactLimit ? QJsonValue(qint64(number)) : text(); },
+            // A float32 goes by its shortest text, not by the double that holds it (230.1, not
+            // 230.10000610...).
+            [&](float number) { return std::isfinite(number) ? QJsonValue(text().toString().toDouble()) : text(); },
+            [&](double number) { return std::isfinite(number) ? QJsonValue(number) : text(); },
+            [](const std::string& chars) { return QJsonValue(QString::fromStdString(chars)); },
+        },
+        value);
 }
 
 // As every ms of the JSON lines: a tenth is finer than an exchange can be told apart by.
