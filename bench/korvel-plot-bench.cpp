@@ -56,6 +56,7 @@ int FeedMapPage(const QString& mapFile, int plotted, int periodMs, double span, 
     TModuleClient client("127.0.0.1", 1, {});  // never asked: the cycles are made here
     TMapPage page(client, {});
     page.resize(1000, 640);
+    page.show();  // shown, its table lays out and its header fits as on a screen
     if (!page.OpenMap(mapFile))
         return 2;
     const TMapReading reading = ReadRegisterMapFile(mapFile.toStdString());

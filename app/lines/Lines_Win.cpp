@@ -108,7 +108,6 @@ TLinesWindow::TLinesWindow(TModuleClient& client, TNewSearch newSearch, TShowHel
     plotLayout->setContentsMargins(0, 0, 0, 0);
     plotLayout->addWidget(Plot_);
     Plot_->SetWindowSeconds(PlotWindows[PlotWindowBox->currentIndex()]);
-    ValuesTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ResultsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ValuesTable->horizontalHeader()->setStretchLastSection(true);
     ResultsTable->horizontalHeader()->setStretchLastSection(true);
@@ -317,6 +316,9 @@ void TLinesWindow::ShowRows(const std::vector<TDeviceValue>& values)
     const int width = RowWidth();
     const int rows = bits ? Polled_.Count : Polled_.Count / width;
     const bool fresh = ValuesTable->rowCount() == 0;
+    // The first values of rows laid out without any: the columns are fitted to them.
+    const bool firstValues = !fresh && !values.empty() && ValuesTable->item(0, ValueColumn) &&
+                             ValuesTable->item(0, ValueColumn)->text().isEmpty();
     // Values kept past a request that got none are the last good ones, not the device's now.
     const bool stale = !Failure_.isEmpty() && !values.empty();
     const QString status = Failure_.isEmpty() ? QString("ответило")
@@ -350,6 +352,10 @@ void TLinesWindow::ShowRows(const std::vector<TDeviceValue>& values)
         for (const int column : {RawColumn, ValueColumn})
             ValuesTable->item(row, column)->setForeground(ink);
     }
+    // Fitted once a block's rows are laid out, not on every sample: a header resizing to its
+    // contents lays out every cell's text again on each change.
+    if (fresh || firstValues)
+        ValuesTable->resizeColumnsToContents();
 }
 
 void TLinesWindow::DecodeAgain()

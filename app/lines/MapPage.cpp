@@ -93,7 +93,6 @@ TMapPage::TMapPage(TModuleClient& client, TWritePoint writePoint, QWidget* paren
     plotLayout->setContentsMargins(0, 0, 0, 0);
     plotLayout->addWidget(Plot_);
     Plot_->SetWindowSeconds(PlotWindows[PlotWindowBox->currentIndex()]);
-    PointsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     PointsTable->horizontalHeader()->setStretchLastSection(true);
     PointsTable->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     MapSplitter->setStretchFactor(0, 3);
@@ -166,6 +165,7 @@ bool TMapPage::OpenMap(const QString& fileName)
     PointsTable->setRowCount(0);  // another map's rows and ticks
     ShowMap();
     UsePoints();
+    PointsTable->resizeColumnsToContents();
     return true;
 }
 
@@ -299,6 +299,10 @@ void TMapPage::ShowPoint(int row, const TPointState& state, std::chrono::steady_
 
 void TMapPage::TakeCycle(const TMapCycle& cycle, std::span<const TPointState> states, double seconds)
 {
+    // Columns are fitted to what the first cycle shows, not to every cycle's texts: a header that
+    // resizes to its contents lays out every cell's text again on each change, most of the
+    // window's processor time at a fast poll.
+    const bool fit = cycle.Number == 1;
     SetPollRunning(Poll_.IsRunning());
     const auto now = std::chrono::steady_clock::now();
     {
@@ -313,6 +317,8 @@ void TMapPage::TakeCycle(const TMapCycle& cycle, std::span<const TPointState> st
                 Plot_->AddPoint(LineName(Map_.Points[size_t(row)]), seconds, *number);
         }
     }
+    if (fit)
+        PointsTable->resizeColumnsToContents();
     CycleLabel->setText(QString("Цикл %1: запросов %2, без данных %3, %4 мс")
                             .arg(cycle.Number)
                             .arg(cycle.Requests)
