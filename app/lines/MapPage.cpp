@@ -68,6 +68,16 @@ std::optional<QString> RawText(const TMapPoint& point, const QString& typed)
     return integer ? QString::number(std::llround(raw)) : NumberText(raw);
 }
 
+// "a, b или c": the names of a type or order table's rows.
+template <class TRow> QString Choices(std::span<const TRow> rows)
+{
+    QStringList names;
+    for (const TRow& row : rows)
+        names << Text(row.Name);
+    const QString last = names.takeLast();
+    return names.join(", ") + " или " + last;
+}
+
 QString StatusText(const TPointState& state, std::chrono::steady_clock::time_point now)
 {
     const QString failure = Text(PointFailureText(state.Failure));
@@ -436,13 +446,13 @@ void TMapPage::PointEdited(QTableWidgetItem* item)
         if (const auto type = DataTypeFromName(text.toStdString()))
             point.Type = *type;
         else
-            refused = "Тип: int16, uint16, int32, uint32, float32, float64, hex, binary или ascii";
+            refused = "Тип: " + Choices(DataTypes());
         break;
     case OrderColumn:
         if (const auto order = WordOrderFromName(text.toStdString()))
             point.Order = *order;
         else
-            refused = "Порядок: ABCD, CDAB, BADC или DCBA";
+            refused = "Порядок: " + Choices(WordOrders());
         break;
     case ScaleColumn:
     case OffsetColumn: {
