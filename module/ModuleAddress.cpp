@@ -76,41 +76,64 @@ bool ParseModuleAddress(const std::string& text, uint16_t defaultPort, TModuleAd
     return true;
 }
 
-bool ParseAddressRange(const std::string& text, uint16_t port, std::vector<TModuleAddress>& addresses,
-                       std::string& error)
+bool ParseAddressSpan(const std::string& text, uint32_t& first, uint32_t& last, std::string& error)
 {
-    TIPAddress first{}, last{};
+    TIPAddress low{}, high{};
     const size_t slash = text.find('/');
     const size_t dash = text.find('-');
     if (slash != std::string::npos) {
         const std::string bits = text.substr(slash + 1);
-        if (!ParseDotted(text.substr(0, slash), first) || bits.empty() ||
+        if (!ParseDotted(text.substr(0, slash), low) || bits.empty() ||
             bits.find_first_not_of("0123456789") != std::string::npos || !IsValueInRange(bits, 0, 32)) {
             error = "неверный диапазон " + text;
             return false;
         }
         const int prefix = StrToIntDefault(bits, 0);
         const uint32_t mask = prefix == 0 ? 0 : ~uint32_t(0) << (32 - prefix);
-        const uint32_t base = AddressValue(first) & mask;
+        const uint32_t base = AddressValue(low) & mask;
         // The network and broadcast addresses of a subnet hold no module.
         const uint32_t edge = prefix <= 30 ? 1 : 0;
-        first = AddressOf(base + edge);
-        last = AddressOf((base | ~mask) - edge);
-    } else if (dash == std::string::npos && ParseDotted(text, first)) {
-        last = first;
-    } else if (dash == std::string::npos || !ParseDotted(text.substr(0, dash), first) ||
-               !ParseDotted(text.substr(dash + 1), last) || AddressValue(last) < AddressValue(first)) {
+        first = base + edge;
+        last = (base | ~mask) - edge;
+        return true;
+    }
+    if (dash == std::string::npos && ParseDotted(text, low)) {
+        first = last = AddressValue(low);
+        return true;
+    }
+    if (dash == std::string::npos || !ParseDotted(text.substr(0, dash), low) ||
+        !ParseDotted(text.substr(dash + 1), high) || AddressValue(high) < AddressValue(low)) {
         error = "неверный диапазон " + text;
         return false;
     }
-    const uint64_t count = uint64_t(AddressValue(last)) - AddressValue(first) + 1;
+    first = AddressValue(low);
+    last = AddressValue(high);
+    return true;
+}
+
+bool AddressNumber(const std::string& address, uint32_t& number)
+{
+    TIPAddress ip{};
+    if (!ParseDotted(address, ip))
+        return false;
+    number = AddressValue(ip);
+    return true;
+}
+
+bool ParseAddressRange(const std::string& text, uint16_t port, std::vector<TModuleAddress>& addresses,
+                       std::string& error)
+{
+    uint32_t first = 0, last = 0;
+    if (!ParseAddressSpan(text, first, last, error))
+        return false;
+    const uint64_t count = uint64_t(last) - first + 1;
     if (count > MaxScanAddresses) {
         error = "диапазон " + text + " содержит " + std::to_string(count) + " адресов, допускается не более " +
                 std::to_string(MaxScanAddresses);
         return false;
     }
     for (uint64_t i = 0; i < count; ++i)
-        addresses.push_back({IPToStr(AddressOf(AddressValue(first) + uint32_t(i))), port});
+        addresses.push_back({IPToStr(AddressOf(first + uint32_t(i))), port});
     return true;
 }
 

@@ -27,6 +27,10 @@ bool ParseModuleAddress(const std::string& text, uint16_t defaultPort, TModuleAd
 // the one address "10.0.0.5", at most MaxScanAddresses addresses, all on port.
 bool ParseAddressRange(const std::string& text, uint16_t port, std::vector<TModuleAddress>& addresses,
                        std::string& error);
+// The same three forms as the first and last address of the range (host order), of any size.
+bool ParseAddressSpan(const std::string& text, uint32_t& first, uint32_t& last, std::string& error);
+// An address (dotted, as the decimal rule reads it) as a number in host order; false for no address.
+bool AddressNumber(const std::string& address, uint32_t& number);
 // One HOST a line, optionally followed by blank-separated values for that module alone (Values); blank
 // lines and text after "#" are ignored. False with a message naming the
 // line when a line is not a HOST, or telling why the file cannot be read (it may be a pipe; it is

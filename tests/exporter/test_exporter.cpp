@@ -200,6 +200,46 @@ TEST_F(ExporterTest, BadRequestsAreRefusedWithTheirReason)
     EXPECT_EQ(Module.RequestCount(), 0);
 }
 
+TEST_F(ExporterTest, TargetsOutsideTheAllowedRangesAreNotAsked)
+{
+    StartExporter({"--allow", "10.0.0.0/8", "--allow", "127.0.0.2-127.0.0.9"});
+    const THttpAnswer refused = Exporter.Get("/probe?target=" + Target());
+    EXPECT_EQ(refused.Status, 403);
+    EXPECT_TRUE(refused.Body.contains("127.0.0.1")) << refused.Body.toStdString();
+    EXPECT_EQ(Module.RequestCount(), 0);
+
+    TExporterProgram allowing;
+    ASSERT_TRUE(allowing.Start({"--allow", "127.0.0.1"}));
+    EXPECT_EQ(SampleValue(allowing.Get("/probe?target=" + Target()).Body, "korvel_module_up"), 1);
+}
+
+TEST(ExporterCommandLine, BadOptionsAreRefusedBeforeListening)
+{
+    const struct {
+        QStringList Arguments;
+        int Exit;
+        QByteArray Says;
+    } cases[] = {
+        {{"--help"}, 0, "--max-connections"},
+        {{"--version"}, 0, "korvel-exporter "},
+        {{"--listen", "300.0.0.1:9502"}, 2, "300.0.0.1"},
+        {{"--listen", "127.0.0.1:70000"}, 2, "70000"},
+        {{"--allow", "10.0.0.0/33"}, 2, "10.0.0.0/33"},
+        {{"--maps", "/nonexistent-folder"}, 2, "/nonexistent-folder"},
+        {{"--concurrency", "0"}, 2, "--concurrency"},
+        {{"--colour"}, 2, "--colour"},
+        {{"--timeout"}, 2, "--timeout"},
+    };
+    for (const auto& c : cases) {
+        QProcess program;
+        program.start(KORVEL_EXPORTER, c.Arguments);
+        ASSERT_TRUE(program.waitForFinished(30000)) << c.Arguments.join(' ').toStdString();
+        EXPECT_EQ(program.exitCode(), c.Exit) << c.Arguments.join(' ').toStdString();
+        const QByteArray said = program.readAllStandardOutput() + program.readAllStandardError();
+        EXPECT_TRUE(said.contains(c.Says)) << c.Arguments.join(' ').toStdString() << ": " << said.toStdString();
+    }
+}
+
 TEST_F(ExporterTest, ScrapesOfOneModuleAtOnceShareOneCycle)
 {
     TModuleSimServer slow;

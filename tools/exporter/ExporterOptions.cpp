@@ -1,5 +1,6 @@
 #include "ExporterOptions.h"
 
+#include "ModuleAddress.h"
 #include "RConvert.h"
 
 #include <QString>
@@ -72,6 +73,16 @@ const std::vector<TOptionSpec>& OptionTable()
          Folder("--configs", &TExporterSettings::ConfigFolder)},
         {"--maps", "КАТАЛОГ", "карты регистров: map=ИМЯ - файл КАТАЛОГ/ИМЯ.csv",
          Folder("--maps", &TExporterSettings::MapFolder)},
+        {"--allow", "ДИАПАЗОН",
+         "опрашивать только модули в диапазоне 10.0.0.0/24, 10.0.0.5-10.0.0.40 или по адресу 10.0.0.5; можно "
+         "повторять (без него - любые)",
+         [](const std::string& value, TExporterOptions& o, std::string& error) {
+             uint32_t first = 0, last = 0;
+             if (!ParseAddressSpan(value, first, last, error))
+                 return false;
+             o.Settings.Allowed.emplace_back(first, last);
+             return true;
+         }},
         {"--timeout", "МС", "время ожидания ответа модуля, мс (510)",
          Number("--timeout", 1, 600000, [](int n, TExporterOptions& o) { o.Settings.Probe.Client.TimeoutMs = n; })},
         {"--retries", "N", "число повторов запроса (2)",

@@ -124,6 +124,15 @@ void TExporterServer::Answer(THttpConnection* connection, uint64_t place, const 
     connection->Reply(place, HttpReply(status, contentType, body));
 }
 
+bool TExporterServer::Allowed(const std::string& address) const
+{
+    uint32_t number = 0;
+    return Settings_.Allowed.empty() ||
+           (AddressNumber(address, number) &&
+            std::any_of(Settings_.Allowed.begin(), Settings_.Allowed.end(),
+                        [number](const auto& range) { return number >= range.first && number <= range.second; }));
+}
+
 void TExporterServer::Probe(const QHttpServerRequest& request, THttpConnection* connection, uint64_t place)
 {
     const QUrlQuery query = request.query();
@@ -139,6 +148,11 @@ void TExporterServer::Probe(const QHttpServerRequest& request, THttpConnection* 
         return refuse("не задан target=HOST[:PORT]");
     if (!ParseModuleAddress(target, ModbusTcpPort, module))
         return refuse("неверный адрес модуля " + target);
+    if (!Allowed(module.Address)) {
+        Answer(connection, place, "probe", 403, TextType,
+               QByteArray::fromStdString("адрес " + module.Address + " вне разрешённых --allow\n"));
+        return;
+    }
     std::optional<TReferenceConfig> reference;
     if (query.hasQueryItem("config")) {
         reference.emplace();

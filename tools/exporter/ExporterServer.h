@@ -15,12 +15,15 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 struct TExporterSettings {
     THttpLimits Http;
     TProbeSettings Probe;
     std::string ConfigFolder;  // reference configurations, NAME.ini; empty: none
     std::string MapFolder;     // register maps, NAME.csv; empty: none
+    // The addresses a probe may ask, first and last of each range (host order); empty: any.
+    std::vector<std::pair<uint32_t, uint32_t>> Allowed;
     // The time a probe may take when the scrape does not say (no X-Prometheus-Scrape-Timeout-Seconds).
     std::chrono::milliseconds DefaultBudget{9500};
 };
@@ -46,6 +49,7 @@ private:
     void Answer(THttpConnection* connection, uint64_t place, const char* page, int status,
                 const QByteArray& contentType, const QByteArray& body);
     void Probe(const QHttpServerRequest& request, THttpConnection* connection, uint64_t place);
+    bool Allowed(const std::string& address) const;
     std::string HealthPage() const;
 
     const TExporterSettings Settings_;
