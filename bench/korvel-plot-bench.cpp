@@ -50,7 +50,7 @@ std::vector<uint16_t> PointRegisters(const TMapPoint& point, size_t index, doubl
 }
 
 // The Карта page on the simulated clock: each cycle every point is read, the page takes the cycle
-// (table, plot, log), and the page is painted at the plot's pace.
+// (table, plot, log) and repaints what changed, the plot redrawn at its own pace.
 int FeedMapPage(const QString& mapFile, int plotted, int periodMs, double span, double window)
 {
     TModuleClient client("127.0.0.1", 1, {});  // never asked: the cycles are made here
@@ -71,7 +71,6 @@ int FeedMapPage(const QString& mapFile, int plotted, int periodMs, double span, 
     QTemporaryDir folder;
     if (!page.StartLog(folder.filePath("cycles.csv")))
         return 2;
-    QImage canvas(page.size(), QImage::Format_ARGB32_Premultiplied);
     const long startKiB = StatusKB("VmRSS:");
     const double startCpu = CpuSeconds();
     std::printf("%zu points, %d plotted, a cycle every %d ms, window %.0f s, %.0f min simulated, log on\n",
@@ -91,11 +90,10 @@ int FeedMapPage(const QString& mapFile, int plotted, int periodMs, double span, 
         page.TakeCycle({uint64_t(k + 1), time, 12.0, 2, 0}, states, t);
         if (t >= nextRefresh) {
             page.Plot().Refresh();
-            canvas.fill(Qt::white);
-            QPainter painter(&canvas);
-            page.render(&painter);
             nextRefresh += refresh;
         }
+        // The event loop's turn after each cycle, as in the program: the page repaints what changed.
+        QCoreApplication::processEvents();
         if (t >= nextReport) {
             std::printf("%10.0f %12zu %12lld %12ld\n", t / 60, page.Plot().PointCount(),
                         QFileInfo(page.LogFile()).size() / 1024, StatusKB("VmRSS:"));
