@@ -140,6 +140,7 @@ void TMapPage::OpenButtonMenu()
         TFileDialog dialog(TFileDialog::TKind::Open, this);
         dialog.Filter = MapFilter;
         dialog.DefaultExt = "csv";
+        dialog.InitialDir = MapFile_.isEmpty() ? ShippedMapsFolder : QFileInfo(MapFile_).absolutePath();
         if (dialog.Execute())
             OpenMap(dialog.FileName);
     });

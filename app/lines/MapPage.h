@@ -43,6 +43,8 @@ public:
     QString LogFile() const { return Log_.isOpen() ? Log_.fileName() : QString(); }
 
     void SetRecentMaps(TRecentMaps recent);
+    // Where the maps shipped with the program are: the open dialog starts there while no map is open.
+    QString ShippedMapsFolder;
     // Tells every error of a file that cannot be used; the map shown stays.
     bool OpenMap(const QString& fileName);
     // The last map used, opened quietly: a map gone since is simply not shown.

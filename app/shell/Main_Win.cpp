@@ -32,6 +32,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -844,6 +845,8 @@ void TMainWindow::ShowLinesActionExecute()
             {[this] { return Settings.RecentMaps; },
              [this](const std::string& name) { AddRecentFile(Settings.RecentMaps, name); },
              [this](const std::string& name) { RemoveRecentFile(Settings.RecentMaps, name); }});
+        // The shipped maps lie beside the help pages, in the build tree and installed alike.
+        LinesWindow->MapPage().ShippedMapsFolder = QDir::cleanPath(HelpFolder + "../maps");
         LinesWindow->MapPage().OpenLastMap();
     }
     LinesWindow->show();
