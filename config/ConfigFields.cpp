@@ -9,6 +9,8 @@ namespace {
 const std::array<const char*, 3> ParityNames{"NONE", "ODD", "EVEN"};
 
 constexpr int32_t MaxWord = 0xFFFF;
+// The role and the slave address share one word.
+constexpr const char* RoleKey = "SLAVE_ADDRESS";
 constexpr int32_t MaxPort = 65535;
 
 std::string ChannelSection(size_t n)
@@ -60,7 +62,7 @@ std::vector<TConfigField> BuildFields()
         size_t FilePosition;
     };
     const TChannelField channelFields[] = {
-        {"SLAVE_ADDRESS", "Сетевой адрес", F::Number, offsetof(TChannelConfig, SlaveAddress), "SpinEdit3", R::Slave,
+        {RoleKey, "Сетевой адрес", F::Number, offsetof(TChannelConfig, SlaveAddress), "SpinEdit3", R::Slave,
          FitKind::Clamp, 0, 255, "Недопустимое значение адреса %text. Допускаются значения %range", 0},
         {"IP_ADDRESS_0", "ModbusTCP Сервер 0, IP адрес", F::Address, offsetof(TChannelConfig, IPAddress0), "MaskEdit1",
          R::Slave, FitKind::None, 0, 0, ServerAddressMessage(0), 6},
@@ -199,6 +201,23 @@ void SetFieldAddress(TModuleConfig& config, const TConfigField& field, const TIP
     std::memcpy(FieldBytes(config, field), address.data(), address.size());
 }
 
+bool FieldPossible(const TModuleConfig& config, const TConfigField& field)
+{
+    if (field.Fit != TFieldFit::List && field.Key != RoleKey)
+        return true;
+    const int32_t value = FieldWord(config, field);
+    return value >= field.Min && value <= field.Max;
+}
+
+std::vector<const TConfigField*> ImpossibleFields(const TModuleConfig& config)
+{
+    std::vector<const TConfigField*> impossible;
+    for (const TConfigField& field : ConfigFields())
+        if (!FieldPossible(config, field))
+            impossible.push_back(&field);
+    return impossible;
+}
+
 std::string FieldIniText(const TModuleConfig& config, const TConfigField& field)
 {
     switch (field.Format) {
@@ -213,6 +232,8 @@ std::string FieldIniText(const TModuleConfig& config, const TConfigField& field)
 
 std::string FieldDisplayText(const TModuleConfig& config, const TConfigField& field)
 {
+    if (!FieldPossible(config, field))
+        return (field.Format == TFieldFormat::BaudRate ? "индекс " : "") + std::to_string(FieldWord(config, field));
     if (field.Format == TFieldFormat::Parity) {
         const uint16_t parity = FieldWord(config, field);
         if (parity < ParityNames.size())

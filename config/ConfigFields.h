@@ -76,9 +76,16 @@ void SetFieldWord(TModuleConfig& config, const TConfigField& field, uint16_t val
 TIPAddress FieldAddress(const TModuleConfig& config, const TConfigField& field);
 void SetFieldAddress(TModuleConfig& config, const TConfigField& field, const TIPAddress& address);
 
+// Whether a module can hold the field's value: an index of a list (the baud rate, the parity, the
+// stop bits) within its list, and the role a master's 0 or a slave's one-byte address. The other
+// fields hold whatever their type holds. A value outside is no module's: another device answered.
+bool FieldPossible(const TModuleConfig& config, const TConfigField& field);
+std::vector<const TConfigField*> ImpossibleFields(const TModuleConfig& config);
+
 // The value as SaveConfigToFile writes it for this key.
 std::string FieldIniText(const TModuleConfig& config, const TConfigField& field);
-// The value as the window shows it: the parity by name, the rest as in the file.
+// The value as the window shows it: the parity by name, the rest as in the file; a value no module
+// holds as the word it is (a baud rate's as "индекс 25").
 std::string FieldDisplayText(const TModuleConfig& config, const TConfigField& field);
 
 // "Min..Max", as the window's messages quote a range.

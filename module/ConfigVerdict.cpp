@@ -22,7 +22,17 @@ bool ModuleDiffers(const TModuleConfig& wanted, const TModuleConfig& held)
     return !ChecksumValid(held) || !DifferingFields(wanted, held).empty();
 }
 
-bool NotAModule(const TModuleResult& result, const TModuleInfo& info)
+namespace {
+
+bool InfoEmpty(const TModuleInfo& info)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
+    return std::all_of(bytes, bytes + sizeof info, [](uint8_t byte) { return byte == 0; });
+}
+
+}  // namespace
+
+bool NotAModule(const TModuleResult& result, const TModuleInfo& info, const TModuleConfig& config)
 {
     constexpr uint8_t IllegalFunction = 1;
     constexpr uint8_t IllegalDataAddress = 2;
@@ -30,6 +40,16 @@ bool NotAModule(const TModuleResult& result, const TModuleInfo& info)
         return result.Exception == IllegalFunction || result.Exception == IllegalDataAddress;
     if (!result.Ok())
         return false;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
-    return std::all_of(bytes, bytes + sizeof info, [](uint8_t byte) { return byte == 0; });
+    return InfoEmpty(info) || !ImpossibleFields(config).empty();
+}
+
+std::string NotAModuleSign(const TModuleInfo& info, const TModuleConfig& config)
+{
+    if (InfoEmpty(info))
+        return "информационный блок пуст";
+    std::string values;
+    for (const TConfigField* field : ImpossibleFields(config))
+        values +=
+            (values.empty() ? "" : ", ") + field->Section + "/" + field->Key + "=" + FieldDisplayText(config, *field);
+    return "значения вне допустимых: " + values;
 }

@@ -23,6 +23,11 @@ bool ModuleDiffers(const TModuleConfig& wanted, const TModuleConfig& held);
 // What the window and korvel-cli say of a device that answers, but not as a module does.
 inline constexpr const char* NotAModuleText = "устройство не похоже на модуль";
 
-// The device has no module's registers: it refuses them as an unknown function or address, or its
-// information block is all zero (no firmware, no MAC), as a plain register server's would be.
-bool NotAModule(const TModuleResult& result, const TModuleInfo& info);
+// The device has no module's registers: it refuses them as an unknown function or address, its
+// information block is all zero (no firmware, no MAC), as a plain register server's would be, or its
+// configuration holds a value no module holds (ImpossibleFields). A module whose checksum alone is
+// wrong is a module.
+bool NotAModule(const TModuleResult& result, const TModuleInfo& info, const TModuleConfig& config);
+// For a device that answered and is no module: what tells it, "информационный блок пуст" or the
+// values no module holds, "CHANNEL_0/PARITY=4660, ...".
+std::string NotAModuleSign(const TModuleInfo& info, const TModuleConfig& config);

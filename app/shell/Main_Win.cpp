@@ -88,6 +88,9 @@ const char* const WrittenText = QT_TRANSLATE_NOOP("TMainWindow", "Конфигу
 const char* const ReadText = QT_TRANSLATE_NOOP("TMainWindow", "Конфигурация успешно считана");
 // The configuration layer's words, which korvel-cli tells too.
 const QString BadChecksumText = QString::fromUtf8(DamagedConfigText);
+// %1 lists the values no module holds, one a line. The controls show them as their ranges allow.
+const char* const NotAModuleReadText = QT_TRANSLATE_NOOP(
+    "TMainWindow", "Конфигурация считана, но устройство не похоже на модуль: модуль не хранит таких значений\n%1");
 const char* const ChangeSettingsQuestion =
     QT_TRANSLATE_NOOP("TMainWindow", "Изменены параметры связи модуля. Изменить соответствующие настроки программы ?");
 const char* const NotKeptText =
@@ -1018,7 +1021,13 @@ void TMainWindow::ReadConfigFromModule()
         SetFileName({});
         // Refilling the controls announced changes; what they show now is the module's.
         SetModified(false);
-        if (ChecksumValid(Config))
+        if (const std::vector<const TConfigField*> impossible = ImpossibleFields(Config); !impossible.empty()) {
+            QStringList values;
+            for (const TConfigField* field : impossible)
+                values << QString::fromStdString(field->Page + ", " + field->Label + ": " +
+                                                 FieldDisplayText(Config, *field));
+            Tell(tr(NotAModuleReadText).arg(values.join('\n')), MB::Warning);
+        } else if (ChecksumValid(Config))
             Tell(tr(ReadText), MB::Information);
         else
             Tell(BadChecksumText, MB::Warning);

@@ -8,6 +8,8 @@
 
 #include "ConfigFields.h"
 #include "IniText.h"
+#include "ModuleDefaults.h"
+#include "ModuleRegisters.h"
 #include "ModuleSimServer.h"
 #include "RConvert.h"
 #include "Wait.h"
@@ -17,6 +19,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -355,5 +358,54 @@ TEST_F(CliAgreementTest, EveryConfigurationFileOfTheRepository)
         SCOPED_TRACE(file.toStdString());
         const std::string disagreement = Disagreement(file);
         EXPECT_TRUE(disagreement.empty()) << disagreement;
+    }
+}
+
+// A read of one module record through both: a value no module holds makes the device "not a module"
+// for korvel-cli and a warning naming the value in the window, which still shows the record; a wrong
+// checksum alone is a damaged module to both.
+TEST_F(CliAgreementTest, AReadTellsADeviceThatIsNoModuleAlike)
+{
+    struct TCase {
+        const char* What;
+        uint16_t BaudIndex;
+        uint16_t CRCFlip;    // the stored checksum is XORed with it
+        const char* Window;  // in the window's box, as a warning
+        const char* Cli;     // in korvel-cli's line of info
+        int CliExit;
+    };
+    const TCase cases[] = {
+        {"baud index 25", 25, 0,
+         "не похоже на модуль: модуль не хранит таких значений\nRS-485 Канал 1, Скорость: индекс 25",
+         "устройство не похоже на модуль (значения вне допустимых: CHANNEL_0/BAUDRATE=индекс 25)", 3},
+        {"a wrong checksum only", 4, 0x0100, "Контрольная сумма конфигурации модуля неверна",
+         "контрольная сумма конфигурации неверна", 0},
+    };
+    TModuleSimServer module;
+    ASSERT_TRUE(module.Listen(QHostAddress::LocalHost, 0));
+    PointSettingsAt(module.Port());
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        TModuleConfig record = FactoryDefaults;
+        record.Channels[0].BaudIndex = c.BaudIndex;
+        SetConfigCRC(record);
+        record.CRC ^= c.CRCFlip;
+        std::array<uint16_t, ConfigReadRegisterCount> registers{};
+        std::memcpy(registers.data(), &record, sizeof record);
+        for (int k = 0; k < ConfigReadRegisterCount; ++k)
+            module.SetRegister(ConfigFirstRegister + k, registers[size_t(k)]);
+
+        Dialogs.Boxes.clear();
+        Action("ReadConfigAction")->trigger();
+        ASSERT_TRUE(WaitUntil([&] { return !Dialogs.Boxes.empty(); }));
+        EXPECT_TRUE(Dialogs.Boxes[0].Text.contains(QString::fromUtf8(c.Window))) << Dialogs.Boxes[0].Text.toStdString();
+        EXPECT_EQ(Dialogs.Boxes[0].Flags, MB::Warning);
+        EXPECT_EQ(Window().Config.Channels[0].BaudIndex, c.BaudIndex);
+
+        QProcess cli;
+        cli.start(KORVEL_CLI, {"info", "127.0.0.1", "--port", QString::number(module.Port())});
+        ASSERT_TRUE(WaitUntil([&] { return cli.state() == QProcess::NotRunning; }, std::chrono::seconds(20)));
+        EXPECT_EQ(cli.exitCode(), c.CliExit);
+        EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardOutput()).contains(QString::fromUtf8(c.Cli)));
     }
 }

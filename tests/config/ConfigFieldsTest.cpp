@@ -116,9 +116,35 @@ TEST(ConfigFieldTable, DisplayTextsNameTheParityAndKeepOddValuesVisible)
     EXPECT_EQ(text("CHANNEL_1", "PARITY"), "ODD");
     EXPECT_EQ(text("CHANNEL_0", "PARITY"), "7");
     EXPECT_EQ(text("CHANNEL_1", "BAUDRATE"), "9600");
-    EXPECT_EQ(text("CHANNEL_0", "BAUDRATE"), "115200");  // as a file would get it
+    EXPECT_EQ(text("CHANNEL_0", "BAUDRATE"), "индекс 25");  // not the rate a file would get
     EXPECT_EQ(text("CHANNEL_1", "STOPBITS"), "1");
     EXPECT_EQ(text("IP", "ADDRESS"), "10.0.0.5");
+}
+
+// A module holds only what its lists offer and a one-byte role; any value of the other fields may be
+// a module's.
+TEST(ConfigFieldTable, ImpossibleFieldsAreTheListsAndTheRoleOutOfTheirRange)
+{
+    struct TCase {
+        const char* Key;
+        uint16_t Last;  // the highest value a module holds
+    };
+    for (const TCase& c : {TCase{"BAUDRATE", uint16_t(BaudRateCount - 1)}, TCase{"PARITY", 2}, TCase{"STOPBITS", 1},
+                           TCase{"SLAVE_ADDRESS", 255}}) {
+        SCOPED_TRACE(c.Key);
+        TModuleConfig config = FactoryDefaults;
+        const TConfigField& field = Field("CHANNEL_1", c.Key);
+        SetFieldWord(config, field, c.Last);
+        EXPECT_TRUE(ImpossibleFields(config).empty());
+        SetFieldWord(config, field, uint16_t(c.Last + 1));
+        EXPECT_EQ(ImpossibleFields(config), std::vector<const TConfigField*>{&field});
+    }
+    TModuleConfig odd = FactoryDefaults;
+    odd.Channels[0].Timeout = 0xFFFF;
+    odd.Channels[0].Replies = 9;
+    odd.TCPPort = 0;
+    odd.CRC = 0x1234;
+    EXPECT_TRUE(ImpossibleFields(odd).empty());
 }
 
 TEST(FactoryDefaults, AreWhatTheReaderGivesForAnEmptyFile)

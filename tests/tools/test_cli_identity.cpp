@@ -244,8 +244,9 @@ TEST_F(CliIdentityTest, AWrongChecksumIsToldEverywhereAndRepairedByApply)
     EXPECT_TRUE(QString::fromUtf8(again.Out).contains("без изменений")) << again.Out.toStdString();
 }
 
-// Another maker's register server: zeros where the information block should be, or an exception for
-// the module's registers. Told as such, with its own status, and written only with --force.
+// Another maker's register server: zeros where the information block should be, an exception for
+// the module's registers, or data in them that no module holds (a parity of 4660). Told as such, with
+// its own status, and written only with --force.
 TEST(CliForeignDevice, IsToldAndNeverWrittenWithoutForce)
 {
     QTemporaryDir folder;
@@ -260,13 +261,18 @@ TEST(CliForeignDevice, IsToldAndNeverWrittenWithoutForce)
     struct TCase {
         const char* Name;
         quint16 Registers;  // holding registers 0.. the device has
+        quint16 Value;      // what each of them holds
         bool Writable;      // --force may write it
+        const char* Sign;   // what the error tells of it
     };
-    for (const TCase& c : {TCase{"zeroed", 300, true}, TCase{"too few registers", 50, false}}) {
+    for (const TCase& c : {TCase{"zeroed", 300, 0, true, "информационный блок пуст"},
+                           TCase{"too few registers", 50, 0, false, "недопустимый адрес данных"},
+                           TCase{"data no module holds", 200, 0x1234, true, "CHANNEL_1/STOPBITS=4660"}}) {
         SCOPED_TRACE(c.Name);
         QModbusTcpServer device;
         QModbusDataUnitMap map;
-        map.insert(QModbusDataUnit::HoldingRegisters, {QModbusDataUnit::HoldingRegisters, 0, c.Registers});
+        map.insert(QModbusDataUnit::HoldingRegisters,
+                   {QModbusDataUnit::HoldingRegisters, 0, QList<quint16>(c.Registers, c.Value)});
         device.setMap(map);
         device.setServerAddress(ModuleUnitId);
         device.setConnectionParameter(QModbusDevice::NetworkAddressParameter, "127.0.0.1");
@@ -287,6 +293,7 @@ TEST(CliForeignDevice, IsToldAndNeverWrittenWithoutForce)
             const QJsonObject line = run.JsonLines()[0];
             EXPECT_EQ(line["reason"].toString(), "not_a_module") << run.Out.toStdString();
             EXPECT_TRUE(line["error"].toString().startsWith(QString::fromUtf8(NotAModuleText)));
+            EXPECT_TRUE(line["error"].toString().contains(c.Sign)) << line["error"].toString().toStdString();
         }
         const TRun scan = RunCli({"--json", "--port", QString::number(port), "scan", "127.0.0.1-127.0.0.1"});
         ASSERT_FALSE(scan.JsonLines().empty());

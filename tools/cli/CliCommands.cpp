@@ -81,15 +81,15 @@ std::string FailureText(const TModuleResult& result)
     return "ошибка: " + StatusDescription(result);
 }
 
-std::string NotAModuleDescription(const TModuleResult& result)
+std::string NotAModuleDescription(const TModuleResult& result, const TModuleInfo& info, const TModuleConfig& config)
 {
     return std::string(NotAModuleText) + " (" +
-           (result.Ok() ? std::string("информационный блок пуст") : StatusDescription(result)) + ")";
+           (result.Ok() ? NotAModuleSign(info, config) : StatusDescription(result)) + ")";
 }
 
-QJsonObject NotAModuleJson(const TModuleResult& result)
+QJsonObject NotAModuleJson(const TModuleResult& result, const TModuleInfo& info, const TModuleConfig& config)
 {
-    return FailureJson(CliFailure(TReason::NotAModule, NotAModuleDescription(result)));
+    return FailureJson(CliFailure(TReason::NotAModule, NotAModuleDescription(result, info, config)));
 }
 
 std::string FieldNames(const std::vector<const TConfigField*>& fields)
@@ -254,10 +254,11 @@ private:
                 const auto begun = Clock::now();
                 client.ReadModule([&, index, begun, finish](const TModuleResult& result, const TModuleInfo& info,
                                                             const TModuleConfig& config) {
-                    if (NotAModule(result, info)) {
+                    if (NotAModule(result, info, config)) {
                         tally.Count(false);
                         report.Module(modules[index], "info", false, Ms(begun),
-                                      "ошибка: " + NotAModuleDescription(result), NotAModuleJson(result));
+                                      "ошибка: " + NotAModuleDescription(result, info, config),
+                                      NotAModuleJson(result, info, config));
                     } else {
                         tally.Count(result.Ok());
                         report.Module(modules[index], "info", result.Ok(), Ms(begun),
@@ -300,10 +301,11 @@ private:
                     // The exchange's own time: the file is not the module's doing.
                     const double ms = Ms(begun);
                     const bool checksumValid = ChecksumValid(config);
-                    if (NotAModule(result, info)) {
+                    if (NotAModule(result, info, config)) {
                         tally.Count(false);
-                        report.Module(module, "read", false, ms, "ошибка: " + NotAModuleDescription(result),
-                                      NotAModuleJson(result));
+                        report.Module(module, "read", false, ms,
+                                      "ошибка: " + NotAModuleDescription(result, info, config),
+                                      NotAModuleJson(result, info, config));
                     } else if (!result.Ok()) {
                         tally.Count(false);
                         report.Module(module, "read", false, ms, FailureText(result), FailureJson(result));
@@ -477,12 +479,13 @@ private:
             // Read first, even for a whole image: another maker's device is never written unasked.
             client.ReadModule([&, index, begun, finish](const TModuleResult& result, const TModuleInfo& info,
                                                         const TModuleConfig& before) {
-                const bool foreign = NotAModule(result, info);
+                const bool foreign = NotAModule(result, info, before);
                 if (foreign && (!Options_.Force || !result.Ok())) {
                     tally.Count(false);
                     report.Module(modules[index], command, false, Ms(begun),
-                                  "ошибка: " + NotAModuleDescription(result) + ", не записано (--force: записать)",
-                                  Merged({{"changed", false}}, NotAModuleJson(result)));
+                                  "ошибка: " + NotAModuleDescription(result, info, before) +
+                                      ", не записано (--force: записать)",
+                                  Merged({{"changed", false}}, NotAModuleJson(result, info, before)));
                     finish();
                     return;
                 }
@@ -562,11 +565,12 @@ private:
                                                             const TModuleConfig& config) {
                     const size_t side = isHost[0] && (index == 0 || !isHost[1]) ? 0 : 1;
                     configs[side] = config;
-                    const bool foreign = NotAModule(result, info);
+                    const bool foreign = NotAModule(result, info, config);
                     tally.Count(result.Ok() && !foreign);
                     if (foreign)
                         report.Module(modules[index], "diff", false, Ms(begun),
-                                      "ошибка: " + NotAModuleDescription(result), NotAModuleJson(result));
+                                      "ошибка: " + NotAModuleDescription(result, info, config),
+                                      NotAModuleJson(result, info, config));
                     else if (!result.Ok())
                         report.Module(modules[index], "diff", false, Ms(begun), FailureText(result),
                                       FailureJson(result));
@@ -672,9 +676,10 @@ private:
                 client.ReadModule([&, index, begun, finish](const TModuleResult& result, const TModuleInfo& info,
                                                             const TModuleConfig& config) {
                     // Listed so that nobody takes it for a module, and not counted as one.
-                    if (NotAModule(result, info))
-                        report.Module(modules[index], "scan", false, Ms(begun), NotAModuleDescription(result),
-                                      NotAModuleJson(result));
+                    if (NotAModule(result, info, config))
+                        report.Module(modules[index], "scan", false, Ms(begun),
+                                      NotAModuleDescription(result, info, config),
+                                      NotAModuleJson(result, info, config));
                     else if (result.Ok()) {
                         ++found;
                         report.Module(modules[index], "scan", true, Ms(begun), InfoText(info, config),

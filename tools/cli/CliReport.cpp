@@ -20,6 +20,9 @@ QString Text(const std::string& text)
 
 QJsonValue FieldJson(const TModuleConfig& config, const TConfigField& field)
 {
+    // A baud index past the table has no rate to tell; the file's text would be another rate.
+    if (field.Format == TFieldFormat::BaudRate && !FieldPossible(config, field))
+        return QJsonValue::Null;
     const std::string text = FieldIniText(config, field);
     if (field.Format == TFieldFormat::Address)
         return Text(text);

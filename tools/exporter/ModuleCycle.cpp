@@ -27,7 +27,7 @@ void TModuleCycle::Start()
     Client_->ReadModule([this](const TModuleResult& result, const TModuleInfo& info, const TModuleConfig& config) {
         Outcome_.BlocksRead = true;
         Outcome_.Module = result;
-        Outcome_.NotAModule = NotAModule(result, info);
+        Outcome_.NotAModule = NotAModule(result, info, config);
         Outcome_.Info = info;
         Outcome_.Config = config;
         // The devices are asked through a module that answers as one; behind anything else they
