@@ -165,6 +165,25 @@ std::vector<std::string> TIniText::ReadSectionValues(std::string_view section) c
     return values;
 }
 
+std::vector<TIniText::TEntry> TIniText::Entries() const
+{
+    ApplyWrites();
+    std::vector<TEntry> entries;
+    std::string section;
+    size_t number = 1;
+    for (size_t at = 0; at < Text_.size(); ++number) {
+        const TLine line = LineAt(Text_, at);
+        if (const auto name = SectionName(line.Text)) {
+            section = std::string(*name);
+            entries.push_back({number, section, {}});
+        } else if (const auto keyLine = ParseKeyLine(line.Text)) {
+            entries.push_back({number, section, std::string(keyLine->Key)});
+        }
+        at = line.End;
+    }
+    return entries;
+}
+
 void TIniText::WriteString(const std::string& section, const std::string& key, const std::string& value)
 {
     // A section or key written again is the one written first, as the text would have it by then.

@@ -19,6 +19,14 @@ public:
     // Every "KEY=VALUE" line of the section, in text order.
     std::vector<std::string> ReadSectionValues(std::string_view section) const;
 
+    struct TEntry {
+        size_t Line;          // counted from 1
+        std::string Section;  // the name in the header that holds it, blanks removed; empty before any
+        std::string Key;      // empty for the header's own line
+    };
+    // The section headers and key lines, in text order, as the reader sees them.
+    std::vector<TEntry> Entries() const;
+
     // Updates the key where it stands, or adds it after the last line of its section, or adds the
     // section at the end of the text. Section and key are names as a program writes them, free of
     // surrounding blanks, brackets and line breaks.

@@ -232,10 +232,11 @@ TEST_F(CliTest, UsageAndFileErrorsAreRefusedBeforeAnythingIsSent)
     const QString noConfig = WriteIni("other.ini", "[OTHER]\r\nKEY=1\r\n");
     const QString withBom =
         WriteIni("bom.ini", "\xEF\xBB\xBF[IP]\r\nADDRESS=10.20.3.11\r\n[CHANNEL_0]\r\nBAUDRATE=9600\r\n");
+    const QString typo = WriteIni("typo.ini", "[CHANNEL_0]\r\nBAUDRATE=115200\r\nTIMOUT=300\r\n");
     struct TCase {
         QStringList Arguments;
         int Exit;
-        const char* Message;
+        QString Message;
     };
     const TCase cases[] = {
         {{}, 2, "не задана команда"},
@@ -266,14 +267,38 @@ TEST_F(CliTest, UsageAndFileErrorsAreRefusedBeforeAnythingIsSent)
          "SLAVE_ADDRESS=300 в файле"},
         {{"write", WriteIni("stop.ini", "[CHANNEL_0]\r\nSTOPBITS=3\r\n"), host}, 4, ": допускаются значения 1..2"},
         {{"--hosts", Folder.filePath("missing.txt"), "info"}, 4, "Ошибка открытия файла"},
+        // The reader passes over what it does not know: a typo would read as "nothing to change".
+        {{"apply", typo, host}, 4, "Неизвестный ключ [CHANNEL_0] TIMOUT в файле " + typo + ", строка 3"},
+        {{"diff", typo, host}, 4, "Неизвестный ключ [CHANNEL_0] TIMOUT"},
+        {{"diff", host, typo}, 4, "Неизвестный ключ [CHANNEL_0] TIMOUT"},
+        {{"write", WriteIni("section.ini", "[IP]\r\nTCP_PORT=502\r\n[CHANNEL0]\r\nBAUDRATE=9600\r\n"), host},
+         4,
+         "Неизвестный раздел [CHANNEL0] в файле"},
+        {{"apply", WriteIni("twice.ini", "[CHANNEL_1]\r\nBAUDRATE=9600\r\n[channel_1]\r\nPARITY=1\r\n"), host},
+         4,
+         "Раздел [CHANNEL_1] повторяется"},
+        {{"apply", WriteIni("key-twice.ini", "[IP]\r\nTCP_PORT=502\r\ntcp_port = 503\r\n"), host},
+         4,
+         "Ключ [IP] TCP_PORT повторяется в файле"},
     };
     for (const TCase& c : cases) {
         const TRun run = RunCli(c.Arguments);
         EXPECT_EQ(run.Exit, c.Exit) << c.Arguments.join(' ').toStdString();
-        EXPECT_TRUE(QString::fromUtf8(run.Err).contains(QString::fromUtf8(c.Message)))
+        EXPECT_TRUE(QString::fromUtf8(run.Err).contains(c.Message))
             << c.Arguments.join(' ').toStdString() << ": " << run.Err.toStdString();
     }
     EXPECT_EQ(Modules[0]->RequestCount(), 0);
+}
+
+// A section that is not the configuration's is the owner's, as in the window: kept, and not judged.
+TEST_F(CliTest, ForeignSectionsAreAllowed)
+{
+    const QString noted = WriteIni(
+        "noted.ini", "[NOTES]\r\nWHO=me\r\nBAUDRATE=fast\r\n[CHANNEL_0]\r\nBAUDRATE=9600\r\n; TIMOUT=300\r\n");
+    const TRun apply = RunCli({"apply", noted, Host(*Modules[0])});
+    EXPECT_EQ(apply.Exit, 0) << apply.Err.toStdString();
+    EXPECT_EQ(StoredConfig(*Modules[0]).Channels[0].BaudIndex, BaudRateToIndex("9600"));
+    EXPECT_EQ(RunCli({"diff", noted, Host(*Modules[0])}).Exit, 0);
 }
 
 // A file that never ends is refused as soon as it passes the limit, not read through first.

@@ -6,7 +6,9 @@
 #include "IniText.h"
 #include "RConvert.h"
 
+#include <cctype>
 #include <optional>
+#include <set>
 #include <string_view>
 
 namespace {
@@ -49,6 +51,71 @@ std::string KeyText(const TConfigField& field)
     return "[" + field.Section + "] " + field.Key;
 }
 
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Upper case, letters and digits only: "Channel 0" and "CHANNEL_0" fold alike.
+std::string Folded(const std::string& name)
+{
+    std::string folded;
+    for (const char c : name)
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            folded += char(std::toupper(static_cast<unsigned char>(c)));
+    return folded;
+}
+
+// The table's section the reader takes the name for (without regard to case), or empty.
+std::string ConfigSection(const std::string& name)
+{
+    const std::string upper = Upper(name);
+    for (const TConfigField& field : ConfigFields())
+        if (field.Section == upper)
+            return field.Section;
+    return {};
+}
+
+// A section meant for the configuration that the reader passes over: "CHANNEL0", "Channel-1", "IP_",
+// or a channel of another number. Any other section is someone's own ([NOTES]), which the window
+// keeps, and is left alone.
+bool MisspelledSection(const std::string& name)
+{
+    const std::string folded = Folded(name);
+    return folded == "IP" || folded.starts_with("CHAN");
+}
+
+// Every key line of the configuration's sections is a key of the table, and each of them and each of
+// those sections comes once; a section meant for them is spelled as the reader takes it. The reader
+// passes over anything else without a word: a typo would leave the module's value as it was.
+bool CheckConfigNames(const TIniText& ini, const std::string& where, std::string& error)
+{
+    std::set<std::string> sections;
+    std::set<const TConfigField*> keys;
+    std::string section;  // the table's, while inside one of its sections
+    for (const TIniText::TEntry& entry : ini.Entries()) {
+        const std::string at = where + ", строка " + std::to_string(entry.Line);
+        if (entry.Key.empty()) {
+            section = ConfigSection(entry.Section);
+            if (section.empty() && MisspelledSection(entry.Section))
+                error = "Неизвестный раздел [" + entry.Section + "] " + at;
+            else if (!section.empty() && !sections.insert(section).second)
+                error = "Раздел [" + section + "] повторяется " + at + ": читается только первый";
+        } else if (!section.empty()) {
+            const TConfigField* field = FindConfigField(section, Upper(entry.Key));
+            if (!field)
+                error = "Неизвестный ключ [" + section + "] " + entry.Key + " " + at;
+            else if (!keys.insert(field).second)
+                error = "Ключ " + KeyText(*field) + " повторяется " + at + ": читается только первый";
+        }
+        if (!error.empty())
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 TConfigFileState LoadCheckedConfig(const std::string& fileName, TCheckedConfig& config, std::string& error)
@@ -73,6 +140,8 @@ TConfigFileState CheckConfigText(const std::string& text, const std::string& whe
                                  std::string& error)
 {
     const TIniText ini(text);
+    if (!CheckConfigNames(ini, where, error))
+        return TConfigFileState::BadValue;
     TModuleConfig loaded{};
     ConfigFromIniText(text, loaded);
     const TControlsFit fit = FitToControls(loaded);
