@@ -161,6 +161,7 @@ bool ReadHostsFile(const std::string& fileName, uint16_t defaultPort, std::vecto
         }
         for (std::string value; words >> value;)
             address.Values.push_back(value);
+        address.Origin = fileName + ":" + std::to_string(number);
         addresses.push_back(address);
     }
     return true;

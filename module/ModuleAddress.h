@@ -15,6 +15,8 @@ struct TModuleAddress {
     // SECTION/KEY=VALUE texts given for this module alone (after its address in a hosts file),
     // unchecked here.
     std::vector<std::string> Values{};
+    // Where a hosts file names it, "FILE:LINE"; empty for a HOST operand.
+    std::string Origin{};
 
     std::string Text() const { return Address + ":" + std::to_string(Port); }
 };

@@ -200,7 +200,27 @@ TEST_F(CliIdentityTest, PerHostValuesWinOverTheFileAndAreCheckedLikeIt)
         {{"--set", "CHANNEL_0/BAUDRATE=9600\n[IP]\nADDRESS=10.0.0.1"}, {}, 2, "ожидается РАЗДЕЛ/КЛЮЧ=ЗНАЧЕНИЕ"},
         {{}, {"CHANNEL_0/PARITY=7"}, 4, "PARITY=7 для модуля 127.0.0.1:"},
         {{}, {"IP/ADDRESS=10.20.3"}, 4, "ADDRESS=10.20.3 для модуля"},
+        // Each line its own value, but two of them alike: two modules at one address.
+        {{},
+         {"IP/ADDRESS=10.20.3.31", "IP/ADDRESS=10.20.3.32", "ip/address=10.20.3.31"},
+         2,
+         "двум модулям дан один адрес IP/ADDRESS=10.20.3.31: "},
+        {{"--set", "IP/ADDRESS=10.20.3.31"},
+         {"IP/ADDRESS=10.20.3.41", "IP/ADDRESS=10.20.3.41", "IP/ADDRESS=10.20.3.43"},
+         2,
+         "cabinet3.txt:2 (127.0.0.1:"},
     };
+    // One module named twice with different values for a key: no line may win silently.
+    for (const char* command : {"apply", "write"}) {
+        const QString differ = WriteFile("differ.txt", (Host(0) + " CHANNEL_1/SLAVE_ADDRESS=50\n" + Host(1) + "\n" +
+                                                        Host(0) + " channel_1/slave_address=51\n")
+                                                           .toUtf8());
+        const TRun run = RunCli({"--hosts", differ, command, command == QString("apply") ? file : FullFile()});
+        EXPECT_EQ(run.Exit, 2);
+        EXPECT_TRUE(QString::fromUtf8(run.Err).contains(
+            "модулю " + Host(0) + " даны разные значения CHANNEL_1/SLAVE_ADDRESS: " + differ + ":1 и " + differ + ":3"))
+            << run.Err.toStdString();
+    }
     const int before = RequestCount();
     for (const TCase& c : refused) {
         SCOPED_TRACE(c.Told);

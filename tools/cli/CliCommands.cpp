@@ -171,12 +171,19 @@ private:
             status = Usage("не задан ни один модуль");
             return false;
         }
+        // Before the lines of a module named twice are joined: a later one would win without a word.
+        if (Options_.Command == "write" || Options_.Command == "apply") {
+            if (const std::string conflict = ConflictingHostValues(modules); !conflict.empty()) {
+                status = Usage(conflict);
+                return false;
+            }
+        }
         DropRepeatedModules(modules);
         return true;
     }
 
     // A module named twice would be written by two connections at once. The values its lines give
-    // are all kept, a later line's winning, as they would on one line.
+    // are all kept (none of them contradict each other: ConflictingHostValues).
     static void DropRepeatedModules(std::vector<TModuleAddress>& modules)
     {
         std::map<std::string, size_t> seen;

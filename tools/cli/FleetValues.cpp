@@ -85,3 +85,38 @@ std::vector<const TConfigField*> SharedIdentityFields(const std::vector<const TC
     }
     return shared;
 }
+
+std::string ConflictingHostValues(const std::vector<TModuleAddress>& modules)
+{
+    const TConfigField* address = FindConfigField("IP", "ADDRESS");
+    struct TGiven {
+        const TModuleAddress* Module;
+        TFieldValue Value;
+    };
+    std::vector<TGiven> given;
+    const auto place = [](const TModuleAddress& module) {
+        return (module.Origin.empty() ? std::string("HOST") : module.Origin) + " (" + module.Text() + ")";
+    };
+    for (const TModuleAddress& module : modules)
+        for (const std::string& text : module.Values) {
+            TFieldValue value;
+            std::string error;
+            if (!ParseFieldValue(text, {}, value, error))
+                continue;
+            const TConfigField& field = *value.Field;
+            const std::string name = field.Section + "/" + field.Key;
+            for (const TGiven& earlier : given) {
+                if (earlier.Value.Field != &field)
+                    continue;
+                const bool equal = FieldEquals(earlier.Value.Holder, value.Holder, field);
+                if (earlier.Module->Text() == module.Text() && !equal)
+                    return "модулю " + module.Text() + " даны разные значения " + name + ": " + earlier.Module->Origin +
+                           " и " + module.Origin;
+                if (earlier.Module->Text() != module.Text() && equal && &field == address)
+                    return "двум модулям дан один адрес " + name + "=" + FieldIniText(value.Holder, field) + ": " +
+                           place(*earlier.Module) + " и " + place(module);
+            }
+            given.push_back({&module, value});
+        }
+    return {};
+}

@@ -6,6 +6,7 @@
 #include "ConfigFields.h"
 #include "ConfigFileCheck.h"
 #include "LocalDefines.h"
+#include "ModuleAddress.h"
 
 #include <string>
 #include <vector>
@@ -27,3 +28,8 @@ TModuleConfig WantedConfig(TModuleConfig base, const TCheckedConfig& file, const
 std::vector<const TConfigField*> SharedIdentityFields(const std::vector<const TConfigField*>& fromFile,
                                                       const std::vector<TFieldValue>& forAll,
                                                       const std::vector<std::vector<TFieldValue>>& perModule);
+
+// The hosts lines that would have one module hold two values of a field (a module named twice with
+// different values) or two modules one address (IP/ADDRESS), named with their lines; empty when
+// none. A value that does not parse is left to ParseFieldValue's own message.
+std::string ConflictingHostValues(const std::vector<TModuleAddress>& modules);
