@@ -13,7 +13,7 @@ bool ReadCommandFile(const std::string& fileName, std::string& text, std::string
 {
     const bool fromStdin = fileName == StandardStreamName;
     if (fromStdin && StdinTaken) {
-        error = "Стандартный ввод уже прочитан: \"-\" можно указать только для одного файла";
+        error = StdinTakenText;
         return false;
     }
     StdinTaken = StdinTaken || fromStdin;

@@ -11,6 +11,9 @@ constexpr size_t MaxCommandFileSize = 1024 * 1024;
 
 // The name that stands for stdin where a file is read, and for stdout where one is written.
 inline constexpr const char* StandardStreamName = "-";
+// The refusal of a second file named "-".
+inline constexpr const char* StdinTakenText =
+    "Стандартный ввод уже прочитан: \"-\" можно указать только для одного файла";
 
 // The file's bytes into text; false with the message when it is missing, unreadable or too large.
 // stdin is read once: a second file named "-" is refused rather than read as empty.

@@ -34,16 +34,50 @@ TEST_F(CliOptionsTest, AnOptionThatMeansNothingForTheCommandOrIsGivenTwiceIsRefu
         {{"info", host, "--bogus"}, "неизвестный параметр --bogus", "help info"},
         {{"reboot", host}, "неизвестная команда reboot", "korvel-cli --help"},
         {{"help", "reboot"}, "неизвестная команда reboot", "korvel-cli --help"},
+        {{"--json", "help", "info"},
+         "справка выводится только текстом: параметр --json к ней не применим",
+         "help info"},
+        {{"info", "--json", "--help"},
+         "справка выводится только текстом: параметр --json к ней не применим",
+         "help info"},
+        {{"--json", "poll", host, "--unit", "1", "--address", "0", "--csv"},
+         "параметры --json и --csv исключают друг друга",
+         "help poll"},
+        {{"info", "--json=yes", host}, "параметр --json не принимает значения", "help info"},
+        {{"info", "--bogus=1", host}, "неизвестный параметр --bogus", "help info"},
+        {{"poll", host, "--unit", "1", "--address", "0", "--order", "BADC"},
+         "poll: --order BADC ничего не меняет для типа uint16 в одном регистре: порядок задаётся для "
+         "многорегистровых типов и ascii",
+         "help poll"},
+        {{"poll", host, "--unit", "1", "--address", "0", "--type", "hex", "--order", "dcba"},
+         "poll: --order DCBA ничего не меняет для типа hex в одном регистре: порядок задаётся для "
+         "многорегистровых типов и ascii",
+         "help poll"},
+        {{"set", host, "--unit", "1", "--address", "0", "--type", "int16", "--order", "CDAB", "5"},
+         "set: --order CDAB ничего не меняет для типа int16 в одном регистре: порядок задаётся для "
+         "многорегистровых типов и ascii",
+         "help set"},
+        {{"poll", host, "--unit", "1", "--address", "0", "--count", "3", "--type", "float32"},
+         "poll: --count 3: значение типа float32 занимает 2 регистра, --count должен быть им кратен",
+         "help poll"},
+        {{"poll", host, "--unit", "1", "--address", "0", "--function", "1", "--type", "int32"},
+         "poll: --type и --order относятся к регистрам, а не к битам (функции 1 и 2, --coil)",
+         "help poll"},
+        {{"set", host, "--unit", "1", "--address", "0", "--coil", "--order", "BADC", "1"},
+         "set: --type и --order относятся к регистрам, а не к битам (функции 1 и 2, --coil)",
+         "help set"},
     };
     for (const TCase& c : cases) {
-        const TRun run = RunCli(c.Arguments);
+        // What stdin holds must not be taken for a hosts list.
+        const TRun run = RunCli(c.Arguments, {}, "[CHANNEL_0]\r\nBAUDRATE=9600\r\n");
         const QString err = QString::fromUtf8(run.Err);
         EXPECT_EQ(run.Exit, 2) << c.Arguments.join(' ').toStdString();
         EXPECT_TRUE(err.startsWith("korvel-cli: " + QString::fromUtf8(c.Message) + "\n"))
             << c.Arguments.join(' ').toStdString() << ": " << err.toStdString();
         EXPECT_TRUE(err.contains(c.Pointer)) << err.toStdString();
         EXPECT_FALSE(err.contains("Использование")) << err.toStdString();
-        EXPECT_TRUE(run.Out.isEmpty());
+        // A script asking for JSON gets the refusal as JSON too.
+        EXPECT_EQ(run.Out.isEmpty(), !c.Arguments.contains("--json")) << run.Out.toStdString();
     }
     EXPECT_EQ(RequestCount(), 0);
 }
@@ -92,6 +126,21 @@ TEST_F(CliOptionsTest, QuietDiffAnswersByItsExitStatusAlone)
         EXPECT_TRUE(run.Out.isEmpty()) << run.Out.toStdString();
         EXPECT_TRUE(run.Err.isEmpty()) << run.Err.toStdString();
     }
+}
+
+// GNU-style spellings: "--name=value" is "--name value", and after "--" every argument is an operand,
+// a value that starts with "-" too.
+TEST_F(CliOptionsTest, AnOptionsValueAfterAnEqualsSignAndOperandsAfterTwoDashes)
+{
+    const TRun info =
+        RunCli({"--json", "--timeout=300", "info", "--port=" + QString::number(Modules[0]->Port()), "--", "127.0.0.1"});
+    EXPECT_EQ(info.Exit, 0) << info.Err.toStdString();
+    ASSERT_EQ(info.ModuleLines().size(), 1u);
+    EXPECT_TRUE(info.ModuleLines()[0]["ok"].toBool());
+    // "--" ends the options: "--json" after it is a host, not the option.
+    const TRun operand = RunCli({"info", "--", "--json"});
+    EXPECT_EQ(operand.Exit, 2);
+    EXPECT_TRUE(operand.Err.contains("неверный адрес модуля --json")) << operand.Err.toStdString();
 }
 
 // Every way of asking for a command's help gives the same text, naming only the options the

@@ -4,6 +4,7 @@
 // its event loop.
 #include "CliFleetTest.h"
 #include "CliRun.h"
+#include "CommandFile.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
 #include "ModuleSimServer.h"
@@ -214,6 +215,8 @@ TEST_F(CliTransportTest, StandardStreamsStandForFiles)
          Host(0).toUtf8() + "\n",
          4,
          "Стандартный ввод уже прочитан"},
+        // Refused before either is read: the file in stdin is not taken for a hosts list.
+        {"stdin named twice, holding the file", {"--hosts", "-", "apply", "-"}, ChannelChange, 4, StdinTakenText},
     };
     for (const auto& c : cases) {
         const TRun run = RunCli(c.Arguments, {}, c.Input);

@@ -118,6 +118,13 @@ public:
     int Run()
     {
         const std::string& command = Options_.Command;
+        // stdin feeds one file: a second "-" is refused before the first one takes what was meant for it.
+        const bool readsFiles = command == "write" || command == "apply" || command == "diff" || command == "report";
+        const auto stdinFiles =
+            std::count(Options_.HostsFiles.begin(), Options_.HostsFiles.end(), StandardStreamName) +
+            (readsFiles ? std::count(Options_.Operands.begin(), Options_.Operands.end(), StandardStreamName) : 0);
+        if (stdinFiles > 1)
+            return FileError(StdinTakenText);
         if (command == "info")
             return Info();
         if (command == "read")

@@ -28,22 +28,37 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, TCliOptions& op
     // The spelling each option was given in, for a refusal that quotes it.
     std::vector<std::pair<const TCliOptionSpec*, std::string>> given;
     std::set<std::string> seen;
+    // After "--" every argument is an operand, one that starts with "-" too ("set … -- -123456").
+    bool optionsEnded = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (!IsOption(argument)) {
+        if (argument == "--" && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
+        if (optionsEnded || !IsOption(argument)) {
             if (options.Command.empty())
                 options.Command = argument;
             else
                 options.Operands.push_back(argument);
             continue;
         }
-        const TCliOptionSpec* option = FindOption(argument);
+        // "--name=value" is "--name value".
+        const size_t equals = argument.starts_with("--") ? argument.find('=') : std::string::npos;
+        const std::string name = argument.substr(0, equals);
+        const TCliOptionSpec* option = FindOption(name);
         if (!option) {
-            error = "неизвестный параметр " + argument;
+            error = "неизвестный параметр " + name;
             return false;
         }
         std::string value;
-        if (!option->Value.empty()) {
+        if (equals != std::string::npos) {
+            if (option->Value.empty()) {
+                error = "параметр " + name + " не принимает значения";
+                return false;
+            }
+            value = argument.substr(equals + 1);
+        } else if (!option->Value.empty()) {
             if (i + 1 >= arguments.size()) {
                 error = "параметру " + argument + " нужно значение";
                 return false;
@@ -57,10 +72,15 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, TCliOptions& op
         }
         if (!option->Apply(value, options, error))
             return false;
-        given.emplace_back(option, argument);
+        given.emplace_back(option, name);
     }
     if (options.Version)
         return true;
+    // Both would be asked for, and one of them not given.
+    if (options.Json && options.Device.Csv) {
+        error = "параметры --json и --csv исключают друг друга";
+        return false;
+    }
     if (options.Command == "help") {
         options.Help = true;
         options.Command = options.Operands.empty() ? std::string() : options.Operands.front();
@@ -68,6 +88,10 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, TCliOptions& op
             error = "help ожидает одну команду";
             return false;
         }
+    }
+    if (options.Help && options.Json) {
+        error = "справка выводится только текстом: параметр --json к ней не применим";
+        return false;
     }
     if (options.Command.empty()) {
         if (options.Help)

@@ -34,6 +34,25 @@ int Usage(const TCliOptions& options, const std::string& message)
     return ReportRunFailure(options.Json, options.Command, CliFailure(TReason::Usage, message), ExitUsage);
 }
 
+// What poll and set would silently make something else of, before anything is sent: a type or order
+// for bits, an order that changes nothing for a one-register type, a count that cuts a value short.
+// Empty when the options hold.
+std::string BrokenTypeRule(const TCliDeviceOptions& device, bool bits)
+{
+    const std::string type(DataTypeName(device.Type));
+    const bool ordered = device.Order != TWordOrder::ABCD;
+    if (bits && (device.TypeGiven || ordered))
+        return "--type и --order относятся к регистрам, а не к битам (функции 1 и 2, --coil)";
+    if (ordered && device.Type != TDataType::Ascii && !IsMultiRegisterType(device.Type))
+        return "--order " + std::string(WordOrderName(device.Order)) + " ничего не меняет для типа " + type +
+               " в одном регистре: порядок задаётся для многорегистровых типов и ascii";
+    const int width = RegistersPerValue(device.Type);
+    if (!bits && device.Count % width != 0)
+        return "--count " + std::to_string(device.Count) + ": значение типа " + type + " занимает " +
+               std::to_string(width) + " регистра, --count должен быть им кратен";
+    return {};
+}
+
 // The status text, and for an exception what it means for a device on the line.
 std::string FailureText(const TModuleResult& result)
 {
@@ -262,6 +281,8 @@ int RunPoll(const TCliOptions& options, const std::vector<TModuleAddress>& modul
     if (device.Samples > 0 && device.DurationS > 0)
         return Usage(options, "poll: задайте либо --samples, либо --duration");
     const bool bits = IsBitFunction(uint8_t(device.Function));
+    if (const std::string broken = BrokenTypeRule(device, bits); !broken.empty())
+        return Usage(options, "poll: " + broken);
     TDeviceRead read{uint8_t(device.Unit), uint8_t(device.Function), uint16_t(device.Address),
                      uint16_t(device.Count ? device.Count
                               : bits       ? 1
@@ -439,6 +460,8 @@ int RunSet(const TCliOptions& options)
         return Usage(options, "set: не задан адрес регистра (--address)");
     if (device.Coil && device.TypeGiven)
         return Usage(options, "set: --coil и --type несовместимы");
+    if (const std::string broken = BrokenTypeRule(device, device.Coil); !broken.empty())
+        return Usage(options, "set: " + broken);
     const std::string& text = options.Operands[1];
     std::vector<uint16_t> words;
     if (device.Coil) {
