@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -614,6 +615,48 @@ TEST_F(CliTest, InterruptionTellsTheModuleInFlightAndStartsNoOther)
 
 // Before any module is asked a signal ends the program as usual: one Ctrl+C is enough while it
 // waits for a list of hosts from a pipe.
+// A second signal ends the run at once: a module whose write is on its way may hold it or not, and
+// each such module is named, for people and for a script.
+TEST_F(CliTest, ASecondInterruptionNamesEveryModuleWhoseOutcomeIsUnknown)
+{
+    const QString file = WriteIni("baud.ini", "[CHANNEL_0]\r\nBAUDRATE=9600\r\n");
+    std::vector<std::unique_ptr<TScriptedServer>> servers;
+    QStringList hosts;
+    for (int i = 0; i < 2; ++i) {
+        servers.push_back(std::make_unique<TScriptedServer>([](const TScriptedRequest& request) {
+            // A module at its factory values that never answers the write.
+            if (request.FunctionCode() == FunctionWriteMultipleRegisters)
+                return TScriptedAnswer{};
+            return TScriptedAnswer{ModuleReadReply(request, FactoryDefaults)};
+        }));
+        ASSERT_TRUE(servers.back()->Listen());
+        hosts << QString("127.0.0.1:%1").arg(servers.back()->Port());
+    }
+    const auto writeSent = [](const TScriptedServer& server) {
+        return std::any_of(server.Requests().begin(), server.Requests().end(), [](const TScriptedRequest& r) {
+            return r.FunctionCode() == FunctionWriteMultipleRegisters;
+        });
+    };
+    QProcess program;
+    program.start(KORVEL_CLI, QStringList{"--json", "--timeout", "30000", "--retries", "0", "apply", file} + hosts);
+    ASSERT_TRUE(WaitUntil([&] { return writeSent(*servers[0]) && writeSent(*servers[1]); }, std::chrono::seconds(10)));
+    QByteArray err;
+    ::kill(pid_t(program.processId()), SIGINT);
+    ASSERT_TRUE(WaitUntil([&] { return (err += program.readAllStandardError()).contains("прервано"); }));
+    ::kill(pid_t(program.processId()), SIGINT);
+    ASSERT_TRUE(WaitUntil([&] { return program.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(program.exitStatus(), QProcess::CrashExit);
+    err += program.readAllStandardError();
+    const TRun run{0, program.readAllStandardOutput(), err};
+    ASSERT_EQ(run.JsonLines().size(), 2u) << run.Out.toStdString();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(err.contains(hosts[i].toUtf8() + ": исход неизвестен")) << err.toStdString();
+        const QJsonObject line = run.JsonLines()[size_t(i)];
+        EXPECT_EQ(line["reason"], "interrupted");
+        EXPECT_TRUE(hosts.contains(QString("127.0.0.1:%1").arg(line["port"].toInt())));
+    }
+}
+
 TEST_F(CliTest, InterruptionWhileReadingTheHostsEndsAtOnce)
 {
     const QString fifo = Folder.filePath("hosts");

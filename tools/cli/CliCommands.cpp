@@ -19,6 +19,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <map>
@@ -34,6 +35,10 @@ using Clock = std::chrono::steady_clock;
 const std::string NoVerifyText = "записана";
 // Said beside a configuration read from a module whose stored checksum is wrong.
 const std::string ChecksumWrongText = "контрольная сумма конфигурации неверна";
+
+// Told for a module in flight when a second signal ends the program: it may or may not have taken
+// its request.
+const std::string UnknownOutcomeText = "исход неизвестен: прервано повторно, когда запрос был отправлен";
 
 // Told by apply when it rewrote a module whose stored checksum was wrong.
 const std::string ChecksumWasWrongText = "контрольная сумма была неверна";
@@ -728,7 +733,29 @@ private:
     {
         TCliInterruption interruption([&runner] { runner.Stop(); });
         Interruption_ = &interruption;
-        runner.Run(job, finished);
+        std::vector<std::string> forPeople;
+        std::vector<std::string> forScripts;
+        for (const TModuleAddress& module : runner.Modules()) {
+            forPeople.push_back("korvel-cli: " + module.Text() + ": " + UnknownOutcomeText + "\n");
+            if (Options_.Json)
+                forScripts.push_back(
+                    QJsonDocument(ModuleLine(module, Options_.Command, false, 0,
+                                             FailureJson(CliFailure(TReason::Interrupted, UnknownOutcomeText))))
+                        .toJson(QJsonDocument::Compact)
+                        .toStdString() +
+                    "\n");
+        }
+        interruption.SetUnknownOutcomeLines(std::move(forPeople), std::move(forScripts));
+        runner.Run(
+            [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
+                interruption.Started(index);
+                job(index, client, std::move(finish));
+            },
+            [&](size_t index, double ms) {
+                interruption.Finished(index);
+                if (finished)
+                    finished(index, ms);
+            });
         Interruption_ = nullptr;
         Signal_ = interruption.Signal();
         OutputLost_ = OutputLost_ || interruption.OutputLost();

@@ -18,21 +18,55 @@ int SignalSocket[2] = {-1, -1};
 
 constexpr std::array Signals{SIGINT, SIGTERM};
 
+volatile sig_atomic_t SignalsReceived = 0;
+
+// What the second signal tells, as TCliInterruption holds it for the run; read by the handler only.
+struct TUnknownOutcome {
+    const std::string* ForPeople = nullptr;
+    const std::string* ForScripts = nullptr;
+    volatile sig_atomic_t* InFlight = nullptr;
+    size_t Count = 0;
+};
+TUnknownOutcome UnknownOutcome;
+
+void WriteAll(int descriptor, const std::string& text)
+{
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t written = ::write(descriptor, text.data() + done, text.size() - done);
+        if (written <= 0)
+            return;
+        done += size_t(written);
+    }
+}
+
 void OnSignal(int signal)
 {
     const int savedErrno = errno;
-    const char byte = char(signal);
-    [[maybe_unused]] const auto written = ::write(SignalSocket[0], &byte, 1);
-    // The second one ends the program.
-    for (const int each : Signals)
-        std::signal(each, SIG_DFL);
-    errno = savedErrno;
+    const bool first = SignalsReceived == 0;
+    SignalsReceived = 1;
+    if (first) {
+        const char byte = char(signal);
+        [[maybe_unused]] const auto written = ::write(SignalSocket[0], &byte, 1);
+        errno = savedErrno;
+        return;
+    }
+    // The second one ends the program, after naming the modules it leaves in flight: each may or may
+    // not have taken its request. Only write(2) here, over lines made before.
+    for (size_t i = 0; i < UnknownOutcome.Count; ++i) {
+        if (!UnknownOutcome.InFlight[i])
+            continue;
+        WriteAll(STDOUT_FILENO, UnknownOutcome.ForScripts[i]);
+        WriteAll(STDERR_FILENO, UnknownOutcome.ForPeople[i]);
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 }  // namespace
 
 TCliInterruption::TCliInterruption(std::function<void()> onFirst) : OnFirst_(std::move(onFirst))
 {
+    SignalsReceived = 0;
     WatchOutput();
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, SignalSocket) != 0)
         return;  // a signal then ends the program at once, as without this
@@ -66,11 +100,38 @@ TCliInterruption::~TCliInterruption()
         if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == OnSignal)
             std::signal(signal, SIG_DFL);
     }
+    UnknownOutcome.Count = 0;
     Notifier_.reset();
     for (int& end : SignalSocket) {
         ::close(end);
         end = -1;
     }
+}
+
+void TCliInterruption::SetUnknownOutcomeLines(std::vector<std::string> forPeople, std::vector<std::string> forScripts)
+{
+    // The handler reads only as many as Count tells, and Count is set last.
+    UnknownOutcome.Count = 0;
+    ForPeople_ = std::move(forPeople);
+    ForScripts_ = std::move(forScripts);
+    ForScripts_.resize(ForPeople_.size());
+    InFlight_ = std::make_unique<volatile sig_atomic_t[]>(ForPeople_.size());
+    UnknownOutcome.ForPeople = ForPeople_.data();
+    UnknownOutcome.ForScripts = ForScripts_.data();
+    UnknownOutcome.InFlight = InFlight_.get();
+    UnknownOutcome.Count = ForPeople_.size();
+}
+
+void TCliInterruption::Started(size_t module)
+{
+    if (module < ForPeople_.size())
+        InFlight_[module] = 1;
+}
+
+void TCliInterruption::Finished(size_t module)
+{
+    if (module < ForPeople_.size())
+        InFlight_[module] = 0;
 }
 
 void TCliInterruption::WatchOutput()
