@@ -294,8 +294,8 @@ TEST_F(CliTest, UsageAndFileErrorsAreRefusedBeforeAnythingIsSent)
 // A section that is not the configuration's is the owner's, as in the window: kept, and not judged.
 TEST_F(CliTest, ForeignSectionsAreAllowed)
 {
-    const QString noted = WriteIni(
-        "noted.ini", "[NOTES]\r\nWHO=me\r\nBAUDRATE=fast\r\n[CHANNEL_0]\r\nBAUDRATE=9600\r\n; TIMOUT=300\r\n");
+    const QString noted =
+        WriteIni("noted.ini", "[NOTES]\r\nWHO=me\r\nBAUDRATE=fast\r\n[CHANNEL_0]\r\nBAUDRATE=9600\r\n; TIMOUT=300\r\n");
     const TRun apply = RunCli({"apply", noted, Host(*Modules[0])});
     EXPECT_EQ(apply.Exit, 0) << apply.Err.toStdString();
     EXPECT_EQ(StoredConfig(*Modules[0]).Channels[0].BaudIndex, BaudRateToIndex("9600"));
@@ -342,7 +342,7 @@ TEST_F(CliTest, ReadGivesTheFileSaveConfigToFileWrites)
     const QString unwritable = Folder.filePath("missing-folder/module.ini");
     const TRun failed = RunCli({"read", Host(*Modules[1]), "-o", unwritable});
     EXPECT_EQ(failed.Exit, 4);
-    EXPECT_TRUE(failed.Err.contains("Unable to write to " + unwritable.toUtf8())) << failed.Err.toStdString();
+    EXPECT_TRUE(failed.Err.contains("Ошибка записи в файл " + unwritable.toUtf8())) << failed.Err.toStdString();
     // A file that was not written is not told as saved.
     EXPECT_FALSE(QString::fromUtf8(failed.Out).contains("сохранена")) << failed.Out.toStdString();
     EXPECT_TRUE(QString::fromUtf8(failed.Out).contains("успешно 0, с ошибкой 1")) << failed.Out.toStdString();
@@ -350,7 +350,7 @@ TEST_F(CliTest, ReadGivesTheFileSaveConfigToFileWrites)
     EXPECT_EQ(failedJson.Exit, 4);
     ASSERT_EQ(failedJson.ModuleLines().size(), 1u);
     EXPECT_FALSE(failedJson.ModuleLines()[0]["ok"].toBool());
-    EXPECT_TRUE(failedJson.ModuleLines()[0]["error"].toString().startsWith("Unable to write to "));
+    EXPECT_TRUE(failedJson.ModuleLines()[0]["error"].toString().startsWith("Ошибка записи в файл "));
 
     const TRun json = RunCli({"--json", "read", Host(*Modules[1])});
     ASSERT_EQ(json.ModuleLines().size(), 1u);
@@ -372,7 +372,7 @@ TEST_F(CliTest, ReadToAFolderFailsOnlyTheModuleWhoseFileCannotBeWritten)
 
     const TRun run = RunCli(QStringList{"--json", "read", "-o", folder} + AllHosts());
     EXPECT_EQ(run.Exit, 4) << run.Err.toStdString();
-    EXPECT_TRUE(run.Err.contains("Unable to write to " + blocked.toUtf8())) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains("Ошибка записи в файл " + blocked.toUtf8())) << run.Err.toStdString();
     const std::vector<QJsonObject> lines = run.ModuleLines();
     ASSERT_EQ(lines.size(), 3u);
     for (const QJsonObject& line : lines) {

@@ -138,6 +138,18 @@ TEST(CliDevices, UnitsOfAModuleThatDoesNotAnswerEndsAtOnce)
     ASSERT_EQ(lines.size(), 2u) << run.Out.toStdString();
     EXPECT_FALSE(lines[0]["ok"].toBool());
     EXPECT_EQ(lines[1]["interrupted"].toInt(), 247);
+
+    // People get a summary too; a poll that never got an answer tells no latency, not one of 0 ms.
+    const TRun people = RunCli({"units", host, "--units", "1-3"});
+    EXPECT_TRUE(people.Out.contains("Итого: опрошено адресов 0 из 3, модуль не ответил")) << people.Out.toStdString();
+    const QStringList poll{"poll", host, "--unit", "5", "--address", "0", "--samples", "1"};
+    const TRun polled = RunCli(QStringList{"--json"} + poll);
+    ASSERT_FALSE(polled.JsonLines().empty());
+    const QJsonArray latency = polled.JsonLines().back()["latency"].toArray();
+    ASSERT_EQ(latency.size(), 1);
+    EXPECT_EQ(latency[0].toObject().keys(), QStringList({"host", "port"}));
+    const TRun pollPeople = RunCli(poll);
+    EXPECT_TRUE(pollPeople.Out.contains("Итого: опросов 1, успешно 0, с ошибкой 1\n")) << pollPeople.Out.toStdString();
 }
 
 TEST_F(CliDevicesTest, SlaveChannelGivesPathUnavailable)

@@ -353,7 +353,7 @@ private:
                                 std::string text =
                                     "сохранена в " + fileName + (checksumValid ? "" : ", " + ChecksumWrongText);
                                 if (!saved) {
-                                    const std::string error = "Unable to write to " + fileName;
+                                    const std::string error = "Ошибка записи в файл " + fileName;
                                     report.Error(error);
                                     fileFailed = true;
                                     fields = Merged(fields, FailureJson(CliFailure(TReason::Io, error)));

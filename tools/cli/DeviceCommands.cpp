@@ -237,8 +237,16 @@ private:
     TSampleTimeText TimeText_;
 };
 
+// A module whose device never answered has no latency to tell, not one of 0 ms.
+bool Answered(const TPollStatistics& statistics)
+{
+    return statistics.Replies() > 0 || !statistics.Exceptions().empty();
+}
+
 std::string LatencyText(const TPollStatistics& statistics)
 {
+    if (!Answered(statistics))
+        return {};
     char text[128];
     std::snprintf(text, sizeof text, ", задержка: последняя %.1f мс, медиана %.1f мс, наибольшая %.1f мс",
                   statistics.LastMs(), statistics.MedianMs(), statistics.WorstMs());
@@ -353,11 +361,13 @@ int RunPoll(const TCliOptions& options, const std::vector<TModuleAddress>& modul
         QJsonArray latencies;
         for (size_t i = 0; i < polled.size(); ++i) {
             const TPollStatistics& statistics = polled[i].Poll->Statistics();
-            latencies.append(QJsonObject{{"host", QString::fromStdString(modules[i].Address)},
-                                         {"port", modules[i].Port},
-                                         {"last_ms", TenthsOfMs(statistics.LastMs())},
-                                         {"median_ms", TenthsOfMs(statistics.MedianMs())},
-                                         {"worst_ms", TenthsOfMs(statistics.WorstMs())}});
+            QJsonObject latency{{"host", QString::fromStdString(modules[i].Address)}, {"port", modules[i].Port}};
+            if (Answered(statistics)) {
+                latency.insert("last_ms", TenthsOfMs(statistics.LastMs()));
+                latency.insert("median_ms", TenthsOfMs(statistics.MedianMs()));
+                latency.insert("worst_ms", TenthsOfMs(statistics.WorstMs()));
+            }
+            latencies.append(latency);
         }
         summary.insert("latency", latencies);
         report.Json(summary);
@@ -418,6 +428,8 @@ int RunUnits(const TCliOptions& options)
         report.Module(module, "units", false, Seconds(started) * 1000, FailureText(failure), FailureFields(failure));
         if (report.IsJson())
             report.Json(SummaryLine({total, 0, 0, total, {}}, Seconds(started) * 1000));
+        else
+            report.Line("Итого: опрошено адресов 0 из " + std::to_string(total) + ", модуль не ответил");
         return ExitModuleFailed;
     }
 
