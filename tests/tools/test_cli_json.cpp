@@ -6,6 +6,7 @@
 #include "ModuleDefaults.h"
 
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -75,6 +76,9 @@ protected:
         const TRun run = RunCli(QStringList{"--json"} + arguments);
         const std::vector<QJsonObject> lines = run.JsonLines();
         ASSERT_FALSE(lines.empty()) << run.Err.toStdString();
+        for (const QJsonObject& line : lines)
+            for (const QString& key : line.keys())
+                KeysSeen.insert(key);
         EXPECT_EQ(size_t(run.Out.count('\n')), lines.size()) << "a line that is not one JSON object";
         for (const QJsonObject& line : lines)
             EXPECT_EQ(Breach(line), "") << QJsonDocument(line).toJson(QJsonDocument::Compact).toStdString();
@@ -97,6 +101,8 @@ protected:
         }
         EXPECT_EQ(last["ok"].toBool(), run.Exit == 0 || (command == "diff" && run.Exit == 1));
     }
+
+    QSet<QString> KeysSeen;  // of every line checked
 };
 
 }  // namespace
@@ -134,6 +140,16 @@ TEST_F(CliJsonTest, EveryLineOfEveryCommandKeepsTheContract)
     };
     for (const QStringList& arguments : runs)
         ExpectContract(arguments);
+
+    // The README's table of keys names every key a line had.
+    QFile readme(KORVEL_README);
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    QString table;
+    for (const QString& row : QString::fromUtf8(readme.readAll()).split('\n'))
+        if (row.startsWith("| `"))
+            table += row;
+    for (const QString& key : KeysSeen)
+        EXPECT_TRUE(table.contains('`' + key + '`')) << key.toStdString();
 }
 
 // Stopped with modules still to go: the one in flight is told as it ends, every other one as not

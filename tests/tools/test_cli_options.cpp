@@ -6,6 +6,9 @@
 
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
+
+#include <map>
 
 using CliOptionsTest = TCliFleetTest;
 
@@ -208,5 +211,69 @@ TEST(CliHelp, TheManPageAndTheCompletionNameEveryCommandAndOption)
         for (const QString& option : options)
             EXPECT_TRUE(text.contains(QRegularExpression(QRegularExpression::escape(option) + "(?![\\w-])")))
                 << option.toStdString();
+    }
+}
+
+// The man page's SYNOPSIS is written by hand: each command's lines name exactly the options that
+// command's help lists (a short form standing for its option), but --help and --version.
+TEST(CliHelp, TheManPagesSynopsisNamesEveryOptionOfEachCommand)
+{
+    QFile page(KORVEL_CLI_MAN_PAGE);
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    QString synopsis = QString::fromUtf8(page.readAll()).section(".SH SYNOPSIS", 1).section(".SH ", 0, 0);
+    synopsis.replace("\\-", "-").remove(QRegularExpression("\\\\f[BIR]"));
+    const QRegularExpression optionName("(?:^|[\\s\\[|])(--?[a-z][a-z-]*)");
+    std::map<QString, QSet<QString>> named;  // by command, over all its lines
+    for (const QString& entry : synopsis.split(".B korvel-cli", Qt::SkipEmptyParts)) {
+        const QString command = entry.simplified().section(' ', 0, 0);
+        for (auto it = optionName.globalMatch(entry); it.hasNext();)
+            named[command].insert(it.next().captured(1));
+    }
+    const QRegularExpression helpOption("^  (?:(-[a-z]), )?(--[a-z][a-z-]*)", QRegularExpression::MultilineOption);
+    for (const char* command : {"info", "read", "write", "apply", "diff", "scan", "poll", "units", "set", "report"}) {
+        SCOPED_TRACE(command);
+        ASSERT_TRUE(named.count(command));
+        QSet<QString> takes;
+        const QString help = QString::fromUtf8(RunCli({"help", command}).Out).section("Параметры:", 1);
+        for (auto it = helpOption.globalMatch(help); it.hasNext();) {
+            const QRegularExpressionMatch match = it.next();
+            const QString option = match.captured(2);
+            if (option == "--help" || option == "--version")
+                continue;
+            takes.insert(option);
+            const bool shortForm = match.hasCaptured(1) && named[command].contains(match.captured(1));
+            EXPECT_TRUE(named[command].contains(option) || shortForm) << option.toStdString();
+            named[command].remove(match.captured(1));
+        }
+        for (const QString& option : named[command])
+            EXPECT_TRUE(takes.contains(option)) << option.toStdString() << " is not the command's";
+    }
+}
+
+// A shell without the bash-completion package loaded still completes commands, options and files.
+TEST(CliHelp, TheCompletionWorksWithoutTheBashCompletionPackage)
+{
+    QTemporaryDir folder;
+    QFile(folder.filePath("cabinet.ini")).open(QIODevice::WriteOnly);
+    const struct {
+        QString Words;
+        int Current;
+        QString Offered;
+    } cases[] = {
+        {"korvel-cli in", 1, "info"},
+        {"korvel-cli info --ti", 2, "--timeout"},
+        {"korvel-cli apply " + folder.filePath("cab"), 2, folder.filePath("cabinet.ini")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Words.toStdString());
+        QProcess bash;
+        bash.start("bash", {"--norc", "--noprofile", "-c",
+                            QString("source '%1' && COMP_WORDS=(%2) && COMP_CWORD=%3 && _korvel_cli && "
+                                    "printf '%s\\n' \"${COMPREPLY[@]}\"")
+                                .arg(KORVEL_CLI_COMPLETION, c.Words)
+                                .arg(c.Current)});
+        ASSERT_TRUE(bash.waitForFinished(10000));
+        EXPECT_EQ(QString::fromUtf8(bash.readAllStandardError()), "");
+        EXPECT_EQ(QString::fromUtf8(bash.readAllStandardOutput()), c.Offered + "\n");
     }
 }
