@@ -68,6 +68,7 @@ PER_HOST_PLAYBOOK = '''
         retries: 0
 ''' % TIMEOUT_MS
 
+# korvel_modes: check or real, one run of the task each (the real run once when not given).
 INFO_PLAYBOOK = '''
 - hosts: all
   gather_facts: false
@@ -75,10 +76,41 @@ INFO_PLAYBOOK = '''
     - korvel.gateway.korvel_info:
         host: "{{ korvel_host }}"
         port: "{{ korvel_port }}"
-        dest: "{{ korvel_backup_dir }}/{{ inventory_hostname }}.ini"
+        dest: "{{ korvel_dest | default(korvel_backup_dir ~ '/' ~ inventory_hostname ~ '.ini') }}"
         cli_path: "{{ korvel_cli }}"
+      check_mode: "{{ mode == 'check' }}"
+      loop: "{{ korvel_modes | default(['real']) }}"
+      loop_control:
+        loop_var: mode
 '''
 
+# Each case twice, in check mode and for real, in one run of ansible-playbook on one host: both must
+# give the same verdict. korvel_cases: [{src, config}], a missing key not given.
+BOTH_MODES_PLAYBOOK = '''
+- hosts: all
+  gather_facts: false
+  tasks:
+    - include_tasks: "{{ korvel_case_tasks }}"
+      loop: "{{ korvel_cases }}"
+      loop_control:
+        loop_var: case
+'''
+
+BOTH_MODES_TASKS = '''
+- korvel.gateway.korvel_config:
+    host: "{{ korvel_host }}"
+    port: "{{ korvel_port }}"
+    src: "{{ case.src | default(omit) }}"
+    config: "{{ case.config | default(omit) }}"
+    cli_path: "{{ korvel_cli }}"
+    timeout_ms: %d
+    retries: 0
+  check_mode: "{{ mode == 'check' }}"
+  ignore_errors: true
+  loop: [check, real]
+  loop_control:
+    loop_var: mode
+''' % TIMEOUT_MS
 
 def serve_frames(server, answer):
     """Accepts one connection and sends answer(frame) for each whole request frame (nothing for None)."""
@@ -329,9 +361,61 @@ class AnsibleCollectionTest(unittest.TestCase):
         self.assertTrue(self.module_config(damaged)['checksum_valid'])
 
         stats, results = self.play(self.second, '--limit', 'gw-02', playbook=self.info)
-        self.assertFalse(results['gw-02']['changed'])
+        self.assertTrue(results['gw-02']['changed'])  # the file is new
         with open(os.path.join(self.backups, 'gw-02.ini'), 'rb') as file:
             self.assertIn(b'ADDRESS=10.20.3.3', file.read())
+
+    def test_check_mode_gives_the_real_runs_verdict(self):
+        notes = self.write('notes.ini', '[NOTES]\r\nWHO=me\r\n' + ini(9600, 21))
+        typo = self.write('typo.ini', '[CHANNEL_0]\r\nBAUDRATE=9600\r\nTIMOUT=300\r\n')
+        cases = (
+            # (src, config, fails, in the message, not in the message)
+            (notes, None, False, None, None),
+            (typo, None, True, 'TIMOUT в файле ' + typo + ', строка 3', None),
+            (notes, {'CHANNEL_0/TIMEOUT': 300, 'CHANNEL_0/TIMOUT': 300}, True, 'TIMOUT в параметре config', '--set'),
+            (None, {'CHANNEL_1/SLAVE_ADDRESS': 22, 'CHANNEL_1/TIMOUT': 300}, True, 'TIMOUT в параметре config',
+             'config.ini'),
+            (None, {'CHANNEL_1/TIMEOUT': 2}, True, 'TIMEOUT=2 в параметре config', 'config.ini'),
+            (None, {'NOTES/WHO': 'me', 'CHANNEL_1/SLAVE_ADDRESS': 22}, True,
+             'неизвестный ключ NOTES/WHO в параметре config', None),
+        )
+        port = self.ports[3]
+        before = self.module_config(port)['config']
+        tasks = self.write('both-modes.yml', BOTH_MODES_TASKS)
+        playbook = self.write('both-modes-play.yml', BOTH_MODES_PLAYBOOK)
+        listed = [dict((k, v) for k, v in (('src', src), ('config', config)) if v) for src, config, *_ in cases]
+        run = subprocess.run(['ansible-playbook', '-i', self.inventory, playbook, '--limit', 'gw-03',
+                              '-e', json.dumps(dict(korvel_cases=listed, korvel_case_tasks=tasks))],
+                             env=self.env, capture_output=True, text=True)
+        tasks_run = json.loads(run.stdout)['plays'][0]['tasks'][1:]
+        self.assertEqual(len(tasks_run), len(cases), run.stdout[-2000:])
+        for (src, config, fails, told, never), task in zip(cases, tasks_run):
+            check, real = task['hosts']['gw-03']['results']
+            for result in (check, real):
+                self.assertEqual(bool(result.get('failed')), fails, (src, config, result))
+                self.assertNotIn('Traceback', result.get('module_stderr', ''))
+                if told:
+                    self.assertIn(told, result['msg'])
+                if never:
+                    self.assertNotIn(never, result['msg'])
+            after = self.module_config(port)['config']
+            if fails:
+                self.assertEqual(after, before)  # nothing written
+            else:
+                self.assertEqual((check['changed'], check['differences']), (real['changed'], real['differences']))
+                self.assertEqual(after, real['config'])
+            before = after
+
+    def test_info_saves_dest_only_outside_check_mode_and_tells_a_change(self):
+        dest = os.path.join(self.folder, 'saved', 'new', 'gw-02.ini')
+        modes = dict(korvel_dest=dest, korvel_backup_dir=self.backups, korvel_modes=['check', 'real', 'check', 'real'])
+        run = subprocess.run(['ansible-playbook', '-i', self.inventory, self.info, '--limit', 'gw-02',
+                              '-e', json.dumps(modes)], env=self.env, capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stdout[-2000:])
+        results = json.loads(run.stdout)['plays'][0]['tasks'][0]['hosts']['gw-02']['results']
+        self.assertEqual([r['changed'] for r in results], [True, True, False, False])
+        with open(dest, 'rb') as file:
+            self.assertIn(b'[CHANNEL_1]', file.read())
 
     def test_documentation_renders(self):
         for name in ('korvel_config', 'korvel_info'):

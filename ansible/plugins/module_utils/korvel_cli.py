@@ -6,6 +6,7 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import json
+import os
 import re
 
 # korvel-cli's exit statuses.
@@ -69,9 +70,16 @@ def host_operand(module):
     return '%s:%d' % (host, module.params['port'])
 
 
-def fail_from_cli(module, rc, objects, err):
+def fail_from_cli(module, rc, objects, err, names=()):
     """Fails the task with korvel-cli's own message: the module's status text (with the exception's
-    name when the module answered with one), or what it refused."""
+    name when the module answered with one), or what it refused. names: (pattern, replacement) pairs
+    that turn what korvel-cli was given into what the play gave (a file of the values into config)."""
+    def named(text):
+        for pattern, replacement in names:
+            text = re.sub(pattern, replacement, text)
+        return text
+    err = named(err)
+    objects = [dict(obj, error=named(obj['error'])) if 'error' in obj else obj for obj in objects]
     for obj in objects:
         if not obj.get('ok', True):
             # "verified" comes only once the module has taken the write: it changed even though the
@@ -98,6 +106,32 @@ def diff_of(differences, before_key, after_key, before_header, after_header):
     before = dict(('%s/%s' % (d['section'], d['key']), d[before_key]) for d in differences)
     after = dict(('%s/%s' % (d['section'], d['key']), d[after_key]) for d in differences)
     return dict(before=before, after=after, before_header=before_header, after_header=after_header)
+
+
+def config_names(values_file):
+    """For fail_from_cli: the play's name for the values korvel-cli was given in a file or by --set."""
+    names = [(r'в параметре --set', 'в параметре config')]
+    if values_file:
+        names += [(r'в файле %s(, строка \d+)?' % re.escape(values_file), 'в параметре config'),
+                  (r'Файл %s' % re.escape(values_file), 'Параметр config')]
+    return names
+
+
+def check_values(module, values):
+    """Fails the task unless korvel-cli takes every value as a file's value for a key of its own
+    sections, as apply takes --set; told naming config, before any module is asked. Answers the file
+    of the values, written in the module's temporary folder."""
+    path = os.path.join(module.tmpdir, 'config.ini')
+    with open(path, 'w', newline='') as file:
+        file.write(ini_text(values))
+    rc, objects, err = run_cli(module, 'diff', path, path)
+    if rc != EXIT_OK or not objects:
+        fail_from_cli(module, rc, objects, err, config_names(path))
+    keys = objects[0]['config_a']
+    unknown = ['%s/%s' % k for k in sorted(values) if k[1] not in keys.get(k[0], {})]
+    if unknown:
+        module.fail_json(msg='неизвестный ключ %s в параметре config' % ', '.join(unknown))
+    return path
 
 
 def held_keys(src):

@@ -127,19 +127,19 @@ import time
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.korvel.gateway.plugins.module_utils.korvel_cli import (
-    COMMON_ARGUMENT_SPEC, EXIT_DIFFERENT, EXIT_OK, IDENTITY_KEYS, config_values, diff_of, fail_from_cli,
-    held_keys, host_operand, ini_text, run_cli)
+    COMMON_ARGUMENT_SPEC, EXIT_DIFFERENT, EXIT_OK, IDENTITY_KEYS, check_values, config_names, config_values,
+    diff_of, fail_from_cli, held_keys, host_operand, run_cli)
 
 
 def wanted_differences(module_config, file_config, held, values):
     # Desired state for what the file and the values name; the module keeps the rest.
     wanted = {}
     for section, key in held:
-        wanted[(section, key)] = file_config[section][key]
+        # A section that is not the configuration's ([NOTES]) is the file owner's.
+        if key in file_config.get(section, {}):
+            wanted[(section, key)] = file_config[section][key]
     for (section, key), value in values.items():
-        held_value = module_config.get(section, {}).get(key)
-        if held_value is None:
-            continue  # no such key: the module's apply refuses it
+        held_value = module_config[section][key]  # check_values took the key
         try:
             wanted[(section, key)] = int(value) if isinstance(held_value, int) else str(value)
         except ValueError:
@@ -164,18 +164,18 @@ def main():
         module.fail_json(msg='%s holds the gateway\'s own %s, which one file would give every gateway alike: '
                              'give it in config (templated per host) or remove it from the file'
                          % (src, ', '.join('%s/%s' % k for k in shared)))
+    values_file = check_values(module, values) if values else None
     if not src:
         # The values alone, as a file of their own.
-        src = os.path.join(module.tmpdir, 'config.ini')
-        with open(src, 'w', newline='') as file:
-            file.write(ini_text(values))
+        src = values_file
         held, values = sorted(values), {}
     sets = ['%s/%s=%s' % (section, key, value) for (section, key), value in sorted(values.items())]
+    names = config_names(values_file)
 
     if module.check_mode:
         rc, objects, err = run_cli(module, 'diff', src, host)
         if rc not in (EXIT_OK, EXIT_DIFFERENT) or not objects:
-            fail_from_cli(module, rc, objects, err)
+            fail_from_cli(module, rc, objects, err, names)
         result = objects[0]
         differences = wanted_differences(result['config_b'], result['config_a'], held, values)
         checksum_valid = result.get('checksum_valid_b', True)
@@ -195,7 +195,7 @@ def main():
         if rc != EXIT_OK or not objects:
             if backup_file and not any(o.get('verified') is not None for o in objects):
                 os.remove(backup_file)
-            fail_from_cli(module, rc, objects, err)
+            fail_from_cli(module, rc, objects, err, names)
         result = objects[0]
         differences = result.get('differences', [])
         response = dict(changed=result['changed'], config=result['config'], differences=differences,
@@ -208,7 +208,7 @@ def main():
             os.remove(backup_file)
 
     if module._diff:
-        response['diff'] = diff_of(response['differences'], 'before', 'after', host, src)
+        response['diff'] = diff_of(response['differences'], 'before', 'after', host, module.params['src'] or 'config')
     module.exit_json(**response)
 
 

@@ -19,7 +19,9 @@ options:
   dest:
     description:
       - Also save the configuration read as an INI file, as the KorvelService window saves it, on the
-        node that runs the module (replaced whole).
+        node that runs the module (replaced whole, and only when it would change; a missing folder is
+        created). In check mode nothing is saved, and C(changed) tells whether it would be.
+      - An existing folder gets the file C(HOST_PORT.ini) in it, as C(korvel-cli read -o) names it.
     type: path
 extends_documentation_fragment:
   - korvel.gateway.connection
@@ -69,15 +71,48 @@ checksum_valid:
   description: Whether the module's stored checksum is right; a wrong one means a damaged configuration.
   returned: success
   type: bool
+changed:
+  description: Whether I(dest) was created or replaced (in check mode, would be).
+  returned: always
+  type: bool
 dest:
-  description: The file the configuration was saved in.
+  description: The file the configuration was saved in (in check mode, would be).
   returned: when I(dest) is given
   type: str
 '''
 
+import os
+
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.korvel.gateway.plugins.module_utils.korvel_cli import (
     COMMON_ARGUMENT_SPEC, EXIT_OK, fail_from_cli, host_operand, run_cli)
+
+
+def read(module, host, dest):
+    """korvel-cli read, saving into dest what it writes when that differs from the file there (not in
+    check mode); answers its JSON line and whether dest changed (would change)."""
+    path = os.path.join(module.tmpdir, 'config.ini')
+    rc, objects, err = run_cli(module, 'read', host, '-o', path) if dest else run_cli(module, 'read', host)
+    if rc != EXIT_OK or not objects:
+        fail_from_cli(module, rc, objects, err)
+    if not dest:
+        return objects[0], False
+    with open(path, 'rb') as file:
+        text = file.read()
+    try:
+        with open(dest, 'rb') as file:
+            changed = file.read() != text
+    except (IOError, OSError):
+        changed = True
+    if changed and not module.check_mode:
+        folder = os.path.dirname(dest)
+        if folder:
+            try:
+                os.makedirs(folder, exist_ok=True)
+            except OSError as error:
+                module.fail_json(msg='Ошибка создания каталога %s: %s' % (folder, error.strerror))
+        module.atomic_move(path, dest)
+    return objects[0], changed
 
 
 def main():
@@ -86,19 +121,17 @@ def main():
     module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
     host = host_operand(module)
     dest = module.params['dest']
-    response = dict(changed=False)
-    for command in ('info', 'read'):
-        operands = [host, '-o', dest] if command == 'read' and dest else [host]
-        rc, objects, err = run_cli(module, command, *operands)
-        if rc != EXIT_OK or not objects:
-            fail_from_cli(module, rc, objects, err)
-        result = objects[0]
-        if command == 'info':
-            response.update(firmware=result['firmware'], mac=result['mac'], jumper=result['jumper'])
-        else:
-            response.update(config=result['config'], checksum_valid=result['checksum_valid'])
-            if dest:
-                response['dest'] = dest
+    if dest and os.path.isdir(dest):
+        dest = os.path.join(dest, '%s_%d.ini' % (module.params['host'], module.params['port']))
+    rc, objects, err = run_cli(module, 'info', host)
+    if rc != EXIT_OK or not objects:
+        fail_from_cli(module, rc, objects, err)
+    info = objects[0]
+    config, changed = read(module, host, dest)
+    response = dict(changed=changed, firmware=info['firmware'], mac=info['mac'], jumper=info['jumper'],
+                    config=config['config'], checksum_valid=config['checksum_valid'])
+    if dest:
+        response['dest'] = dest
     module.exit_json(**response)
 
 
