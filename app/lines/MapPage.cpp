@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -174,6 +175,7 @@ bool TMapPage::OpenMap(const QString& fileName)
         Recent_.Used(fileName.toStdString());
     Plot_->Clear();
     PointsTable->setRowCount(0);  // another map's rows and ticks
+    Fitted_ = false;
     ShowMap();
     UsePoints();
     PointsTable->resizeColumnsToContents();
@@ -298,7 +300,9 @@ void TMapPage::ShowPoint(int row, const TPointState& state, std::chrono::steady_
     Cell(PointsTable, row, ValueColumn)
         ->setForeground(palette().brush(state.Status == TPointStatus::Stale ? QPalette::Disabled : QPalette::Active,
                                         QPalette::Text));
-    Cell(PointsTable, row, StatusColumn)->setText(StatusText(state, now));
+    QTableWidgetItem* status = Cell(PointsTable, row, StatusColumn);
+    status->setText(StatusText(state, now));
+    status->setToolTip(status->text());
     Cell(PointsTable, row, TimeColumn)
         ->setText(
             state.Value
@@ -310,10 +314,12 @@ void TMapPage::ShowPoint(int row, const TPointState& state, std::chrono::steady_
 
 void TMapPage::TakeCycle(const TMapCycle& cycle, std::span<const TPointState> states, double seconds)
 {
-    // Columns are fitted to what the first cycle shows, not to every cycle's texts: a header that
+    // Columns are fitted to the first cycle that shows values, not to every cycle's texts: a header that
     // resizes to its contents lays out every cell's text again on each change, most of the
     // window's processor time at a fast poll.
-    const bool fit = cycle.Number == 1;
+    const bool fit = !Fitted_ && std::any_of(states.begin(), states.end(),
+                                             [](const TPointState& state) { return state.Value.has_value(); });
+    Fitted_ = Fitted_ || fit;
     SetPollRunning(Poll_.IsRunning());
     const auto now = std::chrono::steady_clock::now();
     {
@@ -328,8 +334,12 @@ void TMapPage::TakeCycle(const TMapCycle& cycle, std::span<const TPointState> st
                 Plot_->AddPoint(LineName(Map_.Points[size_t(row)]), seconds, *number);
         }
     }
-    if (fit)
+    if (fit) {
         PointsTable->resizeColumnsToContents();
+        // Room for a stale point's reason, longer than the first cycle's statuses.
+        PointsTable->setColumnWidth(StatusColumn, std::max(PointsTable->columnWidth(StatusColumn),
+                                                           fontMetrics().horizontalAdvance(QString(48, 'x'))));
+    }
     CycleLabel->setText(QString("Цикл %1: запросов %2, без данных %3, %4 мс")
                             .arg(cycle.Number)
                             .arg(cycle.Requests)

@@ -87,5 +87,6 @@ private:
     QElapsedTimer Clock_;
     QFile Log_;
     std::string LogHeader_;
+    bool Fitted_ = false;  // the columns to the first values shown
     TSampleTimeText LogTime_;
 };
