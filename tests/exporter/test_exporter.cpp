@@ -102,6 +102,7 @@ TEST_F(ExporterTest, MapPointsAreReadInThePlannedRequestsWithTheirValuesAndStatu
                               "t5,5,input,9,int16,,0.1,°C\n"
                               "address17,17,holding,0,uint16,,,\n"
                               "setpoint17,17,holding,1,float32,,,\n"
+                              "status5,5,input,8,hex,,,\n"
                               "name17,17,holding,8,ascii,5,,\n"
                               "coil17,17,coil,0,,,,\n"
                               "beyond17,17,holding,200,uint16,,,\n"
@@ -122,6 +123,7 @@ TEST_F(ExporterTest, MapPointsAreReadInThePlannedRequestsWithTheirValuesAndStatu
         {"korvel_point_value{point=\"address17\",device=\"17\",units=\"\"}", 17},
         {"korvel_point_value{point=\"setpoint17\",device=\"17\",units=\"\"}", 50},
         {"korvel_point_value{point=\"coil17\",device=\"17\",units=\"\"}", 1},
+        {"korvel_point_value{point=\"status5\",device=\"5\",units=\"\"}", 1},
         {"korvel_point_status{point=\"name17\",device=\"17\",status=\"ok\"}", 1},
         {"korvel_point_status{point=\"beyond17\",device=\"17\",status=\"exception\",exception=\"2\"}", 1},
         {"korvel_point_status{point=\"absent\",device=\"40\",status=\"gateway_target\",exception=\"11\"}", 1},

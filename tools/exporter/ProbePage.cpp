@@ -52,11 +52,16 @@ void AddPoints(TMetricsText& page, const TCycleOutcome& outcome, const TExceptio
                 "A map point's value in its engineering units (the units label), scaled as the map says.");
     for (size_t i = 0; i < points.size(); ++i) {
         const TPointState& state = outcome.Points[i];
-        if (state.Status == TPointStatus::Ok && state.Value && !std::holds_alternative<std::string>(*state.Value)) {
-            TMetricLabels withUnits = labels(i);
-            withUnits.emplace_back("units", points[i].Units);
-            page.Sample(SampleOf(*state.Value), withUnits);
-        }
+        if (state.Status != TPointStatus::Ok || !state.Value)
+            continue;
+        // A word shown in hex or bits is a number all the same (a status word an alert tests); a
+        // text is none.
+        const bool word = points[i].Type == TDataType::Hex || points[i].Type == TDataType::Binary;
+        if (std::holds_alternative<std::string>(*state.Value) && !word)
+            continue;
+        TMetricLabels withUnits = labels(i);
+        withUnits.emplace_back("units", points[i].Units);
+        page.Sample(word ? double(state.Raw(points[i]).front()) : SampleOf(*state.Value), withUnits);
     }
     page.Family("korvel_point_status", TMetricType::Gauge,
                 "How a map point's read ended: the status label (and the exception code), value 1.");
