@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -312,7 +314,13 @@ TEST_F(ExporterTest, SlowHugeAndNumerousClientsDoNotKeepOthersOut)
     EXPECT_TRUE(hugeAnswer.startsWith("HTTP/1.1 431")) << hugeAnswer.left(100).toStdString();
     EXPECT_EQ(Exporter.Get(probe).Status, 200);
 
-    // A thousand connections that send nothing: the oldest idle ones make room for a real scrape.
+    // A thousand connections that send nothing: the oldest idle ones make room for a real scrape. This
+    // process holds them all, past a soft descriptor limit of 1024.
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
     std::vector<std::unique_ptr<QTcpSocket>> crowd;
     for (int i = 0; i < 1000; ++i) {
         crowd.push_back(std::make_unique<QTcpSocket>());
