@@ -70,3 +70,17 @@ std::string PointFailureText(const TModuleResult& failure)
     return (gateway ? "0x" + std::string(code) : "исключение " + std::string(code)) + ": " +
            LineExceptionName(failure.Exception);
 }
+
+std::string PointStatusText(const TPointState& state, std::chrono::steady_clock::time_point now)
+{
+    switch (state.Status) {
+    case TPointStatus::Waiting: return "ожидает опроса";
+    case TPointStatus::Ok: return "считано";
+    case TPointStatus::Stale: {
+        char age[32];
+        std::snprintf(age, sizeof age, "%.1f", double(state.AgeMs(now)) / 1000);
+        return "устарело на " + std::string(age) + " с: " + PointFailureText(state.Failure);
+    }
+    default: return PointFailureText(state.Failure);
+    }
+}

@@ -50,6 +50,9 @@ private:
 
 // ok, waiting, no_answer, exception, stale: the words of the JSON lines and of the CSV log.
 std::string_view PointStatusKey(TPointStatus status);
+// The state as people read it: "считано", "ожидает опроса", how the latest read failed, or for a
+// stale value "устарело на 12.3 с: Нет ответа".
+std::string PointStatusText(const TPointState& state, std::chrono::steady_clock::time_point now);
 // How the latest read failed, as people read it: "нет ответа", "исключение 02: недопустимый адрес
 // данных", "0x0B: устройство на линии не ответило".
 std::string PointFailureText(const TModuleResult& failure);

@@ -113,6 +113,41 @@ QString ModuleTable(const TCommissioningReport& report)
     return Heading(Text("Модуль")) + rows.Table();
 }
 
+QString DevicesSection(const TReportDevices& devices)
+{
+    TRows rows;
+    QString found = Text("поиск не выполнялся");
+    if (devices.FoundUnits) {
+        QStringList units;
+        for (uint8_t unit : *devices.FoundUnits)
+            units << QString::number(unit);
+        found = units.isEmpty() ? Text("не найдено ни одного") : units.join(QStringLiteral(", "));
+        if (!devices.SearchRange.isEmpty())
+            found += Text(" (опрошены адреса %1)").arg(devices.SearchRange);
+    }
+    rows.Add(Text("Найденные устройства"), found);
+    rows.Add(Text("Карта регистров"), devices.MapFile.isEmpty() ? Text("не опрашивалась") : devices.MapFile);
+    QString html = Heading(Text("Устройства на линии")) + rows.Table();
+    if (devices.Points.empty())
+        return html;
+    html += QStringLiteral("<table width=\"100%\" cellpadding=\"2\" cellspacing=\"0\" border=\"1\"><tr>");
+    for (const char* title : {"Точка", "Устройство", "Значение", "Единицы", "Состояние"})
+        html += QStringLiteral("<th align=\"left\">%1</th>").arg(Text(title).toHtmlEscaped());
+    html += QStringLiteral("</tr>");
+    for (size_t i = 0; i < devices.Points.size() && i < devices.States.size(); ++i) {
+        const TMapPoint& point = devices.Points[i];
+        const TPointState& state = devices.States[i];
+        const QString cells[] = {Utf8(point.Name), QString::number(point.Unit),
+                                 state.Value ? Utf8(DeviceValueText(*state.Value)) : QString(), Utf8(point.Units),
+                                 Utf8(PointStatusText(state, devices.At))};
+        html += QStringLiteral("<tr>");
+        for (const QString& cell : cells)
+            html += QStringLiteral("<td>%1</td>").arg(cell.toHtmlEscaped());
+        html += QStringLiteral("</tr>");
+    }
+    return html + QStringLiteral("</table>");
+}
+
 QString SignatureTable()
 {
     const QString line = QStringLiteral("______________________");
@@ -160,5 +195,8 @@ QString ReportHtml(const TCommissioningReport& report)
             pages.emplace_back(field.Page, field.Channel);
     for (const auto& [page, channel] : pages)
         html += PageTable(report.Config, Utf8(page), channel);
-    return html + ModuleTable(report) + SignatureTable() + QStringLiteral("</body></html>");
+    html += ModuleTable(report);
+    if (report.Devices)
+        html += DevicesSection(*report.Devices);
+    return html + SignatureTable() + QStringLiteral("</body></html>");
 }

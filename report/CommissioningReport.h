@@ -5,11 +5,14 @@
 
 #include "LocalDefines.h"
 #include "ModuleInfo.h"
+#include "PointState.h"
 
 #include <QDateTime>
 #include <QString>
 
+#include <chrono>
 #include <optional>
+#include <vector>
 
 // What the last exchange with the module said of its configuration.
 enum class TReportVerdict {
@@ -33,11 +36,25 @@ struct TReportModule {
     QDateTime CheckedAt;
 };
 
+// What was seen of the devices on the module's lines: the units the last search found, and each
+// point of a register map as it stood when the report was made.
+struct TReportDevices {
+    std::optional<std::vector<uint8_t>> FoundUnits;  // none when no search was made
+    QString SearchRange;                             // "1-247", of the search
+    QString MapFile;                                 // empty when no map was polled
+    std::vector<TMapPoint> Points;
+    std::vector<TPointState> States;  // one a point
+    // When the states held, for the age of a stale value.
+    std::chrono::steady_clock::time_point At;
+};
+
 struct TCommissioningReport {
     TModuleConfig Config{};
     QString FileName;  // empty when the configuration is in no file
     QDateTime Made;
     TReportModule Module;
+    // The section "Устройства на линии", when there is anything for it.
+    std::optional<TReportDevices> Devices;
 };
 
 // The report as an HTML page, which a QTextDocument lays out for print and PDF alike.

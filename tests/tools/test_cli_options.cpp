@@ -230,7 +230,8 @@ TEST(CliHelp, TheManPagesSynopsisNamesEveryOptionOfEachCommand)
             named[command].insert(it.next().captured(1));
     }
     const QRegularExpression helpOption("^  (?:(-[a-z]), )?(--[a-z][a-z-]*)", QRegularExpression::MultilineOption);
-    for (const char* command : {"info", "read", "write", "apply", "diff", "scan", "poll", "units", "set", "report"}) {
+    for (const char* command :
+         {"info", "read", "write", "apply", "diff", "scan", "poll", "units", "map", "set", "report"}) {
         SCOPED_TRACE(command);
         ASSERT_TRUE(named.count(command));
         QSet<QString> takes;

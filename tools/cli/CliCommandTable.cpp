@@ -39,6 +39,20 @@ template <class Row, class Value> std::string NamesWithDefault(std::span<const R
     return names;
 }
 
+// The comma-separated items of a list value, an empty one included.
+std::vector<std::string> ListItems(const std::string& value)
+{
+    std::vector<std::string> items;
+    size_t from = 0;
+    while (true) {
+        const size_t comma = value.find(',', from);
+        items.push_back(value.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+        if (comma == std::string::npos)
+            return items;
+        from = comma + 1;
+    }
+}
+
 auto Flag(std::function<void(TCliOptions&)> store)
 {
     return [=](const std::string&, TCliOptions& options, std::string&) {
@@ -140,6 +154,35 @@ const std::vector<TCliOptionSpec>& CliOptionTable()
              }
              o.Device.FirstUnit = from;
              o.Device.LastUnit = to;
+             o.Device.UnitsGiven = true;
+             return true;
+         }},
+        {"--expect", "", "АДРЕСА", false,
+         "units: адреса устройств, которые должны найтись на каждом модуле, через запятую (5,17,30); "
+         "код возврата 1, если какого-то нет",
+         [](const std::string& value, TCliOptions& o, std::string& error) {
+             for (const std::string& item : ListItems(value)) {
+                 int unit = 0;
+                 if (!ParseNumber(item, MinDeviceUnit, MaxDeviceUnit, unit)) {
+                     error = "недопустимый адрес устройства " + item + " в --expect. Допускаются значения 1..247";
+                     return false;
+                 }
+                 o.Device.Expect.push_back(unit);
+             }
+             return true;
+         }},
+        {"--map", "", "ФАЙЛ", false, "poll, report: карта регистров (CSV) - именованные точки устройств на линиях",
+         [](const std::string& value, TCliOptions& o, std::string&) {
+             o.Device.MapFile = value;
+             return true;
+         }},
+        {"--points", "", "ИМЕНА", false, "poll --map: только эти точки карты, имена через запятую",
+         [](const std::string& value, TCliOptions& o, std::string& error) {
+             o.Device.Points = ListItems(value);
+             if (std::find(o.Device.Points.begin(), o.Device.Points.end(), std::string()) != o.Device.Points.end()) {
+                 error = "пустое имя точки в --points " + value;
+                 return false;
+             }
              return true;
          }},
         {"--coil", "", "", false, "set: записать катушку (функция 5), ЗНАЧЕНИЕ 1 или 0",
@@ -190,18 +233,30 @@ const std::vector<TCliCommandSpec>& CliCommandTable()
          {"--port", "--timeout", "--jobs"}},
         {"poll",
          {{"poll HOST... --unit N --address A [--count C] [--type ТИП] [--order ПОРЯДОК]",
-           "опрос устройства на линии модуля: время, регистры, значения (--hosts: на всех модулях сразу)"}},
+           "опрос устройства на линии модуля: время, регистры, значения (--hosts: на всех модулях сразу)"},
+          {"poll HOST... --map ФАЙЛ [--points ИМЯ,...]",
+           "опрос точек карты регистров циклами: значения с единицами и состоянием каждой точки"}},
          "Опрашивает устройство с адресом N через модуль с периодом --interval: --samples раз, --duration "
-         "секунд или до Ctrl+C. Строка (объект JSON, строка CSV) на каждый опрос каждого модуля.",
+         "секунд или до Ctrl+C. Строка (объект JSON, строка CSV) на каждый опрос каждого модуля. С --map "
+         "опрашивает точки карты циклами, объединяя соседние регистры устройства в один запрос; строка на "
+         "цикл каждого модуля: ИМЯ = ЗНАЧЕНИЕ ЕДИНИЦЫ, а для точки без ответа - причина или последнее "
+         "значение с его возрастом (устарело). --csv - формат журнала окна: time, затем значение и "
+         "состояние каждой точки.",
          {"--port", "--timeout", "--retries", "--hosts", "--unit", "--function", "--address", "--count", "--type",
-          "--order", "--interval", "--samples", "--duration", "--csv"}},
+          "--order", "--interval", "--samples", "--duration", "--csv", "--map", "--points"}},
         {"units",
-         {{"units HOST [--units 1-247] [--function F --address A]",
-           "поиск устройств на линиях модуля: каждый адрес опрашивается один раз"}},
-         "Опрашивает адреса устройств по одному (линия обслуживает один запрос за раз). Устройство найдено, "
-         "если оно ответило, в том числе исключением. Если не ответило ни одно, называет настройки каналов "
-         "модуля: роль, скорость, паритет и стоп-биты.",
-         {"--port", "--timeout", "--units", "--function", "--address"}},
+         {{"units HOST... [--units 1-247] [--function F --address A] [--expect 5,17,30]",
+           "поиск устройств на линиях модулей: каждый адрес опрашивается один раз"}},
+         "Опрашивает адреса устройств по одному (линия обслуживает один запрос за раз), все модули сразу. "
+         "Устройство найдено, если оно ответило, в том числе исключением. Если не ответило ни одно, называет "
+         "настройки каналов модуля: роль, скорость, паритет и стоп-биты. Итог по каждому модулю; с --expect "
+         "код возврата 1, если на каком-то модуле не найдены ожидаемые адреса (они названы).",
+         {"--port", "--timeout", "--hosts", "--units", "--function", "--address", "--expect"}},
+        {"map",
+         {{"map check ФАЙЛ", "проверить карту регистров: все ошибки с номерами строк, ничего не отправляя"}},
+         "Читает карту регистров и называет каждую ошибку: строку, столбец и причину. Код возврата 4, если "
+         "ошибки есть; иначе число точек и запросы, которыми карта опрашивается.",
+         {}},
         {"set",
          {{"set HOST --unit N --address A [--type ТИП --order ПОРЯДОК | --coil] ЗНАЧЕНИЕ",
            "записать значение в устройство на линии модуля и проверить чтением"}},
@@ -209,11 +264,15 @@ const std::vector<TCliCommandSpec>& CliCommandTable()
          "или катушку (5), затем считывает записанное и сравнивает.",
          {"--port", "--timeout", "--retries", "--unit", "--address", "--type", "--order", "--coil"}},
         {"report",
-         {{"report HOST|ФАЙЛ.ini -o ОТЧЁТ.pdf|ОТЧЁТ.html", "отчёт о настройке модуля для печати и подписи"}},
+         {{"report HOST|ФАЙЛ.ini -o ОТЧЁТ.pdf|ОТЧЁТ.html", "отчёт о настройке модуля для печати и подписи"},
+          {"report HOST --map ФАЙЛ [--units ОТ-ДО] -o ОТЧЁТ.pdf",
+           "отчёт с разделом \"Устройства на линии\": найденные устройства и значения точек карты"}},
          "Считывает информацию и конфигурацию модуля (или берёт конфигурацию из файла) и сохраняет отчёт: поля "
          "с подписями окна программы, каналы в их режимах, сведения о модуле и проверку контрольной суммы, "
-         "соединение, дату и место для подписи. Формат задаётся расширением файла -o: .pdf или .html.",
-         {"--port", "--timeout", "--retries", "--output"}},
+         "соединение, дату и место для подписи. Формат задаётся расширением файла -o: .pdf или .html. С --map "
+         "отчёт получает раздел \"Устройства на линии\": один цикл опроса карты (значение, единицы и состояние "
+         "каждой точки) и, с --units, устройства, найденные поиском в этом диапазоне.",
+         {"--port", "--timeout", "--retries", "--output", "--map", "--units"}},
         {"help", {{"help [КОМАНДА]", "эта справка или справка по команде"}}, "", {}},
     };
     return table;

@@ -13,6 +13,7 @@
 #include "ReportCommand.h"
 #include "FleetRunner.h"
 #include "FleetValues.h"
+#include "MapCommands.h"
 #include "ModuleInfo.h"
 #include "WholeFile.h"
 #include "modbus.h"
@@ -141,7 +142,9 @@ public:
         if (command == "poll")
             return Poll();
         if (command == "units")
-            return RunUnits(Options_);
+            return Units();
+        if (command == "map")
+            return RunMapCheck(Options_);
         if (command == "set")
             return RunSet(Options_);
         if (command == "report")
@@ -669,7 +672,16 @@ private:
         int status = ExitOk;
         if (!Modules(0, modules, status))
             return status;
-        return RunPoll(Options_, modules);
+        return Options_.Device.MapFile.empty() ? RunPoll(Options_, modules) : RunMapPoll(Options_, modules);
+    }
+
+    int Units()
+    {
+        std::vector<TModuleAddress> modules;
+        int status = ExitOk;
+        if (!Modules(0, modules, status))
+            return status;
+        return RunUnits(Options_, modules);
     }
 
     int Scan()

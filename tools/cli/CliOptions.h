@@ -35,6 +35,13 @@ struct TCliDeviceOptions {
     bool Coil = false;
     int FirstUnit = MinDeviceUnit;
     int LastUnit = MaxDeviceUnit;
+    bool UnitsGiven = false;
+    // poll and report: the register map whose points are read, and the names of those to read
+    // (none: every point).
+    std::string MapFile;
+    std::vector<std::string> Points;
+    // units: the units each module must have on its lines.
+    std::vector<int> Expect;
 };
 
 constexpr int DefaultJobs = 64;

@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -382,81 +383,162 @@ int RunPoll(const TCliOptions& options, const std::vector<TModuleAddress>& modul
     return failed == 0 ? ExitOk : ExitModuleFailed;
 }
 
-int RunUnits(const TCliOptions& options)
+namespace {
+
+// One module's search, and what its summary says.
+struct TModuleSearch {
+    std::unique_ptr<TUnitSearch> Search;
+    TUnitSearchSummary Summary;
+    bool Finished = false;
+    size_t Unanswered = 0;
+    std::vector<int> Missing;  // of --expect
+    double Ms = 0;
+};
+
+std::string UnitsText(const std::vector<int>& units)
 {
-    TModuleAddress module;
-    int status = ExitOk;
-    if (!SingleModule(options, 1, module, status))
-        return status;
+    std::string text;
+    for (int unit : units)
+        text += (text.empty() ? "" : ", ") + std::to_string(unit);
+    return text;
+}
+
+QJsonArray UnitsJson(const std::vector<int>& units)
+{
+    QJsonArray array;
+    for (int unit : units)
+        array.append(unit);
+    return array;
+}
+
+// The module's summary for people: "Итого: опрошено адресов ..."; with several modules each has its
+// own, after its address.
+void TellUnitsSummary(TCliReport& report, const TModuleAddress& module, const TModuleSearch& search, size_t total,
+                      bool several)
+{
+    const TUnitSearchSummary& summary = search.Summary;
+    const std::string prefix = several ? module.Text() + "  " : std::string();
+    const std::vector<int> found(summary.Found.begin(), summary.Found.end());
+    const std::string listed = UnitsText(found);
+    report.Line(prefix + "Итого: опрошено адресов " + std::to_string(summary.Asked) + " из " + std::to_string(total) +
+                ", найдено устройств " + std::to_string(summary.Found.size()) +
+                (listed.empty() ? "" : " (" + listed + ")") + (summary.Stopped ? ", прервано" : "") +
+                (search.Unanswered ? ", модуль не ответил " + std::to_string(search.Unanswered) + " раз" : ""));
+    if (!search.Missing.empty())
+        report.Line(prefix + "Не найдены ожидаемые устройства: " + UnitsText(search.Missing));
+    if (!summary.Hint.empty())
+        report.Line(prefix + "Ни одно устройство не ответило. Проверьте настройки каналов модуля: " + summary.Hint);
+}
+
+}  // namespace
+
+int RunUnits(const TCliOptions& options, const std::vector<TModuleAddress>& modules)
+{
     const TCliDeviceOptions& device = options.Device;
     const size_t total = size_t(device.LastUnit - device.FirstUnit + 1);
-    TCliReport report(options.Json, options.Quiet, total);
-    TUnitSearch search(module.Address, module.Port, options.Client);
-    bool finished = false;
-    size_t unanswered = 0;
-    TUnitSearchSummary summary;
+    const bool several = modules.size() > 1;
+    TCliReport report(options.Json, options.Quiet, total * modules.size());
+    std::vector<TModuleSearch> searches(modules.size());
+    size_t finished = 0, asked = 0;
     const auto started = Clock::now();
-    search.OnUnit = [&](const TUnitResult& unit) {
-        const bool moduleAnswered = unit.Outcome != TUnitOutcome::NoModuleAnswer;
-        unanswered += moduleAnswered ? 0 : 1;
-        QJsonObject fields{{"unit", unit.Unit}, {"found", unit.Found()}};
-        if (unit.Result.Status == StatusException)
-            fields.insert("exception", unit.Result.Exception);
-        if (report.IsJson()) {
-            if (!moduleAnswered)
-                Merge(fields, FailureFields(unit.Result));
-            report.Json(ModuleLine(module, "units", moduleAnswered, unit.Ms, fields));
-        } else if (unit.Found()) {
-            // The device's own exception says it is there, and names what it did not like in the probe.
-            const std::string answer = unit.Outcome == TUnitOutcome::DeviceException
-                                           ? "отвечает исключением " + std::to_string(unit.Result.Exception) + " (" +
-                                                 ExceptionName(unit.Result.Exception) + ")"
-                                           : std::string("отвечает");
-            report.Line(module.Text() + "  устройство " + std::to_string(unit.Unit) + ": " + answer);
-        }
-    };
-    search.OnProgress = [&](size_t done, size_t, std::chrono::milliseconds) { report.Progress(done); };
-    search.OnFinished = [&](const TUnitSearchSummary& result) {
-        summary = result;
-        finished = true;
-    };
-    search.Start(uint8_t(device.FirstUnit), uint8_t(device.LastUnit),
-                 {uint8_t(device.Function), uint16_t(device.Address < 0 ? 0 : device.Address)});
-    RunUntil([&] { return finished; }, [&] { search.Stop(); });
-    if (summary.ModuleFailure) {
-        const TModuleResult& failure = *summary.ModuleFailure;
-        report.Module(module, "units", false, Seconds(started) * 1000, FailureText(failure), FailureFields(failure));
-        if (report.IsJson())
-            report.Json(SummaryLine({total, 0, 0, total, {}}, Seconds(started) * 1000));
-        else
-            report.Line("Итого: опрошено адресов 0 из " + std::to_string(total) + ", модуль не ответил");
-        return ExitModuleFailed;
+    for (size_t i = 0; i < modules.size(); ++i) {
+        const TModuleAddress& module = modules[i];
+        TModuleSearch& search = searches[i];
+        search.Search = std::make_unique<TUnitSearch>(module.Address, module.Port, options.Client);
+        search.Search->OnUnit = [&, &module = module, &search = search](const TUnitResult& unit) {
+            const bool moduleAnswered = unit.Outcome != TUnitOutcome::NoModuleAnswer;
+            search.Unanswered += moduleAnswered ? 0 : 1;
+            QJsonObject fields{{"unit", unit.Unit}, {"found", unit.Found()}};
+            if (unit.Result.Status == StatusException)
+                fields.insert("exception", unit.Result.Exception);
+            if (report.IsJson()) {
+                if (!moduleAnswered)
+                    Merge(fields, FailureFields(unit.Result));
+                report.Json(ModuleLine(module, "units", moduleAnswered, unit.Ms, fields));
+            } else if (unit.Found()) {
+                // The device's own exception says it is there, and names what it did not like in the probe.
+                const std::string answer = unit.Outcome == TUnitOutcome::DeviceException
+                                               ? "отвечает исключением " + std::to_string(unit.Result.Exception) +
+                                                     " (" + ExceptionName(unit.Result.Exception) + ")"
+                                               : std::string("отвечает");
+                report.Line(module.Text() + "  устройство " + std::to_string(unit.Unit) + ": " + answer);
+            }
+        };
+        search.Search->OnProgress = [&](size_t, size_t, std::chrono::milliseconds) { report.Progress(++asked); };
+        search.Search->OnFinished = [&, &search = search](const TUnitSearchSummary& result) {
+            search.Summary = result;
+            search.Finished = true;
+            search.Ms = Seconds(started) * 1000;
+            for (int unit : device.Expect)
+                if (std::find(result.Found.begin(), result.Found.end(), unit) == result.Found.end())
+                    search.Missing.push_back(unit);
+            ++finished;
+        };
+        search.Search->Start(uint8_t(device.FirstUnit), uint8_t(device.LastUnit),
+                             {uint8_t(device.Function), uint16_t(device.Address < 0 ? 0 : device.Address)});
     }
+    RunUntil([&] { return finished == searches.size(); },
+             [&] {
+                 for (TModuleSearch& search : searches)
+                     search.Search->Stop();
+             });
 
-    if (report.IsJson()) {
-        QJsonObject line = SummaryLine({total, summary.Asked - unanswered, unanswered, total - summary.Asked, {}},
-                                       Seconds(started) * 1000);
-        QJsonArray found;
-        for (uint8_t unit : summary.Found)
-            found.append(unit);
-        line.insert("found", found);
-        if (!summary.Hint.empty())
-            line.insert("hint", QString::fromStdString(summary.Hint));
-        if (summary.Stopped)
-            line.insert("interrupted", true);
-        report.Json(line);
-    } else {
-        std::string found;
-        for (uint8_t unit : summary.Found)
-            found += (found.empty() ? "" : ", ") + std::to_string(unit);
-        report.Line("Итого: опрошено адресов " + std::to_string(summary.Asked) + " из " + std::to_string(total) +
-                    ", найдено устройств " + std::to_string(summary.Found.size()) +
-                    (found.empty() ? "" : " (" + found + ")") + (summary.Stopped ? ", прервано" : "") +
-                    (unanswered ? ", модуль не ответил " + std::to_string(unanswered) + " раз" : ""));
-        if (!summary.Hint.empty())
-            report.Line("Ни одно устройство не ответило. Проверьте настройки каналов модуля: " + summary.Hint);
+    int status = ExitOk;
+    TRunCounts counts{total * modules.size(), 0, 0, 0, {}};
+    for (size_t i = 0; i < modules.size(); ++i) {
+        const TModuleAddress& module = modules[i];
+        const TModuleSearch& search = searches[i];
+        const TUnitSearchSummary& summary = search.Summary;
+        if (summary.ModuleFailure) {
+            const TModuleResult& failure = *summary.ModuleFailure;
+            report.Module(module, "units", false, search.Ms, FailureText(failure), FailureFields(failure));
+            if (!report.IsJson())
+                report.Line((several ? module.Text() + "  " : std::string()) + "Итого: опрошено адресов 0 из " +
+                            std::to_string(total) + ", модуль не ответил");
+            counts.Interrupted += total;
+            status = ExitModuleFailed;
+            continue;
+        }
+        counts.Succeeded += summary.Asked - search.Unanswered;
+        counts.Failed += search.Unanswered;
+        counts.Interrupted += total - summary.Asked;
+        if (search.Unanswered > 0)
+            status = ExitModuleFailed;
+        else if (!search.Missing.empty() && status == ExitOk)
+            status = ExitNoneFound;
+        const std::vector<int> found(summary.Found.begin(), summary.Found.end());
+        if (report.IsJson() && several) {
+            QJsonObject fields{{"found", UnitsJson(found)}, {"asked", qint64(summary.Asked)}};
+            if (!device.Expect.empty())
+                fields.insert("missing", UnitsJson(search.Missing));
+            if (!summary.Hint.empty())
+                fields.insert("hint", QString::fromStdString(summary.Hint));
+            if (summary.Stopped)
+                fields.insert("interrupted", true);
+            report.Json(
+                ModuleLine(module, "units", search.Unanswered == 0 && search.Missing.empty(), search.Ms, fields));
+        } else if (!report.IsJson()) {
+            TellUnitsSummary(report, module, search, total, several);
+        }
     }
-    return unanswered == 0 ? ExitOk : ExitModuleFailed;
+    if (report.IsJson()) {
+        QJsonObject line = SummaryLine(counts, Seconds(started) * 1000);
+        if (!several && !searches.front().Summary.ModuleFailure) {
+            const TModuleSearch& search = searches.front();
+            line.insert("found", UnitsJson({search.Summary.Found.begin(), search.Summary.Found.end()}));
+            if (!device.Expect.empty())
+                line.insert("missing", UnitsJson(search.Missing));
+            if (!search.Summary.Hint.empty())
+                line.insert("hint", QString::fromStdString(search.Summary.Hint));
+            if (search.Summary.Stopped)
+                line.insert("interrupted", true);
+        }
+        // Units expected and not found fail the run as its exit status does.
+        if (std::any_of(searches.begin(), searches.end(), [](const TModuleSearch& s) { return !s.Missing.empty(); }))
+            line.insert("ok", false);
+        report.Json(line);
+    }
+    return status;
 }
 
 int RunSet(const TCliOptions& options)
@@ -551,4 +633,14 @@ int RunSet(const TCliOptions& options)
     if (report.IsJson())
         report.Summary(ok ? 1 : 0, ok ? 0 : 1, Seconds(started));
     return ok ? ExitOk : ExitModuleFailed;
+}
+
+QJsonValue DeviceValueJson(const TDeviceValue& value)
+{
+    return ValueJson(value);
+}
+
+void RunEventsUntil(const std::function<bool()>& done, const std::function<void()>& stop)
+{
+    RunUntil(done, stop);
 }

@@ -5,12 +5,16 @@
 #include "CliReport.h"
 #include "ConfigFileCheck.h"
 #include "ConfigVerdict.h"
+#include "DeviceCommands.h"
+#include "MapCommands.h"
 #include "ReportFile.h"
+#include "UnitSearch.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
 
 #include <chrono>
+#include <optional>
 
 namespace {
 
@@ -59,9 +63,41 @@ TModuleResult ReadModule(const TModuleAddress& module, const TModuleClientOption
     return outcome;
 }
 
+// The units the search over --units found on the module's lines.
+std::vector<uint8_t> FoundUnits(const TCliOptions& options, const TModuleAddress& module)
+{
+    TUnitSearch search(module.Address, module.Port, options.Client);
+    std::optional<TUnitSearchSummary> summary;
+    search.OnFinished = [&](const TUnitSearchSummary& result) { summary = result; };
+    search.Start(uint8_t(options.Device.FirstUnit), uint8_t(options.Device.LastUnit), {});
+    RunEventsUntil([&] { return summary.has_value(); }, [&] { search.Stop(); });
+    return summary->Found;
+}
+
+// The section "Устройства на линии": the search, if asked, then one cycle of the map.
+TReportDevices DevicesOnLines(const TCliOptions& options, const TModuleAddress& module,
+                              const std::vector<TMapPoint>& points)
+{
+    TReportDevices devices;
+    if (options.Device.UnitsGiven) {
+        devices.FoundUnits = FoundUnits(options, module);
+        devices.SearchRange = QStringLiteral("%1-%2").arg(options.Device.FirstUnit).arg(options.Device.LastUnit);
+    }
+    devices.MapFile = QFileInfo(QString::fromStdString(options.Device.MapFile)).absoluteFilePath();
+    devices.Points = points;
+    TModuleClient client(module.Address, module.Port, options.Client);
+    devices.States = PollMapOnce(client, points);
+    devices.At = Clock::now();
+    return devices;
+}
+
 int ModuleReport(const TCliOptions& options, const TModuleAddress& module)
 {
     const auto begun = Clock::now();
+    std::vector<TMapPoint> points;
+    int status = ExitOk;
+    if (!options.Device.MapFile.empty() && !LoadCliMap(options, points, status))
+        return status;
     TCliReport lines(options.Json, options.Quiet, 1);
     const auto tell = [&](bool ok, const std::string& text, const QJsonObject& fields, int status) {
         lines.Module(module, Command, ok, Ms(begun), text, fields);
@@ -76,6 +112,8 @@ int ModuleReport(const TCliOptions& options, const TModuleAddress& module)
         const TCliFailure failure = ModuleFailure(result);
         return tell(false, "ошибка: " + failure.Text, FailureJson(failure), ExitModuleFailed);
     }
+    if (!options.Device.MapFile.empty())
+        report.Devices = DevicesOnLines(options, module, points);
     report.Made = QDateTime::currentDateTime();
     QString error;
     if (!SaveReport(report, QString::fromStdString(options.Output), error)) {
@@ -123,5 +161,7 @@ int RunReport(const TCliOptions& options)
     TModuleAddress module;
     if (ParseModuleAddress(options.Operands[0], options.Port, module))
         return ModuleReport(options, module);
+    if (!options.Device.MapFile.empty() || options.Device.UnitsGiven)
+        return Usage(options, "report: --map и --units опрашивают устройства через модуль, а задан файл");
     return FileReport(options, options.Operands[0]);
 }
