@@ -254,12 +254,11 @@ std::string LatencyText(const TPollStatistics& statistics)
     return text;
 }
 
-// The one module of units and set, from the first operand.
-bool SingleModule(const TCliOptions& options, size_t operands, TModuleAddress& module, int& status)
+// The one module of set, from the first operand.
+bool SingleModule(const TCliOptions& options, TModuleAddress& module, int& status)
 {
-    if (options.Operands.size() != operands) {
-        status = Usage(options, options.Command + (operands == 1 ? " ожидает один адрес модуля"
-                                                                 : " ожидает адрес модуля и значение"));
+    if (options.Operands.size() != 2) {
+        status = Usage(options, options.Command + " ожидает адрес модуля и значение");
         return false;
     }
     if (!ParseModuleAddress(options.Operands[0], options.Port, module)) {
@@ -545,7 +544,7 @@ int RunSet(const TCliOptions& options)
 {
     TModuleAddress module;
     int status = ExitOk;
-    if (!SingleModule(options, 2, module, status))
+    if (!SingleModule(options, module, status))
         return status;
     const TCliDeviceOptions& device = options.Device;
     if (device.Unit == 0)
