@@ -20,7 +20,7 @@ constexpr int MaxWriteRegisters = 123;
 constexpr uint16_t CoilOn = 0xFF00;
 constexpr int SetPointRegister = 1;
 constexpr float SetPoint = 50.0F;
-constexpr int TransformerRatioRegister = 3;
+constexpr int TransformerRatioRegister = 6;
 constexpr uint16_t TransformerRatio = 100;
 constexpr int NameRegister = 8;
 

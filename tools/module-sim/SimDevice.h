@@ -22,7 +22,7 @@
 //   28-29 running time, uint32, s  floor(t)
 //   30-31 zero
 // Discrete inputs 0..15 (function 02): input k is bit k of floor(t).
-// Holding registers 0..63 (03, 06, 16): 0 holds u, 1-2 the set point 50.0 as float32, 3 the current
+// Holding registers 0..63 (03, 06, 16): 0 holds u, 1-2 the set point 50.0 as float32, 6 the current
 // transformer ratio 100, 8..12 the name "METER-uuu" as ASCII, two characters a register, first in
 // the high byte; the rest zero.
 // Coils 0..15 (01, 05, 15): coil 0 set, the rest clear.

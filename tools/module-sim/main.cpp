@@ -40,7 +40,7 @@ const char* const DeviceHelp =
     "0.01 Hz; 26-27 reactive energy uint32 LOW word first = 500 UNIT + floor(t/20); 28-29 running "
     "time uint32 = floor(t) s; 14-15 and 30-31 zero; t in seconds since start.\n"
     "  discrete inputs 0-15: input k is bit k of floor(t); coils 0-15: coil 0 set; holding 0-63: "
-    "0 = UNIT, 1-2 set point 50.0 float32, 3 transformer ratio 100, 8-12 \"METER-UUU\" ASCII; writes "
+    "0 = UNIT, 1-2 set point 50.0 float32, 6 transformer ratio 100, 8-12 \"METER-UUU\" ASCII; writes "
     "to coils and holding registers are kept. share/KorvelService/maps/module-sim-meters.csv maps "
     "units 5, 17 and 30.";
 
