@@ -2,6 +2,13 @@
 
 #include "modbus.h"
 
+namespace {
+
+// What a device answers for registers it does not have.
+constexpr uint8_t IllegalDataAddress = 0x02;
+
+}  // namespace
+
 TMapPoll::TMapPoll(TModuleClient& client, QObject* owner) : QObject(owner), Client_(client), Next_(this)
 {
     Next_.setSingleShot(true);
@@ -70,6 +77,16 @@ void TMapPoll::Ask(size_t request)
         if (generation != Generation_)
             return;
         const TPlannedRequest& planned = Requests_[request];
+        if (reply.Result.Status == StatusException && reply.Result.Exception == IllegalDataAddress) {
+            std::vector<TPlannedRequest> parts = SplitAtGaps(planned, Points_);
+            if (parts.size() > 1) {
+                // For good: the device will not serve the gap next time either.
+                Requests_.erase(Requests_.begin() + std::ptrdiff_t(request));
+                Requests_.insert(Requests_.begin() + std::ptrdiff_t(request), parts.begin(), parts.end());
+                Ask(request);
+                return;
+            }
+        }
         if (!reply.Result.Ok()) {
             ++Cycle_.Failed;
             if (reply.Result.Status == StatusNoReply) {

@@ -7,6 +7,10 @@
 // When the module itself does not answer a request (no reply, no connection), the rest of the
 // cycle is not asked: each would only wait out the same silence, and a gone module would stretch
 // every cycle by all its requests' time-outs. Their points fail with the same answer.
+//
+// A device that does not serve the registers between two points read together answers the request
+// with exception 02; the request is then split at its gaps, for this cycle and the next ones, so
+// that each point is still read.
 
 #include "PointState.h"
 #include "RequestPlan.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-std::vector<TPlannedRequest> PlanRequests(std::span<const TMapPoint> points)
+std::vector<TPlannedRequest> PlanRequests(std::span<const TMapPoint> points, bool acrossGaps)
 {
     // The (unit, function) pairs in the order they first come.
     std::vector<std::pair<uint8_t, uint8_t>> groups;
@@ -18,7 +18,7 @@ std::vector<TPlannedRequest> PlanRequests(std::span<const TMapPoint> points)
                 members.push_back(i);
         std::stable_sort(members.begin(), members.end(),
                          [&](size_t a, size_t b) { return points[a].Address < points[b].Address; });
-        const unsigned gap = IsBitFunction(function) ? MaxGapBits : MaxGapRegisters;
+        const unsigned gap = !acrossGaps ? 0 : IsBitFunction(function) ? MaxGapBits : MaxGapRegisters;
         const unsigned most = MaxReadCount(function);
         bool open = false;  // a request of this group is being built
         unsigned end = 0;   // one past its last bit or register
@@ -38,4 +38,16 @@ std::vector<TPlannedRequest> PlanRequests(std::span<const TMapPoint> points)
         }
     }
     return requests;
+}
+
+std::vector<TPlannedRequest> SplitAtGaps(const TPlannedRequest& request, std::span<const TMapPoint> points)
+{
+    std::vector<TMapPoint> members;
+    for (size_t point : request.Points)
+        members.push_back(points[point]);
+    std::vector<TPlannedRequest> parts = PlanRequests(members, false);
+    for (TPlannedRequest& part : parts)
+        for (size_t& point : part.Points)
+            point = request.Points[point];
+    return parts;
 }

@@ -21,8 +21,13 @@ struct TPlannedRequest {
 };
 
 // Requests grouped by unit and function in the order each pair first comes in the points, and by
-// address within a group.
-std::vector<TPlannedRequest> PlanRequests(std::span<const TMapPoint> points);
+// address within a group. acrossGaps false reads no register (bit) that no point takes.
+std::vector<TPlannedRequest> PlanRequests(std::span<const TMapPoint> points, bool acrossGaps = true);
+
+// The request planned again without reading through its gaps, for a device that does not serve the
+// registers between its points (it answers the whole request with exception 02); the request alone
+// when it has no gap.
+std::vector<TPlannedRequest> SplitAtGaps(const TPlannedRequest& request, std::span<const TMapPoint> points);
 
 // Where the point's bits or registers start in the reply to its request.
 inline size_t SliceStart(const TPlannedRequest& request, const TMapPoint& point)

@@ -118,3 +118,30 @@ TEST(MapPoll, CyclesThroughThePlanAsManyTimesAsAsked)
     for (size_t i = 0; i < server.Requests().size(); ++i)
         EXPECT_EQ(server.Requests()[i].UnitId(), 1 + i % 3);
 }
+
+// A device that does not serve the registers between two points refuses the request that reads them
+// together; the points are then read apart, this cycle and the next.
+TEST(MapPoll, ReadsPointsApartWhenTheDeviceRefusesTheGap)
+{
+    TScriptedServer server([&](const TScriptedRequest& request) -> TScriptedAnswer {
+        const int first = request.StartAddress(), last = first + request.Count() - 1;
+        if (first <= 3 && last >= 2)
+            return {ExceptionReply(request, 0x02)};
+        return {ReadRegistersReply(request, std::vector<uint16_t>(request.Count(), uint16_t(100 + first)))};
+    });
+    ASSERT_TRUE(server.Listen());
+    TModuleClient client("127.0.0.1", server.Port(), {500, 1});
+    TMapPoll poll(client);
+    const TMapReading reading = ParseRegisterMap("name,unit,function,address\nA,1,holding,0\nB,1,holding,5\n");
+    ASSERT_TRUE(reading.Ok());
+    poll.SetPoints(reading.Map.Points);
+    std::vector<TMapCycle> cycles;
+    poll.OnCycle = [&](const TMapCycle& cycle) { cycles.push_back(cycle); };
+    poll.Start(0, 2);
+    ASSERT_TRUE(WaitUntil([&] { return cycles.size() == 2; }));
+    EXPECT_EQ(Statuses(poll), (std::vector<std::string>{"ok 100", "ok 105"}));
+    EXPECT_EQ(cycles[0].Requests, 3u);
+    EXPECT_EQ(cycles[0].Failed, 0u);
+    EXPECT_EQ(cycles[1].Requests, 2u);
+    EXPECT_EQ(poll.Requests().size(), 2u);
+}

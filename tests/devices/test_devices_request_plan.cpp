@@ -102,3 +102,18 @@ TEST(RequestPlan, SlicesStartAtEachPointsAddress)
     EXPECT_EQ(SliceStart(requests[0], points[1]), 4u);
     EXPECT_EQ(SliceStart(requests[0], points[2]), 2u);
 }
+
+// Split at its gaps, a request keeps its overlapping and adjoining points together.
+TEST(RequestPlan, SplitsARequestAtItsGaps)
+{
+    const std::vector<TMapPoint> points = {Point(1, 3, 0, TDataType::Float32), Point(1, 3, 2), Point(2, 4, 0),
+                                           Point(1, 3, 1), Point(1, 3, 6, TDataType::Int32)};
+    const std::vector<TPlannedRequest> requests = PlanRequests(points);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(Text(requests[0]), "u1 f3 @0 x8: 0 3 1 4");
+    std::vector<std::string> parts;
+    for (const TPlannedRequest& part : SplitAtGaps(requests[0], points))
+        parts.push_back(Text(part));
+    EXPECT_EQ(parts, (std::vector<std::string>{"u1 f3 @0 x3: 0 3 1", "u1 f3 @6 x2: 4"}));
+    EXPECT_EQ(SplitAtGaps(requests[1], points).size(), 1u);
+}
