@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 constexpr TSerialSettings Factory{FactoryChannelDefaults.BaudIndex, FactoryChannelDefaults.Parity,
@@ -216,13 +218,21 @@ TEST(CliMap, UnitsSearchesEveryModuleAtOnceAndNamesTheMissing)
         << run.Out.data();
     EXPECT_TRUE(run.Out.contains(Host(second).toUtf8() + "  Не найдены ожидаемые устройства: 17\n")) << run.Out.data();
 
-    const TRun json = RunCli({"units", Host(first), Host(second), "--units", "16-18", "--expect", "17", "--json"});
+    const TRun json = RunCli({"units", Host(first), Host(second), "--units", "16-30", "--expect", "17", "--json"});
     EXPECT_EQ(json.Exit, 1);
     const std::vector<QJsonObject> lines = json.ModuleLines();
-    ASSERT_EQ(lines.size(), 8u);
-    // Both searches run together: the first answers of the two modules come before either ends.
-    EXPECT_NE(lines[0]["port"], lines[1]["port"]);
-    for (const QJsonObject& line : {lines[6], lines[7]}) {
+    ASSERT_EQ(lines.size(), 32u);
+    // Both searches run together: each module's first answer comes before the other's last, where one
+    // after the other would tell all of one module first.
+    std::map<int, std::pair<size_t, size_t>> span;  // port: its first and last line
+    for (size_t i = 0; i < 30; ++i) {
+        const int port = lines[i]["port"].toInt();
+        span.try_emplace(port, i, i).first->second.second = i;
+    }
+    ASSERT_EQ(span.size(), 2u);
+    EXPECT_LT(span[first.Port()].first, span[second.Port()].second);
+    EXPECT_LT(span[second.Port()].first, span[first.Port()].second);
+    for (const QJsonObject& line : {lines[30], lines[31]}) {
         const bool hasIt = line["port"] == first.Port();
         EXPECT_EQ(line["missing"], hasIt ? QJsonArray() : QJsonArray({17})) << line["port"].toInt();
         EXPECT_EQ(line["ok"], hasIt);
