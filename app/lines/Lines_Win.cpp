@@ -8,6 +8,7 @@
 #include "modbus.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -499,6 +500,7 @@ void TLinesWindow::SearchButtonClick()
         return;
     }
     Search_ = NewSearch_();
+    SearchRange_ = QString("%1-%2").arg(FirstUnitEdit->value()).arg(LastUnitEdit->value());
     ResultsTable->setRowCount(0);
     HintLabel->clear();
     TimeLeftLabel->clear();
@@ -547,6 +549,7 @@ void TLinesWindow::ShowUnitResult(const TUnitResult& result)
 void TLinesWindow::FinishSearch(const TUnitSearchSummary& summary)
 {
     LastSearch_ = summary;
+    SearchedRange_ = SearchRange_;
     SearchButton->setEnabled(true);
     StopSearchButton->setEnabled(false);
     TimeLeftLabel->setText(summary.Stopped ? "остановлено" : "готово");
@@ -562,4 +565,25 @@ void TLinesWindow::FinishSearch(const TUnitSearchSummary& summary)
         HintLabel->setText("Ни одно устройство не ответило");
     // The search is let go from the loop, not from inside its own handler.
     Search_.release()->deleteLater();
+}
+
+std::optional<TReportDevices> TLinesWindow::ReportDevices() const
+{
+    const TMapPoll& poll = MapPage_->Poll();
+    const bool polled = std::any_of(poll.States().begin(), poll.States().end(),
+                                    [](const TPointState& state) { return state.Status != TPointStatus::Waiting; });
+    if (SearchedRange_.isEmpty() && !polled)
+        return std::nullopt;
+    TReportDevices devices;
+    if (!SearchedRange_.isEmpty()) {
+        devices.FoundUnits = LastSearch_.Found;
+        devices.SearchRange = SearchedRange_;
+    }
+    if (polled) {
+        devices.MapFile = QFileInfo(MapPage_->MapFile()).absoluteFilePath();
+        devices.Points = poll.Points();
+        devices.States = poll.States();
+    }
+    devices.At = std::chrono::steady_clock::now();
+    return devices;
 }

@@ -5,6 +5,7 @@
 // so the exchange monitor sees it; it stays open beside the main window.
 
 #include "DataTypes.h"
+#include "CommissioningReport.h"
 #include "DevicePoll.h"
 #include "Forms.h"
 #include "PollLog.h"
@@ -39,6 +40,9 @@ public:
     const TPollLog& Log() const { return Log_; }
     const TUnitSearchSummary& LastSearch() const { return LastSearch_; }
     bool Searching() const { return Search_ && Search_->IsRunning(); }
+    // What the commissioning report tells of the devices on the lines: the units the last search
+    // found and the map's points as they stand now; none when neither a search nor a map poll ran.
+    std::optional<TReportDevices> ReportDevices() const;
 
 public slots:
     void PollButtonClick();
@@ -106,4 +110,7 @@ private:
     TNewSearch NewSearch_;
     std::unique_ptr<TUnitSearch> Search_;
     TUnitSearchSummary LastSearch_;
+    // "1-247": the units the search running asks, and those the last one finished asked.
+    QString SearchRange_;
+    QString SearchedRange_;
 };

@@ -79,18 +79,6 @@ template <class TRow> QString Choices(std::span<const TRow> rows)
     return names.join(", ") + " или " + last;
 }
 
-QString StatusText(const TPointState& state, std::chrono::steady_clock::time_point now)
-{
-    const QString failure = Text(PointFailureText(state.Failure));
-    switch (state.Status) {
-    case TPointStatus::Waiting: return "ожидание";
-    case TPointStatus::Ok: return "ответило";
-    case TPointStatus::Stale:
-        return QString("устарело на %1 с: %2").arg(double(state.AgeMs(now)) / 1000, 0, 'f', 1).arg(failure);
-    default: return failure;
-    }
-}
-
 }  // namespace
 
 TMapPage::TMapPage(TModuleClient& client, TWritePoint writePoint, QWidget* parent)
@@ -301,7 +289,7 @@ void TMapPage::ShowPoint(int row, const TPointState& state, std::chrono::steady_
         ->setForeground(palette().brush(state.Status == TPointStatus::Stale ? QPalette::Disabled : QPalette::Active,
                                         QPalette::Text));
     QTableWidgetItem* status = Cell(PointsTable, row, StatusColumn);
-    status->setText(StatusText(state, now));
+    status->setText(Text(PointStatusText(state, now)));
     status->setToolTip(status->text());
     Cell(PointsTable, row, TimeColumn)
         ->setText(

@@ -873,6 +873,8 @@ TCommissioningReport TMainWindow::CommissioningReport() const
     report.FileName = FileName;
     report.Made = QDateTime::currentDateTime();
     report.Module = ReportModule;
+    if (LinesWindow)
+        report.Devices = LinesWindow->ReportDevices();
     return report;
 }
 

@@ -531,7 +531,7 @@ TEST_F(MapPageTest, PointsArePolledTogetherWithTheirUnitsAndGoStaleWithTheirAge)
     };
     for (const auto& [name, value] : values) {
         EXPECT_EQ(Shown(page, name, ValueColumn), value) << name;
-        EXPECT_EQ(Shown(page, name, StatusColumn), "ответило") << name;
+        EXPECT_EQ(Shown(page, name, StatusColumn), "считано") << name;
     }
     EXPECT_EQ(lines()[0], "time,U1,U1 status,E1,E1 status,T1,T1 status,SP,SP status,Limit,Limit status,U2,U2 status");
     EXPECT_TRUE(lines()[1].endsWith(",240,ok,5.001,ok,2.1,ok,50,ok,0,ok,240,ok")) << lines()[1].toStdString();
@@ -555,7 +555,7 @@ TEST_F(MapPageTest, EditsDecodeTheKeptRegistersAtOnce)
 {
     TMapPage& page = OpenMap();
     PollOnce(page);
-    ASSERT_TRUE(WaitUntil([&] { return Shown(page, "U1", StatusColumn) == "ответило"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Shown(page, "U1", StatusColumn) == "считано"; }));
     struct TCase {
         int Row, Column;
         QString Text, Value, Refusal;
