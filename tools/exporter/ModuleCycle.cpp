@@ -55,8 +55,11 @@ void TModuleCycle::Stop()
 void TModuleCycle::Finish()
 {
     Outcome_.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Started_).count();
-    if (Poll_)
+    if (Poll_) {
         Outcome_.Points = Poll_->States();
+        // The poll splits a request the device refuses for its gaps: the plan as it was asked.
+        Outcome_.Plan = Poll_->Requests();
+    }
     Outcome_.Finished = true;
     // The connection closes now rather than when the cycle goes: a fleet of modules should not hold
     // a descriptor each between scrapes.
@@ -74,6 +77,7 @@ TCycleOutcome TModuleCycle::Outcome() const
     outcome.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Started_).count();
     if (Poll_ && Poll_->IsRunning()) {
         outcome.Points = Poll_->States();
+        outcome.Plan = Poll_->Requests();
         // The requests answered, and the one in flight: they go in the plan's order.
         const auto answered = std::count_if(outcome.Plan.begin(), outcome.Plan.end(), [&](const TPlannedRequest& r) {
             return outcome.Points[r.Points.front()].Status != TPointStatus::Waiting;
