@@ -31,7 +31,8 @@ for path in ./usr/bin/KorvelService ./usr/bin/korvel-cli ./usr/bin/korvel-module
             ./usr/bin/korvel-exporter ./usr/share/man/man1/korvel-exporter.1 \
             ./usr/lib/systemd/system/korvel-exporter.service \
             ./usr/share/KorvelService/exporter/prometheus.yml ./usr/share/KorvelService/exporter/korvel-alerts.yml \
-            ./usr/share/bash-completion/completions/korvel-cli; do
+            ./usr/share/bash-completion/completions/korvel-cli \
+            ./usr/libexec/korvel-cli-report; do
   grep -qxF "$path" <<<"$contents" || { echo "FAIL: the package lacks $path"; failed=1; }
 done
 grep -q '^./usr/share/metainfo/.*\.metainfo\.xml$' <<<"$contents" || { echo "FAIL: the package lacks its AppStream metainfo"; failed=1; }
@@ -49,6 +50,11 @@ dpkg-deb -x "$deb" "$root"
 "$root/usr/bin/korvel-exporter" --help >/dev/null || { echo "FAIL: the unpacked korvel-exporter does not start"; failed=1; }
 # A service polled by Prometheus has no use for the GUI libraries.
 ldd "$root/usr/bin/korvel-exporter" | grep -q libQt6Gui && { echo "FAIL: korvel-exporter loads QtGui"; failed=1; }
+# The report runs in korvel-cli-report, found from korvel-cli's own folder; nothing else needs QtGui.
+printf '[IP]\nADDRESS=10.0.0.5\n' >"$work/plant.ini"
+"$root/usr/bin/korvel-cli" report "$work/plant.ini" -o "$work/plant.html" >/dev/null &&
+  grep -q '10.0.0.5' "$work/plant.html" || { echo "FAIL: the unpacked korvel-cli makes no report"; failed=1; }
+ldd "$root/usr/bin/korvel-cli" | grep -q libQt6Gui && { echo "FAIL: korvel-cli loads QtGui"; failed=1; }
 
 [ "$failed" = 0 ] && echo "package $(basename "$deb"): complete"
 exit "$failed"

@@ -145,6 +145,33 @@ TEST_F(CliTest, InfoReportsEveryModuleAsJson)
     }
 }
 
+// Every command but report starts without the GUI libraries, a report loads them in a program of its
+// own, started in korvel-cli's place with the same command line and answering as korvel-cli would.
+TEST_F(CliTest, OnlyTheReportLoadsTheGuiLibraries)
+{
+    const QString report = Folder.filePath("report.html");
+    const struct {
+        QStringList Arguments;
+        bool Gui;
+    } cases[] = {
+        {{"--version"}, false},
+        {QStringList{"info"} + AllHosts(), false},
+        {{"report", ConfigFile("plant.ini", Changed()), "-o", report}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Arguments.join(' ').toStdString());
+        const TRun run = RunCli(c.Arguments, [](QProcess& program) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("LD_DEBUG", "libs");
+            program.setProcessEnvironment(environment);
+        });
+        EXPECT_EQ(run.Exit, 0) << run.Err.right(2000).toStdString();
+        ASSERT_TRUE(run.Err.contains("libQt6Core.so")) << "the loader told nothing";
+        EXPECT_EQ(run.Err.contains("libQt6Gui.so"), c.Gui);
+    }
+    EXPECT_TRUE(QFileInfo(report).size() > 0);
+}
+
 TEST_F(CliTest, SilentAndRefusedModulesFailOnlyThemselves)
 {
     TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
