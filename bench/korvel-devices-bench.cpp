@@ -5,19 +5,16 @@
 // the line at the factory serial settings, against its floor: what the module itself must spend
 // (its time-out for every absent unit, the bytes' time on the line for every request and reply).
 #include "BenchCommandLine.h"
+#include "BenchProcess.h"
 #include "ModuleDefaults.h"
 #include "Percentile.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <sys/resource.h>
 #include <optional>
 #include <vector>
 
@@ -30,67 +27,6 @@ constexpr int ReadRequestPdu = 5;
 constexpr int OneRegisterReplyPdu = 4;
 constexpr int PolledUnit = 5;
 const QStringList SearchDevices{"1:5", "1:17", "2:30"};
-
-class TSimProcess {
-public:
-    explicit TSimProcess(const QStringList& arguments)
-    {
-        Process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        Process_.start(KORVEL_MODULE_SIM, QStringList{"--port", "0"} + arguments);
-        const QRegularExpression listening("listening on [0-9.]+:(\\d+)");
-        while (Port_ == 0 && Process_.waitForReadyRead(10000)) {
-            const QRegularExpressionMatch match = listening.match(QString::fromUtf8(Process_.readAll()));
-            if (match.hasMatch())
-                Port_ = quint16(match.captured(1).toUInt());
-        }
-    }
-    ~TSimProcess()
-    {
-        Process_.kill();
-        Process_.waitForFinished();
-    }
-    quint16 Port() const { return Port_; }
-
-private:
-    QProcess Process_;
-    quint16 Port_ = 0;
-};
-
-struct TRun {
-    double WallMs = -1;
-    double CpuMs = -1;  // user and system time of the process
-    QByteArray Out;
-};
-
-// The processor time of the children this process has waited for so far.
-double ChildrenCpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const auto ms = [](const timeval& t) { return double(t.tv_sec) * 1000 + double(t.tv_usec) / 1000; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-// The whole process, from its start to its end; its output kept only when asked for.
-TRun Run(const QString& program, const QStringList& arguments, bool keepOutput = false)
-{
-    QProcess process;
-    if (!keepOutput)
-        process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    const double cpuBefore = ChildrenCpuMs();
-    QElapsedTimer clock;
-    clock.start();
-    process.start(program, arguments);
-    TRun run;
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return run;
-    run.WallMs = double(clock.nsecsElapsed()) / 1e6;
-    run.CpuMs = ChildrenCpuMs() - cpuBefore;
-    if (keepOutput)
-        run.Out = process.readAllStandardOutput();
-    return run;
-}
 
 // The system calls of the whole process, as strace -c -f counts them; none without strace.
 std::optional<long> SystemCalls(const QString& program, const QStringList& arguments)
