@@ -1,9 +1,12 @@
 #pragma once
 // Polls one read of a device again and again: the next request goes one period after the previous
 // one started, or as soon as its answer came when that took longer (a line serves one request at a
-// time). Each sample is told with its wall-clock time and counted in the statistics.
+// time). Each sample is told with its wall-clock time and counted in the statistics. The module's
+// configuration is read before the first request of a run, so that each waits for the module's
+// answer no less than the module waits for its line (LineTimeout.h).
 
 #include "DeviceRequests.h"
+#include "LineTimeout.h"
 #include "PollStatistics.h"
 
 #include <QObject>
@@ -11,6 +14,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 class QElapsedTimer;
 
@@ -34,17 +38,24 @@ public:
     bool IsRunning() const { return Running_; }
 
     const TPollStatistics& Statistics() const { return Statistics_; }
+    // The module's configuration as read for this run; none before it came, or when the module keeps
+    // none.
+    const std::optional<TModuleConfig>& ModuleConfig() const { return ModuleConfig_; }
     void ClearStatistics() { Statistics_.Clear(); }
 
     std::function<void(const TDeviceSample&)> OnSample;
 
 private:
     void Request();
+    void Send(uint64_t generation, std::chrono::system_clock::time_point time);
+    void Tell(uint64_t generation, std::chrono::system_clock::time_point time, const TDeviceReply& reply);
 
     TModuleClient& Client_;
     TDeviceRead Read_;
     int PeriodMs_ = -1;
     bool Running_ = false;
+    bool LinesKnown_ = false;  // the module's configuration asked for in this run and answered
+    std::optional<TModuleConfig> ModuleConfig_;
     uint64_t Generation_ = 0;
     std::chrono::steady_clock::time_point LastStart_;
     QTimer Next_;

@@ -1,25 +1,15 @@
 #include "UnitSearch.h"
 
-#include "ConfigFields.h"
 #include "modbus.h"
 
 #include <algorithm>
 
 namespace {
 
-// Room over the module's own time-out for its answer to travel and be judged.
-constexpr int ModuleAnswerRoomMs = 200;
-
 TModuleClientOptions SearchOptions(TModuleClientOptions options)
 {
     options.Transmissions = 1;
     return options;
-}
-
-std::string FieldText(const TModuleConfig& config, size_t index, const char* key)
-{
-    const TConfigField* field = FindConfigField("CHANNEL_" + std::to_string(index), key);
-    return field ? field->Label + " " + FieldDisplayText(config, *field) : std::string();
 }
 
 }  // namespace
@@ -35,14 +25,6 @@ TUnitOutcome UnitOutcome(const TModuleResult& result)
     case ExceptionGatewayTarget: return TUnitOutcome::TargetFailed;
     default: return TUnitOutcome::DeviceException;
     }
-}
-
-std::string ChannelSettingsText(const TModuleConfig& config, size_t index)
-{
-    const TChannelConfig& channel = config.Channels[index];
-    return "Канал " + std::to_string(index + 1) + ": " + (channel.SlaveAddress == 0 ? "Ведущий" : "Ведомый") + ", " +
-           FieldText(config, index, "BAUDRATE") + ", " + FieldText(config, index, "PARITY") + ", " +
-           FieldText(config, index, "STOPBITS");
 }
 
 TUnitSearch::TUnitSearch(const std::string& address, uint16_t port, const TModuleClientOptions& options, QObject* owner)
@@ -62,24 +44,15 @@ void TUnitSearch::Start(uint8_t firstUnit, uint8_t lastUnit, const TUnitProbe& p
     Summary_ = TUnitSearchSummary();
     Running_ = true;
     StopAsked_ = false;
-    Client_.ReadConfig([this](const TModuleResult& result, const TModuleConfig& config) {
+    PrepareForLines(Client_, [this](const TModuleResult& result, const TModuleConfig* config) {
         // An exception is an answer: something is there to ask, even if it keeps no configuration.
         if (!result.Ok() && result.Status != StatusException) {
             Summary_.ModuleFailure = result;
             Finish();
             return;
         }
-        if (result.Ok()) {
-            Summary_.Config = config;
-            int longest = 0;
-            for (const TChannelConfig& channel : config.Channels)
-                if (channel.SlaveAddress == 0)
-                    longest = std::max(longest, int(channel.Timeout));
-            // Waiting less than the module waits for its line would call its 0x0B no answer.
-            TModuleClientOptions options = Options_;
-            options.TimeoutMs = std::max(options.TimeoutMs, longest + ModuleAnswerRoomMs);
-            Client_.Configure(Address_, Port_, options);
-        }
+        if (config)
+            Summary_.Config = *config;
         Started_ = std::chrono::steady_clock::now();
         AskNext();
     });
@@ -120,10 +93,8 @@ void TUnitSearch::AskNext()
 void TUnitSearch::Finish()
 {
     Running_ = false;
-    if (Summary_.Found.empty() && Summary_.Asked > 0 && Summary_.Config) {
-        for (size_t n = 0; n < ChannelCount; ++n)
-            Summary_.Hint += (n ? "; " : "") + ChannelSettingsText(*Summary_.Config, n);
-    }
+    if (Summary_.Found.empty() && Summary_.Asked > 0 && Summary_.Config)
+        Summary_.Hint = LinesSettingsText(*Summary_.Config);
     if (OnFinished)
         OnFinished(Summary_);
 }

@@ -4,6 +4,7 @@
 // module's channel settings are read first, so that a search that finds nothing can name them.
 
 #include "DeviceRequests.h"
+#include "LineTimeout.h"
 #include "LocalDefines.h"
 
 #include <QObject>
@@ -86,5 +87,3 @@ private:
 };
 
 TUnitOutcome UnitOutcome(const TModuleResult& result);
-// "Канал 1: Ведущий, Скорость 19200, Паритет EVEN, Стоп-биты 2" for channel index 0.
-std::string ChannelSettingsText(const TModuleConfig& config, size_t index);

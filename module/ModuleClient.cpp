@@ -30,7 +30,16 @@ void TModuleClient::Configure(const std::string& address, uint16_t port, const T
 {
     // The socket takes a new address only while closed.
     Cancel();
+    Address_ = address;
+    Port_ = port;
+    Options_ = options;
     Master_->SetParameters(ParametersText(address, port, options));
+}
+
+void TModuleClient::SetTimes(const TModuleClientOptions& options)
+{
+    Options_ = options;
+    Master_->SetParameters(TimesText(options));
 }
 
 TModbusTCPMaster& TModuleClient::Active()
@@ -54,7 +63,12 @@ std::string TModuleClient::ParametersText(const std::string& address, uint16_t p
                                           const TModuleClientOptions& options)
 {
     return "IPADDRESS=" + address + ParameterLineEnd + "TCPPORT=" + std::to_string(port) + ParameterLineEnd +
-           "TIMEOUT=" + std::to_string(TimeoutTicks(options.TimeoutMs)) + ParameterLineEnd +
+           TimesText(options);
+}
+
+std::string TModuleClient::TimesText(const TModuleClientOptions& options)
+{
+    return "TIMEOUT=" + std::to_string(TimeoutTicks(options.TimeoutMs)) + ParameterLineEnd +
            "REPEATCOUNT=" + std::to_string(std::clamp(options.Transmissions - 1, 0, 255)) + ParameterLineEnd;
 }
 

@@ -67,6 +67,12 @@ public:
     // Points the client at another module or changes its times; operations still waiting are
     // dropped without an outcome, as by Cancel.
     void Configure(const std::string& address, uint16_t port, const TModuleClientOptions& options);
+    // Changes the times alone, from the next request on; unlike Configure, what waits goes on.
+    void SetTimes(const TModuleClientOptions& options);
+    // The module and times as last set.
+    const std::string& Address() const { return Address_; }
+    uint16_t Port() const { return Port_; }
+    const TModuleClientOptions& Options() const { return Options_; }
     // Drops the operations still waiting: their handlers are never called.
     void Cancel();
 
@@ -100,6 +106,7 @@ public:
     static uint32_t TimeoutTicks(int timeoutMs);
 
 private:
+    static std::string TimesText(const TModuleClientOptions& options);
     void Track(int orderId, TOrderDone handler);
     TModbusTCPMaster& Active();
     // A block of the module's holding registers read into its record.
@@ -107,6 +114,9 @@ private:
     void ReadBlock(uint16_t firstRegister, std::function<void(const TModuleResult&, const TBlock&)> done);
 
     std::unique_ptr<TModbusTCPMaster> Master_;
+    std::string Address_;
+    uint16_t Port_ = 0;
+    TModuleClientOptions Options_;
     // Raised by every cancellation, so that a completion of an earlier generation is not told.
     uint64_t Generation_ = 0;
 };

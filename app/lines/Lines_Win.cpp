@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -52,6 +53,14 @@ QString ReasonText(const TModuleResult& result)
     return result.Status == StatusException ? ExceptionText(result.Exception) : QString::fromStdString(result.Text);
 }
 
+// For the module's answer that the line failed, the channels' settings to check first; empty otherwise.
+QString LineHint(const TModuleResult& result, const std::optional<TModuleConfig>& config)
+{
+    return IsLineFailure(result) && config
+               ? "Проверьте настройки линий модуля: " + QString::fromStdString(LinesSettingsText(*config))
+               : QString();
+}
+
 // A row's line on the plot: its address, and the device, as the device read may change under it.
 QString LineName(uint8_t unit, const QString& address)
 {
@@ -87,10 +96,12 @@ QString OutcomeText(const TUnitResult& result)
 
 TLinesWindow::TLinesWindow(TModuleClient& client, TNewSearch newSearch, TShowHelpTopic showHelpTopic, QWidget* parent)
     : TForm(parent)
-    , Client_(client)
-    , Poll_(client)
+    , MainClient_(client)
+    , Client_(client.Address(), client.Port(), client.Options())
+    , FollowedOptions_(client.Options())
+    , Poll_(Client_)
     , Plot_(new TPollPlot)
-    , MapPage_(new TMapPage(client,
+    , MapPage_(new TMapPage(Client_,
                             [this](const TMapPoint& point, const QString& rawText, std::function<void()> reread) {
                                 WriteValue(point.Read(), point.Type, point.Order, rawText,
                                            QString::fromStdString(point.Name), std::move(reread));
@@ -143,6 +154,7 @@ TLinesWindow::TLinesWindow(TModuleClient& client, TNewSearch newSearch, TShowHel
     });
     Poll_.OnSample = [this](const TDeviceSample& sample) { TakeSample(sample); };
     Client_.OnCancelled = [this] { ResumeAfterCancel(); };
+    FollowMainClient();
     ShowAddressNotation();
     ShowFormatChoice();
 }
@@ -150,6 +162,25 @@ TLinesWindow::TLinesWindow(TModuleClient& client, TNewSearch newSearch, TShowHel
 TLinesWindow::~TLinesWindow()
 {
     Client_.OnCancelled = nullptr;
+}
+
+void TLinesWindow::FollowMainClient()
+{
+    Client_.Master().TraceSink = MainClient_.Master().TraceSink;
+    const TModuleClientOptions& options = MainClient_.Options();
+    if (Client_.Address() == MainClient_.Address() && Client_.Port() == MainClient_.Port() &&
+        FollowedOptions_.TimeoutMs == options.TimeoutMs && FollowedOptions_.Transmissions == options.Transmissions)
+        return;
+    FollowedOptions_ = options;
+    // Drops what waits; OnCancelled asks it again.
+    Client_.Configure(MainClient_.Address(), MainClient_.Port(), options);
+}
+
+void TLinesWindow::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        FollowMainClient();
+    TForm::changeEvent(event);
 }
 
 void TLinesWindow::ResumeAfterCancel()
@@ -256,6 +287,7 @@ void TLinesWindow::PollButtonClick()
     if (!PollClock_.isValid())
         PollClock_.start();
     PollPeriodMs_ = RepeatCheck->isChecked() ? PeriodEdit->value() : -1;
+    FollowMainClient();
     Poll_.Start(read, PollPeriodMs_);
     SetPollRunning(Poll_.IsRunning());
     ShowCounters();
@@ -287,6 +319,7 @@ std::vector<TDeviceValue> TLinesWindow::ShownValues() const
 void TLinesWindow::TakeSample(const TDeviceSample& sample)
 {
     Counters_[sample.Read.Unit].Count(sample.Reply);
+    LineHint_ = LineHint(sample.Reply.Result, Poll_.ModuleConfig());
     SetPollRunning(Poll_.IsRunning());
     ShowCounters();
     if (!sample.Reply.Result.Ok()) {
@@ -384,6 +417,8 @@ void TLinesWindow::ShowCounters()
         text += QString(", исключение %1: %2").arg(ExceptionText(code)).arg(count);
     text += QString(". Время ответа, мс: последнее %1, медиана %2, худшее %3")
                 .arg(MsText(statistics.LastMs()), MsText(statistics.MedianMs()), MsText(statistics.WorstMs()));
+    if (!LineHint_.isEmpty())
+        text += ". " + LineHint_;
     CountersLabel->setText(text);
 }
 
@@ -416,11 +451,26 @@ void TLinesWindow::WriteValue(const TDeviceRead& at, TDataType type, TWordOrder 
     const auto confirmed = [&](const QString& value) {
         return MessageBox(question + " значение " + value + "?", ApplicationTitle, MB::YesNoQuestion) == ID::Yes;
     };
-    const auto done = [this, where, reread](const TDeviceReply& reply) {
-        WriteInFlight_.clear();
-        // Told once the client is free again: a poll goes on, and its latency stays the exchange's own,
-        // while the box is read.
-        QTimer::singleShot(0, this, [this, reply, where, reread] { ShowWritten(reply, where, reread); });
+    // The module's channels are read first, so that the write waits as long as the line may take.
+    const auto send = [this, where, reread](std::function<void(TDeviceDone)> write) {
+        FollowMainClient();
+        WriteInFlight_ = where;
+        PrepareForLines(Client_,
+                        [this, where, reread, write](const TModuleResult& result, const TModuleConfig* config) {
+                            const std::optional<TModuleConfig> lines = config ? std::optional(*config) : std::nullopt;
+                            const auto done = [this, where, reread, lines](const TDeviceReply& reply) {
+                                WriteInFlight_.clear();
+                                // Told once the client is free again: a poll goes on, and its latency stays the
+                                // exchange's own, while the box is read.
+                                QTimer::singleShot(0, this, [this, reply, where, reread, lines] {
+                                    ShowWritten(reply, where, LineHint(reply.Result, lines), reread);
+                                });
+                            };
+                            if (!result.Ok() && result.Status != StatusException)
+                                done({result, {}, 0});  // the module itself did not answer: nothing was sent
+                            else
+                                write(done);
+                        });
     };
     if (at.Function == FunctionReadCoils) {
         const QString lower = text.toLower();
@@ -429,10 +479,8 @@ void TLinesWindow::WriteValue(const TDeviceRead& at, TDataType type, TWordOrder 
             ShowInputError("Значение катушки: 1 или 0");
             return;
         }
-        if (confirmed(on ? "1" : "0")) {
-            WriteInFlight_ = where;
-            WriteDeviceCoil(Client_, at.Unit, at.Address, on, done);
-        }
+        if (confirmed(on ? "1" : "0"))
+            send([this, at, on](TDeviceDone done) { WriteDeviceCoil(Client_, at.Unit, at.Address, on, done); });
         return;
     }
     const std::vector<uint16_t> registers = EncodeValue(text.toStdString(), type, order);
@@ -441,20 +489,22 @@ void TLinesWindow::WriteValue(const TDeviceRead& at, TDataType type, TWordOrder 
                        QString::fromUtf8(DataTypeName(type).data(), qsizetype(DataTypeName(type).size())));
         return;
     }
-    if (confirmed(text)) {
-        WriteInFlight_ = where;
-        WriteDeviceRegisters(Client_, at.Unit, at.Address, registers, done);
-    }
+    if (confirmed(text))
+        send([this, at, registers](TDeviceDone done) {
+            WriteDeviceRegisters(Client_, at.Unit, at.Address, registers, done);
+        });
 }
 
-void TLinesWindow::ShowWritten(const TDeviceReply& reply, const QString& where, const std::function<void()>& reread)
+void TLinesWindow::ShowWritten(const TDeviceReply& reply, const QString& where, const QString& hint,
+                               const std::function<void()>& reread)
 {
     if (reply.Result.Ok()) {
         MessageBox("Значение записано: " + where, ApplicationTitle, MB::Information);
         reread();
         return;
     }
-    MessageBox("Ошибка записи (" + ReasonText(reply.Result) + "): " + where, ApplicationTitle, MB::IconError);
+    MessageBox("Ошибка записи (" + ReasonText(reply.Result) + "): " + where + (hint.isEmpty() ? "" : ". " + hint),
+               ApplicationTitle, MB::IconError);
 }
 
 void TLinesWindow::AddToMapButtonClick()

@@ -1,8 +1,9 @@
 #pragma once
 // The window "Устройства на линии": polls a device behind the module (a live table of its values,
 // the counters of its answers and a plot over time), writes a value into it after a confirmation,
-// and searches the unit identifiers that answer. Its traffic goes through the main window's client,
-// so the exchange monitor sees it; it stays open beside the main window.
+// and searches the unit identifiers that answer. Its traffic goes to the module the main window's
+// client points at, through a client of its own that waits for each answer no less than the module
+// waits for its line, and the exchange monitor sees it; it stays open beside the main window.
 
 #include "DataTypes.h"
 #include "CommissioningReport.h"
@@ -55,6 +56,8 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Activated again, it follows the main window's connection settings, for whichever page is used.
+    void changeEvent(QEvent* event) override;
     // Space in the table ticks or clears the current row for the plot, whichever cell is current.
     bool FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
 
@@ -81,14 +84,21 @@ private:
     // the map point written, named in the question. reread: after the device took the value.
     void WriteValue(const TDeviceRead& at, TDataType type, TWordOrder order, const QString& text, const QString& point,
                     std::function<void()> reread);
-    void ShowWritten(const TDeviceReply& reply, const QString& where, const std::function<void()>& reread);
+    // hint: what to check first when the line failed, or empty.
+    void ShowWritten(const TDeviceReply& reply, const QString& where, const QString& hint,
+                     const std::function<void()>& reread);
     void SetPollRunning(bool running);
-    // The main window's commands share the client: cancelling one of them, or new connection
-    // settings, drops the poll's request and a write in flight as well.
+    // New connection settings drop the poll's request and a write in flight.
     void ResumeAfterCancel();
+    // Points the window's client at the module and times of the main window's, when they changed.
+    void FollowMainClient();
 
-    TModuleClient& Client_;
+    TModuleClient& MainClient_;
+    TModuleClient Client_;
+    TModuleClientOptions FollowedOptions_;
     TDevicePoll Poll_;
+    // What to check first after the latest sample, when the module said the line failed.
+    QString LineHint_;
     TDeviceRead Polled_;
     int PollPeriodMs_ = -1;
     // Where the write waiting for its answer goes; empty when none waits.

@@ -2,6 +2,7 @@
 
 #include "DataTypes.h"
 #include "Dialogs.h"
+#include "LineTimeout.h"
 #include "PointLog.h"
 #include "PollPlot.h"
 #include "TableCell.h"
@@ -84,6 +85,7 @@ template <class TRow> QString Choices(std::span<const TRow> rows)
 TMapPage::TMapPage(TModuleClient& client, TWritePoint writePoint, QWidget* parent)
     : QWidget(parent)
     , WritePoint_(std::move(writePoint))
+    , Client_(client)
     , Poll_(client)
     , Plot_(new TPollPlot)
 {
@@ -349,8 +351,15 @@ void TMapPage::StartPoll()
     }
     if (!Clock_.isValid())
         Clock_.start();
-    Poll_.Start(RepeatCheck->isChecked() ? PeriodEdit->value() : -1);
+    StartPollCycles();
     SetPollRunning(true);
+}
+
+void TMapPage::StartPollCycles()
+{
+    // Queued first, it is answered, and the client's wait set, before the poll's first request goes.
+    PrepareForLines(Client_, [](const TModuleResult&, const TModuleConfig*) {});
+    Poll_.Start(RepeatCheck->isChecked() ? PeriodEdit->value() : -1);
 }
 
 void TMapPage::StopPoll()
@@ -362,7 +371,7 @@ void TMapPage::StopPoll()
 void TMapPage::ResumeAfterCancel()
 {
     if (Poll_.IsRunning())
-        Poll_.Start(RepeatCheck->isChecked() ? PeriodEdit->value() : -1);
+        StartPollCycles();
 }
 
 void TMapPage::SetPollRunning(bool running)

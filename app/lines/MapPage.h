@@ -77,8 +77,12 @@ private:
     void UsePoints();
     QString LineName(const TMapPoint& point) const;
     void SetPollRunning(bool running);
+    // Starts the poll, the module's configuration asked first so that each request waits as long as
+    // the module waits for its line.
+    void StartPollCycles();
 
     TWritePoint WritePoint_;
+    TModuleClient& Client_;
     TMapPoll Poll_;
     TRegisterMap Map_;
     QString MapFile_;

@@ -216,6 +216,28 @@ TEST_F(LinesTest, WrongSerialSettingsAndASlaveChannelAreToldApart)
     }
 }
 
+// The module waits 600 ms on its line, longer than the program's 510 ms: a request to an absent unit
+// still ends in the module's own 0x0B, with the channels' settings to check, as korvel-cli poll
+// tells it.
+TEST_F(LinesTest, APollWaitsForTheLinesOwnTimeout)
+{
+    TLinesWindow* lines = Open({{1, 5}});
+    TModuleConfig config = FactoryDefaults;
+    config.Channels[0].Timeout = config.Channels[1].Timeout = 600;
+    Configure(config);
+    const int requestsBefore = Module->RequestCount();
+    PollOnce(*lines, 9, 3, 0, 1, "uint16");
+    const QString counters = lines->CountersLabel->text();
+    EXPECT_NE(counters.indexOf("нет ответа 0"), -1) << counters.toStdString();
+    EXPECT_NE(counters.indexOf("исключение 0B устройство на линии не ответило: 1"), -1) << counters.toStdString();
+    EXPECT_NE(counters.indexOf("Проверьте настройки линий модуля: Канал 1: Ведущий, Скорость 115200, Паритет EVEN, "
+                               "Стоп-биты 2; Канал 2:"),
+              -1)
+        << counters.toStdString();
+    // The module's own registers are asked once a poll: its configuration.
+    EXPECT_EQ(Module->RequestCount() - requestsBefore, 1);
+}
+
 TEST_F(LinesTest, AWriteHappensOnlyWhenConfirmed)
 {
     TLinesWindow* lines = Open({{2, 5}});
@@ -425,9 +447,9 @@ TEST_F(LinesTest, EveryTypeIsListedByItsOwnItemAndSixtyFourBitsArePlotted)
     EXPECT_EQ(lines->Plot().PointCount(), plotted + 1);
 }
 
-// The main window's commands share the client: new connection settings drop the request the poll
-// waits for, and the poll asks again; closing the main window ends the poll with the client.
-TEST_F(LinesTest, APollOutlivesACancelAndEndsWithTheMainWindow)
+// The window asks through a client of its own: new connection settings in the main window leave the
+// poll running; closing the main window ends the poll with the client.
+TEST_F(LinesTest, APollOutlivesNewSettingsAndEndsWithTheMainWindow)
 {
     TLinesWindow* lines = Open({{1, 5}});
     lines->UnitEdit->setValue(5);
@@ -435,9 +457,6 @@ TEST_F(LinesTest, APollOutlivesACancelAndEndsWithTheMainWindow)
     lines->PeriodEdit->setValue(50);
     QTest::mouseClick(lines->PollButton, Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return lines->Poll().Statistics().Replies() >= 2; }));
-    // Slow answers, so that the settings come while a request waits for one.
-    Module->Lines().SetLineTimeFactor(50);
-    ASSERT_TRUE(WaitUntil([&] { return Window().Client->Master().CurrentIndex() != -1; }));
     Window().ApplyConnectionSettings();
     const uint64_t replies = lines->Poll().Statistics().Replies();
     EXPECT_TRUE(WaitUntil([&] { return lines->Poll().Statistics().Replies() >= replies + 3; }));

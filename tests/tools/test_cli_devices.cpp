@@ -24,11 +24,12 @@ constexpr TSerialSettings Slow{4, 0, 0};  // 9600 N 1
 
 class CliDevicesTest : public testing::Test {
 protected:
-    // Starts the module with the devices and the configuration; the channels wait 5 ms for a device.
-    void Start(const std::vector<TSimDevice>& devices, TModuleConfig config = FactoryDefaults)
+    // Starts the module with the devices and the configuration; the channels wait lineTimeoutMs for
+    // a device.
+    void Start(const std::vector<TSimDevice>& devices, TModuleConfig config = FactoryDefaults, int lineTimeoutMs = 5)
     {
         for (TChannelConfig& channel : config.Channels)
-            channel.Timeout = 5;
+            channel.Timeout = uint16_t(lineTimeoutMs);
         const TConfigImage image = BuildConfigImage(config);
         for (size_t k = 0; k < image.size(); ++k)
             Module.SetRegister(ConfigFirstRegister + int(k), image[k]);
@@ -123,6 +124,36 @@ TEST_F(CliDevicesTest, OtherSerialSettingsGiveTargetFailedAndTheChannelSettings)
     EXPECT_TRUE(units.Out.contains("найдено устройств 0")) << units.Out.toStdString();
     EXPECT_TRUE(units.Out.contains("Канал 1: Ведущий, Скорость 115200, Паритет EVEN, Стоп-биты 2"))
         << units.Out.toStdString();
+}
+
+// The module waits 600 ms on its line, longer than the tool's 200 ms: a request to an absent unit
+// still ends in the module's own 0x0B, sent once, with the channels' settings to check, for poll and
+// set alike.
+TEST_F(CliDevicesTest, RequestsToUnitsWaitForTheLinesOwnTimeout)
+{
+    Start({TSimDevice(0, 5, Factory)}, FactoryDefaults, 600);
+    const QStringList commands[] = {
+        {"poll", Host(), "--unit", "9", "--address", "0", "--samples", "1"},
+        {"set", Host(), "--unit", "9", "--address", "0", "7"},
+    };
+    for (const QStringList& command : commands) {
+        SCOPED_TRACE(command.join(' ').toStdString());
+        const int requestsBefore = Module.RequestCount();
+        const TRun json = RunCli(QStringList{"--json"} + command);
+        // The module's own registers are asked once a run: its configuration.
+        EXPECT_EQ(Module.RequestCount() - requestsBefore, 1);
+        EXPECT_EQ(json.Exit, 3);
+        ASSERT_FALSE(json.ModuleLines().empty()) << json.Out.toStdString();
+        const QJsonObject line = json.ModuleLines()[0];
+        EXPECT_EQ(line["reason"].toString(), "gateway_target") << json.Out.toStdString();
+        EXPECT_GE(line["ms"].toDouble(), 600);
+        EXPECT_TRUE(line["hint"].toString().startsWith("Проверьте настройки каналов модуля: Канал 1: Ведущий, "
+                                                       "Скорость 115200, Паритет EVEN, Стоп-биты 2; Канал 2:"))
+            << json.Out.toStdString();
+        const TRun people = RunCli(command);
+        EXPECT_TRUE(people.Out.contains("устройство на линии не ответило. Проверьте настройки каналов модуля: Канал 1"))
+            << people.Out.toStdString();
+    }
 }
 
 // A module that is not there is told once, not waited out for every unit.

@@ -5,6 +5,7 @@
 #include "CliReport.h"
 #include "CsvField.h"
 #include "DevicePoll.h"
+#include "LineTimeout.h"
 #include "SampleTime.h"
 #include "UnitSearch.h"
 #include "modbus.h"
@@ -18,6 +19,8 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include <unistd.h>
 
@@ -59,6 +62,13 @@ std::string FailureText(const TModuleResult& result)
 {
     return "ошибка: " +
            (result.Status == StatusException ? result.Text + ": " + LineExceptionName(result.Exception) : result.Text);
+}
+
+// For the module's answer that the line failed, what to check first, as units says it; empty otherwise.
+std::string LineHint(const TModuleResult& result, const std::optional<TModuleConfig>& config)
+{
+    return IsLineFailure(result) && config ? "Проверьте настройки каналов модуля: " + LinesSettingsText(*config)
+                                           : std::string();
 }
 
 QJsonObject FailureFields(const TModuleResult& result)
@@ -159,7 +169,8 @@ public:
         RawCount_ = rawCount;
     }
 
-    void Sample(const TModuleAddress& module, const TDeviceSample& sample)
+    // hint: what to check first after this sample's failure, or empty.
+    void Sample(const TModuleAddress& module, const TDeviceSample& sample, const std::string& hint)
     {
         const TDeviceReply& reply = sample.Reply;
         const std::vector<TDeviceValue> values =
@@ -168,9 +179,9 @@ public:
         if (Options_.Device.Csv)
             Csv(module, sample, values, time);
         else if (Report_.IsJson())
-            Json(module, sample, values, time);
+            Json(module, sample, values, time, hint);
         else
-            People(module, sample, values, time);
+            People(module, sample, values, time, hint);
     }
 
 private:
@@ -189,7 +200,7 @@ private:
     }
 
     void Json(const TModuleAddress& module, const TDeviceSample& sample, const std::vector<TDeviceValue>& values,
-              const std::string& time)
+              const std::string& time, const std::string& hint)
     {
         QJsonArray raw, decoded;
         for (uint16_t word : sample.Reply.Raw)
@@ -205,11 +216,13 @@ private:
         const bool ok = sample.Reply.Result.Ok();
         if (!ok)
             Merge(fields, FailureFields(sample.Reply.Result));
+        if (!hint.empty())
+            fields.insert("hint", QString::fromStdString(hint));
         Report_.Json(ModuleLine(module, "poll", ok, sample.Reply.Ms, fields));
     }
 
     void People(const TModuleAddress& module, const TDeviceSample& sample, const std::vector<TDeviceValue>& values,
-                const std::string& time)
+                const std::string& time, const std::string& hint)
     {
         const bool ok = sample.Reply.Result.Ok();
         if (ok && Options_.Quiet)
@@ -219,7 +232,7 @@ private:
         line.append(time).append("  ").append(module.Text()).append("  ");
         if (!ok) {
             // In the stream with the samples, in time order: a gap in the values is seen where it was.
-            Report_.Line(line + FailureText(sample.Reply.Result));
+            Report_.Line(line + FailureText(sample.Reply.Result) + (hint.empty() ? "" : ". " + hint));
             return;
         }
         AppendRawWords(line, sample);
@@ -312,6 +325,7 @@ int RunPoll(const TCliOptions& options, const std::vector<TModuleAddress>& modul
         std::unique_ptr<TModuleClient> Client;
         std::unique_ptr<TDevicePoll> Poll;
         int Samples = 0;
+        bool Hinted = false;  // people are told what to check once; scripts on every line
     };
     std::vector<TPolled> polled(modules.size());
     const auto started = Clock::now();
@@ -323,7 +337,10 @@ int RunPoll(const TCliOptions& options, const std::vector<TModuleAddress>& modul
         one.Poll = std::make_unique<TDevicePoll>(*one.Client);
         one.Poll->OnSample = [&, i](const TDeviceSample& sample) {
             TPolled& self = polled[i];
-            output.Sample(modules[i], sample);
+            std::string hint = LineHint(sample.Reply.Result, self.Poll->ModuleConfig());
+            if (!hint.empty() && !report.IsJson() && std::exchange(self.Hinted, true))
+                hint.clear();
+            output.Sample(modules[i], sample, hint);
             ++self.Samples;
             const bool enough = (device.Samples > 0 && self.Samples >= device.Samples) ||
                                 (device.DurationS > 0 && Clock::now() >= deadline);
@@ -585,15 +602,24 @@ int RunSet(const TCliOptions& options)
     bool finished = false;
     bool ok = false;
     const auto started = Clock::now();
+    std::optional<TModuleConfig> lines;
     const auto tell = [&](bool success, const std::string& message, QJsonObject more) {
         Merge(fields, more);
         report.Module(module, "set", success, Seconds(started) * 1000, message, fields);
         ok = success;
         finished = true;
     };
+    // A failed exchange, told with what to check first when the line failed.
+    const auto fail = [&](const TModuleResult& result, const std::string& prefix, QJsonObject more) {
+        Merge(more, FailureFields(result));
+        const std::string hint = LineHint(result, lines);
+        if (!hint.empty())
+            more.insert("hint", QString::fromStdString(hint));
+        tell(false, prefix + FailureText(result) + (hint.empty() ? "" : ". " + hint), more);
+    };
     const auto verify = [&](const TDeviceReply& written) {
         if (!written.Result.Ok()) {
-            tell(false, FailureText(written.Result), FailureFields(written.Result));
+            fail(written.Result, "", {});
             return;
         }
         const TDeviceRead back{unit, device.Coil ? uint8_t(FunctionReadCoils) : uint8_t(FunctionReadHoldingRegisters),
@@ -601,9 +627,7 @@ int RunSet(const TCliOptions& options)
         ReadDevice(client, back, [&](const TDeviceReply& read) {
             if (!read.Result.Ok()) {
                 // The write was taken; only its check failed.
-                QJsonObject more = FailureFields(read.Result);
-                more.insert("written", true);
-                tell(false, "записано, проверка не удалась: " + FailureText(read.Result), more);
+                fail(read.Result, "записано, проверка не удалась: ", {{"written", true}});
                 return;
             }
             if (read.Raw != words) {
@@ -619,10 +643,19 @@ int RunSet(const TCliOptions& options)
             tell(true, "записано и проверено", {{"written", true}, {"verified", true}});
         });
     };
-    if (device.Coil)
-        WriteDeviceCoil(client, unit, address, words.front() != 0, verify);
-    else
-        WriteDeviceRegisters(client, unit, address, words, verify);
+    PrepareForLines(client, [&](const TModuleResult& result, const TModuleConfig* config) {
+        // The module itself did not answer: nothing was sent to the device.
+        if (!result.Ok() && result.Status != StatusException) {
+            fail(result, "", {});
+            return;
+        }
+        if (config)
+            lines = *config;
+        if (device.Coil)
+            WriteDeviceCoil(client, unit, address, words.front() != 0, verify);
+        else
+            WriteDeviceRegisters(client, unit, address, words, verify);
+    });
     RunUntil([&] { return finished; },
              [&] {
                  client.Cancel();

@@ -1,6 +1,7 @@
 #include "ModuleCycle.h"
 
 #include "ConfigVerdict.h"
+#include "LineTimeout.h"
 
 #include <algorithm>
 
@@ -36,6 +37,7 @@ void TModuleCycle::Start()
             Finish();
             return;
         }
+        WaitForLines(*Client_, config);
         Poll_->OnCycle = [this](const TMapCycle& cycle) {
             Outcome_.Requests = 1 + cycle.Requests;
             Finish();
