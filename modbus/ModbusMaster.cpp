@@ -453,6 +453,7 @@ void TModbusMaster::ProcessExchange()
         status = StatusNoReply;
         if (!TransmissionFailed_)
             Trace(TModbusTraceEvent::Timeout, ReceiveBuffer_.data(), RxCount_);
+        TimedOut();
     } else {
         Trace(TModbusTraceEvent::Received, ReceiveBuffer_.data(), RxCount_, status);
     }

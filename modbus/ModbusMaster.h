@@ -165,6 +165,8 @@ protected:
     virtual int SendOrder(TModbusMasterOrder& order) = 0;
     // False while the received bytes are no complete reply yet; true with a status once judged.
     virtual bool CheckReply(uint8_t& status) = 0;
+    // A transmission has ended without reply and that has been traced; before any retransmission.
+    virtual void TimedOut() {}
 
     TModbusMasterOrder* CurrentOrder() const;
     // True while received bytes can belong to a reply: an order is current and not completing.
@@ -275,9 +277,12 @@ private:
     void SocketRead();
     void SocketError(int& errorCode);
     void CloseConnection();
+    // Traces the close of a connection that a time-out ended, after the time-out itself.
+    void TimedOut() override;
 
     TClientSocket Socket_;
     bool Connected_ = false;
+    bool TimedOutCloseUntraced_ = false;
     bool Connecting_ = false;
     TConnectionFailure ConnectionFailure_ = TConnectionFailure::None;
     bool Started_ = false;

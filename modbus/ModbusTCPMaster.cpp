@@ -4,6 +4,7 @@
 #include "RConvert.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -116,10 +117,22 @@ std::span<const uint8_t> TModbusTCPMaster::GetReplyFrame() const
 
 void TModbusTCPMaster::ResponseTimerTick()
 {
-    // A retransmission after a time-out always goes out on a new connection.
-    if (TimeoutCountdownExpired())
+    // A retransmission after a time-out always goes out on a new connection. The trace tells the
+    // close after the time-out that caused it, not before.
+    if (TimeoutCountdownExpired()) {
+        TimedOutCloseUntraced_ = Connected_;
+        Connected_ = false;
         CloseConnection();
+    }
     TModbusMaster::ResponseTimerTick();
+    // A reply that was complete at the time-out wins over it: then the close is told after the reply.
+    TimedOut();
+}
+
+void TModbusTCPMaster::TimedOut()
+{
+    if (std::exchange(TimedOutCloseUntraced_, false))
+        Trace(TModbusTraceEvent::Disconnected);
 }
 
 void TModbusTCPMaster::BuildFrame(TModbusMasterOrder& order)

@@ -1,5 +1,6 @@
 #include "ExchangeRecord.h"
 
+#include "DeviceRequests.h"
 #include "ExchangeHeader.h"
 #include "ModbusMaster.h"
 #include "ModuleRegisters.h"
@@ -59,6 +60,8 @@ QString RequestMeaning(int unit, int function, int firstRegister, int count)
         return QCoreApplication::translate("TExchangeRecord", "чтение информации");
     if (function == FunctionReadHoldingRegisters)
         return QCoreApplication::translate("TExchangeRecord", "чтение регистров");
+    if (function == FunctionReadInputRegisters)
+        return QCoreApplication::translate("TExchangeRecord", "чтение входных регистров");
     if (function == FunctionWriteMultipleRegisters)
         return QCoreApplication::translate("TExchangeRecord", "запись регистров");
     return QCoreApplication::translate("TExchangeRecord", "функция %1").arg(function);

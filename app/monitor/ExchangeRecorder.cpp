@@ -58,7 +58,8 @@ void TExchangeRecorder::Trace(TModbusTraceEvent event, const uint8_t* bytes, int
         for (const TEventWords& words : EventWords)
             if (words.Event == event)
                 record = EventRecord(words.Kind, tr(words.Meaning));
-        if (record.Event == TExchangeEvent::Connection && Master)
+        // Every event names where it happened, so that a switch to another module shows in any of them.
+        if (Master)
             record.Meaning += QStringLiteral(" (%1)").arg(QString::fromStdString(Master->GetConnectionText()));
         record.Bytes = frame;  // what came of a reply cut off by the time-out, if anything
     }

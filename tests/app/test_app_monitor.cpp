@@ -190,6 +190,17 @@ TEST_F(MonitorTest, ASilentModuleShowsEachTimeOutAndRetransmission)
         3);
     EXPECT_EQ(rows.filter("таймаут: нет ответа").size(), 3);
     EXPECT_EQ(rows.filter("повторная передача").size(), 2);
+    // Each event names its module, and each in the order it happened: the time-out closes the
+    // connection, and the retransmission goes out on a new one.
+    const QString at = " (" + ModuleAt(silent.Port()) + ")";
+    QStringList meanings;
+    for (const QString& row : rows)
+        meanings << row.section(" | ", -1);
+    const QStringList transmission{"соединение установлено" + at, "чтение информации", "таймаут: нет ответа" + at,
+                                   "соединение закрыто" + at};
+    EXPECT_EQ(meanings, transmission + QStringList{"повторная передача" + at} + transmission +
+                            QStringList{"повторная передача" + at} + transmission)
+        << rows.join('\n').toStdString();
     EXPECT_TRUE(
         monitor->CountersText().startsWith("Запросов: 3   Ответов: 0   Таймаутов: 3   Повторов: 2   Исключений: 0"));
 }
@@ -616,6 +627,21 @@ TEST(ExchangeRecorder, EachConnectionEventIsRecordedWithItsKindAndWords)
         EXPECT_EQ(records[0].Meaning, QString::fromUtf8(c.Meaning));
         EXPECT_EQ(records[0].Bytes, withBytes ? QByteArray("\0\1\0\0", 4) : QByteArray()) << c.Meaning;
     }
+}
+
+// A device's registers read with either function are told in words, as the module's own blocks are.
+TEST(ExchangeRecord, EachReadOfRegistersIsToldInWords)
+{
+    const struct {
+        int Unit, Function, First, Count;
+        const char* Meaning;
+    } cases[] = {
+        {255, 3, 84, 56, "чтение конфигурации"}, {255, 3, 78, 6, "чтение информации"},
+        {5, 3, 0, 10, "чтение регистров"},       {5, 4, 0, 10, "чтение входных регистров"},
+        {5, 16, 0, 2, "запись регистров"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RequestMeaning(c.Unit, c.Function, c.First, c.Count), QString::fromUtf8(c.Meaning)) << c.Meaning;
 }
 
 // The text kept for a second is used only within that second, in whatever order rows are shown.
