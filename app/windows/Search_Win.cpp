@@ -3,8 +3,10 @@
 #include "Dialogs.h"
 #include "FleetRunner.h"
 #include "ModuleAddress.h"
+#include "ModbusMaster.h"
 #include "ModuleInfo.h"
 #include "RConvert.h"
+#include "modbus.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -29,6 +31,17 @@ quint32 AddressValue(const QString& text)
 {
     return QHostAddress(text).toIPv4Address();
 }
+
+// Whether an address accepted the connection: one that did and then did not answer in time may be a
+// slow module, which a longer time-out would find.
+class TConnectionSeen : public TModbusTraceSink {
+public:
+    void Trace(TModbusTraceEvent event, const uint8_t*, int, uint8_t) override
+    {
+        Seen = Seen || event == TModbusTraceEvent::Connected;
+    }
+    bool Seen = false;
+};
 }  // namespace
 
 TSearchWindow::TSearchWindow(const std::string& address, int32_t port, int timeoutMs, TShowHelpTopic showHelpTopic,
@@ -91,25 +104,36 @@ void TSearchWindow::Button1Click()
     QElapsedTimer clock;
     clock.start();
     int asked = 0;
+    int silent = 0;
+    std::vector<TConnectionSeen> connections(addresses.size());
     runner.Run(
-        [this, &addresses](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
-            client.ReadInfo(
-                [this, module = addresses[index], finish](const TModuleResult& result, const TModuleInfo& info) {
-                    if (result.Ok())
-                        AddModule(module.Address, module.Port,
-                                  {QString::fromStdString(FirmwareText(info)), QString::fromStdString(MacText(info)),
-                                   JumperFitted(info) ? tr("Установлена") : tr("Не установлена")});
-                    finish();
-                });
+        [&](size_t index, TModuleClient& client, TFleetRunner::TFinish finish) {
+            client.Master().TraceSink = &connections[index];
+            client.ReadInfo([&, index, finish](const TModuleResult& result, const TModuleInfo& info) {
+                client.Master().TraceSink = nullptr;
+                const TModuleAddress& module = addresses[index];
+                if (result.Ok()) {
+                    AddModule(module.Address, module.Port,
+                              {QString::fromStdString(FirmwareText(info)), QString::fromStdString(MacText(info)),
+                               JumperFitted(info) ? tr("Установлена") : tr("Не установлена")});
+                } else if (result.Status == StatusNoReply && connections[index].Seen) {
+                    AddModule(module.Address, module.Port, {tr("нет ответа за %1 мс").arg(TimeoutMs), {}, {}});
+                    ++silent;
+                }
+                finish();
+            });
         },
         [this, &asked](size_t, double) { ProgressBar1->setValue(++asked); });
     Runner = nullptr;
     SetSearching(false);
-    Label4->setText(tr("Опрошено адресов: %1 из %2, найдено модулей: %3, %4 с")
-                        .arg(asked)
-                        .arg(addresses.size())
-                        .arg(TableWidget1->rowCount())
-                        .arg(double(clock.elapsed()) / 1000, 0, 'f', 1));
+    QString summary = tr("Опрошено адресов: %1 из %2, найдено модулей: %3, %4 с")
+                          .arg(asked)
+                          .arg(addresses.size())
+                          .arg(TableWidget1->rowCount() - silent)
+                          .arg(double(clock.elapsed()) / 1000, 0, 'f', 1);
+    if (silent > 0)
+        summary += tr("; приняли соединение, но не ответили за %1 мс: %2").arg(TimeoutMs).arg(silent);
+    Label4->setText(summary);
     if (CloseWhenStopped) {
         CloseWhenStopped = false;
         reject();

@@ -96,6 +96,22 @@ TEST_F(SearchTest, FindsExactlyTheAnsweringModulesAndFillsTheSettingsDialog)
     EXPECT_EQ(settings.SpinEdit1->Value(), Port);
 }
 
+// Something that accepts the connection but does not answer in time (a slow module) is named, apart
+// from the modules found; addresses where nothing listens are not.
+TEST_F(SearchTest, AnAddressThatAcceptedButDidNotAnswerInTimeIsNamed)
+{
+    TScriptedServer silent([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(silent.Listen());
+    TSearchWindow search("127.0.0.1", silent.Port(), 200);
+    search.MaskEdit2->setText("127.0.0.3");
+    search.Button1Click();
+    const QString port = QString::number(silent.Port());
+    EXPECT_EQ(Rows(*search.TableWidget1), QStringList({"127.0.0.1 | " + port + " | нет ответа за 200 мс |  | "}));
+    const QString status = search.Label4->text();
+    EXPECT_TRUE(status.startsWith("Опрошено адресов: 3 из 3, найдено модулей: 0, ")) << status.toStdString();
+    EXPECT_TRUE(status.endsWith(" с; приняли соединение, но не ответили за 200 мс: 1")) << status.toStdString();
+}
+
 TEST_F(SearchTest, ABadRangeIsToldAndNothingIsAsked)
 {
     const struct {
