@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QLabel>
 #include <QLocale>
+#include <QStatusBar>
 #include <QToolButton>
 
 namespace {
@@ -65,6 +66,10 @@ void TBusySign::Stop()
 
 void TBusySign::EnableCommands()
 {
+    // The busy hint a command showed in the status bar while the pointer rested on it would stay there
+    // now, over the window's own panels: a command whose hint is empty clears nothing when left.
+    if (auto* bar = qobject_cast<QStatusBar*>(Panel->parentWidget()); bar && bar->currentMessage() == BusyHint)
+        bar->clearMessage();
     for (size_t i = 0; i < Commands.size(); ++i) {
         Commands[i]->setEnabled(true);
         if (i < OwnHints.size()) {

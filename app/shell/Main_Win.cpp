@@ -65,6 +65,9 @@ const char* const ReplaceUnreadableQuestion = QT_TRANSLATE_NOOP(
 const char* const RecentFileItemText = QT_TRANSLATE_NOOP("TMainWindow", "&%1 %2");
 // %1 is when the edits were kept.
 const char* const RecoverQuestion = QT_TRANSLATE_NOOP("TMainWindow", "Восстановить несохранённую конфигурацию от %1?");
+// %1 as above, %2 the file the edits were made to.
+const char* const RecoverFileQuestion =
+    QT_TRANSLATE_NOOP("TMainWindow", "Восстановить несохранённые изменения файла %2 от %1?");
 const QString RecoveryTimeFormat = QStringLiteral("dd.MM.yyyy hh:mm:ss");
 // %1 is why the trace file took no more lines.
 const char* const TraceStoppedText = QT_TRANSLATE_NOOP("TMainWindow", "Запись трассировки прекращена: %1");
@@ -103,6 +106,10 @@ const char* const VerifyingText = QT_TRANSLATE_NOOP("TMainWindow", "Провер
 const char* const CancelledText = QT_TRANSLATE_NOOP("TMainWindow", "Отменено");
 const char* const CancelledWriteText =
     QT_TRANSLATE_NOOP("TMainWindow", "Отменено. Модуль мог принять конфигурацию, а мог и не принять: "
+                                     "считайте её из модуля, чтобы проверить.");
+// The module had acknowledged the write when its read-back was withdrawn.
+const char* const CancelledCheckText =
+    QT_TRANSLATE_NOOP("TMainWindow", "Конфигурация записана, отменена только её проверка: "
                                      "считайте её из модуля, чтобы проверить.");
 // Beside the hints of the commands that wait for the module's answer.
 const char* const BusyCommandHint =
@@ -390,6 +397,7 @@ TRecovery TMainWindow::RecoverableEdits() const
     // the record cannot take keeps the record's previous one, and its text goes beside it.
     TRecovery recovery;
     recovery.Config = Config;
+    recovery.FileName = FileName;
     for (const TConfigField& field : ConfigFields()) {
         QString message;
         if (!CollectField(FieldPage(field), field, recovery.Config, message))
@@ -430,8 +438,12 @@ void TMainWindow::CloseOnSignal()
 void TMainWindow::OfferRecovery()
 {
     for (const QString& fileName : RecoveryFiles(RecoveryFolder)) {
+        TRecovery recovery;
+        const bool readable = ReadRecoveryFile(fileName, recovery);
         const QString time = RecoveryFileTime(fileName).toString(RecoveryTimeFormat);
-        const int answer = Ask(tr(RecoverQuestion).arg(time), MB::YesNoQuestion);
+        const int answer = Ask(recovery.FileName.isEmpty() ? tr(RecoverQuestion).arg(time)
+                                                           : tr(RecoverFileQuestion).arg(time, recovery.FileName),
+                               MB::YesNoQuestion);
         // A question ended by a termination signal was not answered: the file waits for the next start.
         if (EndingOnSignal)
             return;
@@ -439,8 +451,7 @@ void TMainWindow::OfferRecovery()
             QFile::remove(fileName);
             continue;
         }
-        TRecovery recovery;
-        if (!ReadRecoveryFile(fileName, recovery)) {
+        if (!readable) {
             Tell(tr(OpenErrorText).arg(fileName), MB::IconError);
             return;
         }
@@ -449,8 +460,8 @@ void TMainWindow::OfferRecovery()
         for (const TConfigField& field : ConfigFields())
             if (const auto typed = recovery.Typed.find(TypedTextKey(field)); typed != recovery.Typed.end())
                 ShowFieldText(FieldPage(field), field, typed->second);
-        // Not the operator's file: a save asks where.
-        SetFileName({});
+        // The edits belong to their file: a save goes there, as it would have before the program ended.
+        SetFileName(recovery.FileName);
         SetModified(true);
         QFile::remove(fileName);
         // One configuration at a time; the older ones are offered at the next start.
@@ -723,6 +734,9 @@ void TMainWindow::RememberFile(const QString& name)
 void TMainWindow::ShowRecentFiles()
 {
     QMenu* menu = ui->RecentFilesMenu;
+    // Taken off the window too, so that the menu deletes them with the list.
+    for (QAction* item : menu->actions())
+        removeAction(item);
     menu->clear();
     int number = 0;
     for (const std::string& file : Settings.RecentFiles) {
@@ -730,6 +744,9 @@ void TMainWindow::ShowRecentFiles()
         // The name as it is: an ampersand in it is no mnemonic.
         QAction* item = menu->addAction(
             tr(RecentFileItemText).arg(++number).arg(QString(name).replace(u'&', QStringLiteral("&&"))));
+        // Alt and the file's number open it from anywhere in the window, not only in the open menu.
+        item->setShortcut(QKeySequence(Qt::ALT | Qt::Key(Qt::Key_0 + number)));
+        addAction(item);
         connect(item, &QAction::triggered, this, [this, name] { OpenRecentFile(name); });
     }
     menu->setEnabled(number > 0);
@@ -912,6 +929,7 @@ uint64_t TMainWindow::StartRequest(const QString& operation, bool writes)
 {
     Pending = true;
     PendingWrites = writes;
+    Checking = false;
     Busy->Start(operation);
     return ++RequestToken;
 }
@@ -925,8 +943,14 @@ void TMainWindow::CancelRequestActionExecute()
     ++RequestToken;
     Pending = false;
     Busy->Stop();
-    // A write may have reached the module before it was withdrawn; only a read tells.
-    Tell(tr(PendingWrites ? CancelledWriteText : CancelledText), MB::Information);
+    if (Checking) {
+        // The module acknowledged the write: it holds the configuration, perhaps at a new address.
+        NoteModuleVerdict(TReportVerdict::WrittenNotVerified, WrittenConfig);
+        ReportWritten(tr(CancelledCheckText), MB::Warning, WrittenConfig);
+    } else {
+        // A write may have reached the module before it was withdrawn; only a read tells.
+        Tell(tr(PendingWrites ? CancelledWriteText : CancelledText), MB::Information);
+    }
     Busy->EnableCommands();
 }
 
@@ -949,7 +973,7 @@ void TMainWindow::TellFailure(const char* message, const TModuleResult& result)
     // A refused connection is most often settings that point at the wrong module or port.
     if (result.Connection == TConnectionFailure::Refused)
         text += '\n' + tr(RefusedAddressText).arg(QString::fromStdString(Settings.IPAddress)).arg(Settings.TCPPort);
-    Tell(text, MB::Information);
+    Tell(text, MB::IconError);
 }
 
 void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
@@ -963,7 +987,7 @@ void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
             EndRequest(token, [&] {
                 if (result.Ok()) {
                     NoteModuleVerdict(TReportVerdict::WrittenUnchecked, WrittenConfig);
-                    ReportWritten(tr(WrittenText));
+                    ReportWritten(tr(WrittenText), MB::Information, WrittenConfig);
                 } else {
                     TellFailure(WriteFailedText, result);
                 }
@@ -985,16 +1009,19 @@ void TMainWindow::WriteConfigToModule(const TModuleConfig& config)
                 if (!written)
                     TellFailure(WriteFailedText, result);
                 else if (!result.Ok())
-                    ReportWritten(tr(NotVerifiedText).arg(QString::fromStdString(result.Text)));
+                    ReportWritten(tr(NotVerifiedText).arg(QString::fromStdString(result.Text)), MB::Warning,
+                                  WrittenConfig);
                 else if (verified)
-                    ReportWritten(tr(WrittenText));
+                    ReportWritten(tr(WrittenText), MB::Information, WrittenConfig);
                 else
-                    TellNotKept(held);
+                    ReportWritten(NotKeptMessage(held), MB::Warning, held);  // the module holds what it read back
             });
         },
         [this, token] {
-            if (token == RequestToken)
-                Busy->Start(tr(VerifyingText));
+            if (token != RequestToken)
+                return;
+            Checking = true;
+            Busy->Start(tr(VerifyingText));
         });
 }
 
@@ -1061,21 +1088,21 @@ void TMainWindow::CompareWithModule()
     });
 }
 
-void TMainWindow::TellNotKept(const TModuleConfig& held)
+QString TMainWindow::NotKeptMessage(const TModuleConfig& held) const
 {
     TModuleConfig sent = WrittenConfig;
     SetConfigCRC(sent);
     QStringList message{tr(NotKeptText)};
     message += ConfigDifferenceLines(sent, held);
-    Tell(message.join(u'\n'), MB::Warning);
+    return message.join(u'\n');
 }
 
-void TMainWindow::ReportWritten(const QString& outcome)
+void TMainWindow::ReportWritten(const QString& outcome, unsigned icon, const TModuleConfig& held)
 {
-    Tell(outcome, MB::Information);
+    Tell(outcome, icon);
     TSettings followed = Settings;
-    followed.IPAddress = IPToStr(WrittenConfig.Address);
-    followed.TCPPort = WrittenConfig.TCPPort;
+    followed.IPAddress = IPToStr(held.Address);
+    followed.TCPPort = held.TCPPort;
     if (followed.IPAddress == Settings.IPAddress && followed.TCPPort == Settings.TCPPort)
         return;
     if (Ask(tr(ChangeSettingsQuestion) + u'\n' + tr(NewConnectionText).arg(SettingsStatusText(followed)),

@@ -184,10 +184,11 @@ private:
     void NoteModuleInfo(const TModuleInfo& info);
     void NoteModuleVerdict(TReportVerdict verdict, const TModuleConfig& checked);
     void NoteModuleReached();
-    // Tells the operator that the module did not keep what was written, field by field.
-    void TellNotKept(const TModuleConfig& held);
-    // Tells the outcome of a write the module took and offers to follow the module's new address.
-    void ReportWritten(const QString& outcome);
+    // That the module did not keep what was written, field by field.
+    QString NotKeptMessage(const TModuleConfig& held) const;
+    // Tells the outcome of a write the module took, with the icon given, and offers to follow the
+    // address and port of held, what the module holds now as far as the window knows.
+    void ReportWritten(const QString& outcome, unsigned icon, const TModuleConfig& held);
 
     std::unique_ptr<Ui::TMainWindow> ui;
     std::array<QLabel*, 3> StatusPanels{};
@@ -202,6 +203,8 @@ private:
     TModuleConfig WrittenConfig{};
     bool Pending = false;
     bool PendingWrites = false;
+    // The module acknowledged the pending write and its read-back runs.
+    bool Checking = false;
     QToolButton* CancelButton = nullptr;
     uint64_t RequestToken = 0;
     // What the module said since the program started, and the address and port it was said at.

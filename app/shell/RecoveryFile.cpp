@@ -20,6 +20,8 @@ const QString NameSuffix = QStringLiteral(".ini");
 const QString TimeFormat = QStringLiteral("yyyy-MM-dd_HH-mm-ss");
 // A section the configuration reader does not know, so that the file also opens as an ordinary one.
 const std::string TypedSection = "TYPED";
+const std::string EditedSection = "EDITED";
+const std::string FileKey = "FILE";
 // Far more than a configuration file with every control's text takes.
 constexpr size_t MaxRecoveryFileSize = 64 * 1024;
 // Files written in the same second are told apart by a number.
@@ -75,6 +77,8 @@ QString WriteRecoveryFile(const QString& folder, const TRecovery& recovery, cons
     TIniText ini(ConfigToIniText(recovery.Config));
     for (const auto& [key, text] : recovery.Typed)
         ini.WriteString(TypedSection, key, QuotedText(text));
+    if (!recovery.FileName.isEmpty())
+        ini.WriteString(EditedSection, FileKey, QuotedText(recovery.FileName));
     if (WriteWholeFile(fileName.toStdString(), ini.Text()) != TFileWriteResult::Written) {
         QFile::remove(fileName);
         error = QStringLiteral("Ошибка записи в файл %1").arg(fileName);
@@ -118,5 +122,6 @@ bool ReadRecoveryFile(const QString& fileName, TRecovery& recovery)
         const size_t equals = line.find('=');
         recovery.Typed[line.substr(0, equals)] = QString::fromStdString(line.substr(equals + 1));
     }
+    recovery.FileName = QString::fromStdString(TIniText(text).ReadString(EditedSection, FileKey, {}));
     return true;
 }

@@ -19,6 +19,8 @@ struct TRecovery {
     // The texts of the controls that held no value, by the section and key of their field
     // ("CHANNEL_0.TIMEOUT").
     std::map<std::string, QString> Typed;
+    // The file the edits were made to; empty for a configuration that had none.
+    QString FileName;
 };
 
 // The key under which a field's text is kept.

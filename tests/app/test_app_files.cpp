@@ -284,14 +284,23 @@ TEST_F(FilesTest, RecentFilesListTheNewestFirstAndComeBackWithTheSettingsFile)
     EXPECT_EQ(PortEdit()->Value(), 3008);
     EXPECT_EQ(RecentMenu()[0], "&1 " + files[8]);
 
+    // Alt and its number open one from the window, the menu closed, whichever control has the focus.
+    Window().show();
+    QApplication::setActiveWindow(&Window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+    AddressEdit(1)->setFocus();
+    QTest::keyClick(AddressEdit(1), Qt::Key_5, Qt::AltModifier);
+    EXPECT_EQ(PortEdit()->Value(), 3007);
+    EXPECT_EQ(RecentMenu()[0], "&1 " + files[7]);
+
     // One that has gone is told and leaves the list.
     ASSERT_TRUE(QFile::remove(files[9]));
-    Window().findChild<QMenu*>("RecentFilesMenu")->actions()[3]->trigger();
+    Window().findChild<QMenu*>("RecentFilesMenu")->actions()[4]->trigger();
     ASSERT_EQ(Dialogs.Boxes.size(), 1u);
     EXPECT_EQ(Dialogs.Boxes[0].Text, "Файл " + files[9] + " не найден. Он удалён из списка последних файлов.");
     EXPECT_EQ(RecentMenu().size(), 7);
     EXPECT_FALSE(RecentMenu().join('\n').contains(files[9]));
-    EXPECT_EQ(PortEdit()->Value(), 3008);
+    EXPECT_EQ(PortEdit()->Value(), 3007);
 }
 
 TEST_F(FilesTest, FileDialogsStartInTheFolderOfTheFileInTheWindow)

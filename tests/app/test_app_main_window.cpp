@@ -692,6 +692,38 @@ TEST_F(MainWindowSignalTest, UnsavedEditsGoToARecoveryFileWithoutAQuestionAndCom
     }
 }
 
+// Edits of an opened file come back as that file's: the offer names it, the caption shows it, and a
+// save goes into it.
+TEST_F(MainWindowSignalTest, EditsOfAFileComeBackWithTheirFile)
+{
+    const QString file = Path("plant 7.ini");
+    SaveConfigToFile(file.toStdString(), SampleConfig());
+    ASSERT_TRUE(Window().OpenFile(file));
+    AddressEdit(1)->setText("10.20.3.31");
+    ASSERT_TRUE(Window().Modified);
+    ASSERT_TRUE(Terminate());
+
+    Window_.reset();
+    Dialogs.Boxes.clear();
+    Dialogs.BoxAnswers = {ID::Yes};
+    Window().OfferRecovery();
+    ASSERT_EQ(Dialogs.Boxes.size(), 1u);
+    EXPECT_TRUE(QRegularExpression("^Восстановить несохранённые изменения файла " + QRegularExpression::escape(file) +
+                                   " от \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d\\?$")
+                    .match(Dialogs.Boxes[0].Text)
+                    .hasMatch())
+        << Dialogs.Boxes[0].Text.toStdString();
+    EXPECT_EQ(Window().FileName, file);
+    EXPECT_EQ(Window().windowTitle(), "KorvelService [" + file + "]");
+    EXPECT_TRUE(Window().Modified);
+    Action("SaveFileAction")->trigger();
+    EXPECT_EQ(Dialogs.Boxes.size(), 1u);  // no file dialog, no question
+    EXPECT_FALSE(Window().Modified);
+    TModuleConfig saved{};
+    ASSERT_TRUE(LoadConfigFromFile(file.toStdString(), saved));
+    EXPECT_EQ(IPToStr(saved.Address), "10.20.3.31");
+}
+
 TEST_F(MainWindowSignalTest, EditsThatCannotBeKeptEndWithStatus1AndTheReasonButTheSettingsAreWritten)
 {
     // A plain file where the state folder would be: no folder can be made there, even by root.

@@ -17,6 +17,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -489,7 +491,7 @@ TEST_P(ModuleFailureTest, ReportsThePrefixAndTheStatus)
     ASSERT_TRUE(WaitUntil([&] { return !Dialogs.Boxes.empty(); }, std::chrono::seconds(10)));
     EXPECT_EQ(Dialogs.Boxes[0].Text, QString::fromUtf8(c.Message));
     EXPECT_EQ(Dialogs.Boxes[0].Caption, "KorvelService");
-    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x40u);
+    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);  // a failure has the error icon, never the information one
     EXPECT_EQ(int(server.Requests().size()), c.Transmissions);
     EXPECT_FALSE(Window().RequestPending());
     EXPECT_EQ(AddressEdit(1)->text(), "127.0.0.1");  // nothing refilled
@@ -571,7 +573,7 @@ TEST_F(ModuleExchangeTest, ARefusedRequestIsToldToTheOperator)
     Action("ReadInfoAction")->trigger();
     ASSERT_TRUE(WaitUntil([&] { return !Dialogs.Boxes.empty(); }));
     EXPECT_EQ(Dialogs.Boxes[0].Text, "Ошибка считывания информации (запрос не поставлен в очередь, код -2)");
-    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x40u);
+    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x10u);
     EXPECT_TRUE(Action("ReadInfoAction")->isEnabled());
 }
 
@@ -663,13 +665,87 @@ TEST_F(ModuleExchangeTest, AWriteTakenWhoseReadBackFailedIsToldAsWrittenButNotVe
         Action("WriteConfigAction")->trigger();
         ASSERT_TRUE(WaitUntil([&] { return Dialogs.Boxes.size() == c.Boxes; }));
         EXPECT_EQ(Dialogs.Boxes[0].Text, "Конфигурация записана, но не проверена (Исключение (код: 4))");
-        EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x40u);
+        EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x30u);
         if (c.Boxes > 1) {
             EXPECT_EQ(Dialogs.Boxes[1].Text, ChangeQuestion(quint16(server.Port() + c.PortShift)));
         }
         EXPECT_EQ(server.Requests().size(), 2u);
         EXPECT_TRUE(Action("WriteConfigAction")->isEnabled());
     }
+}
+
+// The module holds what it read back: a write it acknowledged but keeps otherwise still moved it, and
+// following its new address is offered.
+TEST_F(ModuleExchangeTest, AWriteKeptOtherwiseStillOffersTheModulesNewAddress)
+{
+    const quint16 newPort = quint16(Module.Port() + 1);
+    const auto alter = QObject::connect(&Module, &TModuleSimServer::RequestServed, [&](int function, int, int) {
+        if (function == 16)
+            Module.SetRegister(RegisterAt(offsetof(TModuleConfig, Channels) + offsetof(TChannelConfig, BaudIndex)), 5);
+    });
+    Dialogs.BoxAnswers = {ID::Ok, ID::No};
+    Window().ConfigToControls(LoopbackConfig(newPort));
+    Action("WriteConfigAction")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return Dialogs.Boxes.size() == 2u; }));
+    QObject::disconnect(alter);
+    EXPECT_TRUE(Dialogs.Boxes[0].Text.startsWith(NotKeptText)) << Dialogs.Boxes[0].Text.toStdString();
+    EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x30u);
+    EXPECT_EQ(Dialogs.Boxes[1].Text, ChangeQuestion(newPort));
+}
+
+// Esc once the module has acknowledged the write withdraws only its check: told as written, with the
+// module's new address offered, not as a write that may or may not have been taken.
+TEST_F(ModuleExchangeTest, EscDuringTheReadBackOfAnAcknowledgedWriteSaysItWasWritten)
+{
+    const struct {
+        quint16 PortShift;
+        size_t Boxes;
+    } cases[] = {{0, 1}, {1, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.PortShift);
+        TScriptedServer server([](const TScriptedRequest& request) {
+            if (request.FunctionCode() != 16)
+                return TScriptedAnswer{};  // the read-back waits
+            return TScriptedAnswer{MbapFrame(request.TransactionId(), request.UnitId(), request.Frame.mid(7, 5))};
+        });
+        ASSERT_TRUE(server.Listen());
+        Window_.reset();
+        Window().Settings.IPAddress = "127.0.0.1";
+        Window().Settings.TCPPort = server.Port();
+        Window().ApplyConnectionSettings();
+        Window().show();
+        Dialogs.Boxes.clear();
+        Dialogs.BoxAnswers = {ID::Ok, ID::No};
+        Window().ConfigToControls(LoopbackConfig(quint16(server.Port() + c.PortShift)));
+        Action("WriteConfigAction")->trigger();
+        ASSERT_TRUE(WaitUntil([&] { return Panel(2).startsWith("Проверка конфигурации"); }));
+        QTest::keyClick(AddressEdit(1), Qt::Key_Escape);
+        ASSERT_EQ(Dialogs.Boxes.size(), c.Boxes);
+        EXPECT_EQ(Dialogs.Boxes[0].Text, "Конфигурация записана, отменена только её проверка: "
+                                         "считайте её из модуля, чтобы проверить.");
+        EXPECT_EQ(Dialogs.Boxes[0].Flags, 0x30u);
+        if (c.Boxes > 1) {
+            EXPECT_EQ(Dialogs.Boxes[1].Text, ChangeQuestion(quint16(server.Port() + c.PortShift)));
+        }
+        EXPECT_TRUE(NothingPending());
+        EXPECT_TRUE(Action("WriteConfigAction")->isEnabled());
+    }
+}
+
+// The busy hint a command put in the status bar while the pointer rested on it goes with the wait:
+// it hid the window's own panels ("Изменен", the module's address) until a menu was opened.
+TEST_F(ModuleExchangeTest, TheBusyHintLeavesTheStatusBarWhenTheCommandEnds)
+{
+    Window().show();
+    Window().SetModified(true);
+    Action("ReadConfigAction")->trigger();
+    ASSERT_TRUE(Window().RequestPending());
+    QStatusTipEvent hint(Action("ReadConfigAction")->statusTip());
+    QApplication::sendEvent(&Window(), &hint);
+    EXPECT_EQ(Window().statusBar()->currentMessage(), "Недоступно, пока модуль не ответил: Esc отменяет ожидание");
+    ASSERT_TRUE(WaitUntil([&] { return NothingPending(); }));
+    EXPECT_EQ(Window().statusBar()->currentMessage(), "");
+    EXPECT_TRUE(Window().findChild<QLabel*>("StatusPanel1")->isVisible());
 }
 
 TEST_F(ModuleExchangeTest, VerificationTurnedOffInTheSettingsDialogReportsOnTheAcknowledgement)
