@@ -17,8 +17,9 @@ void TDevicePoll::Start(const TDeviceRead& read, int periodMs)
     Read_ = read;
     PeriodMs_ = periodMs;
     Running_ = true;
-    // Once a run: the module's channels may have been changed since the last.
-    LinesKnown_ = false;
+    // Once a run: the module's channels may have been changed since the last. A read the protocol
+    // cannot carry is refused without a word to the module, so there is nothing to wait for.
+    LinesKnown_ = !IsCarriedRead(read);
     Request();
 }
 

@@ -92,10 +92,15 @@ uint16_t MaxReadCount(uint8_t function)
     return IsBitFunction(function) ? MaxReadBits : MaxReadRegisters;
 }
 
+bool IsCarriedRead(const TDeviceRead& read)
+{
+    return ValidUnit(read.Unit) && IsDeviceReadFunction(read.Function) && read.Count != 0 &&
+           read.Count <= MaxReadCount(read.Function);
+}
+
 void ReadDevice(TModuleClient& client, const TDeviceRead& read, TDeviceDone done)
 {
-    if (!ValidUnit(read.Unit) || !IsDeviceReadFunction(read.Function) || read.Count == 0 ||
-        read.Count > MaxReadCount(read.Function)) {
+    if (!IsCarriedRead(read)) {
         Send(client, Refused, {}, std::move(done));
         return;
     }

@@ -35,6 +35,8 @@ bool IsDeviceReadFunction(uint8_t function);
 bool IsBitFunction(uint8_t function);
 // The most a read of the function may ask in one request: 2000 bits or 125 registers.
 uint16_t MaxReadCount(uint8_t function);
+// The protocol can carry the read: a device's unit, a read function, a count it allows.
+bool IsCarriedRead(const TDeviceRead& read);
 
 struct TDeviceReply {
     TModuleResult Result;

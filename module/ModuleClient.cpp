@@ -53,6 +53,10 @@ void TModuleClient::Cancel()
 {
     ++Generation_;
     Master_->SetActive(false);
+    // Only to whoever listens now: the one of the constructor's own Configure would reach a handler
+    // set later, which has lost nothing.
+    if (!OnCancelled)
+        return;
     QTimer::singleShot(0, this, [this] {
         if (OnCancelled)
             OnCancelled();
