@@ -52,7 +52,11 @@ int CreateTemporaryBeside(const std::string& target, std::string& temporaryName)
 {
     constexpr int Attempts = 100;
     const std::filesystem::path path = target;
-    const std::string prefix = (path.parent_path() / ("." + path.filename().string() + ".")).string();
+    // Appended, not "." + name: GCC 12 takes the insert at the front for an overlapping copy (-Wrestrict).
+    std::string hidden = ".";
+    hidden += path.filename().string();
+    hidden += '.';
+    const std::string prefix = (path.parent_path() / hidden).string();
     for (int attempt = 0; attempt < Attempts; ++attempt) {
         temporaryName = prefix + std::to_string(::getpid()) + "_" + std::to_string(attempt);
         const int fd = ::open(temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
