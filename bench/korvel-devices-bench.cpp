@@ -4,6 +4,7 @@
 // system calls per poll of both. Unit search: korvel-cli units over a range with three devices on
 // the line at the factory serial settings, against its floor: what the module itself must spend
 // (its time-out for every absent unit, the bytes' time on the line for every request and reply).
+#include "BaudRates.h"
 #include "BenchCommandLine.h"
 #include "BenchProcess.h"
 #include "ModuleDefaults.h"

@@ -7,7 +7,7 @@
 // The files are generated in a fresh folder under PATH (default: the temporary folder) and removed
 // afterwards. N (default 1000000) sets the size: N keys, N*10 line breaks, N*100 NUL bytes.
 
-#include "LocalDefines.h"
+#include "ConfigFile.h"
 #include "ProcessStatus.h"
 #include "WholeFile.h"
 

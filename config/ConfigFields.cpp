@@ -1,4 +1,6 @@
 #include "ConfigFields.h"
+#include "BaudRates.h"
+#include "IPAddressText.h"
 
 #include <algorithm>
 #include <array>

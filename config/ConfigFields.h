@@ -4,7 +4,7 @@
 // verification all walk: where the field lives in the INI file and in the record, what the window
 // calls it, which control edits it in which role, and the range as that control applies it.
 
-#include "LocalDefines.h"
+#include "ModuleConfig.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,7 +4,6 @@
 // file is taken by every front end exactly when this changes none of its values.
 
 #include "ConfigFields.h"
-#include "LocalDefines.h"
 
 #include <string>
 

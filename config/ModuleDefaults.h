@@ -3,7 +3,8 @@
 // or unusable key, and what a simulated module starts with. The channel frame's start values and
 // the collection of the window's controls take from it only the fields in which they agree.
 
-#include "LocalDefines.h"
+#include "BaudRates.h"
+#include "ModuleConfig.h"
 
 inline constexpr TIPAddress DefaultModuleAddress{192, 168, 127, 10};
 inline constexpr uint16_t DefaultModuleTCPPort = 502;

@@ -5,7 +5,7 @@
 
 #include "DeviceRequests.h"
 #include "LineTimeout.h"
-#include "LocalDefines.h"
+#include "ModuleConfig.h"
 
 #include <QObject>
 

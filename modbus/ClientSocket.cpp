@@ -1,6 +1,6 @@
 #include "ClientSocket.h"
 
-#include "LocalDefines.h"
+#include "IPAddressText.h"
 
 #include <QHostAddress>
 

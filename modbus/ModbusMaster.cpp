@@ -1,12 +1,10 @@
 #include "ModbusMaster.h"
 
-#include "IniFile.h"
 #include "RConvert.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <filesystem>
 #include <exception>
 #include <new>
 
@@ -296,24 +294,6 @@ void TModbusMaster::SetActive(bool active)
     DeleteAllOrders(0);
     CurrentIndex_ = -1;
     RxCount_ = 0;
-}
-
-void TModbusMaster::SaveParametersToIni(const std::string& fileName, const std::string& section) const
-{
-    TIniFile ini(fileName);
-    for (const auto& [key, value] : ParseParameters(GetParametersText()))
-        ini.WriteString(section, key, value);
-}
-
-void TModbusMaster::LoadParametersFromIni(const std::string& fileName, const std::string& section)
-{
-    std::error_code error;
-    if (!std::filesystem::exists(fileName, error))
-        return;
-    std::string text;
-    for (const std::string& line : TIniFile(fileName).ReadSectionValues(section))
-        text += line + ParameterLineEnd;
-    SetParameters(text);
 }
 
 int TModbusMaster::BuildRequest(TModbusMasterOrder& order, uint8_t* bytes, int& length)

@@ -130,8 +130,6 @@ public:
     // registers (a raw frame); meant for the completion callback. Empty where the transport has none.
     virtual std::span<const uint8_t> GetReplyFrame() const;
     virtual void ResponseTimerTick();
-    virtual void SaveParametersToIni(const std::string& fileName, const std::string& section) const;
-    virtual void LoadParametersFromIni(const std::string& fileName, const std::string& section);
 
     // Called by the transport with each chunk of received bytes.
     void ReceiveData(const uint8_t* bytes, int count);

@@ -1,5 +1,6 @@
 #include "ConfigVerdict.h"
 
+#include "ConfigCRC.h"
 #include "ConfigFields.h"
 #include "modbus.h"
 

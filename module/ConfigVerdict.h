@@ -1,8 +1,8 @@
 #pragma once
 // The one verdict on a module's configuration, the same for the window and korvel-cli.
 
-#include "LocalDefines.h"
 #include "ModuleClient.h"
+#include "ModuleConfig.h"
 #include "ModuleInfo.h"
 
 // What the window and korvel-cli say of a module whose checksum is wrong.

@@ -1,6 +1,7 @@
 #include "ModuleAddress.h"
 
 #include "CommandFile.h"
+#include "IPAddressText.h"
 #include "RConvert.h"
 
 #include <cstdio>

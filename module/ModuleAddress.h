@@ -3,8 +3,6 @@
 // scan, and host lists in a file. Every address is read by the decimal rule and printed back in
 // its plain dotted form, so nothing but the address given is ever contacted.
 
-#include "LocalDefines.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -1,5 +1,6 @@
 #include "ModuleClient.h"
 
+#include "ConfigCRC.h"
 #include "ConfigVerdict.h"
 #include "ModbusMaster.h"
 #include "ModuleRegisters.h"

@@ -7,7 +7,6 @@
 
 #include "ConfigFields.h"
 #include "ConnectionFailure.h"
-#include "LocalDefines.h"
 #include "ModuleInfo.h"
 
 #include <QObject>

@@ -1,4 +1,5 @@
 #include "ModuleRegisters.h"
+#include "ConfigCRC.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 // at 84..139 and the marker register 140 after it; and the byte image that a configuration write
 // sends.
 
-#include "LocalDefines.h"
+#include "ModuleConfig.h"
 #include "ModuleInfo.h"
 
 #include <array>

@@ -3,7 +3,7 @@
 // in their roles, what was read from the module, the connection, the file, the time and a place to
 // sign. One document for the window's print, preview and PDF, and for korvel-cli's report command.
 
-#include "LocalDefines.h"
+#include "ModuleConfig.h"
 #include "ModuleInfo.h"
 #include "PointState.h"
 

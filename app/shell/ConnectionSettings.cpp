@@ -1,6 +1,6 @@
 #include "ConnectionSettings.h"
+#include "IPAddressText.h"
 
-#include "LocalDefines.h"
 #include "ModuleClient.h"
 #include "RecentFiles.h"
 #include "RConvert.h"

@@ -3,6 +3,8 @@
 
 #include "About_Win.h"
 #include "BusySign.h"
+#include "ConfigCRC.h"
+#include "ConfigFile.h"
 #include "ConnectionSettings.h"
 #include "Compare_Win.h"
 #include "ConfigComparison.h"
@@ -10,6 +12,7 @@
 #include "ExchangeTrace.h"
 #include "Forms.h"
 #include "Help_Win.h"
+#include "IPAddressText.h"
 #include "Info_Win.h"
 #include "KorvelApplication.h"
 #include "Lines_Win.h"

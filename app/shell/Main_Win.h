@@ -3,7 +3,7 @@
 // the connection settings and the module client that reaches the module.
 
 #include "CommissioningReport.h"
-#include "LocalDefines.h"
+#include "ModuleConfig.h"
 #include "Settings.h"
 
 #include <QMainWindow>

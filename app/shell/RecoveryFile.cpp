@@ -1,5 +1,6 @@
 #include "RecoveryFile.h"
 
+#include "ConfigFile.h"
 #include "IniText.h"
 #include "WholeFile.h"
 

@@ -5,7 +5,6 @@
 // so that what the operator typed survives even when it could not be collected.
 
 #include "ConfigFields.h"
-#include "LocalDefines.h"
 
 #include <QDateTime>
 #include <QString>

@@ -2,7 +2,7 @@
 // How two configuration records differ, in the window's terms: field by field for the comparison
 // window, and line by line for the report of a write the module did not keep.
 
-#include "LocalDefines.h"
+#include "ModuleConfig.h"
 
 #include <QString>
 #include <QStringList>

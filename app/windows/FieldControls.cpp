@@ -1,6 +1,7 @@
 #include "FieldControls.h"
 
 #include "Controls.h"
+#include "IPAddressText.h"
 
 #include <QComboBox>
 #include <QVariant>

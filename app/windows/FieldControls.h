@@ -4,7 +4,6 @@
 // the frame that holds it.
 
 #include "ConfigFields.h"
-#include "LocalDefines.h"
 
 #include <QString>
 

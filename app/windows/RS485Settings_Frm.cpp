@@ -1,8 +1,10 @@
 #include "RS485Settings_Frm.h"
 
+#include "BaudRates.h"
 #include "ExpEthernetSettings_Win.h"
 #include "FieldControls.h"
 #include "Forms.h"
+#include "IPAddressText.h"
 #include "ModuleDefaults.h"
 
 #include <initializer_list>

@@ -3,7 +3,7 @@
 // a setter and a checked getter, and hears of every edit through OnChanged.
 
 #include "Forms.h"
-#include "LocalDefines.h"
+#include "IPAddress.h"
 #include "ui_RS485Settings_Frm.h"
 
 #include <QFrame>

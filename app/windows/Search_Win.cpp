@@ -2,6 +2,7 @@
 
 #include "Dialogs.h"
 #include "FleetRunner.h"
+#include "IPAddressText.h"
 #include "ModuleAddress.h"
 #include "ModbusMaster.h"
 #include "ModuleInfo.h"

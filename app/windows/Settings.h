@@ -3,6 +3,7 @@
 // and the files the Файл menu offers again, and the register maps "Устройства на линии" opens
 // again, kept in the same file.
 
+#include "IPAddressText.h"
 #include "ModuleClient.h"
 #include "ModuleDefaults.h"
 

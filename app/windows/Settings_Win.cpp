@@ -1,7 +1,7 @@
 #include "Settings_Win.h"
 
 #include "Dialogs.h"
-#include "LocalDefines.h"
+#include "IPAddressText.h"
 #include "RConvert.h"
 #include "Search_Win.h"
 

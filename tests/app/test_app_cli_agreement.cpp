@@ -6,7 +6,9 @@
 
 #include "AppTestSupport.h"
 
+#include "ConfigCRC.h"
 #include "ConfigFields.h"
+#include "IPAddressText.h"
 #include "IniText.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"

@@ -3,7 +3,7 @@
 #include "AppTestSupport.h"
 
 #include "CommandLine.h"
-#include "LocalDefines.h"
+#include "ConfigFile.h"
 
 namespace {
 

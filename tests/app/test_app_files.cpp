@@ -4,6 +4,7 @@
 
 #include "AppTestSupport.h"
 
+#include "ConfigFile.h"
 #include "ConnectionSettings.h"
 #include "ModuleDefaults.h"
 

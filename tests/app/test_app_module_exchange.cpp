@@ -3,6 +3,9 @@
 
 #include "AppTestSupport.h"
 
+#include "BaudRates.h"
+#include "ConfigCRC.h"
+#include "ConfigFile.h"
 #include "ConnectionSettings.h"
 #include "ModbusMaster.h"
 #include "ModuleRegisters.h"

@@ -3,6 +3,7 @@
 
 #include "AppTestSupport.h"
 
+#include "ConfigFile.h"
 #include "ModuleSimServer.h"
 #include "PdfText.h"
 #include "ReportPreview.h"

@@ -1,3 +1,4 @@
+#include "BaudRates.h"
 #include "ExpEthernetSettings_Win.h"
 #include "RS485Settings_Frm.h"
 #include "WidgetsTestSupport.h"

@@ -1,6 +1,8 @@
 // The field table against the configuration file and the record, the factory record against the
 // file reader, and the one rule of what the window's controls make of a record.
+#include "BaudRates.h"
 #include "ConfigFields.h"
+#include "ConfigFile.h"
 #include "ControlsFit.h"
 #include "IniFile.h"
 #include "ModuleDefaults.h"

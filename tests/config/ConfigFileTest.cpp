@@ -1,5 +1,7 @@
+#include "BaudRates.h"
+#include "ConfigCRC.h"
+#include "ConfigFile.h"
 #include "IniFile.h"
-#include "LocalDefines.h"
 #include "ScratchMount.h"
 #include "TempFolder.h"
 

@@ -1,5 +1,6 @@
 // The module's block layouts as the other programs read them: the information block decoded, the
 // configuration image, and the one verdict on what a module holds.
+#include "ConfigCRC.h"
 #include "ConfigVerdict.h"
 #include "ModuleDefaults.h"
 #include "SampleConfig.h"

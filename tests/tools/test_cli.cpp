@@ -1,8 +1,11 @@
 // korvel-cli as a script runs it: the real program against simulated modules in this process
 // (several ports, several 127.0.0.x addresses), scripted servers for broken modules, and a closed
 // port for a refused connection. JSON output is parsed back.
+#include "BaudRates.h"
 #include "CliRun.h"
+#include "ConfigCRC.h"
 #include "ConfigFields.h"
+#include "ConfigFile.h"
 #include "ModbusMaster.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"

@@ -3,8 +3,11 @@
 // plain register servers on loopback.
 #include "CliFleetTest.h"
 #include "CliRun.h"
+#include "ConfigCRC.h"
 #include "ConfigFields.h"
+#include "ConfigFile.h"
 #include "ConfigVerdict.h"
+#include "IPAddressText.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
 #include "ModuleSimServer.h"

@@ -2,7 +2,7 @@
 // rely on whatever the command and however it ended.
 #include "CliFleetTest.h"
 #include "CliRun.h"
-#include "LocalDefines.h"
+#include "ConfigFile.h"
 #include "ModuleDefaults.h"
 
 #include <QDir>

@@ -5,6 +5,7 @@
 #include "CliFleetTest.h"
 #include "CliRun.h"
 #include "CommandFile.h"
+#include "ConfigFile.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
 #include "ModuleSimServer.h"

@@ -1,6 +1,7 @@
 // The simulated module: its starting registers, its information setters, and the program's
 // options and request lines as an operator sees them.
-#include "LocalDefines.h"
+#include "ConfigCRC.h"
+#include "IPAddressText.h"
 #include "ModbusMaster.h"
 #include "ModuleSimServer.h"
 #include "SimProgram.h"

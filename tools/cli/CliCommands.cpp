@@ -6,6 +6,7 @@
 #include "CliJsonLine.h"
 #include "CliReport.h"
 #include "CommandFile.h"
+#include "ConfigFile.h"
 #include "ConfigFileCheck.h"
 #include "ConfigVerdict.h"
 #include "DescriptorLimit.h"

@@ -5,7 +5,6 @@
 #include "CliJsonLine.h"
 #include "CliOutcome.h"
 #include "ConfigFields.h"
-#include "LocalDefines.h"
 #include "ModuleAddress.h"
 
 #include <QJsonArray>

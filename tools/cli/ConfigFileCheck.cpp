@@ -1,8 +1,11 @@
 #include "ConfigFileCheck.h"
 
+#include "BaudRates.h"
 #include "CommandFile.h"
 #include "ConfigFields.h"
+#include "ConfigFile.h"
 #include "ControlsFit.h"
+#include "IPAddressText.h"
 #include "IniText.h"
 #include "RConvert.h"
 

@@ -6,7 +6,6 @@
 // replace it) or when the file holds no configuration at all.
 
 #include "ConfigFields.h"
-#include "LocalDefines.h"
 
 #include <string>
 #include <vector>

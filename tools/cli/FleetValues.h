@@ -5,7 +5,6 @@
 
 #include "ConfigFields.h"
 #include "ConfigFileCheck.h"
-#include "LocalDefines.h"
 #include "ModuleAddress.h"
 
 #include <string>

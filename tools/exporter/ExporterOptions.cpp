@@ -1,5 +1,6 @@
 #include "ExporterOptions.h"
 
+#include "IPAddressText.h"
 #include "ModuleAddress.h"
 #include "RConvert.h"
 

@@ -1,5 +1,6 @@
 #include "DeviceOption.h"
 
+#include "BaudRates.h"
 #include "ModuleDefaults.h"
 
 #include <QStringList>

@@ -1,4 +1,5 @@
 #include "GatewayRoute.h"
+#include "BaudRates.h"
 
 #include <algorithm>
 #include <string>

@@ -9,7 +9,7 @@
 //   comes after the longest of their time-outs;
 // - the unit's device sits only on slave channels, or no channel is master: exception 0x0A at once.
 
-#include "LocalDefines.h"
+#include "ModuleConfig.h"
 #include "SimDevice.h"
 
 #include <cstdint>

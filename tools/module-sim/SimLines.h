@@ -5,7 +5,7 @@
 // holds its lines for the request's time on the line and the channel's reply time-out.
 
 #include "GatewayFront.h"
-#include "LocalDefines.h"
+#include "ModuleConfig.h"
 #include "SimDevice.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,8 @@
-#include "LocalDefines.h"
+#include "ConfigFile.h"
 
+#include "BaudRates.h"
 #include "ConfigFields.h"
+#include "IPAddressText.h"
 #include "IniFile.h"
 #include "ModuleDefaults.h"
 #include "RConvert.h"
@@ -9,75 +11,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-
-const std::array<const char*, BaudRateCount> BaudRates = {
-    "600",    "1200",   "2400",   "4800",   "9600",   "19200",  "38400",  "48000",  "57600",   "115200",
-    "144000", "192000", "230400", "288000", "384000", "460800", "576000", "768000", "1152000", "2304000",
-};
-
-std::string IPToStr(const TIPAddress& address)
-{
-    return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." + std::to_string(address[2]) + "." +
-           std::to_string(address[3]);
-}
-
-bool StrToIP(const std::string& text, TIPAddress& address)
-{
-    TIPAddress parsed{};
-    std::string_view rest = text;
-    for (size_t i = 0; i < parsed.size(); ++i) {
-        // The last part ends at the end of the text; a dot after it would open a fifth part.
-        const size_t dot = rest.find('.');
-        const bool last = i + 1 == parsed.size();
-        if (last != (dot == std::string_view::npos))
-            return false;
-        std::string part(rest.substr(0, dot));
-        RemoveChars(part, IPBlankChars);
-        if (!IsValueInRange(part, 0, 255))
-            return false;
-        parsed[i] = static_cast<uint8_t>(StrToIntDefault(part, 0));
-        rest.remove_prefix(last ? rest.size() : dot + 1);
-    }
-    address = parsed;
-    return true;
-}
-
-bool DecimalStrToIP(const std::string& text, TIPAddress& address)
-{
-    const bool decimalOnly = std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= '0' && c <= '9') || c == '.' || IPBlankChars.find(c) != std::string_view::npos;
-    });
-    return decimalOnly && StrToIP(text, address);
-}
-
-int BaudRateToIndex(const std::string& text)
-{
-    for (size_t i = 0; i < BaudRates.size(); ++i)
-        if (text == BaudRates[i])
-            return static_cast<int>(i);
-    return DefaultBaudIndex;
-}
-
-const char* BaudRateText(size_t index)
-{
-    return BaudRates[index < BaudRates.size() ? index : DefaultBaudIndex];
-}
-
-uint16_t CRC16(const uint8_t* data, size_t count)
-{
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < count; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
-}
-
-void SetConfigCRC(TModuleConfig& config)
-{
-    config.CRC = CRC16(reinterpret_cast<const uint8_t*>(&config), ConfigCRCOffset);
-}
 
 namespace {
 

@@ -1,4 +1,7 @@
-#include "LocalDefines.h"
+// The baud-rate table, IPv4 addresses as text and the configuration block's checksum.
+#include "BaudRates.h"
+#include "ConfigCRC.h"
+#include "IPAddressText.h"
 
 #include <gtest/gtest.h>
 
