@@ -5,6 +5,7 @@
 #include "ExchangeHeader.h"
 #include "ExchangeRecorder.h"
 #include "Forms.h"
+#include "TraceFile.h"
 
 #include <QObject>
 #include <QPointer>
@@ -29,21 +30,21 @@ public:
     // Appends the header, then the rows, to the file from now on; false when it cannot be opened for
     // appending.
     // A FIFO or a pipe is written to as well, while something reads it; "-" is the standard output.
+    // Writing never waits for the reader (see TTraceFile).
     bool OpenTraceFile(const QString& fileName);
     bool TraceFileOpen() const;
 
-    // Called once when a write to the trace file fails and the trace stops, with the reason.
+    // Called once when a write to the trace file fails, or its reader falls too far behind, and the
+    // trace stops, with the reason.
     std::function<void(const QString& reason)> OnTraceStopped;
 
 private:
     void Attach();
     void Record(const TExchangeRecord& record);
-    void WriteTraceLine(const QByteArray& line);
-    void CloseTraceFile();
 
     TExchangeRecorder Recorder;
     TModbusMaster* Master = nullptr;
     QPointer<TMonitorWindow> Monitor_;
     TExchangeConnection Connection;
-    int TraceFile = -1;  // the descriptor; -1 when no trace is kept
+    TTraceFile TraceFile;
 };
