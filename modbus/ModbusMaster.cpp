@@ -396,6 +396,7 @@ void TModbusMaster::SendCurrentOrder()
 {
     TimeoutFlag_ = false;
     TransmissionFailed_ = false;
+    RetransmissionRefused_ = false;
     TimeoutCountdown_ = Timeout_;
     ResponseTimer_.start();
     RxCount_ = 0;
@@ -438,7 +439,7 @@ void TModbusMaster::ProcessExchange()
         Trace(TModbusTraceEvent::Received, ReceiveBuffer_.data(), RxCount_, status);
     }
     ResponseTimer_.stop();
-    if (status == StatusOk || status == StatusException || RepeatsLeft_ == 0) {
+    if (status == StatusOk || status == StatusException || RetransmissionRefused_ || RepeatsLeft_ == 0) {
         CompleteOrder(status);
         return;
     }

@@ -79,6 +79,7 @@ enum class TModbusTraceEvent : uint8_t {
     Disconnected,
     ConnectionFailed,
     ConnectionRefused,  // nothing listens on the port
+    ClosedByPeer,       // the peer closed the connection before it answered
 };
 
 // Told every transmission, reply and connection event while attached to a master; a master
@@ -180,6 +181,10 @@ protected:
     // transmission then follows as after a time-out, so a refused port costs a tick per try.
     void TransmissionFailed();
     void ProcessExchange();
+    // The reply just judged is the peer's own answer, whole by its header, only not the one the request
+    // asks for: the same request would be answered the same way, and a write would be done twice.
+    // The order completes with the status at once, without a retransmission.
+    void RefuseRetransmission() { RetransmissionRefused_ = true; }
     // True when the next tick of the response timer declares the time-out.
     bool TimeoutCountdownExpired() const { return TimeoutCountdown_ == 0; }
     void Trace(TModbusTraceEvent event, const uint8_t* bytes = nullptr, int count = 0, uint8_t status = StatusOk) const;
@@ -214,6 +219,7 @@ private:
     uint32_t TimeoutCountdown_ = 0;
     bool TimeoutFlag_ = false;
     bool TransmissionFailed_ = false;
+    bool RetransmissionRefused_ = false;
     std::array<uint8_t, ReceiveBufferSize> ReceiveBuffer_{};
     int RxCount_ = 0;
     int PriorityCount_ = 0;
@@ -231,7 +237,9 @@ public:
     static constexpr int UnitIdAt = 6;
     static constexpr int FunctionCodeAt = 7;
     static constexpr int ExceptionCodeAt = 8;  // in an exception reply; a read reply has its byte count here
-    static constexpr int RegistersAt = 9;      // a read reply's first register
+    static constexpr int ByteCountAt = 8;
+    static constexpr int ReadHeaderLength = 3;  // a read reply's unit, function code and byte count
+    static constexpr int RegistersAt = 9;       // a read reply's first register
     static constexpr int ExceptionReplyLength = 9;
     static constexpr uint8_t ExceptionFlag = 0x80;
     static constexpr int ReadChunkSize = 1024;
@@ -256,8 +264,9 @@ public:
     void ResponseTimerTick() override;
 
     uint16_t TransactionId() const { return TransactionId_; }
-    // Why the connection of the last transmission could not be made; None when it was made, so
-    // that an order completed without reply tells a refused port from a silent peer.
+    // Why the connection of the last transmission could not be made, or was closed by the peer before
+    // it answered; None when it was made and kept, so that an order completed without reply tells a
+    // refused port or a peer that hangs up from a silent peer.
     TConnectionFailure ConnectionFailure() const { return ConnectionFailure_; }
 
 protected:
@@ -269,11 +278,15 @@ protected:
 private:
     // The reply received is an exception reply, whatever its code.
     bool IsExceptionReply() const;
+    // A reply whole by its own header fits the order: its length, and a read's byte count.
+    bool FitsOrder(const TModbusMasterOrder& order, int received) const;
     int SendFrame();
     void SocketConnect();
     void SocketDisconnect();
     void SocketRead();
     void SocketError(int& errorCode);
+    // Ends the transmission at once when the peer closed the connection before answering it.
+    bool PeerClosedBeforeReply();
     void CloseConnection();
     // Traces the close of a connection that a time-out ended, after the time-out itself.
     void TimedOut() override;

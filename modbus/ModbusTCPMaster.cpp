@@ -18,6 +18,12 @@ bool IsRegisterReadFunction(uint8_t functionCode)
     return functionCode == 3 || functionCode == 4 || functionCode == 37;
 }
 
+// The reads whose reply is unit, function code, byte count and that many bytes.
+bool IsReadFunction(uint8_t functionCode)
+{
+    return functionCode >= 1 && functionCode <= 4;
+}
+
 }  // namespace
 
 TModbusTCPMaster::TModbusTCPMaster(QObject* owner) : TModbusMaster(owner), Socket_(this)
@@ -177,20 +183,25 @@ bool TModbusTCPMaster::CheckReply(uint8_t& status)
     for (;;) {
         const uint8_t* reply = ReceiveBuffer();
         const int received = RxCount() - MbapHeaderSize;
-        if (received < int(order.ExpectedLength) && !IsExceptionReply())
+        if (received < 0)
             return false;
-        if (reply[UnitIdAt] != order.UnitId) {
-            status = StatusWrongUnit;
-            return true;
-        }
         const int lengthField = GetHighFirst(reply + LengthFieldAt);
+        // Whole by its own header: a unit and a function code at least.
+        const bool wholeByHeader = lengthField >= 2 && received >= lengthField;
+        // A late answer to an earlier transmission, or a copy of it, is no answer to this one,
+        // whatever else it says: skip it once it is whole and keep waiting for the right one
+        // within the same time-out.
         if (GetHighFirst(reply + TransactionIdAt) != TransactionId_) {
-            // A late answer to an earlier transmission: skip it once it is whole and keep
-            // waiting for the right one within the same time-out.
             if (received < lengthField)
                 return false;
             DiscardReceived(MbapHeaderSize + lengthField);
             continue;
+        }
+        if (received < int(order.ExpectedLength) && !IsExceptionReply() && !wholeByHeader)
+            return false;
+        if (reply[UnitIdAt] != order.UnitId) {
+            status = StatusWrongUnit;
+            return true;
         }
         // A reply to another function would fill the caller's buffer with something it did not ask
         // for. The frame sent is the reference: a raw order carries its function in its data.
@@ -200,9 +211,32 @@ bool TModbusTCPMaster::CheckReply(uint8_t& status)
             status = StatusWrongFunction;
             return true;
         }
-        status = received != lengthField ? StatusWrongLength : IsExceptionReply() ? StatusException : StatusOk;
+        if (received != lengthField) {
+            // The header disagrees with the bytes: broken on the way, perhaps, so it is asked again.
+            status = StatusWrongLength;
+            return true;
+        }
+        if (IsExceptionReply()) {
+            status = StatusException;
+            return true;
+        }
+        if (!FitsOrder(order, received)) {
+            status = StatusWrongLength;
+            RefuseRetransmission();
+            return true;
+        }
+        status = StatusOk;
         return true;
     }
+}
+
+bool TModbusTCPMaster::FitsOrder(const TModbusMasterOrder& order, int received) const
+{
+    if (received != int(order.ExpectedLength))
+        return false;
+    // A read's byte count says how much data follows; the length alone does not.
+    return !IsReadFunction(ReceiveBuffer()[FunctionCodeAt]) ||
+           ReceiveBuffer()[ByteCountAt] == received - ReadHeaderLength;
 }
 
 void TModbusTCPMaster::CloseConnection()
@@ -225,24 +259,42 @@ void TModbusTCPMaster::SocketConnect()
 
 void TModbusTCPMaster::SocketDisconnect()
 {
-    if (Connected_)
-        Trace(TModbusTraceEvent::Disconnected);
+    const bool wasConnected = Connected_;
     Connected_ = false;
+    if (wasConnected && !PeerClosedBeforeReply())
+        Trace(TModbusTraceEvent::Disconnected);
+}
+
+bool TModbusTCPMaster::PeerClosedBeforeReply()
+{
+    // The peer hung up on the request without a byte of answer (a gateway whose connections are all
+    // taken does so): nothing more can come, so it is told at once, as a refused connection is.
+    if (!AwaitingReply() || RxCount() > 0 || ConnectionFailure_ != TConnectionFailure::None)
+        return false;
+    ConnectionFailure_ = TConnectionFailure::ClosedByPeer;
+    Trace(TModbusTraceEvent::ClosedByPeer);
+    TransmissionFailed();
+    return true;
 }
 
 void TModbusTCPMaster::SocketError(int& errorCode)
 {
-    const int code = errorCode;
+    const TConnectionFailure failure = ConnectionFailureOf(errorCode);
     errorCode = 0;  // silenced: the exchange in progress ends without reply
     Connected_ = false;
+    // The close itself has been told.
+    if (ConnectionFailure_ == TConnectionFailure::ClosedByPeer)
+        return;
     if (!Connecting_) {
+        if (failure == TConnectionFailure::ClosedByPeer && PeerClosedBeforeReply())
+            return;
         // The request may have reached the peer before the connection broke: its reply is waited for.
         Trace(TModbusTraceEvent::ConnectionFailed);
         return;
     }
     // The request never left: waiting out the time-out would only delay the same outcome.
     Connecting_ = false;
-    ConnectionFailure_ = ConnectionFailureOf(code);
+    ConnectionFailure_ = failure;
     Trace(ConnectionFailure_ == TConnectionFailure::Refused ? TModbusTraceEvent::ConnectionRefused
                                                             : TModbusTraceEvent::ConnectionFailed);
     TransmissionFailed();

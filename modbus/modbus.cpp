@@ -20,6 +20,26 @@ std::string StatusText(uint8_t status, uint8_t exceptionCode)
     }
 }
 
+std::string WrongLengthText(std::span<const uint8_t> reply, int expectedLength)
+{
+    constexpr size_t FunctionAt = 1;
+    constexpr size_t ByteCountAt = 2;
+    const uint8_t function = reply.size() > FunctionAt ? reply[FunctionAt] & 0x7F : 0;
+    const bool read = function >= 1 && function <= 4;
+    const bool write = function == 5 || function == 6 || function == 15 || function == 16;
+    std::string text = StatusText(StatusWrongLength, 0);
+    const size_t data = reply.size() > ByteCountAt ? reply.size() - ByteCountAt - 1 : 0;
+    if (int(reply.size()) != expectedLength)
+        text = "Ошибка формата кадра (длина ответа: " + std::to_string(reply.size()) + " байт вместо " +
+               std::to_string(expectedLength) + ")";
+    else if (read && reply.size() > ByteCountAt && reply[ByteCountAt] != data)
+        text = "Ошибка формата кадра (длина ответа: счётчик байтов " + std::to_string(reply[ByteCountAt]) + " при " +
+               std::to_string(data) + " байтах данных)";
+    if (write)
+        text += "; устройство ответило, запись, вероятно, выполнена";
+    return text;
+}
+
 std::string ExceptionName(uint8_t code)
 {
     switch (code) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ enum : uint8_t {
 };
 
 std::string StatusText(uint8_t status, uint8_t exceptionCode);
+// The wrong-length status with the length that came and the length the request asks for, both from
+// the unit identifier on (reply: the frame from there); a read whose byte count disagrees with its
+// data names both. A peer that answered a write has probably done it, and the text says so, so that
+// nobody takes it for a write that never arrived.
+std::string WrongLengthText(std::span<const uint8_t> reply, int expectedLength);
 // The name of a Modbus exception code: "недопустимый адрес данных" for 2, "код N" for a code the
 // protocol does not define.
 std::string ExceptionName(uint8_t code);

@@ -96,15 +96,17 @@ void TModuleClient::Track(int orderId, TOrderDone handler)
         return;
     }
     Master_->SetOrderCallback(
-        orderId, [this, generation, handler = std::move(handler)](TModbusMaster* sender, int, uint8_t status) {
+        orderId, [this, generation, handler = std::move(handler)](TModbusMaster* sender, int id, uint8_t status) {
             if (generation != Generation_)
                 return;
             const uint8_t exception = sender->GetExceptionCode();
             const TConnectionFailure failure =
                 status == StatusNoReply ? Master_->ConnectionFailure() : TConnectionFailure::None;
-            handler({status, failure == TConnectionFailure::None ? StatusText(status, exception) : NoReplyText(failure),
-                     exception, failure},
-                    sender);
+            std::string text = failure != TConnectionFailure::None ? NoReplyText(failure)
+                               : status == StatusWrongLength
+                                   ? WrongLengthText(sender->GetReplyFrame(), sender->Order(id)->ExpectedLength)
+                                   : StatusText(status, exception);
+            handler({status, std::move(text), exception, failure}, sender);
         });
 }
 

@@ -23,6 +23,7 @@ constexpr TEventWords EventWords[] = {
     {E::Disconnected, K::Connection, QT_TRANSLATE_NOOP("TExchangeRecorder", "соединение закрыто")},
     {E::ConnectionFailed, K::Connection, QT_TRANSLATE_NOOP("TExchangeRecorder", "ошибка соединения")},
     {E::ConnectionRefused, K::Connection, QT_TRANSLATE_NOOP("TExchangeRecorder", "соединение отвергнуто")},
+    {E::ClosedByPeer, K::Connection, QT_TRANSLATE_NOOP("TExchangeRecorder", "соединение закрыто модулем")},
 };
 
 }  // namespace

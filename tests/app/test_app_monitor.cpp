@@ -9,12 +9,12 @@
 #include "ModuleSimServer.h"
 #include "Monitor_Win.h"
 #include "ScriptedServer.h"
+#include "TraceFile.h"
 #include "Wait.h"
 
 #include "ScratchMount.h"
 
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QPushButton>
@@ -28,7 +28,11 @@
 #include <QRegularExpression>
 #include <QStyle>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -205,9 +209,10 @@ TEST_F(MonitorTest, ASilentModuleShowsEachTimeOutAndRetransmission)
         monitor->CountersText().startsWith("Запросов: 3   Ответов: 0   Таймаутов: 3   Повторов: 2   Исключений: 0"));
 }
 
-// A refused port is told at once, where the settings point, and each refusal is a row of its own:
-// no request went out, so there is no time-out to count.
-TEST_F(MonitorTest, ARefusedConnectionIsToldAtOnceWithTheAddressAndPort)
+// A refused port, or a module that takes the connection and closes it, is told at once with its
+// cause (a refused one with where the settings point), and each is a row of its own saying the same:
+// no time-out is waited out or counted.
+TEST_F(MonitorTest, AConnectionRefusedOrClosedIsToldAtOnceWithItsCause)
 {
     quint16 closedPort = 0;
     {
@@ -215,20 +220,36 @@ TEST_F(MonitorTest, ARefusedConnectionIsToldAtOnceWithTheAddressAndPort)
         ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
         closedPort = probe.serverPort();
     }
-    PointSettingsAt(closedPort);
-    TMonitorWindow* monitor = OpenMonitor();
-    QElapsedTimer clock;
-    clock.start();
-    Run("ReadInfoAction");
-    // About 30 ms for the three transmissions; one time-out alone would be 510.
-    EXPECT_LT(clock.elapsed(), 250);
-    EXPECT_EQ(Dialogs.Boxes.back().Text, QString("Ошибка считывания информации (Нет ответа (соединение отвергнуто))\n"
-                                                 "IP адрес модуля: 127.0.0.1, TCP порт: %1")
-                                             .arg(closedPort));
-    const QStringList rows = RowTexts(*monitor);
-    EXPECT_EQ(rows.filter("соединение отвергнуто").size(), 3) << rows.join('\n').toStdString();
-    EXPECT_EQ(monitor->Counters().Timeouts, 0);
-    EXPECT_EQ(monitor->Counters().Requests, 0);
+    TScriptedServer hangingUp([](const TScriptedRequest&) { return TScriptedAnswer{}; });
+    ASSERT_TRUE(hangingUp.Listen());
+    hangingUp.SetCloseOnAccept(true);
+    const struct {
+        quint16 Port;
+        QString Told;
+        const char* Row;
+        int Requests;
+    } cases[] = {
+        {closedPort,
+         QString("Ошибка считывания информации (Нет ответа (соединение отвергнуто))\n"
+                 "IP адрес модуля: 127.0.0.1, TCP порт: %1")
+             .arg(closedPort),
+         "соединение отвергнуто", 0},
+        {hangingUp.Port(), "Ошибка считывания информации (Нет ответа (соединение закрыто модулем))",
+         "соединение закрыто модулем", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Row);
+        Window_.reset();
+        PointSettingsAt(c.Port);
+        TMonitorWindow* monitor = OpenMonitor();
+        Run("ReadInfoAction");
+        EXPECT_EQ(Dialogs.Boxes.back().Text, c.Told);
+        const QStringList rows = RowTexts(*monitor);
+        EXPECT_EQ(rows.filter(QString("%1 (127.0.0.1:%2)").arg(c.Row).arg(c.Port)).size(), 3)
+            << rows.join('\n').toStdString();
+        EXPECT_EQ(monitor->Counters().Timeouts, 0);
+        EXPECT_EQ(monitor->Counters().Requests, c.Requests);
+    }
 }
 
 TEST_F(MonitorTest, AnExceptionIsNamedAndCounted)
@@ -542,6 +563,132 @@ TEST_F(MonitorTest, ATraceWriteThatFailsIsToldOnceAndStopsTheTrace)
         EXPECT_EQ(errors.Text().count("KorvelService: " + c.Told + "\n"), 1) << errors.Text().toStdString();
         EXPECT_EQ(Window().Client->Master().TraceSink, nullptr);
     }
+}
+
+namespace {
+
+// A FIFO in the folder with a reader held open that reads only when asked.
+struct TStalledFifo {
+    explicit TStalledFifo(const QString& name) : Name(name)
+    {
+        if (::mkfifo(QFile::encodeName(name).constData(), 0600) == 0)
+            Reader = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+    ~TStalledFifo()
+    {
+        if (Reader >= 0)
+            ::close(Reader);
+    }
+    TStalledFifo(const TStalledFifo&) = delete;
+    TStalledFifo& operator=(const TStalledFifo&) = delete;
+
+    QString Name;
+    int Reader = -1;
+};
+
+// Should a trace write wait for the reader, this reads for it once the deadline has passed, so that
+// the test fails instead of hanging.
+class TRescueReader {
+public:
+    explicit TRescueReader(int reader)
+        : Thread([this, reader] {
+            std::unique_lock lock(Mutex);
+            if (Finished.wait_for(lock, std::chrono::seconds(5), [this] { return Done; }))
+                return;
+            Rescued = true;
+            lock.unlock();
+            char buffer[4096];
+            while (!Stop)
+                if (::read(reader, buffer, sizeof buffer) <= 0)
+                    std::this_thread::yield();
+        })
+    {}
+    ~TRescueReader()
+    {
+        {
+            const std::lock_guard lock(Mutex);
+            Done = true;
+        }
+        Stop = true;
+        Finished.notify_all();
+        Thread.join();
+    }
+    TRescueReader(const TRescueReader&) = delete;
+    TRescueReader& operator=(const TRescueReader&) = delete;
+    bool Needed() const { return Rescued; }
+
+private:
+    std::mutex Mutex;
+    std::condition_variable Finished;
+    bool Done = false;
+    std::atomic<bool> Stop = false;
+    std::atomic<bool> Rescued = false;
+    std::thread Thread;
+};
+
+constexpr const char* ReaderStalledToldText =
+    "Запись трассировки прекращена: читающая сторона канала не успевает читать";
+
+}  // namespace
+
+// A reader that never reads costs the trace, never the window: nothing waits for it, and once the
+// lines it has not taken pass the bound the trace stops, told as any failed trace is.
+TEST_F(MonitorTest, AReaderThatNeverReadsStopsTheTraceNotTheWindow)
+{
+    const TStalledFifo fifo(Path("stalled-fifo"));
+    ASSERT_GE(fifo.Reader, 0);
+    TStderrCapture errors(Path("stderr.txt"));
+    Window().StartTrace(fifo.Name);
+    TModbusTraceSink* sink = Window().Client->Master().TraceSink;
+    ASSERT_NE(sink, nullptr);
+
+    int traced = 0;
+    {
+        const TRescueReader rescue(fifo.Reader);
+        // Each line is some 70 bytes: the bound is passed long before the last of these.
+        for (; traced < 100000 && Window().Client->Master().TraceSink; ++traced)
+            sink->Trace(TModbusTraceEvent::Retransmission, nullptr, 0, StatusOk);
+        EXPECT_FALSE(rescue.Needed()) << "a trace write waited for the reader";
+    }
+    EXPECT_LT(traced, 100000) << "the trace never stopped";
+    EXPECT_GT(traced, int(TTraceFile::BacklogLimit / 100)) << "the backlog should hold more than the pipe";
+    const QString told = Window().statusBar()->currentMessage();
+    EXPECT_TRUE(told.startsWith(ReaderStalledToldText)) << told.toStdString();
+    EXPECT_EQ(errors.Text().count("KorvelService: " + told + "\n"), 1) << errors.Text().toStdString();
+
+    // What reached the reader ends with a whole line, the header first.
+    QByteArray taken;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fifo.Reader, buffer, sizeof buffer)) > 0;)
+        taken.append(buffer, n);
+    ASSERT_TRUE(taken.endsWith('\n'));
+    EXPECT_TRUE(taken.startsWith("# ==== KorvelService "));
+    EXPECT_LT(taken.count('\n'), HeaderLines + traced);
+}
+
+// A reader that pauses and reads again gets every line, in order, once it has caught up.
+TEST_F(MonitorTest, AReaderThatPausesGetsEveryLineWhenItReadsAgain)
+{
+    const TStalledFifo fifo(Path("paused-fifo"));
+    ASSERT_GE(fifo.Reader, 0);
+    Window().StartTrace(fifo.Name);
+    TModbusTraceSink* sink = Window().Client->Master().TraceSink;
+    ASSERT_NE(sink, nullptr);
+    // More than the pipe holds, less than the backlog's bound; each line numbered by its transaction.
+    constexpr int Frames = 3000;
+    {
+        const TRescueReader rescue(fifo.Reader);
+        for (int i = 0; i < Frames; ++i) {
+            const uint8_t request[] = {uint8_t(i >> 8), uint8_t(i), 0, 0, 0, 6, 255, 3, 0, 84, 0, 56};
+            sink->Trace(TModbusTraceEvent::Sent, request, int(sizeof request), StatusOk);
+        }
+        EXPECT_FALSE(rescue.Needed()) << "a trace write waited for the reader";
+    }
+    const QStringList lines = ReadLines(fifo.Reader, HeaderLines + Frames);
+    ASSERT_EQ(lines.size(), HeaderLines + Frames);
+    for (int i = 0; i < Frames; ++i)
+        ASSERT_TRUE(lines[HeaderLines + i].contains(QStringLiteral("транзакция %1,").arg(i))) << i;
+    EXPECT_NE(Window().Client->Master().TraceSink, nullptr) << "the trace goes on";
 }
 
 // A disk that fills up mid-line: the file keeps its lines up to the last whole one, and the stop is

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 TEST(ModbusText, StatusTexts)
 {
     const struct {
@@ -26,6 +28,32 @@ TEST(ModbusText, StatusTexts)
     };
     for (const auto& c : cases)
         EXPECT_EQ(StatusText(c.status, c.exceptionCode), c.text) << int(c.status);
+}
+
+// A reply of the wrong length says what came against what was asked for, from the unit on; an answer
+// to a write says it has probably been done.
+TEST(ModbusText, WrongLengthNamesTheLengths)
+{
+    const std::string written = "; устройство ответило, запись, вероятно, выполнена";
+    const struct {
+        std::vector<uint8_t> reply;
+        int expected;
+        std::string text;
+    } cases[] = {
+        {{7, 3, 6, 0, 1, 0, 2, 0, 3}, 11, "Ошибка формата кадра (длина ответа: 9 байт вместо 11)"},
+        {{7, 3, 10, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5}, 11, "Ошибка формата кадра (длина ответа: 13 байт вместо 11)"},
+        {{7, 3, 6, 0, 1, 0, 2, 0, 3, 0, 4},
+         11,
+         "Ошибка формата кадра (длина ответа: счётчик байтов 6 при 8 байтах данных)"},
+        {{7, 16, 0, 100, 0}, 6, "Ошибка формата кадра (длина ответа: 5 байт вместо 6)" + written},
+        {{7, 6, 0, 100, 0}, 6, "Ошибка формата кадра (длина ответа: 5 байт вместо 6)" + written},
+        {{7, 5, 0, 100, 0xFF}, 6, "Ошибка формата кадра (длина ответа: 5 байт вместо 6)" + written},
+        // Right in itself: the fault was its header's, which this frame no longer shows.
+        {{7, 3, 8, 0, 1, 0, 2, 0, 3, 0, 4}, 11, "Ошибка формата кадра (длина ответа)"},
+        {{}, 11, "Ошибка формата кадра (длина ответа: 0 байт вместо 11)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WrongLengthText(c.reply, c.expected), c.text) << c.text;
 }
 
 // The codes the protocol defines by name; the gaps between them and anything past them by number.

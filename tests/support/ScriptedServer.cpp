@@ -94,10 +94,14 @@ void TScriptedServer::Accept()
     while (QTcpSocket* socket = Server_.nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         const int connection = ConnectionCount_++;
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        if (CloseOnAccept_) {
+            socket->disconnectFromHost();
+            continue;
+        }
         auto pending = std::make_shared<QByteArray>();
         connect(socket, &QTcpSocket::readyRead, this,
                 [this, socket, connection, pending] { Receive(socket, connection, *pending); });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
 }
 

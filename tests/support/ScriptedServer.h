@@ -49,6 +49,8 @@ public:
     quint16 Port() const { return Server_.serverPort(); }
 
     void SetScript(TScript script) { Script_ = std::move(script); }
+    // Connections are closed as soon as they are accepted, as by a gateway with no slot free.
+    void SetCloseOnAccept(bool close) { CloseOnAccept_ = close; }
     const std::vector<TScriptedRequest>& Requests() const { return Requests_; }
     int ConnectionCount() const { return ConnectionCount_; }
     // Answers whose last byte has been handed to the system.
@@ -65,4 +67,5 @@ private:
     std::vector<TScriptedRequest> Requests_;
     int ConnectionCount_ = 0;
     int AnswersFinished_ = 0;
+    bool CloseOnAccept_ = false;
 };

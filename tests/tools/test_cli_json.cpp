@@ -14,9 +14,9 @@
 
 namespace {
 
-const QSet<QString> ReasonWords{"timeout",  "refused",  "unreachable",  "exception",
-                                "mismatch", "checksum", "not_a_module", "interrupted",
-                                "io",       "usage",    "gateway_path", "gateway_target"};
+const QSet<QString> ReasonWords{"timeout",  "refused",      "closed",        "unreachable", "exception",
+                                "mismatch", "checksum",     "not_a_module",  "interrupted", "io",
+                                "usage",    "gateway_path", "gateway_target"};
 
 // Every line: host and port (null only on a line about no one module), command, ok, ms; a failure
 // says why. Answers a description of the first breach, empty when the line keeps the contract.

@@ -7,6 +7,7 @@ const char* ReasonWord(TReason reason)
     switch (reason) {
     case TReason::Timeout: return "timeout";
     case TReason::Refused: return "refused";
+    case TReason::Closed: return "closed";
     case TReason::Unreachable: return "unreachable";
     case TReason::Exception: return "exception";
     case TReason::GatewayPath: return "gateway_path";
@@ -29,6 +30,7 @@ TCliFailure ModuleFailure(const TModuleResult& result)
         switch (result.Connection) {
         case TConnectionFailure::None: failure.Reason = TReason::Timeout; break;
         case TConnectionFailure::Refused: failure.Reason = TReason::Refused; break;
+        case TConnectionFailure::ClosedByPeer: failure.Reason = TReason::Closed; break;
         case TConnectionFailure::Unreachable: failure.Reason = TReason::Unreachable; break;
         // The tool's own lack of a descriptor, not the module's doing.
         case TConnectionFailure::NoSocket: failure.Reason = TReason::Io; break;

@@ -12,6 +12,7 @@
 enum class TReason : uint8_t {
     Timeout,        // the module did not answer in time
     Refused,        // nothing listens on the port
+    Closed,         // the module took the connection and closed it without answering
     Unreachable,    // no route to the address
     Exception,      // the module answered with a Modbus exception
     GatewayPath,    // the module has no path to the line of the device asked (exception 0x0A)
