@@ -1,6 +1,7 @@
 // korvel-cli's poll, units and set as a script runs them: the real program against a simulated
 // module in this process with meters on its lines, their clock held still so that every value is
 // known. JSON output is parsed back.
+#include "CliFleetTest.h"
 #include "CliRun.h"
 #include "ModuleDefaults.h"
 #include "ModuleRegisters.h"
@@ -154,6 +155,17 @@ TEST_F(CliDevicesTest, RequestsToUnitsWaitForTheLinesOwnTimeout)
         EXPECT_TRUE(people.Out.contains("устройство на линии не ответило. Проверьте настройки каналов модуля: Канал 1"))
             << people.Out.toStdString();
     }
+
+    // A register map's points wait the same way.
+    QTemporaryDir folder;
+    const QString map = WriteTestFile(folder, "absent.csv", "name,unit,function,address\nabsent,9,holding,0\n");
+    const int requestsBefore = Module.RequestCount();
+    const TRun mapped = RunCli({"--json", "poll", Host(), "--map", map, "--samples", "1"});
+    EXPECT_EQ(Module.RequestCount() - requestsBefore, 1);
+    ASSERT_FALSE(mapped.JsonLines().empty()) << mapped.Out.toStdString();
+    const QJsonObject point = mapped.JsonLines()[0]["points"].toArray()[0].toObject();
+    EXPECT_EQ(point["status"].toString(), "exception") << mapped.Out.toStdString();
+    EXPECT_EQ(point["exception"].toInt(), 0x0B) << mapped.Out.toStdString();
 }
 
 // A module that is not there is told once, not waited out for every unit.

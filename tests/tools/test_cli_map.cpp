@@ -133,6 +133,9 @@ TEST(CliMap, ASilentModuleTurnsThePointsStale)
                                       "U,5,input,0,float32,,V\nT,5,input,9,int16,0.1,°C\nH,6,holding,0,,,\n");
     int answered = 0;
     TScriptedServer server([&](const TScriptedRequest& request) -> TScriptedAnswer {
+        // The module's configuration, read for its lines' time-out, is refused: the tool's own wait stays.
+        if (request.UnitId() == ModuleUnitId)
+            return {ExceptionReply(request, 0x02)};
         if (answered++ > 0)
             return {};
         return {ReadRegistersReply(request, {0x4366, 0x8000, 0, 0, 0, 0, 0, 0, 0, 215})};

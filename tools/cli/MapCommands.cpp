@@ -2,6 +2,7 @@
 
 #include "CliReport.h"
 #include "DeviceCommands.h"
+#include "LineTimeout.h"
 #include "MapPoll.h"
 #include "PointLog.h"
 #include "RegisterMapFile.h"
@@ -171,6 +172,8 @@ std::vector<TPointState> PollMapOnce(TModuleClient& client, const std::vector<TM
     poll.SetPoints(points);
     bool done = false;
     poll.OnCycle = [&](const TMapCycle&) { done = true; };
+    // Queued first, the configuration read sets the client's wait before the poll's first request.
+    PrepareForLines(client, [](const TModuleResult&, const TModuleConfig*) {});
     poll.Start(-1);
     RunEventsUntil([&] { return done; },
                    [&] {
@@ -231,6 +234,7 @@ int RunMapPoll(const TCliOptions& options, const std::vector<TModuleAddress>& mo
             if (!self.Poll->IsRunning() || (device.DurationS > 0 && Clock::now() >= deadline))
                 stop(self);
         };
+        PrepareForLines(*one.Client, [](const TModuleResult&, const TModuleConfig*) {});
         one.Poll->Start(device.IntervalMs, uint64_t(device.Samples));
     }
     const auto stopAll = [&] {
