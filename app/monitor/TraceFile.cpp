@@ -95,7 +95,11 @@ void TTraceFile::Close()
         return;
     // Whatever the reader takes at once still goes; the rest would wait for it.
     SendBacklog();
-    delete Writable;
+    // Later: this may run from the notifier's own signal.
+    if (Writable) {
+        Writable->setEnabled(false);
+        Writable->deleteLater();
+    }
     Writable = nullptr;
     Backlog.clear();
     BacklogBytes = 0;
