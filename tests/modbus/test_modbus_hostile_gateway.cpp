@@ -23,6 +23,8 @@ constexpr int RepeatCount = 2;
 // Counts the transmissions it traces as well.
 class TCountingMaster : public TTickCountingMaster, public TModbusTraceSink {
 public:
+    // The master's own destructor closes the connection and traces it, after this sink is gone.
+    ~TCountingMaster() override { TraceSink = nullptr; }
     void Trace(TModbusTraceEvent event, const uint8_t*, int, uint8_t) override
     {
         if (event == TModbusTraceEvent::Retransmission)
