@@ -12,7 +12,7 @@
 
 namespace {
 
-struct TOptionSpec {
+struct TOptionRow {
     const char* Name;
     const char* Value;  // empty for a flag
     const char* Help;
@@ -65,9 +65,9 @@ bool ParseListen(const std::string& value, TExporterOptions& options, std::strin
     return true;
 }
 
-const std::vector<TOptionSpec>& OptionTable()
+const std::vector<TOptionRow>& OptionTable()
 {
-    static const std::vector<TOptionSpec> table{
+    static const std::vector<TOptionRow> table{
         {"--listen", "АДРЕС:ПОРТ",
          "где принимать запросы (127.0.0.1:9502); другой адрес, чем 127.0.0.1, - только если задан", ParseListen},
         {"--configs", "КАТАЛОГ", "эталонные конфигурации: config=ИМЯ - файл КАТАЛОГ/ИМЯ.ini",
@@ -123,20 +123,19 @@ bool ParseExporterOptions(const std::vector<std::string>& arguments, TExporterOp
         if (name == "-h")
             name = "--help";
         const auto& table = OptionTable();
-        const auto spec =
-            std::find_if(table.begin(), table.end(), [&](const TOptionSpec& s) { return name == s.Name; });
-        if (spec == table.end()) {
+        const auto row = std::find_if(table.begin(), table.end(), [&](const TOptionRow& s) { return name == s.Name; });
+        if (row == table.end()) {
             error = "неизвестный параметр " + arguments[i];
             return false;
         }
-        if (*spec->Value && !inlineValue) {
+        if (*row->Value && !inlineValue) {
             if (i + 1 == arguments.size()) {
-                error = "параметру " + name + " нужно значение " + spec->Value;
+                error = "параметру " + name + " нужно значение " + row->Value;
                 return false;
             }
             value = arguments[++i];
         }
-        if (!spec->Apply(value, options, error))
+        if (!row->Apply(value, options, error))
             return false;
     }
     return true;
@@ -153,11 +152,11 @@ std::string ExporterHelp()
         "        модуль: ответ, версия ПО, MAC, перемычка, контрольная сумма, совпадение с эталонной\n"
         "        конфигурацией; с картой - значение и состояние каждой точки устройств на линиях модуля\n\n"
         "Параметры:\n";
-    for (const TOptionSpec& spec : OptionTable()) {
-        const std::string left = std::string("  ") + spec.Name + (*spec.Value ? std::string(" ") + spec.Value : "");
+    for (const TOptionRow& row : OptionTable()) {
+        const std::string left = std::string("  ") + row.Name + (*row.Value ? std::string(" ") + row.Value : "");
         // Padded by characters, not bytes: the values' names are Cyrillic.
         const size_t width = size_t(QString::fromStdString(left).size());
-        help += left + std::string(width < 28 ? 30 - width : 2, ' ') + spec.Help + "\n";
+        help += left + std::string(width < 28 ? 30 - width : 2, ' ') + row.Help + "\n";
     }
     return help;
 }
